@@ -1,0 +1,398 @@
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+#include "content/class_notes_content.h"
+#include "platform/clock.h"
+#include "platform/prompter.h"
+#include "platform/sound.h"
+#include "window/main_window.h"
+
+namespace {
+
+const QString kParagraphBreak = QStringLiteral("\r\n\r\n");
+constexpr int kShippedLines = 281;
+
+bool isQuestion(const QString& line)
+{
+    qsizetype end = line.size();
+    while (end > 0 && line.at(end - 1) == u' ')
+        --end;
+    return end > 0 && line.at(end - 1) == u'?';
+}
+
+bool isHeader(const QString& line)
+{
+    return !line.isEmpty() && line.at(0).isDigit();
+}
+
+// A started tutor: the three start-up answers given, the content loaded, the session header
+// written into a temporary drives root.
+struct Session {
+    QTemporaryDir drives;
+    ScriptedPrompter prompter;
+    SettableClock clock{QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30))};
+    CountingSound sound;
+    int ends = 0;
+    std::unique_ptr<MainWindow> window;
+
+    Session(const QString& contentPath, const QString& classNotes)
+    {
+        QDir(drives.path()).mkpath(QStringLiteral("c/tulmarox"));
+        prompter.answers = {QStringLiteral("1"), QStringLiteral("Student"), classNotes};
+        TutorServices s;
+        s.prompter = &prompter;
+        s.clock = &clock;
+        s.sound = &sound;
+        s.drivesRoot = drives.path();
+        s.contentPath = contentPath;
+        s.seed = 1.0;
+        s.leaveEventLoop = [this] { ++ends; };
+        window = std::make_unique<MainWindow>(s);
+        window->Form_Load();
+    }
+};
+
+// Synthetic content: a header for set 1, then "line 2", "line 3", ...
+QString writeSyntheticContent(const QTemporaryDir& dir, int lineCount)
+{
+    QJsonArray lines{QStringLiteral("001.  Synthetic notes")};
+    for (int i = 2; i <= lineCount; ++i)
+        lines.append(QStringLiteral("line %1").arg(i));
+    const QString path = dir.filePath(QStringLiteral("synthetic.json"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(lines).toJson()) < 0)
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// How often something occurs in one line; summed over the content.
+using LineMeasure = std::function<int(const QString&)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(LineMeasure)
+
+class TestContent : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sets_data();
+    void sets();
+    void tableAroundTheContent();
+    void wholeContent_data();
+    void wholeContent();
+    void paragraphBreaksAreDoubleLineEndsInAnswers();
+    void nonAsciiCharactersArriveUnchanged();
+    void longestLine();
+    void tableBound_data();
+    void tableBound();
+    void unusableContent_data();
+    void unusableContent();
+    void fillLineTable_data();
+    void fillLineTable();
+
+private:
+    std::vector<QString> shipped_;
+};
+
+void TestContent::initTestCase()
+{
+    Session session(QStringLiteral(":/content/class_notes.json"), QStringLiteral("5"));
+    QVERIFY2(!session.window->hasEnded(), qPrintable(session.prompter.messages.join(u'\n')));
+    QCOMPARE(session.prompter.messages, QStringList());
+    shipped_ = session.window->classNotesLines;
+}
+
+void TestContent::sets_data()
+{
+    QTest::addColumn<int>("headerSlot");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<int>("lastSlot");
+    QTest::addColumn<int>("entryLines");
+    QTest::addColumn<int>("questions");
+    QTest::addColumn<int>("emptyLines");
+    QTest::addColumn<int>("markedAnswers");
+
+    QTest::newRow("001") << 1 << "001.  `Class Notes 1" << 52 << 22 << 11 << 29 << 11;
+    QTest::newRow("002") << 53 << "002.  `Class Notes 2" << 73 << 12 << 5 << 8 << 5;
+    QTest::newRow("003") << 74 << "003.  `Class Notes 3:" << 83 << 4 << 2 << 5 << 2;
+    QTest::newRow("004") << 84 << "004.  `class notes 4" << 109 << 12 << 6 << 13 << 6;
+    QTest::newRow("005") << 110 << "005.  `class notes 5" << 119 << 4 << 2 << 5 << 2;
+    QTest::newRow("006") << 120 << "006.  `class notes 6" << 161 << 20 << 10 << 21 << 10;
+    QTest::newRow("007") << 162 << "007.  `Class Notes 7" << 175 << 6 << 3 << 7 << 3;
+    QTest::newRow("008") << 176 << "008.  `class notes 8" << 189 << 6 << 3 << 7 << 3;
+    QTest::newRow("009") << 190 << "009.  `class notes 9" << 212 << 10 << 5 << 12 << 5;
+    QTest::newRow("010") << 213 << "010.  `class notes 10" << 230 << 8 << 4 << 9 << 4;
+    QTest::newRow("011") << 231 << "011.  Class Notes 11" << 239 << 8 << 4 << 0 << 4;
+    QTest::newRow("012") << 240 << "012.  Class Notes 12" << 252 << 12 << 6 << 0 << 3;
+    QTest::newRow("013") << 253 << "013.  Class Notes 13" << 261 << 7 << 3 << 1 << 1;
+    QTest::newRow("014") << 262 << "014.  Class Notes 14" << 274 << 12 << 6 << 0 << 0;
+    QTest::newRow("015") << 275 << "015.  Class Notes 15" << 281 << 6 << 3 << 0 << 0;
+}
+
+void TestContent::sets()
+{
+    QFETCH(int, headerSlot);
+    QFETCH(QString, header);
+    QFETCH(int, lastSlot);
+    QFETCH(int, entryLines);
+    QFETCH(int, questions);
+    QFETCH(int, emptyLines);
+    QFETCH(int, markedAnswers);
+
+    QCOMPARE(shipped_[size_t(headerSlot)], header);
+    QStringList entries;
+    int empty = 0;
+    for (int i = headerSlot + 1; i <= lastSlot; ++i) {
+        const QString& line = shipped_[size_t(i)];
+        QVERIFY2(!isHeader(line), qPrintable(QStringLiteral("slot %1 begins with a digit").arg(i)));
+        if (line.isEmpty())
+            ++empty;
+        else
+            entries << line;
+    }
+    QCOMPARE(entries.size(), entryLines);
+    QCOMPARE(empty, emptyLines);
+    QCOMPARE(int(std::count_if(entries.cbegin(), entries.cend(),
+                               [](const QString& line) { return line.startsWith(QStringLiteral("**")); })),
+             markedAnswers);
+
+    // Each question is followed by its answer. Any other line either opens a question that
+    // runs over two lines or is the lone quote that closes a set.
+    int asked = 0;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const bool follows = i > 0 && isQuestion(entries[i - 1]);
+        if (isQuestion(entries[i])) {
+            ++asked;
+            QVERIFY2(i + 1 < entries.size() && !isQuestion(entries[i + 1]), qPrintable(entries[i]));
+            QVERIFY2(!follows, qPrintable(entries[i]));
+        } else if (!follows) {
+            QVERIFY2(entries[i] == u'"' || (i + 1 < entries.size() && isQuestion(entries[i + 1])),
+                     qPrintable(entries[i]));
+        }
+    }
+    QCOMPARE(asked, questions);
+}
+
+void TestContent::tableAroundTheContent()
+{
+    QCOMPARE(shipped_.size(), size_t(MainWindow::kLastSlot + 1));
+    QVERIFY(shipped_[0].isEmpty());
+    QVERIFY(!shipped_[kShippedLines].isEmpty());
+    for (int i = kShippedLines + 1; i <= MainWindow::kLastSlot; ++i)
+        QVERIFY2(shipped_[size_t(i)].isEmpty(), qPrintable(QString::number(i)));
+}
+
+void TestContent::wholeContent_data()
+{
+    QTest::addColumn<LineMeasure>("measure");
+    QTest::addColumn<int>("expected");
+
+    auto startsWith = [](const char* text) {
+        return LineMeasure(
+            [text](const QString& line) { return line.startsWith(QLatin1String(text), Qt::CaseInsensitive); });
+    };
+    auto holds = [](char16_t c) { return LineMeasure([c](const QString& line) { return line.contains(QChar(c)); }); };
+
+    QTest::newRow("headers") << LineMeasure(isHeader) << 15;
+    QTest::newRow("empty lines") << LineMeasure(&QString::isEmpty) << 117;
+    QTest::newRow("entry lines") << LineMeasure([](const QString& l) { return !l.isEmpty() && !isHeader(l); }) << 149;
+    QTest::newRow("questions") << LineMeasure(isQuestion) << 73;
+    QTest::newRow("lines with paragraph breaks")
+        << LineMeasure([](const QString& l) { return l.contains(kParagraphBreak); }) << 40;
+    QTest::newRow("paragraph breaks") << LineMeasure([](const QString& l) { return int(l.count(kParagraphBreak)); })
+                                      << 113;
+    QTest::newRow("lines ending in blanks") << LineMeasure([](const QString& l) { return l.endsWith(u' '); }) << 64;
+    QTest::newRow("lines holding U+00FF") << holds(0x00FF) << 2;
+    QTest::newRow("lines holding U+2018") << holds(0x2018) << 1;
+    QTest::newRow("picture lines") << startsWith("`routine") << 0;
+    QTest::newRow("question-marker lines") << startsWith("`q") << 0;
+    QTest::newRow("end-marker lines") << startsWith("####") << 0;
+}
+
+void TestContent::wholeContent()
+{
+    QFETCH(LineMeasure, measure);
+    QFETCH(int, expected);
+    int n = 0;
+    for (int i = 1; i <= kShippedLines; ++i)
+        n += measure(shipped_[size_t(i)]);
+    QCOMPARE(n, expected);
+}
+
+void TestContent::paragraphBreaksAreDoubleLineEndsInAnswers()
+{
+    for (int i = 1; i <= kShippedLines; ++i) {
+        const QString& line = shipped_[size_t(i)];
+        QString rest = line;
+        rest.remove(kParagraphBreak);
+        QVERIFY2(!rest.contains(u'\r') && !rest.contains(u'\n'), qPrintable(QString::number(i)));
+        if (line.contains(kParagraphBreak)) {
+            int before = i - 1;
+            while (shipped_[size_t(before)].isEmpty())
+                --before;
+            QVERIFY2(isQuestion(shipped_[size_t(before)]), qPrintable(QStringLiteral("slot %1 is no answer").arg(i)));
+        }
+    }
+}
+
+void TestContent::nonAsciiCharactersArriveUnchanged()
+{
+    for (int i = 1; i <= kShippedLines; ++i) {
+        const QString& line = shipped_[size_t(i)];
+        for (qsizetype k = 0; k < line.size(); ++k) {
+            const char16_t c = line.at(k).unicode();
+            if (c < 0x80)
+                continue;
+            if (c == 0x00FF) {
+                // Between two sentences of a question.
+                QVERIFY(isQuestion(line));
+                QVERIFY(k > 0 && line.at(k - 1) == u'.');
+                QVERIFY(k + 1 < line.size() && line.at(k + 1).isUpper());
+            } else {
+                QCOMPARE(c, char16_t(0x2018));
+                QVERIFY2(line.startsWith(QStringLiteral("** ")), qPrintable(line));
+                QCOMPARE(line.at(k + 1), QChar(u'd'));
+            }
+        }
+    }
+}
+
+void TestContent::longestLine()
+{
+    qsizetype longest = 0;
+    int where = 0;
+    for (int i = 1; i <= kShippedLines; ++i) {
+        if (shipped_[size_t(i)].size() > longest) {
+            longest = shipped_[size_t(i)].size();
+            where = i;
+        }
+    }
+    QCOMPARE(longest, qsizetype(2464));
+    QVERIFY(shipped_[size_t(where)].contains(kParagraphBreak));
+}
+
+void TestContent::tableBound_data()
+{
+    QTest::addColumn<int>("lineCount");
+    QTest::addColumn<bool>("fits");
+
+    QTest::newRow("4,999 lines") << 4999 << true;
+    QTest::newRow("5,000 lines fill the table") << 5000 << true;
+    QTest::newRow("5,001 lines") << 5001 << false;
+    QTest::newRow("6,000 lines") << 6000 << false;
+}
+
+void TestContent::tableBound()
+{
+    QFETCH(int, lineCount);
+    QFETCH(bool, fits);
+
+    QTemporaryDir contentDir;
+    const QString path = writeSyntheticContent(contentDir, lineCount);
+    Session session(path, QStringLiteral("1"));
+    const std::vector<QString>& table = session.window->classNotesLines;
+
+    QCOMPARE(table.size(), size_t(MainWindow::kLastSlot + 1));
+    QVERIFY(table[0].isEmpty());
+    QCOMPARE(table[1], QStringLiteral("001.  Synthetic notes"));
+    const int lastWritten = std::min(lineCount, MainWindow::kLastSlot);
+    QCOMPARE(table[size_t(lastWritten)], QStringLiteral("line %1").arg(lastWritten));
+    if (lastWritten < MainWindow::kLastSlot)
+        QVERIFY(table[size_t(lastWritten + 1)].isEmpty());
+
+    QCOMPARE(session.window->hasEnded(), !fits);
+    QCOMPARE(session.ends, fits ? 0 : 1);
+    if (fits) {
+        QCOMPARE(session.prompter.messages, QStringList());
+    } else {
+        QCOMPARE(session.prompter.messages.size(), 1);
+        const QString message = session.prompter.messages.first();
+        QVERIFY2(message.contains(path), qPrintable(message));
+        QVERIFY2(message.contains(QLocale(QLocale::English).toString(lineCount)), qPrintable(message));
+        QVERIFY2(message.contains(QStringLiteral("5,000")), qPrintable(message));
+    }
+}
+
+void TestContent::unusableContent_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("missing file") << QByteArray() << "cannot be opened";
+    QTest::newRow("broken JSON") << QByteArray("[\"001.  x\",") << "not valid JSON";
+    QTest::newRow("object instead of array") << QByteArray("{\"lines\": [\"001.  x\"]}") << "array";
+    QTest::newRow("number among the lines") << QByteArray("[\"001.  x\", \"\", 7]") << "line 3";
+}
+
+void TestContent::unusableContent()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, reason);
+
+    QTemporaryDir contentDir;
+    const QString path = contentDir.filePath(QStringLiteral("notes.json"));
+    if (!json.isNull()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(json);
+    }
+    Session session(path, QStringLiteral("1"));
+
+    QVERIFY(session.window->hasEnded());
+    QCOMPARE(session.ends, 1);
+    QCOMPARE(session.prompter.messages.size(), 1);
+    const QString message = session.prompter.messages.first();
+    QVERIFY2(message.contains(path) && message.contains(reason), qPrintable(message));
+    for (const QString& slot : session.window->classNotesLines)
+        QVERIFY(slot.isEmpty());
+}
+
+void TestContent::fillLineTable_data()
+{
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<int>("lineCount");
+    QTest::addColumn<bool>("fits");
+    QTest::addColumn<int>("cursorAfter");
+
+    QTest::newRow("no lines") << 0 << 0 << true << 0;
+    QTest::newRow("three lines") << 0 << 3 << true << 0;
+    QTest::newRow("up to the last slot") << 0 << 5000 << true << 0;
+    QTest::newRow("one past the last slot") << 0 << 5001 << false << 5001;
+    QTest::newRow("cursor left near the end") << 4998 << 3 << false << 5001;
+    QTest::newRow("cursor below the table") << -2 << 1 << false << -1;
+}
+
+void TestContent::fillLineTable()
+{
+    QFETCH(int, cursor);
+    QFETCH(int, lineCount);
+    QFETCH(bool, fits);
+    QFETCH(int, cursorAfter);
+
+    QStringList lines;
+    for (int i = 1; i <= lineCount; ++i)
+        lines << QStringLiteral("line %1").arg(i);
+    std::vector<QString> table(MainWindow::kLastSlot + 1);
+    const int start = cursor;
+
+    QCOMPARE(::fillLineTable(table, cursor, lines), fits);
+    QCOMPARE(cursor, cursorAfter);
+    for (int slot = 0; slot <= MainWindow::kLastSlot; ++slot) {
+        const int line = slot - start;
+        const QString expected = line >= 1 && line <= lineCount ? QStringLiteral("line %1").arg(line) : QString();
+        QCOMPARE(table[size_t(slot)], expected);
+    }
+}
+
+QTEST_MAIN(TestContent)
+#include "tst_content.moc"
