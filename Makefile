@@ -1,0 +1,43 @@
+# The two commands a newcomer needs: `make run` and `make test`.
+# Each installs what is missing (Debian or Ubuntu), then drives CMake.
+
+DRIVES ?= $(HOME)/.local/share/classnotes-tutor/drives
+DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation
+
+.PHONY: run test bench stress deps build-release build-test screenshots
+
+deps:
+	@missing=""; \
+	for p in $(DEB_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  if ! command -v apt-get >/dev/null; then \
+	    echo "Please install:$$missing (and Qt 6.4 or newer with its Widgets and Test modules)"; exit 1; fi; \
+	  echo "Installing:$$missing"; \
+	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
+	  $$SUDO apt-get update -q && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+build-release: deps
+	cmake --preset release
+	cmake --build --preset release
+
+build-test: deps
+	cmake --preset test
+	cmake --build --preset test
+
+run: build-release
+	@mkdir -p "$(DRIVES)/c/tulmarox"
+	./build/release/classnotes-tutor --drives "$(DRIVES)"
+
+test: build-test
+	ctest --preset test
+
+bench: build-release
+	./tools/run-benchmarks build/release
+
+stress: build-release
+	./build/release/stress_records --processes 8 --records 500
+	./build/release/crash_records --rounds 200
+
+screenshots: build-release
+	./tools/make-screenshots build/release
