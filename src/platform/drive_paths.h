@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// The program names its files as Windows paths ("c:\tulmarox\masterFile.txt").
+// On Windows a path is used as written; elsewhere "X:\a\b" lies at <drives root>/x/a/b.
+class DrivePaths {
+public:
+    explicit DrivePaths(QString drivesRoot) : root_(std::move(drivesRoot)) {}
+
+    QString root() const { return root_; }
+    QString local(const QString& windowsPath) const;
+
+    static QString defaultRoot();
+
+private:
+    QString root_;
+};

@@ -1,0 +1,8 @@
+#include "sound.h"
+
+#include <QApplication>
+
+void SystemSound::beep()
+{
+    QApplication::beep();
+}
