@@ -1,0 +1,86 @@
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QGuiApplication>
+#include <QTextStream>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/clock.h"
+#include "platform/drive_paths.h"
+#include "platform/prompter.h"
+#include "platform/sound.h"
+#include "window/main_window.h"
+
+namespace {
+
+// Qt aborts when it cannot open a display; say so plainly instead.
+bool displayAvailable(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return true;
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "-platform") == 0)
+            return true;
+    }
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+#else
+    return true;
+#endif
+}
+
+bool wantsOnlyText(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "-v")
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (!wantsOnlyText(argc, argv) && !displayAvailable(argc, argv)) {
+        std::fputs("classnotes-tutor: no display to open a window on (set DISPLAY, or run it on a desktop)\n", stderr);
+        return 2;
+    }
+    if (wantsOnlyText(argc, argv))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("classnotes-tutor"));
+    QApplication::setApplicationVersion(QStringLiteral(TUTOR_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Class Notes Tutor: work through one set of physics class notes."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption drives(QStringLiteral("drives"),
+                                    QStringLiteral("Folder that stands for the drives C:, I:, ... (default: %1).")
+                                        .arg(DrivePaths::defaultRoot()),
+                                    QStringLiteral("DIR"));
+    parser.addOption(drives);
+    parser.process(app);
+
+    DialogPrompter prompter;
+    SystemClock clock;
+    SystemSound sound;
+    TutorServices services;
+    services.prompter = &prompter;
+    services.clock = &clock;
+    services.sound = &sound;
+    services.drivesRoot = parser.isSet(drives) ? parser.value(drives) : DrivePaths::defaultRoot();
+    services.leaveEventLoop = [] { QCoreApplication::exit(0); };
+
+    MainWindow window(services);
+    window.Form_Load();
+    if (window.hasEnded())
+        return 0;
+    window.show();
+    window.activateWindow();
+    return QApplication::exec();
+}

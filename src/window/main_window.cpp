@@ -1,0 +1,172 @@
+#include "main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTimer>
+
+#include "platform/picture_box.h"
+#include "platform/text_box.h"
+#include "window/command_button.h"
+
+namespace {
+
+// The designed layout is in twips; 15 twips make a pixel at 96 dots per inch.
+QRect twips(int left, int top, int width, int height)
+{
+    return {left / 15, top / 15, width / 15, height / 15};
+}
+
+// The platform's dialog font at the size the layout was designed for; Liberation Sans
+// has the same widths where the Windows fonts are missing.
+QFont dialogFont()
+{
+    QFont font = QApplication::font();
+    font.setFamilies({QStringLiteral("MS Shell Dlg 2"), QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial")});
+    font.setPointSizeF(8.0);
+    return font;
+}
+
+QFont textBoxFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(9.75);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(const TutorServices& services, QWidget* parent)
+    : QWidget(parent), services_(services), drives_(services.drivesRoot)
+{
+    setObjectName(QStringLiteral("cmd_pend_exp"));
+    setWindowTitle(QStringLiteral("Form1"));
+    setFont(dialogFont());
+    buildControls();
+    wireEvents();
+    resize(725, 573);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildControls()
+{
+    auto place = [this](QWidget* w, const char* name, QRect at) {
+        w->setObjectName(QLatin1String(name));
+        w->setGeometry(at);
+        return w;
+    };
+    auto button = [&](const char* name, const char* caption, QRect at) {
+        auto* b = new CommandButton(QLatin1String(caption), this);
+        place(b, name, at);
+        return b;
+    };
+    auto textBox = [&](const char* name, const QString& text, QRect at) {
+        auto* t = new TextBox(this);
+        t->setFont(textBoxFont());
+        t->setText(text);
+        place(t, name, at);
+        return t;
+    };
+
+    txt_question = textBox("txt_question", QString(), twips(240, 720, 5175, 3255));
+    txt_answer = textBox("txt_answer", QStringLiteral(" "), twips(5640, 720, 5055, 3255));
+    cmdNextQuestion = button("cmdNextQuestion", "Next Question / Answer", twips(240, 0, 975, 735));
+    cmd_enter_response = button("cmd_enter_response", "Enter Response", twips(5640, 240, 855, 495));
+    Picture1 = new PictureBox(this);
+    place(Picture1, "Picture1", twips(240, 4080, 5175, 3375));
+    Picture2 = new PictureBox(this);
+    place(Picture2, "Picture2", twips(5640, 4080, 5055, 3375));
+    cmd_save_as_notes = button("cmd_save_as_notes", "Save as Notes", twips(6480, 240, 855, 495));
+    cmd_timerTrigger = button("cmd_timerTrigger", "Trigger Timer", twips(2400, 7560, 735, 495));
+    List1 = new QListWidget(this);
+    place(List1, "List1", twips(3120, 7680, 1695, 840));
+
+    struct Parameter {
+        const char* caption;
+        QRect label;
+        QRect box;
+    };
+    const std::array<Parameter, 4> parameters{{
+        {"Parameter 1", twips(5640, 7680, 900, 195), twips(6720, 7680, 300, 285)},
+        {"Parameter 2", twips(5640, 8160, 855, 195), twips(6720, 8160, 300, 285)},
+        {"Parameter 3", twips(7200, 7680, 1005, 195), twips(8205, 7680, 300, 285)},
+        {"Parameter 4", twips(7200, 8160, 900, 195), twips(8205, 8160, 300, 285)},
+    }};
+    for (int i = 0; i < 4; ++i) {
+        const QByteArray index = QByteArray::number(i);
+        lbl_parameter[i] = new QLabel(QLatin1String(parameters[i].caption), this);
+        place(lbl_parameter[i], ("lbl_parameter(" + index + ")").constData(), parameters[i].label);
+        txt_parameter[i] = new QLineEdit(QStringLiteral("1"), this);
+        place(txt_parameter[i], ("txt_parameter(" + index + ")").constData(), parameters[i].box);
+    }
+
+    cmd_displayCumulativeText = button("cmd_displayCumulativeText", "display everything", twips(3600, 240, 855, 495));
+    cmd_display_note_file = button("cmd_display_note_file", "display notes", twips(4440, 240, 975, 495));
+    cmd_quit = button("cmd_quit", "quit program", twips(10200, 0, 735, 495));
+    cmd_pend_exp = button("cmd_pend_exp", "pend exp", twips(8640, 7560, 495, 375));
+    cmd_next_picture = button("cmd_next_picture", "next picture", twips(1200, 7560, 855, 495));
+    lbl_only_if_prompted = new QLabel(QStringLiteral("click only if prompted"), this);
+    lbl_only_if_prompted->setWordWrap(true);
+    lbl_only_if_prompted->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    place(lbl_only_if_prompted, "lbl_only_if_prompted", twips(240, 7560, 855, 495));
+    cmd_copy_picture = button("cmd_copy_picture", "copy picture", twips(1200, 8160, 855, 495));
+    cmd_clr_answer = button("cmd_clr_answer", "clear answer", twips(8880, 240, 735, 495));
+
+    tmr_pend_exp = new QTimer(this);
+    tmr_pend_exp->setObjectName(QStringLiteral("tmr_pend_exp"));
+    tmr_pend_exp->setInterval(15);
+
+    Picture1->setFont(dialogFont());
+    Picture2->setFont(dialogFont());
+
+    const QList<QWidget*> tabOrder{txt_question,      txt_answer,       cmdNextQuestion,  cmd_enter_response,
+                                   Picture1,          Picture2,         cmd_save_as_notes, cmd_timerTrigger,
+                                   List1,             txt_parameter[0], txt_parameter[1], txt_parameter[2],
+                                   txt_parameter[3],  cmd_displayCumulativeText, cmd_display_note_file,
+                                   cmd_quit,          cmd_pend_exp,     cmd_next_picture, cmd_copy_picture,
+                                   cmd_clr_answer};
+    for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i], tabOrder[i + 1]);
+    setFocusProxy(txt_question);
+}
+
+void MainWindow::wireEvents()
+{
+    connect(cmdNextQuestion, &QPushButton::clicked, this, &MainWindow::cmdNextQuestion_Click);
+    connect(cmd_enter_response, &QPushButton::clicked, this, &MainWindow::cmd_enter_response_Click);
+    connect(cmd_save_as_notes, &QPushButton::clicked, this, &MainWindow::cmd_save_as_notes_Click);
+    connect(cmd_display_note_file, &QPushButton::clicked, this, &MainWindow::cmd_display_note_file_Click);
+    connect(cmd_displayCumulativeText, &QPushButton::clicked, this, &MainWindow::cmd_displayCumulativeText_Click);
+    connect(cmd_clr_answer, &QPushButton::clicked, this, &MainWindow::cmd_clr_answer_Click);
+    connect(cmd_quit, &QPushButton::clicked, this, &MainWindow::cmd_quit_Click);
+    connect(cmd_next_picture, &QPushButton::clicked, this, &MainWindow::cmd_next_picture_Click);
+    connect(cmd_copy_picture, &QPushButton::clicked, this, &MainWindow::cmd_copy_picture_Click);
+    connect(cmd_pend_exp, &QPushButton::clicked, this, &MainWindow::cmd_pend_exp_Click);
+    connect(tmr_pend_exp, &QTimer::timeout, this, &MainWindow::tmr_pend_exp_Timer);
+}
+
+void MainWindow::endProgram()
+{
+    if (ended_)
+        return;
+    ended_ = true;
+    channels_.closeAll();
+    tmr_pend_exp->stop();
+    close();
+    if (services_.leaveEventLoop)
+        services_.leaveEventLoop();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Closing the window ends the program like "quit program": nothing is recorded.
+    endProgram();
+    event->accept();
+}
