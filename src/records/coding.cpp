@@ -1,0 +1,50 @@
+#include "platform/code_page.h"
+#include "platform/runtime_text.h"
+#include "window/main_window.h"
+
+QString MainWindow::code(const QString& a, double) const
+{
+    return a;
+}
+
+std::optional<QString> MainWindow::decode(const QString& a, double codeNbr) const
+{
+    QString result;
+    result.reserve(a.size());
+    for (const QChar ch : a) {
+        const int c = codepage::byteOf(ch);
+        if (c < 0)
+            return std::nullopt;  // not a character of the record files at all
+        if (c == 32) {
+            result += u' ';
+            continue;
+        }
+        double computed = 0;
+        if (c < 66)
+            computed = (c + 209) - codeNbr;
+        else if (c > 118)
+            computed = (c - codeNbr) - 100;
+        else
+            continue;
+        const long long n = rt::roundHalfEven(computed);
+        if (n < 0 || n > 255)
+            return std::nullopt;
+        result += codepage::charOf(static_cast<unsigned char>(n));
+    }
+    return result;
+}
+
+QString MainWindow::makeCodeLine(double codeNbr)
+{
+    QString line;
+    for (double counter = 1; counter <= codeNbr; ++counter) {
+        // Single precision, as the generator gives it, so ties round as they always have.
+        if (random_.next() < 0.1f) {
+            const float r2 = random_.next();
+            line += codepage::charOf(static_cast<unsigned char>(rt::roundHalfEven(r2 * 50.0f + 66.0f)));
+        }
+        const float r3 = random_.next();
+        line += codepage::charOf(static_cast<unsigned char>(rt::roundHalfEven(r3 * 137.0f + 118.0f)));
+    }
+    return line;
+}

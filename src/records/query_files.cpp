@@ -1,0 +1,41 @@
+#include "platform/code_page.h"
+#include "platform/runtime_text.h"
+#include "window/main_window.h"
+
+std::optional<QString> MainWindow::codeFile()
+{
+    const QString queryFile = dataFolder + QStringLiteral("\\query") + queryFileSuffix + QStringLiteral(".txt");
+    const QString answerFile = dataFolder + QStringLiteral("\\queri") + queryFileSuffix + QStringLiteral(".txt");
+    channels_.closeAll();
+    auto fail = [this](const QString& message) {
+        channels_.closeAll();
+        return std::optional<QString>(message);
+    };
+
+    if (const auto error = channels_.open(1, localPath(queryFile), Channels::Mode::Input))
+        return fail(QStringLiteral("%1 could not be read: %2").arg(queryFile, *error));
+    if (channels_.atEnd(1))
+        return fail(QStringLiteral("%1 is empty: there is nothing to code").arg(queryFile));
+    sessionCodeNbr = int(codepage::decode(channels_.readLine(1)).size());
+    channels_.closeAll();
+
+    if (const auto error = channels_.open(1, localPath(queryFile), Channels::Mode::Input))
+        return fail(QStringLiteral("%1 could not be read: %2").arg(queryFile, *error));
+    if (const auto error = channels_.open(2, localPath(answerFile), Channels::Mode::Output))
+        return fail(QStringLiteral("%1 could not be written: %2").arg(answerFile, *error));
+    while (!channels_.atEnd(1)) {
+        const QString line = codepage::decode(channels_.readLine(1));
+        const QString head = rt::left(line, 6).toLower();
+        QString out;
+        if (head == QLatin1String("assign"))
+            out = line;
+        else if (head == QLatin1String("query "))
+            out = QStringLiteral("query") + code(rt::midFrom(line, 8), sessionCodeNbr);
+        else
+            out = code(line, sessionCodeNbr);
+        if (const auto error = channels_.write(2, codepage::encode(out + rt::kCrLf)))
+            return fail(QStringLiteral("%1 could not be written: %2").arg(answerFile, *error));
+    }
+    channels_.closeAll();
+    return std::nullopt;
+}

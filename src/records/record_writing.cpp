@@ -1,0 +1,57 @@
+#include <QDir>
+
+#include "platform/code_page.h"
+#include "platform/prompter.h"
+#include "window/main_window.h"
+
+QString MainWindow::localPath(const QString& programPath) const
+{
+    return drives_.local(programPath);
+}
+
+bool MainWindow::appendToRecordFiles(PendingRecord& record, const QString& what)
+{
+    const AppendOutcome outcome = appendRecord(record.files);
+    // Files that took the record are done; a retry writes only to the others.
+    record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
+    if (outcome.ok())
+        return true;
+    QString message = QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")
+                          .arg(what, outcome.failedName, QDir::toNativeSeparators(outcome.failedPath), outcome.reason);
+    if (!outcome.written.isEmpty())
+        message += QStringLiteral("\n\nIt is already recorded in %1.").arg(outcome.written.join(QStringLiteral(", ")));
+    QStringList missing;
+    for (const FileAppend& file : record.files)
+        missing << file.name;
+    message += QStringLiteral("\n\nNot yet recorded in: %1.").arg(missing.join(QStringLiteral(", ")));
+    record.lastMessage = message;
+    return false;
+}
+
+bool MainWindow::refuseUnwritable(const QString& text)
+{
+    const QString bad = codepage::unmappable(text);
+    if (bad.isEmpty())
+        return false;
+    QStringList named;
+    for (qsizetype i = 0; i < bad.size(); ++i) {
+        const char32_t point = bad[i].isHighSurrogate() && i + 1 < bad.size()
+                                   ? QChar::surrogateToUcs4(bad[i], bad[i + 1])
+                                   : bad[i].unicode();
+        const QString shown = point > 0xFFFF ? bad.mid(i++, 2) : bad.mid(i, 1);
+        named << QStringLiteral("%1 (U+%2)").arg(shown, QString::number(uint(point), 16).toUpper().rightJustified(4, u'0'));
+        if (named.size() == 20 && i + 1 < bad.size()) {
+            named << QStringLiteral("…");
+            break;
+        }
+    }
+    services_.prompter->tell(QStringLiteral("Your text was not recorded: the record files cannot hold these characters: "
+                                            "%1.\n\nPlease replace them; your text stays in the answer box.")
+                                 .arg(named.join(QStringLiteral(", "))));
+    return true;
+}
+
+FileAppend MainWindow::recordFor(const QString& programPath, const QString& text) const
+{
+    return {programPath, localPath(programPath), codepage::encode(text)};
+}
