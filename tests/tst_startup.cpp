@@ -1,0 +1,305 @@
+#include <QProcess>
+#include <QTest>
+
+#include "platform/code_page.h"
+#include "support/tutor_fixture.h"
+
+namespace {
+
+const QString kHome = QStringLiteral("c:\\tulmarox");
+const QString kNetwork = QStringLiteral("i:\\bkp_000416\\My Documents\\distance students\\interactive problems\\lb1");
+
+QByteArray headerAfterCodeLine(const QString& classNotes, const QString& headerLine, const QString& date)
+{
+    return recordBytes(QStringLiteral("assignment #%1\r\n%2\r\nPhysics I Class Notes\r\n%3\r\n")
+                           .arg(classNotes, headerLine, date));
+}
+
+// Splits a file into its session headers' code lines and the rest.
+QByteArray firstLine(const QByteArray& bytes, qsizetype from = 0)
+{
+    const qsizetype end = bytes.indexOf("\r\n", from);
+    return bytes.mid(from, end - from);
+}
+
+}  // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+private slots:
+    void entries_data();
+    void entries();
+    void promptsInOrder();
+    void cancelEndsBeforeAnythingIsWritten_data();
+    void cancelEndsBeforeAnythingIsWritten();
+    void unknownClassNotesAskAgain_data();
+    void unknownClassNotesAskAgain();
+    void headerOnEmptyFolder();
+    void secondRunSameDayAndOtherDay();
+    void codeLineShape();
+    void missingFolderOffersRetry();
+    void sendFileThatIsAFolder();
+    void readOnlyMasterFile();
+};
+
+void TestStartup::entries_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("classNotes");
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<QString>("next");
+    QTest::addColumn<int>("headerSlot");
+    QTest::addColumn<QString>("sendName");
+    const QDate dec8(2026, 12, 8);
+    QTest::newRow("home, 5") << "1" << "5" << dec8 << kHome << "005" << "006" << 110 << "send_1208.txt";
+    QTest::newRow("network 2") << "2" << "7" << dec8 << kNetwork << "007" << "008" << 162 << "send_1208.txt";
+    QTest::newRow("network 02") << "02" << "10" << dec8 << kNetwork << "010" << "011" << 213 << "send_1208.txt";
+    QTest::newRow("network 2.0") << "2.0" << "015" << dec8 << kNetwork << "015" << "016" << 275 << "send_1208.txt";
+    QTest::newRow("network blank 2") << " 2" << "1" << dec8 << kNetwork << "001" << "002" << 1 << "send_1208.txt";
+    QTest::newRow("3 is home") << "3" << "1" << dec8 << kHome << "001" << "002" << 1 << "send_1208.txt";
+    QTest::newRow("0 is home") << "0" << "1" << dec8 << kHome << "001" << "002" << 1 << "send_1208.txt";
+    QTest::newRow("letters are home") << "two" << "1" << dec8 << kHome << "001" << "002" << 1 << "send_1208.txt";
+    QTest::newRow("2 and more is home") << "2x" << "1" << dec8 << kHome << "001" << "002" << 1 << "send_1208.txt";
+    QTest::newRow("empty is home") << "" << "1" << dec8 << kHome << "001" << "002" << 1 << "send_1208.txt";
+    QTest::newRow("16 April") << "1" << "12" << QDate(2027, 4, 16) << kHome << "012" << "013" << 240
+                              << "send_0416.txt";
+}
+
+void TestStartup::entries()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, classNotes);
+    QFETCH(QDate, date);
+    QFETCH(QString, folder);
+    QFETCH(QString, number);
+    QFETCH(QString, next);
+    QFETCH(int, headerSlot);
+    QFETCH(QString, sendName);
+    Tutor tutor;
+    QDir(tutor.drives.path()).mkpath(QStringLiteral("i/bkp_000416/My Documents/distance students/interactive problems/lb1"));
+    tutor.clock.set(QDateTime(date, QTime(9, 0)));
+    MainWindow& w = tutor.start({kind, QStringLiteral("Ann Example"), classNotes});
+    QVERIFY(!w.hasEnded());
+    QCOMPARE(w.courseTitle, QStringLiteral("Physics I Class Notes"));
+    QCOMPARE(w.dataFolder, folder);
+    QCOMPARE(w.masterFile, folder + QStringLiteral("\\masterFile.txt"));
+    QCOMPARE(w.sendFile, folder + u'\\' + sendName);
+    QCOMPARE(w.notesFile, folder + QStringLiteral("\\notes_.txt"));
+    QCOMPARE(w.classNotesNo, number);
+    QCOMPARE(w.nextClassNotesNo, next);
+    QCOMPARE(w.lineIndex, headerSlot);
+    QVERIFY(w.sessionCodeNbr >= 19 && w.sessionCodeNbr <= 28);
+    QVERIFY(!w.sendFile.contains(QStringLiteral("Ann")));
+    QCOMPARE(w.qaSeparator, QStringLiteral(" <-<-<-<-  Q/A:   "));
+    QCOMPARE(w.answerSeparator, QStringLiteral(" YOUR ANSWER  ->->->->  "));
+    QVERIFY(w.answerPrompt.startsWith(QStringLiteral("Enter, as appropriate, an answer")));
+    QVERIFY(w.answerPrompt.contains(QStringLiteral("just an OK.\r\n\r\nAlways critique")));
+    QVERIFY(w.answerPrompt.contains(QStringLiteral("errors you makde,")));
+    QVERIFY(w.answerPrompt.contains(QStringLiteral("certain errors.  Also pose")));
+    QCOMPARE(tutor.prompter.messages, QStringList());
+}
+
+void TestStartup::promptsInOrder()
+{
+    Tutor tutor;
+    tutor.startHome(QStringLiteral("5"));
+    QCOMPARE(tutor.prompter.prompts, (QStringList{"Enter 1 for home user, 2 for ZARV LAN user", "Your full name:  ",
+                                                  "Number of Class Notes:  "}));
+}
+
+void TestStartup::cancelEndsBeforeAnythingIsWritten_data()
+{
+    QTest::addColumn<int>("answered");
+    QTest::newRow("at the kind of user") << 0;
+    QTest::newRow("at the name") << 1;
+    QTest::newRow("at the class notes") << 2;
+}
+
+void TestStartup::cancelEndsBeforeAnythingIsWritten()
+{
+    QFETCH(int, answered);
+    Tutor tutor;
+    const QList<std::optional<QString>> all{QStringLiteral("1"), QStringLiteral("Ann"), QStringLiteral("5")};
+    MainWindow& w = tutor.start(all.mid(0, answered));
+    QVERIFY(w.hasEnded());
+    QCOMPARE(tutor.ends, 1);
+    QCOMPARE(tutor.prompter.prompts.size(), answered + 1);
+    QCOMPARE(QDir(tutor.homePath(QString())).entryList(QDir::Files), QStringList());
+}
+
+void TestStartup::unknownClassNotesAskAgain_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("empty") << "";
+    QTest::newRow("four characters") << "0005";
+    QTest::newRow("letters") << "abc";
+    QTest::newRow("zero") << "0";
+    QTest::newRow("sixteen") << "16";
+    QTest::newRow("ninety-nine") << "99";
+    QTest::newRow("negative") << "-1";
+    QTest::newRow("blanks") << "   ";
+    QTest::newRow("ten thousand characters") << QString(10000, u'7');
+    QTest::newRow("outside the code page") << QString::fromUtf8("5Δ");
+}
+
+void TestStartup::unknownClassNotesAskAgain()
+{
+    QFETCH(QString, entry);
+    Tutor tutor;
+    MainWindow& w = tutor.start({QStringLiteral("1"), QStringLiteral("Ann"), entry, QStringLiteral("4")});
+    QVERIFY(!w.hasEnded());
+    QCOMPARE(tutor.prompter.messages.size(), 1);
+    QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("1 to 15")));
+    QVERIFY(tutor.prompter.messages[0].contains(entry.left(40)));
+    QCOMPARE(tutor.prompter.prompts.last(), QStringLiteral("Number of Class Notes:  "));
+    QCOMPARE(w.classNotesNo, QStringLiteral("004"));
+    QCOMPARE(w.nextClassNotesNo, QStringLiteral("005"));
+    QCOMPARE(w.lineIndex, 84);
+    // Only the good entry reaches the files.
+    QVERIFY(tutor.homeBytes(QStringLiteral("masterFile.txt")).contains("assignment #004\r\n004."));
+}
+
+void TestStartup::headerOnEmptyFolder()
+{
+    Tutor tutor;
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
+    const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
+    const QByteArray codeLine = firstLine(master);
+    QCOMPARE(master, codeLine + "\r\n" + headerAfterCodeLine("005", "005.  `class notes 5", "12-08-2026"));
+    QCOMPARE(send, master);
+    QCOMPARE(codepage::decode(codeLine).size() >= w.sessionCodeNbr, true);
+    QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("notes_.txt"))));
+}
+
+void TestStartup::secondRunSameDayAndOtherDay()
+{
+    Tutor tutor;
+    tutor.startHome(QStringLiteral("5"));
+    const QByteArray first = tutor.homeBytes(QStringLiteral("masterFile.txt"));
+
+    tutor.seed = 2.0;
+    tutor.startHome(QStringLiteral("1"));
+    const QByteArray master2 = tutor.homeBytes(QStringLiteral("masterFile.txt"));
+    const QByteArray secondCode = firstLine(master2, first.size());
+    const QByteArray secondHeader =
+        secondCode + "\r\n" + headerAfterCodeLine("001", "001.  `Class Notes 1", "12-08-2026");
+    QCOMPARE(master2, first + secondHeader);
+    QCOMPARE(tutor.homeBytes(QStringLiteral("send_1208.txt")), master2);
+    QVERIFY(secondCode != firstLine(first));
+
+    tutor.clock.set(QDateTime(QDate(2026, 12, 9), QTime(8, 0)));
+    tutor.startHome(QStringLiteral("15"));
+    const QByteArray master3 = tutor.homeBytes(QStringLiteral("masterFile.txt"));
+    QVERIFY(master3.startsWith(master2));
+    const QByteArray send9 = tutor.homeBytes(QStringLiteral("send_1209.txt"));
+    QCOMPARE(master3.mid(master2.size()), send9);
+    QCOMPARE(send9, firstLine(send9) + "\r\n" + headerAfterCodeLine("015", "015.  Class Notes 15", "12-09-2026"));
+    QCOMPARE(tutor.homeBytes(QStringLiteral("send_1208.txt")), master2);
+}
+
+void TestStartup::codeLineShape()
+{
+    // Over many seeds: n to 2n characters, codes 66..116 only before one of 118..255,
+    // never a blank, never 117, never ending in 66..116.
+    for (int seed = 0; seed < 300; ++seed) {
+        Tutor tutor;
+        tutor.seed = seed * 37.25;
+        MainWindow& w = tutor.create();
+        const int n = 19 + seed % 10;
+        const QString line = w.makeCodeLine(n);
+        QVERIFY(line.size() >= n && line.size() <= 2 * n);
+        int high = 0;
+        bool lastLow = false;
+        for (const QChar ch : line) {
+            const int c = codepage::byteOf(ch);
+            QVERIFY2((c >= 66 && c <= 116) || (c >= 118 && c <= 255), qPrintable(QString::number(c)));
+            const bool low = c <= 116;
+            QVERIFY(!(low && lastLow));
+            high += low ? 0 : 1;
+            lastLow = low;
+        }
+        QCOMPARE(high, n);
+        QVERIFY(!lastLow);
+    }
+    Tutor tutor;
+    QCOMPARE(tutor.create().makeCodeLine(0), QString());
+}
+
+void TestStartup::missingFolderOffersRetry()
+{
+    // The first Retry still finds no folder; the student then makes it and retries again.
+    Tutor tutor(false);
+    tutor.prompter.answers = {QStringLiteral("1"), QStringLiteral("Ann"), QStringLiteral("5")};
+    int offered = 0;
+    struct MakeFolderOnSecondOffer : Prompter {
+        Tutor* t;
+        int* offered;
+        std::optional<QString> ask(const QString& p) override { return t->prompter.ask(p); }
+        void tell(const QString& m) override { t->prompter.tell(m); }
+        bool retryOrQuit(const QString& m) override
+        {
+            t->prompter.messages << m;
+            if (++*offered == 2)
+                QDir(t->drives.path()).mkpath(QStringLiteral("c/tulmarox"));
+            return true;
+        }
+    } prompter;
+    prompter.t = &tutor;
+    prompter.offered = &offered;
+    TutorServices services = tutor.services();
+    services.prompter = &prompter;
+    MainWindow w(services);
+    w.Form_Load();
+    QVERIFY(!w.hasEnded());
+    QCOMPARE(offered, 2);
+    QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("c:\\tulmarox\\masterFile.txt")));
+    QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("does not exist")));
+    const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
+    QVERIFY(master.endsWith(headerAfterCodeLine("005", "005.  `class notes 5", "12-08-2026")));
+    QCOMPARE(master.count("assignment #"), 1);
+    QCOMPARE(tutor.homeBytes(QStringLiteral("send_1208.txt")), master);
+}
+
+void TestStartup::sendFileThatIsAFolder()
+{
+    Tutor tutor;
+    QDir(tutor.homePath(QString())).mkdir(QStringLiteral("send_1208.txt"));
+    tutor.prompter.retries = {false};
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    QVERIFY(w.hasEnded());
+    QCOMPARE(tutor.prompter.messages.size(), 1);
+    const QString message = tutor.prompter.messages[0];
+    QVERIFY(message.contains(QStringLiteral("send_1208.txt")));
+    QVERIFY(message.contains(QStringLiteral("folder, not a file")));
+    // Every file is opened before any is written, so the master file got nothing.
+    QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), QByteArray());
+}
+
+void TestStartup::readOnlyMasterFile()
+{
+    Tutor tutor;
+    const QString master = tutor.homePath(QStringLiteral("masterFile.txt"));
+    QFile f(master);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("earlier\r\n");
+    f.close();
+    if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), master}) != 0) {
+        QFile::setPermissions(master, QFileDevice::ReadOwner);
+        if (QFile(master).open(QIODevice::Append))
+            QSKIP("cannot make a file read-only here (root without chattr)");
+    }
+    tutor.prompter.retries = {false};
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), master});
+    QVERIFY(w.hasEnded());
+    QVERIFY(tutor.prompter.messages.value(0).contains(QStringLiteral("read-only")));
+    QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), QByteArray("earlier\r\n"));
+    QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("send_1208.txt"))) ||
+            tutor.homeBytes(QStringLiteral("send_1208.txt")).isEmpty());
+}
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,150 @@
+#include <QTest>
+
+#include "platform/text_box.h"
+#include "support/tutor_fixture.h"
+
+namespace {
+
+// A tutor at set 005's header of a synthetic line table that starts at slot 1.
+MainWindow& startOn(Tutor& tutor, const QStringList& lines)
+{
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    std::fill(w.classNotesLines.begin(), w.classNotesLines.end(), QString());
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        w.classNotesLines[size_t(i + 1)] = lines[i];
+    w.lineIndex = 1;
+    return w;
+}
+
+}  // namespace
+
+class TestStepping : public QObject {
+    Q_OBJECT
+private slots:
+    void walk_data();
+    void walk();
+    void promptComesBackOnlyWithoutAResponse();
+    void transcriptIsNewestFirst();
+    void endOfTheTableEndsTheWalk();
+    void longLineArrivesWhole();
+};
+
+void TestStepping::walk_data()
+{
+    QTest::addColumn<QStringList>("lines");  // slot 1 is the header of set 005
+    QTest::addColumn<int>("presses");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<bool>("pending");
+    QTest::addColumn<bool>("ended");
+
+    const QString h = QStringLiteral("005.  `class notes 5");
+    QTest::newRow("first line after the header") << QStringList{h, "Q1", "", "A1"} << 1 << "\r\n\r\nQ1" << 2 << "Q1"
+                                                 << "" << true << false;
+    QTest::newRow("empty lines skipped in one press")
+        << QStringList{h, "Q1", "", "", "", "A1"} << 2 << "\r\n\r\nQ1\r\n\r\nA1" << 6 << "A1" << "" << true << false;
+    QTest::newRow("marker line sets the number") << QStringList{h, "`q012 Speed", "A"} << 1 << "\r\n\r\n`q012 Speed"
+                                                 << 2 << "`q012 Speed" << "12" << true << false;
+    QTest::newRow("capital marker counts") << QStringList{h, "`Q7", "A"} << 1 << "\r\n\r\n`Q7" << 2 << "`Q7" << "7"
+                                           << true << false;
+    QTest::newRow("marker without number is 0") << QStringList{h, "`q what", "A"} << 1 << "\r\n\r\n`q what" << 2
+                                                << "`q what" << "0" << true << false;
+    QTest::newRow("bare picture marker shown as text")
+        << QStringList{h, "`routine", "A"} << 1 << "\r\n\r\n`routine" << 2 << "`routine" << "" << false << false;
+    QTest::newRow("picture line runs and the next line shows")
+        << QStringList{h, "`routine graph1", "", "Q after picture"} << 1 << "\r\n\r\nQ after picture" << 4
+        << "Q after picture" << "" << true << false;
+    QTest::newRow("two picture lines in a row: the second is text")
+        << QStringList{h, "`ROUTINE Graph 1", "`routine graph2"} << 1 << "\r\n\r\n`routine graph2" << 3
+        << "`routine graph2" << "" << false << false;
+    QTest::newRow("unknown routine ends") << QStringList{h, "`routine graph9", "Q"} << 1 << "" << 2
+                                          << "`routine graph9" << "" << false << true;
+    QTest::newRow("next header ends") << QStringList{h, "Q1", "", "006.  `class notes 6", "Q"} << 2 << "\r\n\r\nQ1"
+                                      << 4 << "006.  `class notes 6" << "" << true << true;
+    QTest::newRow("any line starting 006 ends") << QStringList{h, "006 apples"} << 1 << "" << 2 << "006 apples" << ""
+                                                << true << true;
+    QTest::newRow("end of the content ends") << QStringList{h, "Q1"} << 2 << "\r\n\r\nQ1" << 5000 << "Q1" << ""
+                                             << false << true;
+}
+
+void TestStepping::walk()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(int, presses);
+    QFETCH(QString, shown);
+    QFETCH(int, index);
+    QFETCH(QString, current);
+    QFETCH(QString, question);
+    QFETCH(bool, pending);
+    QFETCH(bool, ended);
+    Tutor tutor;
+    MainWindow& w = startOn(tutor, lines);
+    for (int i = 0; i < presses; ++i)
+        QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(w.txt_question->text(), shown);
+    QCOMPARE(w.lineIndex, index);
+    QCOMPARE(w.currentLine, current);
+    QCOMPARE(w.questionNo, question);
+    QCOMPARE(w.responsePending, pending);
+    QCOMPARE(w.hasEnded(), ended);
+    QCOMPARE(tutor.ends, ended ? 1 : 0);
+    QCOMPARE(tutor.prompter.messages, QStringList());
+}
+
+void TestStepping::promptComesBackOnlyWithoutAResponse()
+{
+    Tutor tutor;
+    MainWindow& w = startOn(tutor, {"005.  `class notes 5", "Q1", "A1", "Q2", "A2"});
+    w.txt_answer->setText(QStringLiteral("typed before the first step"));
+    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(w.txt_answer->text(), QStringLiteral("typed before the first step"));
+    w.txt_answer->setText(QStringLiteral("draft"));
+    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(w.txt_answer->text(), w.answerPrompt);
+    w.txt_answer->setText(QStringLiteral("an answer"));
+    QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+    QCOMPARE(w.txt_answer->text(), QString());
+    w.txt_answer->setText(QStringLiteral("typed after recording"));
+    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(w.txt_answer->text(), QStringLiteral("typed after recording"));
+    QCOMPARE(w.txt_question->text(), QStringLiteral("\r\n\r\nQ2"));
+}
+
+void TestStepping::transcriptIsNewestFirst()
+{
+    Tutor tutor;
+    MainWindow& w = startOn(tutor, {"005.  `class notes 5", "Q1", "", "`routine graph1", "A1"});
+    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(w.cumulativeText, w.qaSeparator + "A1" + w.qaSeparator + "`routine graph1" + w.qaSeparator + "Q1");
+    QTest::mouseClick(w.cmd_displayCumulativeText, Qt::LeftButton);
+    QCOMPARE(w.txt_question->text(), w.cumulativeText);
+}
+
+void TestStepping::endOfTheTableEndsTheWalk()
+{
+    Tutor tutor;
+    MainWindow& w = startOn(tutor, {"005.  `class notes 5"});
+    w.classNotesLines[5000] = QStringLiteral("last slot");
+    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(w.lineIndex, 5000);
+    QCOMPARE(w.txt_question->text(), QStringLiteral("\r\n\r\nlast slot"));
+    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QVERIFY(w.hasEnded());
+    QCOMPARE(w.lineIndex, 5000);
+}
+
+void TestStepping::longLineArrivesWhole()
+{
+    Tutor tutor;
+    const QString longLine = QStringLiteral("** ") + QString(1200, u'x') + QStringLiteral("\r\n\r\n") +
+                             QString(1200, u'y') + QStringLiteral(" **");
+    MainWindow& w = startOn(tutor, {"005.  `class notes 5", longLine});
+    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(w.txt_question->text(), QStringLiteral("\r\n\r\n") + longLine);
+}
+
+QTEST_MAIN(TestStepping)
+#include "tst_stepping.moc"

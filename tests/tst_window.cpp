@@ -1,0 +1,216 @@
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "platform/picture_box.h"
+#include "platform/text_box.h"
+#include "support/tutor_fixture.h"
+
+class TestWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void controls_data();
+    void controls();
+    void windowItself();
+    void tabOrderFollowsTheLayout();
+    void focusStartsInTheQuestionBox();
+    void captionsReadInFull();
+    void inertControlsDoNothing();
+    void textBoxSpeaksCrLf_data();
+    void textBoxSpeaksCrLf();
+    void endingClosesAndStopsEverything();
+};
+
+void TestWindow::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRect>("twips");
+    auto row = [](const char* name, const char* caption, int l, int t, int w, int h) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(caption) << QRect(l, t, w, h);
+    };
+    row("txt_question", "", 240, 720, 5175, 3255);
+    row("txt_answer", " ", 5640, 720, 5055, 3255);
+    row("cmdNextQuestion", "Next Question / Answer", 240, 0, 975, 735);
+    row("cmd_enter_response", "Enter Response", 5640, 240, 855, 495);
+    row("Picture1", "", 240, 4080, 5175, 3375);
+    row("Picture2", "", 5640, 4080, 5055, 3375);
+    row("cmd_save_as_notes", "Save as Notes", 6480, 240, 855, 495);
+    row("cmd_timerTrigger", "Trigger Timer", 2400, 7560, 735, 495);
+    row("List1", "", 3120, 7680, 1695, 840);
+    row("lbl_parameter(0)", "Parameter 1", 5640, 7680, 900, 195);
+    row("txt_parameter(0)", "1", 6720, 7680, 300, 285);
+    row("lbl_parameter(1)", "Parameter 2", 5640, 8160, 855, 195);
+    row("txt_parameter(1)", "1", 6720, 8160, 300, 285);
+    row("lbl_parameter(2)", "Parameter 3", 7200, 7680, 1005, 195);
+    row("txt_parameter(2)", "1", 8205, 7680, 300, 285);
+    row("lbl_parameter(3)", "Parameter 4", 7200, 8160, 900, 195);
+    row("txt_parameter(3)", "1", 8205, 8160, 300, 285);
+    row("cmd_displayCumulativeText", "display everything", 3600, 240, 855, 495);
+    row("cmd_display_note_file", "display notes", 4440, 240, 975, 495);
+    row("cmd_quit", "quit program", 10200, 0, 735, 495);
+    row("cmd_pend_exp", "pend exp", 8640, 7560, 495, 375);
+    row("cmd_next_picture", "next picture", 1200, 7560, 855, 495);
+    row("lbl_only_if_prompted", "click only if prompted", 240, 7560, 855, 495);
+    row("cmd_copy_picture", "copy picture", 1200, 8160, 855, 495);
+    row("cmd_clr_answer", "clear answer", 8880, 240, 735, 495);
+}
+
+QString captionOf(QWidget* w)
+{
+    if (auto* b = qobject_cast<QPushButton*>(w))
+        return b->text();
+    if (auto* l = qobject_cast<QLabel*>(w))
+        return l->text();
+    if (auto* t = qobject_cast<TextBox*>(w))
+        return t->text();
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        return e->text();
+    return QString();
+}
+
+void TestWindow::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QRect, twips);
+    Tutor tutor;
+    MainWindow& w = tutor.create();
+    auto* control = w.findChild<QWidget*>(name);
+    QVERIFY2(control, qPrintable(name));
+    QCOMPARE(control->geometry(), QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
+    QCOMPARE(captionOf(control), caption);
+    QVERIFY(control->isEnabled());
+    QVERIFY(!control->isHidden());
+}
+
+void TestWindow::windowItself()
+{
+    Tutor tutor;
+    MainWindow& w = tutor.create();
+    QCOMPARE(w.objectName(), QStringLiteral("cmd_pend_exp"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Form1"));
+    QCOMPARE(w.size(), QSize(725, 573));
+    auto* timer = w.findChild<QTimer*>(QStringLiteral("tmr_pend_exp"));
+    QVERIFY(timer);
+    QVERIFY(!timer->isActive());
+    QCOMPARE(timer->interval(), 15);
+    QCOMPARE(w.findChild<QListWidget*>(QStringLiteral("List1"))->count(), 0);
+    const QFont textFont = w.txt_question->font();
+    QCOMPARE(textFont.pointSizeF(), 9.75);
+    QCOMPARE(w.cmd_quit->font().pointSizeF(), 8.0);
+    QCOMPARE(w.lbl_parameter[0]->font().pointSizeF(), 8.0);
+}
+
+void TestWindow::tabOrderFollowsTheLayout()
+{
+    Tutor tutor;
+    MainWindow& w = tutor.create();
+    const QStringList expected{"txt_question",     "txt_answer",       "cmdNextQuestion",  "cmd_enter_response",
+                               "Picture1",         "Picture2",         "cmd_save_as_notes", "cmd_timerTrigger",
+                               "List1",            "txt_parameter(0)", "txt_parameter(1)", "txt_parameter(2)",
+                               "txt_parameter(3)", "cmd_displayCumulativeText", "cmd_display_note_file",
+                               "cmd_quit",         "cmd_pend_exp",     "cmd_next_picture", "cmd_copy_picture",
+                               "cmd_clr_answer"};
+    QWidget* at = w.txt_question;
+    for (const QString& name : expected) {
+        QCOMPARE(at->objectName(), name);
+        at = at->nextInFocusChain();
+        while (at->focusPolicy() == Qt::NoFocus || at->objectName().isEmpty())
+            at = at->nextInFocusChain();
+    }
+}
+
+void TestWindow::focusStartsInTheQuestionBox()
+{
+    Tutor tutor;
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.txt_question));
+}
+
+void TestWindow::captionsReadInFull()
+{
+    // A caption wider than its button breaks over lines; every line must fit the button.
+    Tutor tutor;
+    MainWindow& w = tutor.create();
+    for (auto* button : w.findChildren<CommandButton*>()) {
+        const QFontMetrics metrics(button->font());
+        const QSize needed = button->captionSize();
+        const QString name = button->objectName();
+        QVERIFY2(needed.width() <= button->captionRect().width(), qPrintable(name));
+        QVERIFY2(needed.height() <= button->captionRect().height(), qPrintable(name));
+        QCOMPARE(button->captionLines().join(u' '), button->text());
+        for (const QString& line : button->captionLines())
+            QVERIFY2(metrics.horizontalAdvance(line) <= button->captionRect().width(), qPrintable(name));
+    }
+    QCOMPARE(w.cmd_pend_exp->captionLines(), (QStringList{"pend", "exp"}));
+}
+
+void TestWindow::inertControlsDoNothing()
+{
+    Tutor tutor;
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
+    const int index = w.lineIndex;
+    QTest::mouseClick(w.cmd_timerTrigger, Qt::LeftButton);
+    QTest::mouseClick(w.lbl_only_if_prompted, Qt::LeftButton);
+    QTest::keyClicks(w.txt_parameter[2], QStringLiteral("42"));
+    QVERIFY(!w.tmr_pend_exp->isActive());
+    QCOMPARE(w.lineIndex, index);
+    QCOMPARE(w.txt_answer->text(), QStringLiteral(" "));
+    QCOMPARE(w.txt_question->text(), QString());
+    QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
+    QCOMPARE(tutor.sound.beeps, 0);
+    QCOMPARE(tutor.prompter.messages, QStringList());
+}
+
+void TestWindow::textBoxSpeaksCrLf_data()
+{
+    QTest::addColumn<QString>("set");
+    QTest::addColumn<QString>("readBack");
+    QTest::newRow("crlf") << "a\r\n\r\nb" << "a\r\n\r\nb";
+    QTest::newRow("lone lf") << "a\nb" << "a\r\nb";
+    QTest::newRow("lone cr") << "a\rb" << "a\r\nb";
+    QTest::newRow("markup stays text") << "<b>bold</b> &amp;" << "<b>bold</b> &amp;";
+    QTest::newRow("no-break space") << QString::fromUtf8("a\u00a0b") << QString::fromUtf8("a\u00a0b");
+    QTest::newRow("trailing blanks") << "x   \r\n  " << "x   \r\n  ";
+    QTest::newRow("empty") << "" << "";
+}
+
+void TestWindow::textBoxSpeaksCrLf()
+{
+    QFETCH(QString, set);
+    QFETCH(QString, readBack);
+    TextBox box;
+    box.setText(set);
+    QCOMPARE(box.text(), readBack);
+}
+
+void TestWindow::endingClosesAndStopsEverything()
+{
+    Tutor tutor;
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    w.show();
+    w.tmr_pend_exp->start();
+    QTest::mouseClick(w.cmd_quit, Qt::LeftButton);
+    QVERIFY(w.hasEnded());
+    QCOMPARE(tutor.ends, 1);
+    QVERIFY(!w.isVisible());
+    QVERIFY(!w.tmr_pend_exp->isActive());
+    // After the end no handler shows or writes anything.
+    const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
+    w.txt_answer->setText(QStringLiteral("late answer"));
+    QMetaObject::invokeMethod(w.cmd_enter_response, "click");
+    QMetaObject::invokeMethod(w.cmdNextQuestion, "click");
+    QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
+    QCOMPARE(w.txt_question->text(), QString());
+    QCOMPARE(tutor.ends, 1);
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
