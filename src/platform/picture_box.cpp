@@ -6,21 +6,22 @@
 #include <cmath>
 
 namespace {
-constexpr int kBorder = 2;  // a sunken frame, as the platform draws it
+constexpr int kBorder = 2; // a sunken frame, as the platform draws it
 
 // The pixels from one corner to the other, both included, whichever way round they come.
 QRect spanning(QPoint a, QPoint b)
 {
-    return {QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())), QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y()))};
+    return {QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
+            QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y()))};
 }
 
 QPen hairline(const QColor& color)
 {
     QPen pen(color, 1);
-    pen.setCapStyle(Qt::SquareCap);  // the last point of a line is drawn too
+    pen.setCapStyle(Qt::SquareCap); // the last point of a line is drawn too
     return pen;
 }
-}  // namespace
+} // namespace
 
 PictureBox::PictureBox(QWidget* parent) : QWidget(parent)
 {
