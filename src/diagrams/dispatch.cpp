@@ -1,0 +1,51 @@
+#include "platform/runtime_text.h"
+#include "window/main_window.h"
+
+namespace {
+const QString kPictureMarker = QStringLiteral("`routine");
+}
+
+QString MainWindow::remSpaces(const QString& text) const
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (c != u' ' && c != u'-')
+            result += c;
+    }
+    return result;
+}
+
+void MainWindow::runRoutine(const QString& routine)
+{
+    if (ended_)
+        return;
+    if (routine == QLatin1String("graph1"))
+        graph1();
+    else if (routine == QLatin1String("graph2"))
+        graph2();
+    else if (routine == QLatin1String("graph3"))
+        graph3();
+    else
+        endProgram();
+}
+
+void MainWindow::cmd_next_picture_Click()
+{
+    if (ended_)
+        return;
+    for (int i = 1; i <= 2; ++i) {
+        const long long k = static_cast<long long>(lineIndex) + i;
+        // Past the last slot there are no lines, so no picture lines either.
+        if (k < 0 || k > kLastSlot || k >= static_cast<long long>(classNotesLines.size()))
+            continue;
+        const QString& line = classNotesLines[std::size_t(k)];
+        // Unlike a question step, no length test: the bare marker gives the empty name.
+        if (rt::left(line, 8).toLower() != kPictureMarker)
+            continue;
+        runRoutine(remSpaces(rt::midFrom(line, 10)).toLower());
+        if (ended_)
+            return;
+        lineIndex += i;
+    }
+}
