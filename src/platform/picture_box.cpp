@@ -112,6 +112,7 @@ void PictureBox::print(const QString& text)
     // Unsmoothed, like every other stroke: a text printed twice looks the same as once.
     QFont crisp = font();
     crisp.setStyleStrategy(QFont::NoAntialias);
+    crisp.setHintingPreference(QFont::PreferFullHinting);
     QPainter p(&drawing_);
     p.setFont(crisp);
     p.setPen(foreColor_);

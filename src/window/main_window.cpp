@@ -105,6 +105,11 @@ void MainWindow::buildControls()
         place(lbl_parameter[i], ("lbl_parameter(" + index + ")").constData(), parameters[i].label);
         txt_parameter[i] = new QLineEdit(QStringLiteral("1"), this);
         place(txt_parameter[i], ("txt_parameter(" + index + ")").constData(), parameters[i].box);
+        // A caption a little wider than its designed label takes the free room before its box.
+        const int room = parameters[i].box.left() - parameters[i].label.left() - 2;
+        const int wanted = lbl_parameter[i]->fontMetrics().horizontalAdvance(lbl_parameter[i]->text()) + 1;
+        lbl_parameter[i]->resize(std::max(parameters[i].label.width(), std::min(wanted, room)),
+                                 parameters[i].label.height());
     }
 
     cmd_displayCumulativeText = button("cmd_displayCumulativeText", "display everything", twips(3600, 240, 855, 495));
