@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/clock.h"
 #include "platform/drive_paths.h"
@@ -30,6 +31,22 @@ bool displayAvailable(int argc, char** argv)
 #endif
 }
 
+// Qt gives up with a fatal message when the display named cannot be reached; turn that
+// into one plain line and a failing exit instead of an abort. What Qt says before that
+// is held back, and passed on if the window can open after all.
+QStringList heldBack;
+
+void reportUnreachableDisplay(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        heldBack << message;
+        return;
+    }
+    const QString cause = heldBack.isEmpty() ? message.section(u'\n', 0, 0) : heldBack.first();
+    std::fprintf(stderr, "classnotes-tutor: cannot open a window (%s)\n", qPrintable(cause));
+    std::_Exit(2);
+}
+
 bool wantsOnlyText(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -51,7 +68,11 @@ int main(int argc, char** argv)
     if (wantsOnlyText(argc, argv))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
+    const QtMessageHandler previous = qInstallMessageHandler(reportUnreachableDisplay);
     QApplication app(argc, argv);
+    qInstallMessageHandler(previous);
+    for (const QString& message : std::exchange(heldBack, {}))
+        std::fprintf(stderr, "%s\n", qPrintable(message));
     QApplication::setApplicationName(QStringLiteral("classnotes-tutor"));
     QApplication::setApplicationVersion(QStringLiteral(TUTOR_VERSION));
 
