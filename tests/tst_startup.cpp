@@ -152,7 +152,7 @@ void TestStartup::unknownClassNotesAskAgain()
     QVERIFY(!w.hasEnded());
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("1 to 15")));
-    QVERIFY(tutor.prompter.messages[0].contains(entry.left(40)));
+    QVERIFY(tutor.prompter.messages[0].contains(u'"' + entry.left(40)));
     QCOMPARE(tutor.prompter.prompts.last(), QStringLiteral("Number of Class Notes:  "));
     QCOMPARE(w.classNotesNo, QStringLiteral("004"));
     QCOMPARE(w.nextClassNotesNo, QStringLiteral("005"));

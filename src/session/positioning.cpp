@@ -7,9 +7,11 @@
 void MainWindow::startClassNotes()
 {
     while (!positionAtClassNotes()) {
-        services_.prompter->tell(QStringLiteral("There are no class notes \"%1\". The class notes that exist are 1 to 15; "
-                                                "please enter one of those numbers.")
-                                     .arg(rt::left(classNotesNo, 40) + (classNotesNo.size() > 40 ? QStringLiteral("…") : QString())));
+        const QString shown = classNotesEntry_.size() > 40 ? classNotesEntry_.left(40) + QStringLiteral("…")
+                                                           : classNotesEntry_;
+        services_.prompter->tell(QStringLiteral("There are no class notes \"%1\". The class notes that exist are 1 to "
+                                                "15; please enter one of those numbers.")
+                                     .arg(shown));
         const auto entry = services_.prompter->ask(kClassNotesPrompt);
         if (!entry)
             return endProgram();

@@ -90,6 +90,7 @@ void MainWindow::setupSession()
 
 void MainWindow::setClassNotesNumbers(const QString& entry)
 {
+    classNotesEntry_ = entry;
     classNotesNo = padClassNotesNo(entry);
     nextClassNotesNo = padClassNotesNo(rt::plainNumber(rt::leadingNumber(classNotesNo) + 1));
 }

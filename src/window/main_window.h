@@ -152,6 +152,7 @@ private:
 
     // Start-up helpers (session/).
     void setClassNotesNumbers(const QString& entry);
+    QString classNotesEntry_;  // as the student typed it, for messages
     bool positionAtClassNotes();
     void writeSessionHeader();
 
