@@ -1,9 +1,5 @@
-#include "platform/runtime_text.h"
+#include "diagrams/picture_line.h"
 #include "window/main_window.h"
-
-namespace {
-const QString kPictureMarker = QStringLiteral("`routine");
-}
 
 QString MainWindow::remSpaces(const QString& text) const
 {
@@ -14,6 +10,11 @@ QString MainWindow::remSpaces(const QString& text) const
             result += c;
     }
     return result;
+}
+
+QString MainWindow::routineNameOf(const QString& pictureLine) const
+{
+    return remSpaces(rt::midFrom(pictureLine, 10)).toLower();
 }
 
 void MainWindow::runRoutine(const QString& routine)
@@ -41,9 +42,9 @@ void MainWindow::cmd_next_picture_Click()
             continue;
         const QString& line = classNotesLines[std::size_t(k)];
         // Unlike a question step, no length test: the bare marker gives the empty name.
-        if (rt::left(line, 8).toLower() != kPictureMarker)
+        if (!isPictureLine(line))
             continue;
-        runRoutine(remSpaces(rt::midFrom(line, 10)).toLower());
+        runRoutine(routineNameOf(line));
         if (ended_)
             return;
         lineIndex += i;

@@ -1,17 +1,7 @@
+#include "diagrams/picture_line.h"
 #include "platform/runtime_text.h"
 #include "platform/text_box.h"
 #include "window/main_window.h"
-
-namespace {
-
-const QString kPictureMarker = QStringLiteral("`routine");
-
-bool isPictureLine(const QString& line)
-{
-    return rt::left(line, 8).toLower() == kPictureMarker;
-}
-
-}  // namespace
 
 void MainWindow::readNextQuestion()
 {
@@ -50,7 +40,7 @@ void MainWindow::cmdNextQuestion_Click()
     if (ended_)
         return;
     if (displayText.size() > 8 && isPictureLine(displayText)) {
-        runRoutine(remSpaces(rt::midFrom(displayText, 10)).toLower());
+        runRoutine(routineNameOf(displayText));
         if (ended_)
             return;
         displayText.clear();

@@ -131,6 +131,9 @@ private:
     void printLabels(std::initializer_list<Label> labels);
     QColor randomColour();
     void drawVennCircles();
+    // The routine a picture line names: from its tenth character on, without blanks and
+    // hyphens, in lower case.
+    QString routineNameOf(const QString& pictureLine) const;
 
     // Event handlers.
     void cmdNextQuestion_Click();
