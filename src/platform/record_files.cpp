@@ -50,6 +50,18 @@ QString plainReason(int error, const QString& path)
     }
 }
 
+namespace {
+
+AppendOutcome failedAt(AppendOutcome outcome, const FileAppend& file, int error)
+{
+    outcome.failedName = file.name;
+    outcome.failedPath = file.path;
+    outcome.reason = plainReason(error, file.path);
+    return outcome;
+}
+
+}  // namespace
+
 #ifndef Q_OS_WIN
 namespace {
 
@@ -123,12 +135,7 @@ AppendOutcome appendRecord(const QList<FileAppend>& files)
 
     AppendOutcome outcome;
     std::vector<OpenFile> open(size_t(files.size()));
-    auto fail = [&](qsizetype i, int error) {
-        outcome.failedName = files[i].name;
-        outcome.failedPath = files[i].path;
-        outcome.reason = plainReason(error, files[i].path);
-        return outcome;
-    };
+    auto fail = [&](qsizetype i, int error) { return failedAt(outcome, files[i], error); };
     for (qsizetype i = 0; i < files.size(); ++i) {
         const QByteArray path = QFile::encodeName(files[i].path);
         int fd = -1;
@@ -179,12 +186,7 @@ AppendOutcome appendRecord(const QList<FileAppend>& files)
 {
     AppendOutcome outcome;
     std::vector<OpenFile> open(size_t(files.size()));
-    auto fail = [&](qsizetype i, int error) {
-        outcome.failedName = files[i].name;
-        outcome.failedPath = files[i].path;
-        outcome.reason = plainReason(error, files[i].path);
-        return outcome;
-    };
+    auto fail = [&](qsizetype i, int error) { return failedAt(outcome, files[i], error); };
     for (qsizetype i = 0; i < files.size(); ++i) {
         const std::wstring path = files[i].path.toStdWString();
         HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
