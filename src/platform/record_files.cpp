@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -273,17 +274,28 @@ QByteArray Channels::readLine(int channel)
     QByteArray line;
     if (!f)
         return line;
-    char c = 0;
-    while (f->getChar(&c)) {
-        if (c == '\r') {
-            char next = 0;
-            if (f->peek(&next, 1) == 1 && next == '\n')
-                f->getChar(&next);
-            break;
+    // A run up to the next CR at a time, from the file's own buffer (a character at a time
+    // made a notes file of megabytes slow to read): a short look ahead first, as most
+    // record lines are short, and further along a long one.
+    char chunk[16384];
+    qint64 ahead = 256;
+    for (;; ahead = std::min<qint64>(ahead * 4, sizeof chunk)) {
+        const qint64 got = f->peek(chunk, ahead);
+        if (got <= 0)
+            return line;
+        const auto* cr = static_cast<const char*>(std::memchr(chunk, '\r', size_t(got)));
+        if (!cr) {
+            line.append(chunk, got);
+            f->skip(got);
+            continue;
         }
-        line.append(c);
+        line.append(chunk, cr - chunk);
+        f->skip(cr - chunk + 1);
+        char next = 0;
+        if (f->peek(&next, 1) == 1 && next == '\n')
+            f->skip(1);
+        return line;
     }
-    return line;
 }
 
 bool Channels::atEnd(int channel) const
