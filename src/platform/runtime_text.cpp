@@ -38,8 +38,12 @@ QString plainNumber(double value)
 {
     if (value == 0.0)
         return QStringLiteral("0");
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    // Fixed notation: the shortest form may be an exponent (100000 is "1e+05"), which the
+    // records never show. 512 characters hold the longest fixed form of any double.
+    char buffer[512];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    if (result.ec != std::errc())
+        return QString::number(value, 'g', 17);
     QString text = QString::fromLatin1(buffer, result.ptr - buffer);
     // Shortest form without a leading zero before the point, as the records have always shown it.
     if (text.startsWith(QLatin1String("0.")))
