@@ -1,5 +1,7 @@
 #include "code_page.h"
 
+#include <QSet>
+
 #include <array>
 
 namespace codepage {
@@ -42,18 +44,39 @@ QString decode(const QByteArray& bytes)
     return text;
 }
 
-QString unmappable(const QString& text)
+QList<char32_t> unmappablePoints(const QString& text)
 {
-    QString found;
+    QList<char32_t> found;
+    // A set, not a search of `found`: pasted text in another script can bring thousands
+    // of different characters.
+    QSet<char32_t> seen;
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (byteOf(text[i]) >= 0)
             continue;
         // A character outside the basic plane comes as a surrogate pair; name it whole.
-        QString ch = text.mid(i, 1);
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-            ch = text.mid(i++, 2);
-        if (!found.contains(ch))
-            found += ch;
+        char32_t point = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            point = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        if (!seen.contains(point)) {
+            seen.insert(point);
+            found << point;
+        }
+    }
+    return found;
+}
+
+QString unmappable(const QString& text)
+{
+    QString found;
+    for (const char32_t point : unmappablePoints(text)) {
+        if (QChar::requiresSurrogates(point)) {
+            found += QChar(QChar::highSurrogate(point));
+            found += QChar(QChar::lowSurrogate(point));
+        } else {
+            found += QChar(char16_t(point));
+        }
     }
     return found;
 }

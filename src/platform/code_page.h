@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // Windows-1252 as a bijection of the 256 byte values: the five unassigned bytes
@@ -14,6 +15,8 @@ int byteOf(QChar ch);
 QString decode(const QByteArray& bytes);
 // The characters that have no byte, each once, in order of appearance; empty when all fit.
 QString unmappable(const QString& text);
+// The same as code points, so that a lone surrogate stays apart from its neighbours.
+QList<char32_t> unmappablePoints(const QString& text);
 // Only for text that unmappable() accepted; an unmappable character becomes '?'.
 QByteArray encode(const QString& text);
 

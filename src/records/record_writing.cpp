@@ -30,24 +30,31 @@ bool MainWindow::appendToRecordFiles(PendingRecord& record, const QString& what)
 
 bool MainWindow::refuseUnwritable(const QString& text)
 {
-    const QString bad = codepage::unmappable(text);
+    // The line shown goes into the record too: a stand-in character there would be a false record.
+    QList<char32_t> bad = codepage::unmappablePoints(text);
+    const bool inText = !bad.isEmpty();
+    if (!inText)
+        bad = codepage::unmappablePoints(currentLine);
     if (bad.isEmpty())
         return false;
     QStringList named;
-    for (qsizetype i = 0; i < bad.size(); ++i) {
-        const char32_t point = bad[i].isHighSurrogate() && i + 1 < bad.size()
-                                   ? QChar::surrogateToUcs4(bad[i], bad[i + 1])
-                                   : bad[i].unicode();
-        const QString shown = point > 0xFFFF ? bad.mid(i++, 2) : bad.mid(i, 1);
-        named << QStringLiteral("%1 (U+%2)").arg(shown, QString::number(uint(point), 16).toUpper().rightJustified(4, u'0'));
-        if (named.size() == 20 && i + 1 < bad.size()) {
+    for (const char32_t point : bad) {
+        if (named.size() == 20) {
             named << QStringLiteral("…");
             break;
         }
+        const QString shown = QChar::requiresSurrogates(point)
+                                  ? QString(QChar(QChar::highSurrogate(point))) + QChar(QChar::lowSurrogate(point))
+                                  : QString(QChar(char16_t(point)));
+        named << QStringLiteral("%1 (U+%2)").arg(shown, QString::number(uint(point), 16).toUpper().rightJustified(4, u'0'));
     }
-    services_.prompter->tell(QStringLiteral("Your text was not recorded: the record files cannot hold these characters: "
-                                            "%1.\n\nPlease replace them; your text stays in the answer box.")
-                                 .arg(named.join(QStringLiteral(", "))));
+    const QString what = inText ? QStringLiteral("Your text was not recorded: the record files cannot hold these "
+                                                 "characters: %1.\n\nPlease replace them; your text stays in the "
+                                                 "answer box.")
+                                : QStringLiteral("Your text was not recorded: the line of the class notes it answers "
+                                                 "holds characters that the record files cannot hold: %1.\n\nYour "
+                                                 "text stays in the answer box.");
+    services_.prompter->tell(what.arg(named.join(QStringLiteral(", "))));
     return true;
 }
 

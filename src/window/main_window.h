@@ -173,7 +173,8 @@ private:
     // record) when a file did not take it.
     bool appendToRecordFiles(PendingRecord& record, const QString& what);
     FileAppend recordFor(const QString& programPath, const QString& text) const;
-    // Tells the student and gives true when the text holds characters the files cannot hold.
+    // Tells the student and gives true when the text, or the line shown, holds characters
+    // the files cannot hold.
     bool refuseUnwritable(const QString& text);
     QString localPath(const QString& programPath) const;
     std::optional<PendingRecord> pendingRecord_;
