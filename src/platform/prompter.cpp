@@ -18,14 +18,18 @@ std::optional<QString> DialogPrompter::ask(const QString& prompt)
 
 void DialogPrompter::tell(const QString& message)
 {
-    QMessageBox::information(nullptr, kTitle, message);
+    QMessageBox box(QMessageBox::Information, kTitle, message, QMessageBox::Ok);
+    // Messages quote the student's entries: show them as typed, never as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 bool DialogPrompter::retryOrQuit(const QString& message)
 {
-    const auto choice = QMessageBox::warning(nullptr, kTitle, message, QMessageBox::Retry | QMessageBox::Abort,
-                                             QMessageBox::Retry);
-    return choice == QMessageBox::Retry;
+    QMessageBox box(QMessageBox::Warning, kTitle, message, QMessageBox::Retry | QMessageBox::Abort);
+    box.setDefaultButton(QMessageBox::Retry);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec() == QMessageBox::Retry;
 }
 
 std::optional<QString> ScriptedPrompter::ask(const QString& prompt)
