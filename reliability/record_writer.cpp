@@ -1,0 +1,155 @@
+// One student for the stress and crash tools: the real window, offscreen, started with
+// scripted answers (network user, a name, a class-notes number), then typing stamped answers
+// of one line to 64 KB and clicking Enter Response or Save as Notes, now and then stepping
+// to the next line. Once the program has said that a record is written (no message, the
+// answer box emptied), one line goes to the log, flushed to the disk, and to stdout.
+//   record_writer --drives DIR --writer W --run R --records M --seed S --log FILE
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+
+#include <cstdio>
+#include <random>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/clock.h"
+#include "platform/code_page.h"
+#include "platform/prompter.h"
+#include "platform/sound.h"
+#include "platform/text_box.h"
+#include "reliability/record_checker.h"
+#include "reliability/stress_run.h"
+#include "window/command_button.h"
+#include "window/main_window.h"
+
+namespace {
+
+// Every writer starts on the same day, so that all share one send file.
+class SameDayClock final : public Clock {
+public:
+    QDateTime now() const override { return QDateTime(stress::kDay, QTime::currentTime()); }
+};
+
+class Reporter {
+public:
+    explicit Reporter(const QString& path)
+        : fd_(::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644))
+    {
+    }
+    ~Reporter()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+
+    // In one write and on the disk before the next record starts.
+    bool report(const QByteArray& line)
+    {
+        if (::write(fd_, line.constData(), size_t(line.size())) != line.size() || ::fsync(fd_) != 0)
+            return false;
+        progress(line);
+        return true;
+    }
+    static void progress(const QByteArray& line)
+    {
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        std::fflush(stdout);
+    }
+
+private:
+    int fd_;
+};
+
+// Steps on only while the set has lines left: reading the next set's header would end the run.
+void maybeStep(MainWindow& w, std::mt19937_64& random)
+{
+    if (random() % 4 != 0)
+        return;
+    int i = w.lineIndex + 1;
+    while (i <= MainWindow::kLastSlot && w.classNotesLines[size_t(i)].isEmpty())
+        ++i;
+    if (i > MainWindow::kLastSlot || w.classNotesLines[size_t(i)].left(3) == w.nextClassNotesNo ||
+        w.classNotesLines[size_t(i)].left(8).toLower() == QLatin1String("`routine"))
+        return;
+    w.cmdNextQuestion->click();
+}
+
+int fail(const QString& why)
+{
+    std::fprintf(stderr, "record_writer: %s\n", qPrintable(why));
+    return 4;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption drives(QStringLiteral("drives"), QStringLiteral("drives root"), QStringLiteral("DIR"));
+    const QCommandLineOption writer(QStringLiteral("writer"), QStringLiteral("writer number"), QStringLiteral("W"));
+    const QCommandLineOption run(QStringLiteral("run"), QStringLiteral("run number"), QStringLiteral("R"), "0");
+    const QCommandLineOption records(QStringLiteral("records"), QStringLiteral("records to write"), QStringLiteral("M"));
+    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("seed"), QStringLiteral("S"), "1");
+    const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("report file"), QStringLiteral("FILE"));
+    parser.addOptions({drives, writer, run, records, seed, log});
+    parser.process(app);
+    const int w = parser.value(writer).toInt();
+    const int r = parser.value(run).toInt();
+    const int count = parser.value(records).toInt();
+
+    Reporter reporter(parser.value(log));
+    if (!reporter.ok())
+        return fail(QStringLiteral("cannot open the report file %1").arg(parser.value(log)));
+
+    ScriptedPrompter prompter;
+    const int classNotes = stress::classNotesOf(w);
+    prompter.answers = {QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)};
+    SameDayClock clock;
+    CountingSound sound;
+    TutorServices services;
+    services.prompter = &prompter;
+    services.clock = &clock;
+    services.sound = &sound;
+    services.drivesRoot = parser.value(drives);
+    services.seed = parser.value(seed).toDouble() + w * 1000 + r;
+    services.leaveEventLoop = [] {};
+
+    MainWindow window(services);
+    window.Form_Load();
+    if (window.hasEnded() || !prompter.messages.isEmpty())
+        return fail(QStringLiteral("start-up did not finish: %1").arg(prompter.messages.join(QStringLiteral(" | "))));
+    if (!reporter.report(recordcheck::headerReportLine(w, r)))
+        return fail(QStringLiteral("cannot report the session header"));
+
+    std::mt19937_64 random(parser.value(seed).toULongLong() * 1000003u + quint64(w) * 7919u + quint64(r));
+    for (int s = 0; s < count; ++s) {
+        maybeStep(window, random);
+        recordcheck::Stamp stamp;
+        stamp.id = {w, r, s};
+        stamp.kind = random() % 3 == 0 ? recordcheck::RecordKind::Note : recordcheck::RecordKind::Response;
+        stamp.classNotes = classNotes;
+        const QString body = recordcheck::makeBody(random, recordcheck::pickBodySize(random));
+        stamp.bodySize = body.size();
+        stamp.bodyCrc = recordcheck::crc32(codepage::encode(body));
+        stamp.lineCrc = recordcheck::crc32(codepage::encode(window.currentLine));
+        const QString answer = recordcheck::answerText(stamp, body);
+        window.txt_answer->setText(answer);
+        if (window.txt_answer->text() != answer)
+            return fail(QStringLiteral("the answer box changed answer %1").arg(s));
+
+        Reporter::progress(QStringLiteral("B w=%1 r=%2 s=%3\n").arg(w).arg(r).arg(s).toLatin1());
+        const qsizetype told = prompter.messages.size();
+        (stamp.kind == recordcheck::RecordKind::Note ? window.cmd_save_as_notes : window.cmd_enter_response)->click();
+        if (prompter.messages.size() != told || !window.txt_answer->text().isEmpty() || window.hasEnded())
+            return fail(QStringLiteral("record %1 was not written: %2").arg(s).arg(prompter.messages.value(told)));
+        if (!reporter.report(recordcheck::reportLine(stamp)))
+            return fail(QStringLiteral("cannot report record %1").arg(s));
+    }
+    return 0;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+
+#include "reliability/record_checker.h"
+
+// Runs record_writer processes against one shared record folder and checks the files
+// afterwards: all at once to the end (runStress), or killed with SIGKILL at seeded
+// moments and restarted (runCrash).
+namespace stress {
+
+// The day every writer starts on, so that all of them share one send file.
+inline const QDate kDay{2026, 12, 8};
+inline const QString kSendFile = QStringLiteral("send_1208.txt");
+
+// Different sets for neighbouring writers, set 10 and 15 among the first few.
+int classNotesOf(int writer);
+// The network user's folder under a drives root: the one the whole class shares.
+QString recordFolder(const QString& drivesRoot);
+
+struct Options {
+    QString writerProgram;
+    QString workDir;        // gets drives/ and logs/
+    int processes = 8;      // writers at once
+    int records = 500;      // per writer (runStress)
+    int rounds = 0;         // kills (runCrash)
+    int maxKillDelayMs = 15;
+    quint64 seed = 1;
+};
+
+struct Outcome {
+    recordcheck::Figures figures;
+    int reported = 0;         // records the writers reported as written
+    int reportedNotes = 0;
+    int headersReported = 0;
+    int runs = 0;
+    int kills = 0;
+    int killsInStartUp = 0;       // before the session header was reported
+    int killsMidRecord = 0;       // after a click began, before its record was reported
+    int killsBetweenRecords = 0;
+    int writerFailures = 0;   // writers that stopped by themselves with an error
+    int sanitizerReports = 0;
+    qsizetype largestAnswer = 0;
+    qint64 masterBytes = 0;
+    qint64 msecs = 0;
+    QStringList errors;
+
+    bool ok() const { return figures.faults() == 0 && writerFailures == 0 && sanitizerReports == 0 && errors.isEmpty(); }
+    QString summary() const;
+};
+
+Outcome runStress(const Options& options);
+Outcome runCrash(const Options& options);
+
+}  // namespace stress

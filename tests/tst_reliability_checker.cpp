@@ -1,0 +1,301 @@
+#include <QTest>
+
+#include "platform/code_page.h"
+#include "records/record_layout.h"
+#include "reliability/record_checker.h"
+
+using namespace recordcheck;
+
+namespace {
+
+const QString kShownLine = QStringLiteral("** v = 12 m / 4 s **\r\n\r\nso 3 m/s.");
+constexpr int kClassNotes = 10;
+
+struct Written {
+    Stamp stamp;
+    QString body;
+};
+
+Written written(int writer, int run, int seq, RecordKind kind, qsizetype size)
+{
+    std::mt19937_64 random(quint64(writer * 1000 + seq));
+    Written w{{{writer, run, seq}, kind, kClassNotes, size, 0, crc32(codepage::encode(kShownLine))},
+              makeBody(random, size)};
+    w.stamp.bodyCrc = crc32(codepage::encode(w.body));
+    return w;
+}
+
+// The record as the program lays it out for one file.
+QByteArray recordIn(const Written& w, FileKind file)
+{
+    const QString answer = answerText(w.stamp, w.body);
+    if (w.stamp.kind == RecordKind::Response)
+        return codepage::encode(records::questionRecord(
+            QStringLiteral("10:15:30"), kShownLine, answer,
+            file == FileKind::Master ? std::optional<double>(kClassNotes * 10000.0) : std::nullopt));
+    return codepage::encode(records::notesRecord(QStringLiteral("10:15:30"), QStringLiteral("12-08-2026"), kShownLine,
+                                                 records::kNotesMarker + answer, file == FileKind::Master));
+}
+
+QByteArray header(int seed)
+{
+    // The shape of a real code line: 20 characters from 118 up, some after one from 66 to 116.
+    QString codeLine;
+    for (int i = 0; i < 20; ++i) {
+        if ((i + seed) % 3 == 0)
+            codeLine += codepage::charOf(uchar(66 + (i * 7 + seed) % 50));
+        codeLine += codepage::charOf(uchar(118 + (i * 13 + seed) % 137));
+    }
+    return codepage::encode(records::sessionHeader(codeLine, QStringLiteral("assignment #010"),
+                                                   QStringLiteral("010.  `class notes 10"),
+                                                   QStringLiteral("Physics I Class Notes"), QStringLiteral("12-08-2026")));
+}
+
+struct Files {
+    QList<QByteArray> master;
+    QList<QByteArray> send;
+    QList<QByteArray> notes;
+    Expectation expected;
+
+    void add(const Written& w, bool reported = true)
+    {
+        master << recordIn(w, FileKind::Master);
+        send << recordIn(w, FileKind::Send);
+        if (w.stamp.kind == RecordKind::Note)
+            notes << recordIn(w, FileKind::Notes);
+        if (reported)
+            expected.reported << w.stamp;
+    }
+    void addHeader(int seed)
+    {
+        master << header(seed);
+        send << header(seed);
+        ++expected.headersReported;
+        ++expected.runsStarted;
+    }
+    Figures check() const
+    {
+        return recordcheck::check(master.join(), send.join(), notes.join(), expected);
+    }
+};
+
+// Two writers, three records each, mixed sizes and kinds, taking turns.
+Files twoWriters()
+{
+    Files f;
+    f.addHeader(1);
+    f.addHeader(2);
+    f.add(written(0, 0, 0, RecordKind::Response, 50));
+    f.add(written(1, 0, 0, RecordKind::Note, 5000));
+    f.add(written(0, 0, 1, RecordKind::Note, 0));
+    f.add(written(1, 0, 1, RecordKind::Response, 65408));
+    f.add(written(0, 0, 2, RecordKind::Response, 300));
+    f.add(written(1, 0, 2, RecordKind::Note, 2));
+    return f;
+}
+
+enum class Fault {
+    None,
+    RecordMissing,
+    RecordTwice,
+    WriterOrderSwapped,
+    RecordsInterleaved,
+    ByteChanged,
+    TornInFlightThenRecord,
+    TinyTornInFlightThenRecord,
+    TornInFlightThenHeader,
+    ReportedRecordTorn,
+    TornWithoutKill,
+    AnswerInNotesFile,
+    HeaderTorn,
+    WrongQuestionNumber,
+    NotesRecordEndsWrongInSend,
+};
+
+enum class Tear { InFlight, Reported, Unexplained };
+
+// The first `keep` bytes of a record of writer 0 that a kill cut short, in the master file.
+void addTorn(Files& f, qsizetype keep, Tear tear)
+{
+    const Written cut = written(0, 0, 3, RecordKind::Response, 4000);
+    f.master << recordIn(cut, FileKind::Master).left(keep);
+    if (tear == Tear::Reported)
+        f.expected.reported << cut.stamp;
+    if (tear == Tear::InFlight)
+        f.expected.inFlight.insert(cut.stamp.id);
+    f.expected.kills = tear == Tear::Unexplained ? 0 : 1;
+}
+
+Files withFault(Fault fault)
+{
+    Files f = twoWriters();
+    switch (fault) {
+    case Fault::None:
+        break;
+    case Fault::RecordMissing:
+        f.master.removeAt(4);
+        break;
+    case Fault::RecordTwice:
+        f.master.insert(5, f.master[5]);
+        break;
+    case Fault::WriterOrderSwapped:
+        f.master.swapItemsAt(4, 6);
+        break;
+    case Fault::RecordsInterleaved: {
+        const QByteArray other = f.master.takeAt(5);
+        f.master[4].insert(f.master[4].size() / 2, other);
+        break;
+    }
+    case Fault::ByteChanged:
+        f.master[3][f.master[3].size() - 100] = '~';
+        break;
+    case Fault::TornInFlightThenRecord:
+        addTorn(f, 2000, Tear::InFlight);
+        f.add(written(1, 0, 3, RecordKind::Response, 10));
+        break;
+    case Fault::TinyTornInFlightThenRecord:
+        addTorn(f, 10, Tear::InFlight);
+        f.add(written(1, 0, 3, RecordKind::Note, 10));
+        break;
+    case Fault::TornInFlightThenHeader: {
+        const qsizetype inMarker = recordIn(written(0, 0, 3, RecordKind::Response, 4000), FileKind::Master)
+                                       .indexOf("RESPONSE") + 5;
+        addTorn(f, inMarker, Tear::InFlight);
+        f.addHeader(3);
+        f.add(written(1, 1, 0, RecordKind::Note, 10));
+        break;
+    }
+    case Fault::ReportedRecordTorn:
+        addTorn(f, 2000, Tear::Reported);
+        break;
+    case Fault::TornWithoutKill:
+        addTorn(f, 100, Tear::Unexplained);
+        break;
+    case Fault::AnswerInNotesFile:
+        f.notes << recordIn(written(0, 0, 0, RecordKind::Response, 50), FileKind::Notes);
+        break;
+    case Fault::HeaderTorn:
+        f.master[1].chop(5);
+        break;
+    case Fault::WrongQuestionNumber:
+        f.master[2].replace("100000", "50000");
+        break;
+    case Fault::NotesRecordEndsWrongInSend:
+        f.send[3].replace(f.send[3].size() - 7, 7, "\r\n");
+        break;
+    }
+    return f;
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Fault)
+
+class TestReliabilityChecker : public QObject {
+    Q_OBJECT
+private slots:
+    void findsEveryFault_data();
+    void findsEveryFault();
+    void stampsAndReportsRoundTrip();
+    void bodiesHaveTheirSizeAndStayInTheCodePage();
+    void logLinesCutShortAreNotReports();
+};
+
+void TestReliabilityChecker::findsEveryFault_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("lost");
+    QTest::addColumn<int>("duplicated");
+    QTest::addColumn<int>("torn");
+    QTest::addColumn<int>("tornInFlight");
+    QTest::addColumn<int>("outOfOrder");
+    QTest::addColumn<int>("unexpected");
+    QTest::addColumn<int>("headerProblems");
+    // Counts are summed over the master, send and notes files.
+    QTest::newRow("all whole") << Fault::None << 0 << 0 << 0 << 0 << 0 << 0 << 0;
+    QTest::newRow("a record missing") << Fault::RecordMissing << 1 << 0 << 0 << 0 << 0 << 0 << 0;
+    QTest::newRow("a record twice") << Fault::RecordTwice << 0 << 1 << 0 << 0 << 0 << 0 << 0;
+    QTest::newRow("a writer's records swapped") << Fault::WriterOrderSwapped << 0 << 0 << 0 << 0 << 1 << 0 << 0;
+    QTest::newRow("one record inside another") << Fault::RecordsInterleaved << 1 << 0 << 2 << 0 << 0 << 0 << 0;
+    QTest::newRow("one byte changed") << Fault::ByteChanged << 1 << 0 << 1 << 0 << 0 << 0 << 0;
+    QTest::newRow("torn in flight, record after") << Fault::TornInFlightThenRecord << 0 << 0 << 1 << 1 << 0 << 0 << 0;
+    QTest::newRow("ten bytes torn in flight, record after")
+        << Fault::TinyTornInFlightThenRecord << 0 << 0 << 1 << 1 << 0 << 0 << 0;
+    QTest::newRow("torn in a word in flight, header after")
+        << Fault::TornInFlightThenHeader << 0 << 0 << 1 << 1 << 0 << 0 << 0;
+    QTest::newRow("a reported record torn") << Fault::ReportedRecordTorn << 2 << 0 << 1 << 0 << 0 << 0 << 0;
+    QTest::newRow("torn with no kill") << Fault::TornWithoutKill << 0 << 0 << 1 << 0 << 0 << 0 << 0;
+    QTest::newRow("an answer in the notes file") << Fault::AnswerInNotesFile << 0 << 0 << 0 << 0 << 0 << 1 << 0;
+    QTest::newRow("a header cut short") << Fault::HeaderTorn << 0 << 0 << 1 << 0 << 0 << 0 << 1;
+    QTest::newRow("a wrong question number") << Fault::WrongQuestionNumber << 1 << 0 << 1 << 0 << 0 << 0 << 0;
+    QTest::newRow("a note in the send file with a line end")
+        << Fault::NotesRecordEndsWrongInSend << 1 << 0 << 1 << 0 << 0 << 0 << 0;
+}
+
+void TestReliabilityChecker::findsEveryFault()
+{
+    QFETCH(Fault, fault);
+    QFETCH(int, lost);
+    QFETCH(int, duplicated);
+    QFETCH(int, torn);
+    QFETCH(int, tornInFlight);
+    QFETCH(int, outOfOrder);
+    QFETCH(int, unexpected);
+    QFETCH(int, headerProblems);
+    const Figures figures = withFault(fault).check();
+    auto sum = [&](int FileFigures::*field) {
+        return figures.master.*field + figures.send.*field + figures.notes.*field;
+    };
+    QVERIFY2(sum(&FileFigures::lost) == lost, qPrintable(figures.table()));
+    QCOMPARE(sum(&FileFigures::duplicated), duplicated);
+    QCOMPARE(sum(&FileFigures::torn), torn);
+    QCOMPARE(sum(&FileFigures::tornInFlight), tornInFlight);
+    QCOMPARE(sum(&FileFigures::outOfOrder), outOfOrder);
+    QCOMPARE(sum(&FileFigures::unexpected), unexpected);
+    QCOMPARE(sum(&FileFigures::headerProblems), headerProblems);
+    QCOMPARE(figures.faults() == 0, fault == Fault::None || fault == Fault::TornInFlightThenRecord ||
+                                        fault == Fault::TinyTornInFlightThenRecord ||
+                                        fault == Fault::TornInFlightThenHeader);
+}
+
+void TestReliabilityChecker::stampsAndReportsRoundTrip()
+{
+    const Stamp stamp{{7, 12, 345}, RecordKind::Note, 15, 65408, 0xdeadbeef, 0x01020304};
+    QCOMPARE(parseStampLine(stampLine(stamp).toLatin1()), stamp);
+    QCOMPARE(parseStampLine(stampLine(stamp).toLatin1().chopped(1)), std::nullopt);
+    WriterLog log;
+    parseLog(headerReportLine(7, 12) + reportLine(stamp), log);
+    QCOMPARE(log.records, QList<Stamp>{stamp});
+    QVERIFY(log.headers.contains({7, 12}));
+}
+
+void TestReliabilityChecker::bodiesHaveTheirSizeAndStayInTheCodePage()
+{
+    std::mt19937_64 random(42);
+    for (int i = 0; i < 300; ++i) {
+        const qsizetype size = i < 100 ? i : pickBodySize(random);
+        QVERIFY(size >= 0 && size <= 65408);
+        const QString body = makeBody(random, size);
+        QCOMPARE(body.size(), size);
+        QVERIFY(codepage::unmappable(body).isEmpty());
+        QVERIFY(!body.startsWith(QStringLiteral("\r\n")) && !body.endsWith(QStringLiteral("\r\n")));
+        for (const char c : {'@', '#', '.', '!'})
+            QVERIFY(!body.contains(QLatin1Char(c)));
+    }
+}
+
+void TestReliabilityChecker::logLinesCutShortAreNotReports()
+{
+    const Stamp first{{1, 0, 0}, RecordKind::Response, 3, 10, 1, 2};
+    const Stamp second{{1, 0, 1}, RecordKind::Response, 3, 10, 1, 2};
+    WriterLog log;
+    parseLog(reportLine(first) + reportLine(second).chopped(1), log);
+    QCOMPARE(log.records, QList<Stamp>{first});
+    // The record after the last one reported is the one in flight at a kill.
+    const Expectation e = expectationFromLogs(log, {{1, 0}}, 1);
+    QCOMPARE(e.inFlight, (QSet<Identity>{{1, 0, 1}}));
+    QCOMPARE(e.kills, 1);
+}
+
+QTEST_MAIN(TestReliabilityChecker)
+#include "tst_reliability_checker.moc"
