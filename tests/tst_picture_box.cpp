@@ -71,6 +71,8 @@ private slots:
     void textLeavesWhatIsUnderItsGaps();
     void pictureStaysApartFromTheDrawing();
     void drawingSurvivesShrinkingAndGrowing();
+    void firstDrawingCoversTheBoxAsItIsThen_data();
+    void firstDrawingCoversTheBoxAsItIsThen();
     void screenShowsDrawingOverPictureOverBackground();
     void repaintsOnlyWhatAnOperationTouched_data();
     void repaintsOnlyWhatAnOperationTouched();
@@ -308,6 +310,39 @@ void TestPictureBox::drawingSurvivesShrinkingAndGrowing()
     p.resize(kDesignedBox);
     QCoreApplication::processEvents();
     QCOMPARE(p.rendered(), before);
+}
+
+void TestPictureBox::firstDrawingCoversTheBoxAsItIsThen_data()
+{
+    QTest::addColumn<bool>("shownSmallFirst");
+    QTest::addColumn<bool>("show");
+    QTest::newRow("shown small, then grown") << true << true;
+    QTest::newRow("grown, then shown") << false << true;
+    QTest::newRow("never shown") << false << false;
+}
+
+void TestPictureBox::firstDrawingCoversTheBoxAsItIsThen()
+{
+    QFETCH(bool, shownSmallFirst);
+    QFETCH(bool, show);
+    PictureBox p;
+    if (shownSmallFirst) {
+        p.resize(100, 60);
+        p.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&p));
+    }
+    p.resize(kDesignedBox);
+    if (show) {
+        p.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&p));
+        QCoreApplication::processEvents();
+        // Nothing drawn yet: the box shows its background and holds no canvas.
+        QCOMPARE(p.grab().toImage().pixelColor(p.innerRect().center()), QColor(Qt::white));
+    }
+    QVERIFY(p.drawing().isNull());
+    p.filledBox(0, 0, 1000, 1000, QColor(255, 0, 0));
+    QCOMPARE(p.drawing().size(), p.innerRect().size());
+    QCOMPARE(inkCount(p.drawing()), 341 * 221);
 }
 
 void TestPictureBox::screenShowsDrawingOverPictureOverBackground()

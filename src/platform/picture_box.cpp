@@ -177,5 +177,7 @@ void PictureBox::paintEvent(QPaintEvent* event)
 void PictureBox::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    ensureCanvas();
+    // A box never drawn on holds no canvas; the first drawing makes one of the box's size.
+    if (!drawing_.isNull())
+        ensureCanvas();
 }
