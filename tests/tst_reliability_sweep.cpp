@@ -11,7 +11,7 @@
 
 // Hostile input everywhere the student or the content reaches the program: start-up
 // entries, answers and notes, content lines of every marker form and the notes file read
-// back. Each case must end in the specified result or a clear message; the sanitizers of
+// back. Each case must end in the designed result or a clear message; the sanitizers of
 // the test build turn any memory or undefined-behaviour fault into a failure.
 
 namespace {
