@@ -1,5 +1,7 @@
 #include <QProcess>
 
+#include <limits>
+
 #include <sys/resource.h>
 #include <QTest>
 
@@ -375,6 +377,8 @@ void TestRecords::decodeRefusesCodesOutsideTheByteRange()
         QVERIFY(w.decode(QString(codepage::charOf(uchar(100 + codeNbr))), codeNbr).has_value());
     }
     QVERIFY(!w.decode(QString::fromUtf8("Δ"), 19).has_value());
+    for (double codeNbr : {1e300, -1e300, std::numeric_limits<double>::quiet_NaN()})
+        QVERIFY(!w.decode(QStringLiteral("!z"), codeNbr).has_value());
 }
 
 void TestRecords::queryFiles_data()

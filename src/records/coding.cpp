@@ -26,6 +26,10 @@ std::optional<QString> MainWindow::decode(const QString& a, double codeNbr) cons
             computed = (c - codeNbr) - 100;
         else
             continue;
+        // Checked before rounding, so that no code number, however large or not a number at all,
+        // reaches a conversion it cannot survive.
+        if (!(computed > -0.5 && computed < 255.5))
+            return std::nullopt;
         const long long n = rt::roundHalfEven(computed);
         if (n < 0 || n > 255)
             return std::nullopt;
