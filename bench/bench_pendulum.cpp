@@ -1,24 +1,23 @@
-// How long one tick of the pendulum experiment takes: the tick's own work (beep counted,
-// one random value, one circle into the kept drawing) and the same followed by the repaint
-// of what it touched, in the real window on the offscreen platform.
-//   bench_pendulum [TICKS]   (default 2000)
+// What the pendulum experiment costs, in the real window on the offscreen platform.
+// CPU per second of running: the process's user + system time over a few seconds of the
+// real 15 ms timer, against the same window left idle for as long, interleaved.
+// Per tick: the tick's own work (beep, one random value, one circle into the kept drawing),
+// and the same followed by the repaint of what it touched.
+//   bench_pendulum [TICKS] [SECONDS]   (defaults 2000 ticks, 4 seconds of each)
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
+#include <QEventLoop>
 #include <QTimer>
 
-#include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <numeric>
-#include <vector>
 
-#include "platform/clock.h"
+#include <sys/resource.h>
+
+#include "bench_support.h"
 #include "platform/picture_box.h"
-#include "platform/prompter.h"
-#include "platform/sound.h"
-#include "window/main_window.h"
+#include "window/command_button.h"
 
 namespace {
 
@@ -32,78 +31,137 @@ public:
     }
 };
 
-void report(const char* what, std::vector<qint64> ns)
+std::vector<double> timeEach(int n, const std::function<void()>& step)
 {
-    std::sort(ns.begin(), ns.end());
-    const double mean = double(std::accumulate(ns.begin(), ns.end(), qint64(0))) / double(ns.size());
-    auto at = [&ns](double q) { return double(ns[std::size_t(q * double(ns.size() - 1))]) / 1000.0; };
-    std::printf("%-28s median %8.1f us   mean %8.1f us   p95 %8.1f us   max %8.1f us   (%zu ticks)\n", what, at(0.5),
-                mean / 1000.0, at(0.95), at(1.0), ns.size());
-}
-
-std::vector<qint64> timeEach(int n, const std::function<void()>& step)
-{
-    std::vector<qint64> ns;
-    ns.reserve(std::size_t(n));
+    std::vector<double> us;
+    us.reserve(std::size_t(n));
     QElapsedTimer clock;
     for (int i = 0; i < n; ++i) {
         clock.start();
         step();
-        ns.push_back(clock.nsecsElapsed());
+        us.push_back(double(clock.nsecsElapsed()) / 1000.0);
     }
-    return ns;
+    return us;
 }
 
-} // namespace
+void detail(const char* what, const std::vector<double>& us)
+{
+    const double mean = std::accumulate(us.begin(), us.end(), 0.0) / double(us.size());
+    std::fprintf(stderr, "bench_pendulum %-26s median %7.1f us   mean %7.1f us   p99 %7.1f us   max %7.1f us   (%zu)\n",
+                 what, bench::median(us), mean, bench::quantile(us, 0.99), bench::quantile(us, 1.0), us.size());
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Share of one core that the process used while its event loop ran for `ms`.
+double coreShare(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    QElapsedTimer wall;
+    wall.start();
+    const double before = cpuSeconds();
+    loop.exec();
+    return (cpuSeconds() - before) / (double(wall.nsecsElapsed()) / 1e9);
+}
+
+QString percent(double share)
+{
+    return QString::number(share * 100.0, 'f', 2) + QStringLiteral(" %");
+}
+
+QString us(double value)
+{
+    return QString::number(value, 'f', 1) + QStringLiteral(" µs");
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::useOffscreenPlatform();
     QApplication app(argc, argv);
     const int ticks = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 2000;
+    const double seconds = argc > 2 ? std::max(1.0, QByteArray(argv[2]).toDouble()) : 4.0;
 
-    QTemporaryDir drives;
-    ScriptedPrompter prompter;
-    SettableClock clock(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30)));
-    CountingSound sound;
-    TutorServices services;
-    services.prompter = &prompter;
-    services.clock = &clock;
-    services.sound = &sound;
-    services.drivesRoot = drives.path();
-    MainWindow window(services);
+    bench::Drives drives;
+    bench::Tutor tutor(drives.root.path());
+    if (!tutor.start())
+        return 1;
+    MainWindow& window = *tutor.window;
     window.show();
     QCoreApplication::processEvents();
+    QTimer* timer = window.tmr_pend_exp;
+    int fired = 0;
+    QObject::connect(timer, &QTimer::timeout, [&fired] { ++fired; });
 
-    // The timer's own signal runs exactly what a tick runs, without waiting 15 ms for it.
-    QTimer* timer = window.findChild<QTimer*>(QStringLiteral("tmr_pend_exp"));
-    auto tick = [timer] { QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection); };
-    tick();
-    if (sound.beeps != 1) {
-        std::fputs("bench_pendulum: the tick did not run\n", stderr);
+    // Running against idle, in rounds, so that a busy moment of the machine falls on both.
+    window.cmd_pend_exp->click();
+    if (!timer->isActive()) {
+        std::fputs("bench_pendulum: pend exp did not start the timer\n", stderr);
         return 1;
     }
+    const int rounds = 4;
+    const int roundMs = int(seconds * 1000.0 / rounds);
+    std::vector<double> running;
+    std::vector<double> idle;
+    int runningTicks = 0;
+    for (int round = 0; round < rounds; ++round) {
+        timer->start();
+        const int before = fired;
+        running.push_back(coreShare(roundMs));
+        runningTicks += fired - before;
+        timer->stop();
+        idle.push_back(coreShare(roundMs));
+    }
+    if (runningTicks == 0) {
+        std::fputs("bench_pendulum: the timer never ticked\n", stderr);
+        return 1;
+    }
+    const double ticksPerSecond = runningTicks / (rounds * roundMs / 1000.0);
+    const double run = std::accumulate(running.begin(), running.end(), 0.0) / rounds;
+    const double rest = std::accumulate(idle.begin(), idle.end(), 0.0) / rounds;
+    std::fprintf(stderr, "bench_pendulum running %.2f %% of one core (%.1f ticks a second), idle %.2f %%\n",
+                 run * 100.0, ticksPerSecond, rest * 100.0);
 
-    std::printf("platform %s, picture box %dx%d\n", qPrintable(QGuiApplication::platformName()),
-                window.Picture1->width(), window.Picture1->height());
+    // The timer's own signal runs exactly what a tick runs, without waiting 15 ms for it.
+    auto tick = [timer] { QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection); };
     for (int warm = 0; warm < 50; ++warm) {
         tick();
         QCoreApplication::processEvents();
     }
-    report("tick, drawing only", timeEach(ticks, tick));
+    const std::vector<double> drawing = timeEach(ticks, tick);
     QCoreApplication::processEvents();
     PaintCounter counter;
     window.Picture1->installEventFilter(&counter);
-    report("tick, drawing and repaint", timeEach(ticks, [&] {
-               tick();
-               QCoreApplication::processEvents();
-           }));
+    const std::vector<double> withRepaint = timeEach(ticks, [&] {
+        tick();
+        QCoreApplication::processEvents();
+    });
     window.Picture1->removeEventFilter(&counter);
     if (counter.paints < ticks) {
         std::fprintf(stderr, "bench_pendulum: only %d repaints for %d ticks\n", counter.paints, ticks);
         return 1;
     }
-    report("whole box repaint", timeEach(ticks, [&] { window.Picture1->repaint(); }));
+    const std::vector<double> wholeBox = timeEach(ticks, [&] { window.Picture1->repaint(); });
+    detail("tick, drawing only", drawing);
+    detail("tick, drawing and repaint", withRepaint);
+    detail("whole box repaint", wholeBox);
+
+    bench::row(QStringLiteral("Pendulum running, CPU per second (real 15 ms timer, %1 ticks/s, %2 s)")
+                   .arg(ticksPerSecond, 0, 'f', 1)
+                   .arg(rounds * roundMs / 1000.0),
+               percent(run) + QStringLiteral(" of one core"), QStringLiteral("idle window ") + percent(rest),
+               QStringLiteral("+") + percent(run - rest), QStringLiteral("< 5 %"), run < 0.05);
+    bench::row(QStringLiteral("Pendulum tick, draw + repaint, median of %1").arg(ticks), us(bench::median(withRepaint)),
+               QStringLiteral("draw only ") + us(bench::median(drawing)) + QStringLiteral(", whole box repaint ") +
+                   us(bench::median(wholeBox)),
+               QStringLiteral("—"), QStringLiteral("—"), true);
     return 0;
 }
