@@ -91,7 +91,7 @@ void report(const QString& figure, const Timing& timing, const std::vector<doubl
                            u')',
                QStringLiteral("stock text edit ") + bench::ms(stock.front()), bench::ratio(first, stock.front()),
                goalMs > 0 ? QStringLiteral("< %1 s").arg(goalMs / 1000.0) : QStringLiteral("—"),
-               goalMs <= 0 || first < goalMs);
+               goalMs > 0 ? std::optional<bool>(first < goalMs) : std::nullopt);
 }
 
 Timing timeClicks(MainWindow& w, CommandButton* button, int repeats, const std::function<void()>& reset)

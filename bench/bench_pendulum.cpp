@@ -162,6 +162,6 @@ int main(int argc, char** argv)
     bench::row(QStringLiteral("Pendulum tick, draw + repaint, median of %1").arg(ticks), us(bench::median(withRepaint)),
                QStringLiteral("draw only ") + us(bench::median(drawing)) + QStringLiteral(", whole box repaint ") +
                    us(bench::median(wholeBox)),
-               QStringLiteral("—"), QStringLiteral("—"), true);
+               QStringLiteral("—"), QStringLiteral("—"), std::nullopt);
     return 0;
 }

@@ -154,16 +154,17 @@ int main(int argc, char** argv)
                tutor <= 1.3 * bare);
     bench::row(QStringLiteral("Start-up to window shown") + n, bench::ms(tutor),
                QStringLiteral("bare window with one label ") + bench::ms(label), bench::ratio(tutor, label),
-               QStringLiteral("—"), true);
-    for (const auto& [what, field] : {std::pair{"Peak memory (max resident set)", &Run::peakMb},
-                                      std::pair{"Private memory at window shown", &Run::privateMb}}) {
+               QStringLiteral("—"), std::nullopt);
+    for (const auto& [what, field, goal] : {std::tuple{"Peak memory (max resident set)", &Run::peakMb, true},
+                                            std::tuple{"Private memory at window shown", &Run::privateMb, false}}) {
         const double t = pick(QStringLiteral("empty"), field);
         const double b = pick(QStringLiteral("bare"), field);
         const double l = pick(QStringLiteral("label"), field);
         bench::row(QLatin1String(what) + n, mb(t),
                    QStringLiteral("bare Qt window ") + mb(b) + QStringLiteral("; with one label ") + mb(l),
-                   bench::ratio(t, b) + QStringLiteral("; ") + bench::ratio(t, l), QStringLiteral("≤ 1.3× bare"),
-                   t <= 1.3 * b);
+                   bench::ratio(t, b) + QStringLiteral("; ") + bench::ratio(t, l),
+                   goal ? QStringLiteral("≤ 1.3× bare") : QStringLiteral("—"),
+                   goal ? std::optional<bool>(t <= 1.3 * b) : std::nullopt);
     }
     bench::row(QStringLiteral("Start-up, 200 MB master + 50 MB send file") + n, bench::ms(big200),
                QStringLiteral("empty files ") + bench::ms(tutor), bench::ratio(big200, tutor), QStringLiteral("≤ 1.1×"),

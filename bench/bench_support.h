@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -50,11 +51,12 @@ inline double msSince(const QElapsedTimer& timer)
 
 // One line of the results table that tools/run-benchmarks prints:
 // | figure | this build | side by side with | ratio | goal | met |
+// A figure without a goal of its own is there to explain another; it has no verdict.
 inline void row(const QString& figure, const QString& measured, const QString& against, const QString& ratio,
-                const QString& goal, bool met)
+                const QString& goal, std::optional<bool> met)
 {
     std::printf("| %s | %s | %s | %s | %s | %s |\n", qPrintable(figure), qPrintable(measured), qPrintable(against),
-                qPrintable(ratio), qPrintable(goal), met ? "yes" : "**no**");
+                qPrintable(ratio), qPrintable(goal), !met ? "—" : *met ? "yes" : "**no**");
     std::fflush(stdout);
 }
 
