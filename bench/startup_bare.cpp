@@ -9,63 +9,21 @@
 #include <QWidget>
 
 #include <cstdio>
-#include <ctime>
 
-namespace {
+#include "startup_probe.h"
 
-// Resident memory of the process's own (not file-backed) pages, in kB.
-long long privateKb()
-{
-    FILE* status = std::fopen("/proc/self/status", "r");
-    long long kb = 0;
-    char line[256];
-    while (status && std::fgets(line, sizeof line, status)) {
-        if (std::sscanf(line, "RssAnon: %lld", &kb) == 1)
-            break;
-    }
-    if (status)
-        std::fclose(status);
-    return kb;
-}
-
-long long monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000000000LL + now.tv_nsec;
-}
-
-class FirstPaint : public QObject {
-public:
-    long long at = 0;
-    long long kb = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint && at == 0) {
-            at = 1;
-            QTimer::singleShot(0, [this] {
-                at = monotonicNs();
-                kb = privateKb();
-                QCoreApplication::quit();
-            });
-        }
-        return false;
-    }
-};
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const long long appReady = monotonicNs();
+    const long long appReady = bench::monotonicNs();
     QWidget window;
     window.resize(725, 573);
     if (QCoreApplication::arguments().contains(QStringLiteral("--text")))
         new QLabel(QStringLiteral("Class Notes Tutor"), &window);
-    FirstPaint painted;
+    bench::FirstPaint painted;
     window.installEventFilter(&painted);
     window.show();
     QApplication::exec();

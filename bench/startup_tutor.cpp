@@ -6,60 +6,15 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <ctime>
 
 #include "bench_support.h"
-
-namespace {
-
-// Resident memory of the process's own (not file-backed) pages, in kB.
-long long privateKb()
-{
-    FILE* status = std::fopen("/proc/self/status", "r");
-    long long kb = 0;
-    char line[256];
-    while (status && std::fgets(line, sizeof line, status)) {
-        if (std::sscanf(line, "RssAnon: %lld", &kb) == 1)
-            break;
-    }
-    if (status)
-        std::fclose(status);
-    return kb;
-}
-
-long long monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000000000LL + now.tv_nsec;
-}
-
-// Leaves the event loop once the first paint of the window, children included, is done.
-class FirstPaint : public QObject {
-public:
-    long long at = 0;
-    long long kb = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint && at == 0) {
-            at = 1;
-            QTimer::singleShot(0, [this] {
-                at = monotonicNs();
-                kb = privateKb();
-                QCoreApplication::quit();
-            });
-        }
-        return false;
-    }
-};
-
-}  // namespace
+#include "startup_probe.h"
 
 int main(int argc, char** argv)
 {
     bench::useOffscreenPlatform();
     QApplication app(argc, argv);
-    const long long appReady = monotonicNs();
+    const long long appReady = bench::monotonicNs();
     const QStringList args = QCoreApplication::arguments();
     const qsizetype at = args.indexOf(QStringLiteral("--drives"));
     if (at < 0 || at + 1 >= args.size()) {
@@ -68,11 +23,11 @@ int main(int argc, char** argv)
     }
 
     bench::Tutor tutor(args[at + 1]);
-    const long long built = monotonicNs();
+    const long long built = bench::monotonicNs();
     if (!tutor.start())
         return 1;
-    const long long loaded = monotonicNs();
-    FirstPaint painted;
+    const long long loaded = bench::monotonicNs();
+    bench::FirstPaint painted;
     tutor.window->installEventFilter(&painted);
     tutor.window->show();
     QApplication::exec();
