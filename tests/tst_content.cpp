@@ -10,10 +10,7 @@
 #include <memory>
 
 #include "content/class_notes_content.h"
-#include "platform/clock.h"
-#include "platform/prompter.h"
-#include "platform/sound.h"
-#include "window/main_window.h"
+#include "support/tutor_fixture.h"
 
 namespace {
 
@@ -33,30 +30,13 @@ bool isHeader(const QString& line)
     return !line.isEmpty() && line.at(0).isDigit();
 }
 
-// A started tutor: the three start-up answers given, the content loaded, the session header
-// written into a temporary drives root.
-struct Session {
-    QTemporaryDir drives;
-    ScriptedPrompter prompter;
-    SettableClock clock{QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30))};
-    CountingSound sound;
-    int ends = 0;
-    std::unique_ptr<MainWindow> window;
-
-    Session(const QString& contentPath, const QString& classNotes)
+// A started tutor on the given content: the three start-up answers given, the content
+// loaded, the session header written into a temporary drives root.
+struct Session : Tutor {
+    Session(const QString& content, const QString& classNotes)
     {
-        QDir(drives.path()).mkpath(QStringLiteral("c/tulmarox"));
-        prompter.answers = {QStringLiteral("1"), QStringLiteral("Student"), classNotes};
-        TutorServices s;
-        s.prompter = &prompter;
-        s.clock = &clock;
-        s.sound = &sound;
-        s.drivesRoot = drives.path();
-        s.contentPath = contentPath;
-        s.seed = 1.0;
-        s.leaveEventLoop = [this] { ++ends; };
-        window = std::make_unique<MainWindow>(s);
-        window->Form_Load();
+        contentPath = content;
+        start({QStringLiteral("1"), QStringLiteral("Student"), classNotes});
     }
 };
 
