@@ -2,6 +2,7 @@
 
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 const QString kTitle = QStringLiteral("Class Notes Tutor");
@@ -26,10 +27,14 @@ void DialogPrompter::tell(const QString& message)
 
 bool DialogPrompter::retryOrQuit(const QString& message)
 {
-    QMessageBox box(QMessageBox::Warning, kTitle, message, QMessageBox::Retry | QMessageBox::Abort);
-    box.setDefaultButton(QMessageBox::Retry);
+    QMessageBox box(QMessageBox::Warning, kTitle, message);
+    QPushButton* retry = box.addButton(QMessageBox::Retry);
+    QPushButton* quit = box.addButton(QStringLiteral("Quit"), QMessageBox::RejectRole);
+    box.setDefaultButton(retry);
+    box.setEscapeButton(quit);
     box.setTextFormat(Qt::PlainText);
-    return box.exec() == QMessageBox::Retry;
+    box.exec();
+    return box.clickedButton() == retry;
 }
 
 std::optional<QString> ScriptedPrompter::ask(const QString& prompt)
