@@ -10,8 +10,8 @@
 #include <QScrollBar>
 
 #include "bench_support.h"
-#include "platform/text_box.h"
-#include "window/command_button.h"
+#include "widgets/text_box.h"
+#include "widgets/command_button.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <sys/resource.h>
 
 #include "bench_support.h"
-#include "platform/picture_box.h"
-#include "window/command_button.h"
+#include "widgets/picture_box.h"
+#include "widgets/command_button.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <QFileInfo>
 
 #include "bench_support.h"
-#include "platform/text_box.h"
-#include "window/command_button.h"
+#include "widgets/text_box.h"
+#include "widgets/command_button.h"
 
 namespace {
 

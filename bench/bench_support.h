@@ -20,10 +20,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/clock.h"
 #include "platform/code_page.h"
-#include "platform/prompter.h"
-#include "platform/sound.h"
+#include "support/tutor_fixture.h"
+#include "widgets/system_sound.h"
 #include "records/record_layout.h"
 #include "window/main_window.h"
 
@@ -147,24 +146,18 @@ struct Drives {
     QString home(const QString& name) const { return root.path() + QStringLiteral("/c/tulmarox/") + name; }
 };
 
-// The tutor's window, started as a student starts it: home user, a name, class notes 5.
-struct Tutor {
-    ScriptedPrompter prompter;
-    SettableClock clock{sessionTime()};
-    SystemSound sound;
-    std::unique_ptr<MainWindow> window;
+// The tutor's window, started as a student starts it: home user, a name, class notes 5,
+// with the real beep.
+struct Tutor : ::Tutor {
+    SystemSound systemSound;
 
-    explicit Tutor(const QString& drivesRoot)
+    explicit Tutor(const QString& root) : ::Tutor(false)
     {
-        TutorServices services;
-        services.prompter = &prompter;
-        services.clock = &clock;
-        services.sound = &sound;
-        services.drivesRoot = drivesRoot;
-        services.seed = 1.0;
-        services.leaveEventLoop = [] {};
+        drivesRoot = root;
+        soundInUse = &systemSound;
+        clock.set(sessionTime());
         prompter.answers = {QStringLiteral("1"), QStringLiteral("Ann"), QStringLiteral("5")};
-        window = std::make_unique<MainWindow>(services);
+        create();
     }
 
     // False, with what was said, when start-up did not get as far as the window.

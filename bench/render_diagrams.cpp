@@ -10,10 +10,8 @@
 #include <cstdio>
 #include <functional>
 
-#include "platform/clock.h"
-#include "platform/picture_box.h"
-#include "platform/prompter.h"
-#include "platform/sound.h"
+#include "widgets/picture_box.h"
+#include "support/tutor_fixture.h"
 #include "window/main_window.h"
 
 int main(int argc, char** argv)
@@ -36,18 +34,10 @@ int main(int argc, char** argv)
         {"venn1", &MainWindow::venn1},   {"venn2", &MainWindow::venn2},   {"venn3", &MainWindow::venn3},
     };
 
-    QTemporaryDir drives;
-    ScriptedPrompter prompter;
-    SettableClock clock(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30)));
-    CountingSound sound;
     QTextStream report(stdout);
     for (const auto& [name, draw] : diagrams) {
-        TutorServices services;
-        services.prompter = &prompter;
-        services.clock = &clock;
-        services.sound = &sound;
-        services.drivesRoot = drives.path();
-        MainWindow window(services);
+        Tutor tutor;
+        MainWindow& window = tutor.create();
         draw(window);
         const QString path = out.filePath(QLatin1String(name) + QStringLiteral(".png"));
         if (!window.Picture1->grab().save(path)) {

@@ -9,11 +9,9 @@
 
 #include <cstdio>
 
-#include "platform/clock.h"
-#include "platform/prompter.h"
-#include "platform/sound.h"
-#include "platform/text_box.h"
-#include "window/command_button.h"
+#include "support/tutor_fixture.h"
+#include "widgets/text_box.h"
+#include "widgets/command_button.h"
 #include "window/main_window.h"
 
 namespace {
@@ -42,22 +40,9 @@ int main(int argc, char** argv)
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
 
-    QTemporaryDir drives;
-    QDir(drives.path()).mkpath(QStringLiteral("c/tulmarox"));
-    ScriptedPrompter prompter;
-    prompter.answers = {QStringLiteral("1"), QStringLiteral("Ann Example"), QStringLiteral("3")};
-    SettableClock clock(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30)));
-    CountingSound sound;
-    TutorServices services;
-    services.prompter = &prompter;
-    services.clock = &clock;
-    services.sound = &sound;
-    services.drivesRoot = drives.path();
-    services.seed = 7.0;
-    services.leaveEventLoop = [] {};
-
-    MainWindow window(services);
-    window.Form_Load();
+    Tutor tutor;
+    tutor.seed = 7.0;
+    MainWindow& window = tutor.start({QStringLiteral("1"), QStringLiteral("Ann Example"), QStringLiteral("3")});
     window.show();
     if (!QTest::qWaitForWindowExposed(&window) || !save(window, out, "window.png"))
         return 1;

@@ -15,14 +15,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/clock.h"
 #include "platform/code_page.h"
-#include "platform/prompter.h"
-#include "platform/sound.h"
-#include "platform/text_box.h"
+#include "support/tutor_fixture.h"
+#include "widgets/text_box.h"
 #include "reliability/record_checker.h"
 #include "reliability/stress_run.h"
-#include "window/command_button.h"
+#include "widgets/command_button.h"
 #include "window/main_window.h"
 
 namespace {
@@ -107,21 +105,15 @@ int main(int argc, char** argv)
     if (!reporter.ok())
         return fail(QStringLiteral("cannot open the report file %1").arg(parser.value(log)));
 
-    ScriptedPrompter prompter;
-    const int classNotes = stress::classNotesOf(w);
-    prompter.answers = {QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)};
+    Tutor tutor(false);
     SameDayClock clock;
-    CountingSound sound;
-    TutorServices services;
-    services.prompter = &prompter;
-    services.clock = &clock;
-    services.sound = &sound;
-    services.drivesRoot = parser.value(drives);
-    services.seed = parser.value(seed).toDouble() + w * 1000 + r;
-    services.leaveEventLoop = [] {};
-
-    MainWindow window(services);
-    window.Form_Load();
+    tutor.clockInUse = &clock;
+    tutor.drivesRoot = parser.value(drives);
+    tutor.seed = parser.value(seed).toDouble() + w * 1000 + r;
+    const int classNotes = stress::classNotesOf(w);
+    MainWindow& window =
+        tutor.start({QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)});
+    ScriptedPrompter& prompter = tutor.prompter;
     if (window.hasEnded() || !prompter.messages.isEmpty())
         return fail(QStringLiteral("start-up did not finish: %1").arg(prompter.messages.join(QStringLiteral(" | "))));
     if (!reporter.report(recordcheck::headerReportLine(w, r)))

@@ -9,8 +9,8 @@
 
 #include "platform/clock.h"
 #include "platform/drive_paths.h"
-#include "platform/prompter.h"
-#include "platform/sound.h"
+#include "widgets/dialog_prompter.h"
+#include "widgets/system_sound.h"
 #include "window/main_window.h"
 
 namespace {

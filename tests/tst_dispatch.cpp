@@ -7,7 +7,7 @@
 
 #include <map>
 
-#include "platform/picture_box.h"
+#include "widgets/picture_box.h"
 #include "support/tutor_fixture.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "platform/code_page.h"
 #include "platform/record_files.h"
-#include "platform/text_box.h"
+#include "widgets/text_box.h"
 #include "support/tutor_fixture.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "platform/picture_box.h"
+#include "widgets/picture_box.h"
 #include "platform/random_source.h"
 #include "support/tutor_fixture.h"
 

@@ -2,7 +2,7 @@
 #include <QPainter>
 #include <QTest>
 
-#include "platform/picture_box.h"
+#include "widgets/picture_box.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QTest>
 
 #include "platform/code_page.h"
-#include "platform/text_box.h"
+#include "widgets/text_box.h"
 #include "records/record_layout.h"
 #include "support/tutor_fixture.h"
 

@@ -297,5 +297,5 @@ void TestReliabilityChecker::logLinesCutShortAreNotReports()
     QCOMPARE(e.kills, 1);
 }
 
-QTEST_MAIN(TestReliabilityChecker)
+QTEST_GUILESS_MAIN(TestReliabilityChecker)
 #include "tst_reliability_checker.moc"

@@ -7,7 +7,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "platform/text_box.h"
+#include "widgets/text_box.h"
 #include "records/record_layout.h"
 #include "support/tutor_fixture.h"
 

@@ -83,5 +83,5 @@ void TestReliabilityStress::writersKilledAndRestarted()
     QVERIFY(outcome.figures.master.records >= outcome.reported);
 }
 
-QTEST_MAIN(TestReliabilityStress)
+QTEST_GUILESS_MAIN(TestReliabilityStress)
 #include "tst_reliability_stress.moc"

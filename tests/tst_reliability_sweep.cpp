@@ -5,9 +5,10 @@
 #include <QTimer>
 
 #include "platform/code_page.h"
-#include "platform/text_box.h"
+#include "widgets/text_box.h"
 #include "records/record_layout.h"
 #include "support/tutor_fixture.h"
+#include "widgets/dialog_prompter.h"
 
 // Hostile input everywhere the student or the content reaches the program: start-up
 // entries, answers and notes, content lines of every marker form and the notes file read

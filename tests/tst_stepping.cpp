@@ -1,6 +1,6 @@
 #include <QTest>
 
-#include "platform/text_box.h"
+#include "widgets/text_box.h"
 #include "support/tutor_fixture.h"
 
 namespace {

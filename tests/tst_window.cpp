@@ -5,8 +5,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "platform/picture_box.h"
-#include "platform/text_box.h"
+#include "widgets/picture_box.h"
+#include "widgets/text_box.h"
 #include "support/tutor_fixture.h"
 
 class TestWindow : public QObject {

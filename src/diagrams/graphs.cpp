@@ -1,5 +1,5 @@
 #include "diagrams/palette.h"
-#include "platform/picture_box.h"
+#include "widgets/picture_box.h"
 #include "window/main_window.h"
 
 // The three graph diagrams share one frame: origin at (100, 900), grid steps of 100 units.

@@ -1,7 +1,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 
-#include "platform/picture_box.h"
+#include "widgets/picture_box.h"
 #include "window/main_window.h"
 
 void MainWindow::cmd_copy_picture_Click()

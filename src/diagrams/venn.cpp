@@ -1,5 +1,5 @@
 #include "diagrams/palette.h"
-#include "platform/picture_box.h"
+#include "widgets/picture_box.h"
 #include "platform/runtime_text.h"
 #include "window/main_window.h"
 

@@ -1,6 +1,6 @@
 #include <QTimer>
 
-#include "platform/picture_box.h"
+#include "widgets/picture_box.h"
 #include "platform/sound.h"
 #include "window/main_window.h"
 

@@ -18,13 +18,3 @@ class SystemClock final : public Clock {
 public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
 };
-
-class SettableClock final : public Clock {
-public:
-    explicit SettableClock(QDateTime at) : at_(std::move(at)) {}
-    QDateTime now() const override { return at_; }
-    void set(const QDateTime& at) { at_ = at; }
-
-private:
-    QDateTime at_;
-};

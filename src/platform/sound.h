@@ -1,18 +1,8 @@
 #pragma once
 
+// The beep of the pendulum experiment; the real one is widgets/system_sound.h.
 class Sound {
 public:
     virtual ~Sound() = default;
     virtual void beep() = 0;
-};
-
-class SystemSound final : public Sound {
-public:
-    void beep() override;
-};
-
-class CountingSound final : public Sound {
-public:
-    int beeps = 0;
-    void beep() override { ++beeps; }
 };

@@ -2,7 +2,7 @@
 
 #include "platform/code_page.h"
 #include "platform/prompter.h"
-#include "platform/text_box.h"
+#include "widgets/text_box.h"
 #include "window/main_window.h"
 
 void MainWindow::cmd_display_note_file_Click()

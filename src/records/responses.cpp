@@ -1,7 +1,7 @@
 #include "platform/clock.h"
 #include "platform/prompter.h"
 #include "platform/runtime_text.h"
-#include "platform/text_box.h"
+#include "widgets/text_box.h"
 #include "records/record_layout.h"
 #include "window/main_window.h"
 

@@ -1,7 +1,7 @@
 #include <QtMath>
 
 #include "platform/clock.h"
-#include "platform/picture_box.h"
+#include "widgets/picture_box.h"
 #include "platform/prompter.h"
 #include "platform/runtime_text.h"
 #include "window/main_window.h"

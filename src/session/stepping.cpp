@@ -1,6 +1,6 @@
 #include "diagrams/picture_line.h"
 #include "platform/runtime_text.h"
-#include "platform/text_box.h"
+#include "widgets/text_box.h"
 #include "window/main_window.h"
 
 void MainWindow::readNextQuestion()

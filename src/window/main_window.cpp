@@ -7,9 +7,9 @@
 #include <QListWidget>
 #include <QTimer>
 
-#include "platform/picture_box.h"
-#include "platform/text_box.h"
-#include "window/command_button.h"
+#include "widgets/picture_box.h"
+#include "widgets/text_box.h"
+#include "widgets/command_button.h"
 
 namespace {
 

@@ -7,13 +7,14 @@
 
 #include <memory>
 
-#include "platform/clock.h"
-#include "platform/prompter.h"
-#include "platform/sound.h"
-#include "window/command_button.h"
+#include "support/counting_sound.h"
+#include "support/scripted_prompter.h"
+#include "support/settable_clock.h"
+#include "widgets/command_button.h"
 #include "window/main_window.h"
 
-// A tutor with scripted prompts, a settable clock, a fixed seed and a temporary drives root.
+// A tutor with scripted prompts, a settable clock, a fixed seed and a temporary drives root:
+// the one set-up that tests, benchmarks and the reliability tools share.
 struct Tutor {
     QTemporaryDir drives;
     ScriptedPrompter prompter;
@@ -22,6 +23,10 @@ struct Tutor {
     int ends = 0;
     double seed = 1.0;
     QString contentPath = QStringLiteral(":/content/class_notes.json");
+    // Set before create() to use another drives root, clock or sound than the tutor's own.
+    QString drivesRoot = drives.path();
+    Clock* clockInUse = &clock;
+    Sound* soundInUse = &sound;
     std::unique_ptr<MainWindow> window;
 
     explicit Tutor(bool makeHomeFolder = true)
@@ -30,45 +35,14 @@ struct Tutor {
             QDir(drives.path()).mkpath(QStringLiteral("c/tulmarox"));
     }
 
-    TutorServices services()
-    {
-        TutorServices s;
-        s.prompter = &prompter;
-        s.clock = &clock;
-        s.sound = &sound;
-        s.drivesRoot = drives.path();
-        s.contentPath = contentPath;
-        s.seed = seed;
-        s.leaveEventLoop = [this] { ++ends; };
-        return s;
-    }
-
-    MainWindow& create()
-    {
-        window = std::make_unique<MainWindow>(services());
-        return *window;
-    }
-
+    TutorServices services();
+    MainWindow& create();
     // Runs start-up with the given answers to the prompts.
-    MainWindow& start(const QList<std::optional<QString>>& answers)
-    {
-        prompter.answers = answers;
-        create();
-        window->Form_Load();
-        return *window;
-    }
+    MainWindow& start(const QList<std::optional<QString>>& answers);
+    MainWindow& startHome(const QString& classNotes);
 
-    MainWindow& startHome(const QString& classNotes) { return start({QStringLiteral("1"), QStringLiteral("Ann"), classNotes}); }
-
-    QString homePath(const QString& name) const { return drives.path() + QStringLiteral("/c/tulmarox/") + name; }
-
-    QByteArray homeBytes(const QString& name) const
-    {
-        QFile f(homePath(name));
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return f.readAll();
-    }
+    QString homePath(const QString& name) const;
+    QByteArray homeBytes(const QString& name) const;
 
     template <typename T>
     T* control(const char* name) const

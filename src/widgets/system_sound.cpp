@@ -1,4 +1,4 @@
-#include "sound.h"
+#include "system_sound.h"
 
 #include <QApplication>
 

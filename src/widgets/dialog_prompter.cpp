@@ -1,4 +1,4 @@
-#include "prompter.h"
+#include "dialog_prompter.h"
 
 #include <QInputDialog>
 #include <QMessageBox>
@@ -35,23 +35,4 @@ bool DialogPrompter::retryOrQuit(const QString& message)
     box.setTextFormat(Qt::PlainText);
     box.exec();
     return box.clickedButton() == retry;
-}
-
-std::optional<QString> ScriptedPrompter::ask(const QString& prompt)
-{
-    prompts << prompt;
-    if (answers.isEmpty())
-        return std::nullopt;
-    return answers.takeFirst();
-}
-
-void ScriptedPrompter::tell(const QString& message)
-{
-    messages << message;
-}
-
-bool ScriptedPrompter::retryOrQuit(const QString& message)
-{
-    messages << message;
-    return !retries.isEmpty() && retries.takeFirst();
 }

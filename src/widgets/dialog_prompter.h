@@ -1,0 +1,11 @@
+#pragma once
+
+#include "platform/prompter.h"
+
+// Questions and messages as modal dialogs titled "Class Notes Tutor".
+class DialogPrompter final : public Prompter {
+public:
+    std::optional<QString> ask(const QString& prompt) override;
+    void tell(const QString& message) override;
+    bool retryOrQuit(const QString& message) override;
+};

@@ -1,0 +1,8 @@
+#pragma once
+
+#include "platform/sound.h"
+
+class SystemSound final : public Sound {
+public:
+    void beep() override;
+};

@@ -1,0 +1,20 @@
+#include "support/scripted_prompter.h"
+
+std::optional<QString> ScriptedPrompter::ask(const QString& prompt)
+{
+    prompts << prompt;
+    if (answers.isEmpty())
+        return std::nullopt;
+    return answers.takeFirst();
+}
+
+void ScriptedPrompter::tell(const QString& message)
+{
+    messages << message;
+}
+
+bool ScriptedPrompter::retryOrQuit(const QString& message)
+{
+    messages << message;
+    return !retries.isEmpty() && retries.takeFirst();
+}
