@@ -6,8 +6,6 @@
 
 void MainWindow::cmd_copy_picture_Click()
 {
-    if (ended_)
-        return;
     const QImage picture = Picture1->picture();
     // Picture1 has no picture unless one was assigned. An empty image would either be
     // refused by the clipboard or wipe what another program left there, so nothing goes

@@ -1,31 +1,85 @@
 #include <QDir>
 
+#include "platform/clock.h"
 #include "platform/code_page.h"
 #include "platform/prompter.h"
+#include "platform/runtime_text.h"
+#include "records/record_layout.h"
 #include "window/main_window.h"
 
-QString MainWindow::localPath(const QString& programPath) const
+namespace {
+
+QString whatIsRecorded(RecordKind kind)
 {
-    return drives_.local(programPath);
+    switch (kind) {
+    case RecordKind::SessionHeader:
+        return QStringLiteral("The start of this session");
+    case RecordKind::Response:
+        return QStringLiteral("Your answer");
+    case RecordKind::Note:
+        return QStringLiteral("Your note");
+    }
+    return {};
 }
 
-bool MainWindow::appendToRecordFiles(PendingRecord& record, const QString& what)
+}  // namespace
+
+QList<FileAppend> MainWindow::composeRecord(RecordKind kind, const QString& answer)
+{
+    auto to = [this](const QString& programPath, const QString& text) {
+        return FileAppend{programPath, drives_.local(programPath), codepage::encode(text)};
+    };
+    // Every text passes through code() once for each file it goes to, as each file's
+    // record is written on its own.
+    auto coded = [this](const QString& text) { return code(text, sessionCodeNbr); };
+    switch (kind) {
+    case RecordKind::SessionHeader: {
+        // One code line per run, the same in both files.
+        const QString codeLine = makeCodeLine(sessionCodeNbr);
+        const QString headerLine = classNotesLines[size_t(lineIndex)];
+        const QString date = services_.clock->dateText();
+        auto header = [&] {
+            return records::sessionHeader(codeLine, coded(QStringLiteral("assignment #") + classNotesNo),
+                                          coded(headerLine), courseTitle, date);
+        };
+        return {to(masterFile, header()), to(sendFile, header())};
+    }
+    case RecordKind::Response: {
+        const QString time = services_.clock->timeText();
+        const double number = rt::leadingNumber(classNotesNo) * 10000.0 + rt::leadingNumber(questionNo);
+        return {to(masterFile, records::questionRecord(time, coded(currentLine), coded(answer), number)),
+                to(sendFile, records::questionRecord(time, coded(currentLine), coded(answer), std::nullopt))};
+    }
+    case RecordKind::Note: {
+        const QString time = services_.clock->timeText();
+        const QString date = services_.clock->dateText();
+        const QString note = records::kNotesMarker + answer;
+        auto record = [&](bool lineEnd) {
+            return records::notesRecord(time, date, coded(currentLine), coded(note), lineEnd);
+        };
+        return {to(masterFile, record(true)), to(sendFile, record(false)), to(notesFile, record(false))};
+    }
+    }
+    return {};
+}
+
+std::optional<Failure> MainWindow::appendToRecordFiles(PendingRecord& record)
 {
     const AppendOutcome outcome = appendRecord(record.files);
     // Files that took the record are done; a retry writes only to the others.
     record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
     if (outcome.ok())
-        return true;
+        return std::nullopt;
     QString message = QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")
-                          .arg(what, outcome.failedName, QDir::toNativeSeparators(outcome.failedPath), outcome.reason);
+                          .arg(whatIsRecorded(record.kind), outcome.failedName,
+                               QDir::toNativeSeparators(outcome.failedPath), outcome.reason);
     if (!outcome.written.isEmpty())
         message += QStringLiteral("\n\nIt is already recorded in %1.").arg(outcome.written.join(QStringLiteral(", ")));
     QStringList missing;
     for (const FileAppend& file : record.files)
         missing << file.name;
     message += QStringLiteral("\n\nNot yet recorded in: %1.").arg(missing.join(QStringLiteral(", ")));
-    record.lastMessage = message;
-    return false;
+    return Failure{message};
 }
 
 bool MainWindow::refuseUnwritable(const QString& text)
@@ -56,9 +110,4 @@ bool MainWindow::refuseUnwritable(const QString& text)
                                                  "text stays in the answer box.");
     services_.prompter->tell(what.arg(named.join(QStringLiteral(", "))));
     return true;
-}
-
-FileAppend MainWindow::recordFor(const QString& programPath, const QString& text) const
-{
-    return {programPath, localPath(programPath), codepage::encode(text)};
 }

@@ -1,11 +1,9 @@
-#include "platform/clock.h"
 #include "platform/prompter.h"
-#include "platform/runtime_text.h"
-#include "widgets/text_box.h"
 #include "records/record_layout.h"
+#include "widgets/text_box.h"
 #include "window/main_window.h"
 
-bool MainWindow::recordText(const QString& kind, const QString& answer, const std::function<QList<FileAppend>()>& compose)
+bool MainWindow::recordAnswer(RecordKind kind, const QString& answer)
 {
     if (refuseUnwritable(answer))
         return false;
@@ -16,16 +14,13 @@ bool MainWindow::recordText(const QString& kind, const QString& answer, const st
         pendingRecord_->line == currentLine) {
         record = *pendingRecord_;
     } else {
-        record.kind = kind;
-        record.answer = answer;
-        record.line = currentLine;
-        record.files = compose();
+        record = {kind, answer, currentLine, composeRecord(kind, answer)};
     }
     pendingRecord_.reset();
-    const QString what = kind == QLatin1String("notes") ? QStringLiteral("Your note") : QStringLiteral("Your answer");
-    if (appendToRecordFiles(record, what))
+    const auto failure = appendToRecordFiles(record);
+    if (!failure)
         return true;
-    services_.prompter->tell(record.lastMessage +
+    services_.prompter->tell(failure->reason +
                              QStringLiteral("\n\nYour text stays in the answer box: click the button again to finish "
                                             "recording it once the problem is mended."));
     pendingRecord_ = record;
@@ -34,20 +29,9 @@ bool MainWindow::recordText(const QString& kind, const QString& answer, const st
 
 void MainWindow::cmd_enter_response_Click()
 {
-    if (ended_)
-        return;
     const QString answer = txt_answer->text();
     if (answer != answerPrompt) {
-        const bool recorded = recordText(QStringLiteral("response"), answer, [&] {
-            const QString time = services_.clock->timeText();
-            const double number = rt::leadingNumber(classNotesNo) * 10000.0 + rt::leadingNumber(questionNo);
-            const QString master =
-                records::questionRecord(time, code(currentLine, sessionCodeNbr), code(answer, sessionCodeNbr), number);
-            const QString send = records::questionRecord(time, code(currentLine, sessionCodeNbr),
-                                                         code(answer, sessionCodeNbr), std::nullopt);
-            return QList<FileAppend>{recordFor(masterFile, master), recordFor(sendFile, send)};
-        });
-        if (!recorded)
+        if (!recordAnswer(RecordKind::Response, answer))
             return;
         responsePending = false;
         currentText = answer;
@@ -59,26 +43,15 @@ void MainWindow::cmd_enter_response_Click()
 
 void MainWindow::cmd_save_as_notes_Click()
 {
-    if (ended_)
-        return;
     const QString answer = txt_answer->text();
     if (answer != answerPrompt) {
-        const QString note = records::kNotesMarker + answer;
-        const bool recorded = recordText(QStringLiteral("notes"), answer, [&] {
-            const QString time = services_.clock->timeText();
-            const QString date = services_.clock->dateText();
-            auto record = [&](bool lineEnd) {
-                return records::notesRecord(time, date, code(currentLine, sessionCodeNbr), code(note, sessionCodeNbr),
-                                            lineEnd);
-            };
-            return QList<FileAppend>{recordFor(masterFile, record(true)), recordFor(sendFile, record(false)),
-                                     recordFor(notesFile, record(false))};
-        });
-        if (!recorded)
+        if (!recordAnswer(RecordKind::Note, answer))
             return;
         responsePending = false;
-        currentText = note;
+        currentText = records::kNotesMarker + answer;
     }
+    // With the reminder in the box nothing was recorded, and currentText still holds what it
+    // held before the click (the last record, or the question box as the last step left it).
     cumulativeText = answerSeparator + currentText + QStringLiteral("\r\n\r\n") + cumulativeText;
     txt_question->setText(QString());
     txt_answer->setText(QString());

@@ -1,7 +1,5 @@
-#include "platform/clock.h"
 #include "platform/prompter.h"
 #include "platform/runtime_text.h"
-#include "records/record_layout.h"
 #include "window/main_window.h"
 
 void MainWindow::startClassNotes()
@@ -38,18 +36,10 @@ bool MainWindow::positionAtClassNotes()
 
 void MainWindow::writeSessionHeader()
 {
-    const QString codeLine = makeCodeLine(sessionCodeNbr);
-    const QString headerLine = classNotesLines[size_t(lineIndex)];
-    const QString date = services_.clock->dateText();
-    auto header = [&] {
-        return records::sessionHeader(codeLine, code(QStringLiteral("assignment #") + classNotesNo, sessionCodeNbr),
-                                      code(headerLine, sessionCodeNbr), courseTitle, date);
-    };
-    PendingRecord record;
-    record.kind = QStringLiteral("header");
-    record.files = {recordFor(masterFile, header()), recordFor(sendFile, header())};
-    while (!appendToRecordFiles(record, QStringLiteral("The start of this session"))) {
-        if (!services_.prompter->retryOrQuit(record.lastMessage +
+    PendingRecord record{RecordKind::SessionHeader, {}, {}, composeRecord(RecordKind::SessionHeader, {})};
+    // A retry writes only to the files still missing the header.
+    while (const auto failure = appendToRecordFiles(record)) {
+        if (!services_.prompter->retryOrQuit(failure->reason +
                                              QStringLiteral("\n\nMend the folder or file, then choose Retry; "
                                                             "or Quit to end the program.")))
             return endProgram();
