@@ -239,6 +239,7 @@ void TestStartup::missingFolderOffersRetry()
         int* offered;
         std::optional<QString> ask(const QString& p) override { return t->prompter.ask(p); }
         void tell(const QString& m) override { t->prompter.tell(m); }
+        int choose(const QString& m, const QStringList& c) override { return t->prompter.choose(m, c); }
         bool retryOrQuit(const QString& m) override
         {
             t->prompter.messages << m;

@@ -13,4 +13,7 @@ public:
     virtual void tell(const QString& message) = 0;
     // A failure the student can mend outside the program: true for Retry, false for Quit.
     virtual bool retryOrQuit(const QString& message) = 0;
+    // Offers the choices as buttons, the first of them the default (for Enter and for
+    // Escape); gives the index of the one chosen.
+    virtual int choose(const QString& message, const QStringList& choices) = 0;
 };

@@ -68,13 +68,15 @@ std::optional<Failure> MainWindow::appendToRecordFiles(PendingRecord& record)
     const AppendOutcome outcome = appendRecord(record.files);
     // Files that took the record are done; a retry writes only to the others.
     record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
+    record.recordedIn << outcome.written;
     if (outcome.ok())
         return std::nullopt;
     QString message = QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")
                           .arg(whatIsRecorded(record.kind), outcome.failedName,
                                QDir::toNativeSeparators(outcome.failedPath), outcome.reason);
-    if (!outcome.written.isEmpty())
-        message += QStringLiteral("\n\nIt is already recorded in %1.").arg(outcome.written.join(QStringLiteral(", ")));
+    if (!record.recordedIn.isEmpty())
+        message +=
+            QStringLiteral("\n\nIt is already recorded in %1.").arg(record.recordedIn.join(QStringLiteral(", ")));
     QStringList missing;
     for (const FileAppend& file : record.files)
         missing << file.name;
@@ -82,7 +84,7 @@ std::optional<Failure> MainWindow::appendToRecordFiles(PendingRecord& record)
     return Failure{message};
 }
 
-bool MainWindow::refuseUnwritable(const QString& text)
+std::optional<Failure> MainWindow::unwritable(const QString& text) const
 {
     // The line shown goes into the record too: a stand-in character there would be a false record.
     QList<char32_t> bad = codepage::unmappablePoints(text);
@@ -90,7 +92,7 @@ bool MainWindow::refuseUnwritable(const QString& text)
     if (!inText)
         bad = codepage::unmappablePoints(currentLine);
     if (bad.isEmpty())
-        return false;
+        return std::nullopt;
     QStringList named;
     for (const char32_t point : bad) {
         if (named.size() == 20) {
@@ -103,11 +105,8 @@ bool MainWindow::refuseUnwritable(const QString& text)
         named << QStringLiteral("%1 (U+%2)").arg(shown, QString::number(uint(point), 16).toUpper().rightJustified(4, u'0'));
     }
     const QString what = inText ? QStringLiteral("Your text was not recorded: the record files cannot hold these "
-                                                 "characters: %1.\n\nPlease replace them; your text stays in the "
-                                                 "answer box.")
+                                                 "characters: %1.\n\nPlease replace them.")
                                 : QStringLiteral("Your text was not recorded: the line of the class notes it answers "
-                                                 "holds characters that the record files cannot hold: %1.\n\nYour "
-                                                 "text stays in the answer box.");
-    services_.prompter->tell(what.arg(named.join(QStringLiteral(", "))));
-    return true;
+                                                 "holds characters that the record files cannot hold: %1.");
+    return Failure{what.arg(named.join(QStringLiteral(", ")))};
 }

@@ -36,7 +36,7 @@ bool MainWindow::positionAtClassNotes()
 
 void MainWindow::writeSessionHeader()
 {
-    PendingRecord record{RecordKind::SessionHeader, {}, {}, composeRecord(RecordKind::SessionHeader, {})};
+    PendingRecord record{RecordKind::SessionHeader, {}, {}, composeRecord(RecordKind::SessionHeader, {}), {}};
     // A retry writes only to the files still missing the header.
     while (const auto failure = appendToRecordFiles(record)) {
         if (!services_.prompter->retryOrQuit(failure->reason +

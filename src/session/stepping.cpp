@@ -34,6 +34,8 @@ void MainWindow::readNextQuestion()
 
 void MainWindow::cmdNextQuestion_Click()
 {
+    if (!settleAnswerBox())
+        return;
     readNextQuestion();
     if (ended_)
         return;

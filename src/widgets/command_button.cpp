@@ -1,5 +1,6 @@
 #include "command_button.h"
 
+#include <QKeyEvent>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
@@ -45,4 +46,16 @@ void CommandButton::paintEvent(QPaintEvent*)
         p.drawText(QRect(area.left(), y, area.width(), metrics.height()), Qt::AlignHCenter | Qt::AlignTop, line);
         y += metrics.height();
     }
+}
+
+void CommandButton::keyPressEvent(QKeyEvent* event)
+{
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && plain) {
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }

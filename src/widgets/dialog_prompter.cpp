@@ -36,3 +36,18 @@ bool DialogPrompter::retryOrQuit(const QString& message)
     box.exec();
     return box.clickedButton() == retry;
 }
+
+int DialogPrompter::choose(const QString& message, const QStringList& choices)
+{
+    QMessageBox box(QMessageBox::Question, kTitle, message);
+    box.setTextFormat(Qt::PlainText);
+    QList<QPushButton*> buttons;
+    for (qsizetype i = 0; i < choices.size(); ++i)
+        buttons << box.addButton(choices[i], i == 0 ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+    if (!buttons.isEmpty()) {
+        box.setDefaultButton(buttons.first());
+        box.setEscapeButton(buttons.first());
+    }
+    box.exec();
+    return std::max<qsizetype>(0, buttons.indexOf(box.clickedButton()));
+}

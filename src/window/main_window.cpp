@@ -170,7 +170,8 @@ void MainWindow::wireEvents()
 
 void MainWindow::cmd_quit_Click()
 {
-    endProgram();
+    if (settleAnswerBox())
+        endProgram();
 }
 
 void MainWindow::endProgram()
@@ -187,7 +188,12 @@ void MainWindow::endProgram()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    // Closing the window ends the program like "quit program": nothing is recorded.
+    // Closing the window ends the program like "quit program", once nothing typed or
+    // half-recorded would be lost; never while a question or message is still open.
+    if (!ended_ && (settling_ || QApplication::activeModalWidget() || !settleAnswerBox())) {
+        event->ignore();
+        return;
+    }
     endProgram();
     event->accept();
 }

@@ -111,9 +111,24 @@ public:
 private:
     void cmd_enter_response_Click();
     void cmd_save_as_notes_Click();
-    // Records the student's text as a record of its kind; false, with the student told why,
-    // when it was not recorded in every file.
-    bool recordAnswer(RecordKind kind, const QString& answer);
+    // What either button does with the answer box: record it (unless it holds the reminder),
+    // add it to the transcript, empty both boxes. Nothing changes when it was not recorded.
+    std::optional<Failure> recordAnswerBox(RecordKind kind);
+    // Records the text as a record of its kind in every one of its files.
+    std::optional<Failure> recordAnswer(RecordKind kind, const QString& answer);
+
+    // ---- records/unfinished.cpp: nothing typed or half-recorded is dropped without a word
+private:
+    // Before the walk goes on or the program ends: finishes an unfinished record and asks
+    // about text that was typed but not recorded. False when the student chose to stay.
+    bool settleAnswerBox();
+    // Finishes a record that some of its files took and others did not, unless the student's
+    // next click finishes it anyway; asks whether to go on without it where that fails.
+    // False when the student chose to stay.
+    bool settleUnfinishedRecord(std::optional<RecordKind> nextRecord);
+    bool isUnfinished() const;
+    // True while a question to the student about the answer box is open.
+    bool settling_ = false;
 
     // ---- records/record_writing.cpp: composing a record and appending it to its files
 private:
@@ -123,15 +138,16 @@ private:
         RecordKind kind = RecordKind::Response;
         QString answer;
         QString line;
-        QList<FileAppend> files;
+        QList<FileAppend> files;   // still missing the record
+        QStringList recordedIn;    // names of the files that took it
     };
     // Each file's bytes of a record of this kind, composed in full before any is written.
     QList<FileAppend> composeRecord(RecordKind kind, const QString& answer);
     // Appends to every file still missing the record, dropping those that took it.
     std::optional<Failure> appendToRecordFiles(PendingRecord& record);
-    // Tells the student when the text, or the line shown, holds characters the files
-    // cannot hold; true when it did.
-    bool refuseUnwritable(const QString& text);
+    // Why the text, or the line shown, cannot go into the files: characters the code page
+    // cannot hold. Empty when it can.
+    std::optional<Failure> unwritable(const QString& text) const;
     std::optional<PendingRecord> pendingRecord_;
 
     // ---- records/display.cpp: display notes, display everything, clear answer

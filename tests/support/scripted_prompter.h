@@ -12,8 +12,10 @@ public:
     QStringList messages;                   // every message told or offered with Retry/Quit
     QList<std::optional<QString>> answers;  // taken from the front; none left means Cancel
     QList<bool> retries;                    // taken from the front; none left means Quit
+    QList<int> choices;                     // taken from the front; none left means the default
 
     std::optional<QString> ask(const QString& prompt) override;
     void tell(const QString& message) override;
     bool retryOrQuit(const QString& message) override;
+    int choose(const QString& message, const QStringList& offered) override;
 };
