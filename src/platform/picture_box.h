@@ -37,7 +37,7 @@ public:
     // An outline, round on screen; the radius counts in horizontal units.
     void circle(double x, double y, double radius, std::optional<QColor> color = std::nullopt);
     // Text with its top-left corner at the current position; its background is not painted,
-    // only a one-pixel outline of the background colour around the glyphs.
+    // only a thin outline of the background colour around the glyphs.
     void print(const QString& text);
 
     // The picture assigned to the box, kept apart from the drawing.
