@@ -35,6 +35,8 @@ private slots:
     void unknownClassNotesAskAgain_data();
     void unknownClassNotesAskAgain();
     void headerOnEmptyFolder();
+    void codeNumberFromTheFirstDraw_data();
+    void codeNumberFromTheFirstDraw();
     void secondRunSameDayAndOtherDay();
     void codeLineShape();
     void missingFolderOffersRetry();
@@ -164,14 +166,44 @@ void TestStartup::unknownClassNotesAskAgain()
 void TestStartup::headerOnEmptyFolder()
 {
     Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    tutor.startHome(QStringLiteral("5"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
     const QByteArray codeLine = firstLine(master);
     QCOMPARE(master, codeLine + "\r\n" + headerAfterCodeLine("005", "005.  `class notes 5", "12-08-2026"));
     QCOMPARE(send, master);
-    QCOMPARE(codepage::decode(codeLine).size() >= w.sessionCodeNbr, true);
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("notes_.txt"))));
+}
+
+void TestStartup::codeNumberFromTheFirstDraw_data()
+{
+    // Seeds picked for their first draw r: the number is the whole part of 10 r + 19.
+    QTest::addColumn<double>("seed");
+    QTest::addColumn<int>("codeNbr");
+    QTest::newRow("r = 0.000167, the least") << 777.0 << 19;
+    QTest::newRow("r = 0.0726, would round up to 20") << 4.0 << 19;
+    QTest::newRow("r = 0.465, would round up to 24") << 1.0 << 23;
+    QTest::newRow("r = 0.6007") << 0.0 << 25;
+    QTest::newRow("r = 0.25 exactly: 21.5, a tie") << 16389.022 << 21;
+    QTest::newRow("r = 0.75 exactly: 26.5, a tie") << 13273.289 << 26;
+    QTest::newRow("r = 0.999986, would round up to 29") << 0.972 << 28;
+    QTest::newRow("seconds with a fraction, r = 0.999987") << 60.073 << 28;
+    QTest::newRow("r = 1 - 2^-24, the largest: a float sum reaches 29") << 5751.925 << 28;
+}
+
+void TestStartup::codeNumberFromTheFirstDraw()
+{
+    QFETCH(double, seed);
+    QFETCH(int, codeNbr);
+    Tutor tutor;
+    tutor.seed = seed;
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    QCOMPARE(w.sessionCodeNbr, codeNbr);
+    // The header's code line carries the number as its count of characters 118 to 255.
+    const QString codeLine = codepage::decode(firstLine(tutor.homeBytes(QStringLiteral("masterFile.txt"))));
+    const auto high =
+        std::count_if(codeLine.begin(), codeLine.end(), [](QChar c) { return codepage::byteOf(c) >= 118; });
+    QCOMPARE(int(high), codeNbr);
 }
 
 void TestStartup::secondRunSameDayAndOtherDay()

@@ -7,6 +7,10 @@
 
 namespace {
 constexpr int kBorder = 2; // a sunken frame, as the platform draws it
+// Pixels of background colour kept about each glyph of a text: two to the sides and above,
+// one below, so a line just under the text stays whole instead of showing between words.
+constexpr int kHalo = 2;
+constexpr int kHaloBelow = 1;
 
 // The pixels from one corner to the other, both included, whichever way round they come.
 QRect spanning(QPoint a, QPoint b)
@@ -115,14 +119,23 @@ void PictureBox::print(const QString& text)
     crisp.setHintingPreference(QFont::PreferFullHinting);
     QPainter p(&drawing_);
     p.setFont(crisp);
-    p.setPen(foreColor_);
     const QFontMetrics metrics = p.fontMetrics();
     const QPoint baseline = at + QPoint(0, metrics.ascent());
+    // An outline of the background colour around the glyphs only, so a stroke beneath
+    // cannot run into them: a grid line through a minus sign would read as a plus.
+    p.setPen(backColor_);
+    for (int dy = -kHalo; dy <= kHaloBelow; ++dy) {
+        for (int dx = -kHalo; dx <= kHalo; ++dx) {
+            if ((dx != 0 || dy != 0) && dx * dx + dy * dy <= kHalo * kHalo + 1)
+                p.drawText(baseline + QPoint(dx, dy), text);
+        }
+    }
+    p.setPen(foreColor_);
     p.drawText(baseline, text);
     // Like a terminal: the next print starts at the left edge of the following line.
     currentX_ = 0.0;
     currentY_ += metrics.height() * scaleHeight_ / std::max(innerRect().height(), 1);
-    updateInner(metrics.boundingRect(text).translated(baseline).adjusted(-2, -2, 2, 2));
+    updateInner(metrics.boundingRect(text).translated(baseline).adjusted(-kHalo - 2, -kHalo - 2, kHalo + 2, kHalo + 2));
 }
 
 void PictureBox::setPicture(const QImage& picture)

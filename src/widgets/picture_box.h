@@ -36,7 +36,8 @@ public:
     void filledBox(double x1, double y1, double x2, double y2, const QColor& color);
     // An outline, round on screen; the radius counts in horizontal units.
     void circle(double x, double y, double radius, std::optional<QColor> color = std::nullopt);
-    // Text with its top-left corner at the current position; its background is not painted.
+    // Text with its top-left corner at the current position; its background is not painted,
+    // only a thin outline of the background colour around the glyphs.
     void print(const QString& text);
 
     // The picture assigned to the box, kept apart from the drawing.
