@@ -18,6 +18,7 @@ void MainWindow::tmr_pend_exp_Timer()
     if (ended_)
         return;
     services_.sound->beep();
+    Picture1->describe(QStringLiteral("circles of the pendulum experiment"));
     const float r = random_.next();
     Picture1->circle(500, 500, double(r) * 500.0);
 }
