@@ -43,7 +43,9 @@ screenshots: build-release
 	./tools/make-screenshots build/release
 
 # The Debian package, always from the release build (a sanitizer build must never be shipped).
-package: build-release
+package: deps
+	cmake --preset release
+	cmake --build --preset release --target tutor_package_contents
 	cd build/release && cpack -G DEB
 
 # Builds the package, checks it with lintian, desktop-file-validate and appstreamcli, installs it

@@ -7,6 +7,7 @@ include(GNUInstallDirs)
 set(TUTOR_APP_ID io.github.classnotestutor.ClassNotesTutor)
 set(TUTOR_PACKAGING_DIR ${CMAKE_CURRENT_SOURCE_DIR}/packaging)
 set(TUTOR_GENERATED_DIR ${CMAKE_CURRENT_BINARY_DIR}/packaging)
+set(TUTOR_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/classnotes-tutor)
 
 # The programs the package carries, each with its man page packaging/<program>.1.
 # The instructor's review tool joins the list as soon as its target exists.
@@ -33,10 +34,12 @@ install(TARGETS ${TUTOR_INSTALLED_PROGRAMS}
 if(WIN32 OR APPLE)
     qt_generate_deploy_app_script(TARGET classnotes-tutor FILENAME_VARIABLE tutor_deploy_script)
     install(SCRIPT ${tutor_deploy_script})
-    install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    install(FILES LICENSE DESTINATION ${TUTOR_DOC_DIR})
 endif()
 
 if(UNIX AND NOT APPLE)
+    # Relocations resolved at start and then made read-only, as distributions build programs.
+    target_link_options(classnotes-tutor PRIVATE -Wl,-z,relro,-z,now)
     configure_file(${TUTOR_PACKAGING_DIR}/${TUTOR_APP_ID}.metainfo.xml
         ${TUTOR_GENERATED_DIR}/${TUTOR_APP_ID}.metainfo.xml @ONLY)
     install(FILES ${TUTOR_PACKAGING_DIR}/${TUTOR_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -51,8 +54,9 @@ if(UNIX AND NOT APPLE)
         configure_file(${TUTOR_PACKAGING_DIR}/${program}.1 ${TUTOR_GENERATED_DIR}/${program}.1 @ONLY)
         list(APPEND tutor_compressed ${program}.1)
     endforeach()
-    configure_file(${TUTOR_PACKAGING_DIR}/debian/changelog ${TUTOR_GENERATED_DIR}/changelog.Debian @ONLY)
-    list(APPEND tutor_compressed changelog.Debian)
+    # A native package (no Debian revision): its changelog is changelog.gz.
+    configure_file(${TUTOR_PACKAGING_DIR}/debian/changelog ${TUTOR_GENERATED_DIR}/changelog @ONLY)
+    list(APPEND tutor_compressed changelog)
     set(tutor_compressed_outputs "")
     foreach(file IN LISTS tutor_compressed)
         add_custom_command(OUTPUT ${TUTOR_GENERATED_DIR}/${file}.gz
@@ -66,18 +70,27 @@ if(UNIX AND NOT APPLE)
     foreach(program IN LISTS TUTOR_INSTALLED_PROGRAMS)
         install(FILES ${TUTOR_GENERATED_DIR}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     endforeach()
-    install(FILES ${TUTOR_PACKAGING_DIR}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
-    install(FILES ${TUTOR_GENERATED_DIR}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    install(FILES ${TUTOR_PACKAGING_DIR}/debian/copyright ${TUTOR_GENERATED_DIR}/changelog.gz
+        DESTINATION ${TUTOR_DOC_DIR})
 endif()
+
+# What the package holds, built without the tests and benchmarks: `make package` builds this
+# target, and CPack then installs without building everything first.
+add_custom_target(tutor_package_contents DEPENDS ${TUTOR_INSTALLED_PROGRAMS})
+if(TARGET tutor_compressed_docs)
+    add_dependencies(tutor_package_contents tutor_compressed_docs)
+endif()
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(CPACK_PACKAGE_NAME classnotes-tutor)
 set(CPACK_PACKAGE_VENDOR "Class Notes Tutor developers")
 set(CPACK_PACKAGE_CONTACT "Class Notes Tutor developers <classnotes-tutor@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tutor for working through physics class notes")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Class Notes Tutor shows a set of physics class notes one line at a time, a question and then
-the instructor's given answer. The student types an answer, a critique or a note, and every
-record is appended to plain-text record files for the instructor.")
+    "Class Notes Tutor shows a set of physics class notes one line at a time:
+a question, then the instructor's given answer. The student types an
+answer, a critique or a note, and every record is appended to plain-text
+record files for the instructor.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
