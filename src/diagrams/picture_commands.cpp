@@ -12,9 +12,11 @@ void MainWindow::cmd_copy_picture_Click()
     // on the clipboard and Picture2 simply shows no picture either.
     if (picture.isNull()) {
         Picture2->setPicture(QImage());
+        Picture2->describe(QStringLiteral("empty picture"));
         return;
     }
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setImage(picture);
     Picture2->setPicture(clipboard->image());
+    Picture2->describe(QStringLiteral("a copy of the picture in Picture1"));
 }

@@ -14,6 +14,7 @@ void MainWindow::cmd_pend_exp_Click()
 void MainWindow::tmr_pend_exp_Timer()
 {
     services_.sound->beep();
+    Picture1->describe(QStringLiteral("circles of the pendulum experiment"));
     // The run's one generator, shared with the code line and the circle colours.
     const float r = random_.next();
     Picture1->circle(500, 500, double(r) * 500.0);

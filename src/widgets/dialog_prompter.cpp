@@ -37,6 +37,22 @@ bool DialogPrompter::retryOrQuit(const QString& message)
     return box.clickedButton() == retry;
 }
 
+Prompter::FolderChoice DialogPrompter::createRetryOrQuit(const QString& message)
+{
+    QMessageBox box(QMessageBox::Warning, kTitle, message);
+    QPushButton* create = box.addButton(QStringLiteral("Create"), QMessageBox::AcceptRole);
+    QPushButton* retry = box.addButton(QMessageBox::Retry);
+    QPushButton* quit = box.addButton(QStringLiteral("Quit"), QMessageBox::RejectRole);
+    // Enter must not create a folder by accident: creating takes a click on Create.
+    box.setDefaultButton(retry);
+    box.setEscapeButton(quit);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    if (box.clickedButton() == create)
+        return FolderChoice::Create;
+    return box.clickedButton() == retry ? FolderChoice::Retry : FolderChoice::Quit;
+}
+
 int DialogPrompter::choose(const QString& message, const QStringList& choices)
 {
     QMessageBox box(QMessageBox::Question, kTitle, message);

@@ -9,4 +9,5 @@ public:
     void tell(const QString& message) override;
     bool retryOrQuit(const QString& message) override;
     int choose(const QString& message, const QStringList& choices) override;
+    FolderChoice createRetryOrQuit(const QString& message) override;
 };

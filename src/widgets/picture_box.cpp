@@ -31,6 +31,14 @@ PictureBox::PictureBox(QWidget* parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setAccessibleDescription(QStringLiteral("empty picture"));
+}
+
+void PictureBox::describe(const QString& what)
+{
+    // Said once: the pendulum describes its drawing on every tick.
+    if (accessibleDescription() != what)
+        setAccessibleDescription(what);
 }
 
 QRect PictureBox::innerRect() const
@@ -173,6 +181,13 @@ void PictureBox::paintEvent(QPaintEvent* event)
     }
     if (inner.contains(event->rect()))
         return;
+    if (hasFocus()) {
+        // The box takes the focus by Tab; the frame shows where it is.
+        p.setPen(QPen(palette().color(QPalette::Highlight), kBorder));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRectF(rect()).adjusted(kBorder / 2.0, kBorder / 2.0, -kBorder / 2.0, -kBorder / 2.0));
+        return;
+    }
     p.setPen(palette().color(QPalette::Dark));
     p.drawLine(0, 0, width() - 1, 0);
     p.drawLine(0, 0, 0, height() - 1);
@@ -185,6 +200,18 @@ void PictureBox::paintEvent(QPaintEvent* event)
     p.setPen(palette().color(QPalette::Light));
     p.drawLine(2, height() - 2, width() - 2, height() - 2);
     p.drawLine(width() - 2, 2, width() - 2, height() - 2);
+}
+
+void PictureBox::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void PictureBox::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void PictureBox::resizeEvent(QResizeEvent* event)

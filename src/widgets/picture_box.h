@@ -48,12 +48,17 @@ public:
     const QImage& drawing() const { return drawing_; }
     QImage rendered() const;
     QRect innerRect() const;
+
+    // What the box holds, in words, for screen readers ("empty picture" until something is drawn).
+    void describe(const QString& what);
     // The pixel of the inner area that a user point falls on.
     QPoint toPixels(double x, double y) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void ensureCanvas();
