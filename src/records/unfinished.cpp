@@ -27,9 +27,11 @@ bool MainWindow::settleUnfinishedRecord(std::optional<RecordKind> nextRecord)
     // The click about to record the same text finishes this record itself.
     if (nextRecord == kind && textInBox)
         return true;
-    // With its text still in the answer box, finishing it is what a second click on its
-    // button does, transcript and boxes included; otherwise only the files are finished.
-    const auto failure = textInBox ? recordAnswerBox(kind) : appendToRecordFiles(*pendingRecord_);
+    // Before the walk goes on or the program ends with its text still in the answer box,
+    // finishing it is what a second click on its button does, transcript and boxes included.
+    // Before another record, only its files are finished, and the box is the next record's.
+    const bool asItsButton = textInBox && !nextRecord;
+    const auto failure = asItsButton ? recordAnswerBox(kind) : appendToRecordFiles(*pendingRecord_);
     if (!failure) {
         pendingRecord_.reset();
         return true;
@@ -47,7 +49,7 @@ bool MainWindow::settleUnfinishedRecord(std::optional<RecordKind> nextRecord)
     // The student takes the record as it stands: nothing is left to write, and where its text
     // is still in the answer box the record is done with as a successful click would be.
     pendingRecord_->files.clear();
-    if (textInBox)
+    if (asItsButton)
         recordAnswerBox(kind);
     pendingRecord_.reset();
     return true;
