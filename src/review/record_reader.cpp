@@ -60,7 +60,7 @@ private:
         }
         if (p.size < bytes.size()) {
             const QByteArrayView rest = bytes.sliced(p.size);
-            const qint64 line = line_ + lineEnds(bytes.first(p.size));
+            const qint64 line = line_ + lineEnds(bytes.first(p.size)) + 1;
             sink_.skipped({line, rest.size(), QStringLiteral("text after the end of a record or session header")});
             ++totals.skipped;
         }
@@ -122,9 +122,9 @@ private:
 
 } // namespace
 
-ReadTotals readRecords(QIODevice& in, ReadSink& sink)
+ReadTotals readRecords(QIODevice& in, ReadSink& sink, qsizetype chunk)
 {
-    StretchSplitter splitter(in);
+    StretchSplitter splitter(in, chunk);
     Reader reader(sink);
     Stretch s;
     while (splitter.next(s))

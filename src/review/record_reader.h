@@ -53,6 +53,7 @@ struct ReadTotals {
     bool readFailed = false;
 };
 
-ReadTotals readRecords(QIODevice& in, ReadSink& sink);
+// `chunk`: how much is read at a time.
+ReadTotals readRecords(QIODevice& in, ReadSink& sink, qsizetype chunk = qsizetype(1) << 20);
 
 } // namespace review
