@@ -19,9 +19,9 @@ QByteArray bytes(const QString& text)
     return codepage::encode(text);
 }
 
-QString text(const QByteArray& b)
+QString text(QByteArrayView b)
 {
-    return codepage::decode(b);
+    return codepage::decode(b.toByteArray());
 }
 
 // A code line with the bytes that a strict Windows-1252 decoder refuses.

@@ -23,9 +23,9 @@ public:
         out += ',';
         if (r.session)
             out += QByteArray::number(r.session);
-        for (const QByteArray* field : {&r.date, &r.set, &r.time}) {
+        for (const QByteArrayView field : {r.date, r.set, r.time}) {
             out += ',';
-            appendCsvRecordField(out, *field);
+            appendCsvRecordField(out, field);
         }
         out += r.kind == Record::Kind::Note ? ",note," : ",response,";
         appendCsvRecordField(out, r.question);

@@ -14,7 +14,7 @@ body { font: 14px/1.4 "DejaVu Sans", "Liberation Sans", sans-serif; margin: 1.5e
 h1 { font-size: 1.4em; margin: 0 0 .2em; }
 h2 { font-size: 1.2em; border-bottom: 2px solid #446; padding-bottom: .2em; margin-top: 1.6em; }
 h3 { font-size: 1em; margin: 1.2em 0 .3em; }
-table { border-collapse: collapse; width: 100%; margin-bottom: .5em; }
+table { border-collapse: collapse; width: 100%; margin-bottom: .5em; table-layout: fixed; }
 th, td { border: 1px solid #ccc; padding: .25em .4em; vertical-align: top; text-align: left; }
 th { background: #eef; }
 td.n { text-align: right; white-space: nowrap; }
@@ -30,8 +30,12 @@ tr.skip td, p.skip { background: #f6f6f6; color: #800; font-style: italic; }
 <h1>Class notes review</h1>
 )";
 
-const char kTableHead[] = "<table>\n<tr><th>#</th><th>Time</th><th>Seconds</th><th>Kind</th><th>Question</th>"
-                          "<th>Line shown</th><th>Text</th><th>Flags</th></tr>\n";
+const char kTableHead[] =
+    "<table>\n<colgroup><col style=\"width: 2.5em\"><col style=\"width: 5.5em\">"
+    "<col style=\"width: 5em\"><col style=\"width: 5em\"><col style=\"width: 5.5em\">"
+    "<col style=\"width: 35%\"><col><col style=\"width: "
+    "7.5em\"></colgroup>\n<tr><th>#</th><th>Time</th><th>Seconds</th><th>Kind</th><th>Question</th>"
+    "<th>Line shown</th><th>Text</th><th>Flags</th></tr>\n";
 
 struct Counts {
     int records = 0;

@@ -94,10 +94,13 @@ const QList<Layout>& layouts()
                      bytes(records::sessionHeader(QString(QChar(kCodeMark)),
                                                   QStringLiteral("assignment #") + QChar(kSetMark),
                                                   QString(QChar(kHeaderMark)), records::kCourseTitle, date))),
+            // Each record layout parts from the others right after the time line, so those
+            // that do not fit fail at once; a note is tried before the plain response, whose
+            // shown line would otherwise be looked for through the whole note.
             layoutOf(Parsed::Type::Response, numbered),
-            layoutOf(Parsed::Type::Response, bytes(records::questionRecord(time, line, text, std::nullopt))),
             layoutOf(Parsed::Type::Note, bytes(records::notesRecord(time, date, line, note, true))),
             layoutOf(Parsed::Type::Note, bytes(records::notesRecord(time, date, line, note, false))),
+            layoutOf(Parsed::Type::Response, bytes(records::questionRecord(time, line, text, std::nullopt))),
         };
     }();
     return all;
@@ -135,7 +138,9 @@ bool isOneLine(Field f, QByteArrayView b)
     return !b.isEmpty() && hasNoLineEnd(b) && (f != Field::Number || !b.trimmed().isEmpty());
 }
 
-bool match(const Layout& layout, QByteArrayView s, Parsed& out)
+// `exact`: the stretch ends where the record ends, as in every whole file; checked first, so
+// that a record costs one pass over its text.
+bool match(const Layout& layout, QByteArrayView s, bool exact, Parsed& out)
 {
     Parsed p;
     p.type = layout.type;
@@ -157,7 +162,12 @@ bool match(const Layout& layout, QByteArrayView s, Parsed& out)
             // A record's text may hold anything, even the closing rule: it ends at the last
             // closing rule of the stretch. Every other field ends at the first literal after it.
             const QByteArray& next = layout.segments[i + 1].literal;
-            end = i + 2 == layout.segments.size() ? s.lastIndexOf(next) : s.indexOf(next, pos);
+            if (i + 2 < layout.segments.size())
+                end = s.indexOf(next, pos);
+            else if (exact)
+                end = s.endsWith(next) ? s.size() - next.size() : -1;
+            else
+                end = s.lastIndexOf(next);
             if (end < pos)
                 return false;
         }
@@ -179,7 +189,7 @@ bool match(const Layout& layout, QByteArrayView s, Parsed& out)
 
 QByteArrayView recordStartPattern()
 {
-    static const QByteArray pattern = layouts()[2].segments.first().literal;
+    static const QByteArray pattern = layouts()[1].segments.first().literal;
     return pattern;
 }
 
@@ -208,15 +218,20 @@ qsizetype codeLineStart(QByteArrayView bytes, qsizetype anchor)
 Parsed parseStretch(QByteArrayView stretch)
 {
     Parsed best;
-    for (const Layout& layout : layouts()) {
-        Parsed candidate;
-        if (match(layout, stretch, candidate) && candidate.size > best.size)
-            best = candidate;
-        if (best.size == stretch.size() && best.type != Parsed::Type::None)
+    const bool record = stretch.startsWith(recordStartPattern());
+    for (const bool exact : {true, false}) {
+        for (const Layout& layout : layouts()) {
+            Parsed candidate;
+            if ((layout.type != Parsed::Type::Header) != record || !match(layout, stretch, exact, candidate))
+                continue;
+            if (exact)
+                return candidate;
+            if (candidate.size > best.size)
+                best = candidate;
+        }
+        if (best.type != Parsed::Type::None)
             return best;
     }
-    if (best.type != Parsed::Type::None)
-        return best;
     const qsizetype anchor = stretch.indexOf(headerAnchor());
     if (stretch.startsWith(recordStartPattern()))
         best.problem = QStringLiteral("a record cut short or altered");

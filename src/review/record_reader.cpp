@@ -79,12 +79,12 @@ private:
         Record r;
         r.kind = p.type == Parsed::Type::Note ? Record::Kind::Note : Record::Kind::Response;
         r.session = session_.number;
-        r.date = session_.number ? session_.date : p.field(Field::Date).toByteArray();
+        r.date = session_.number ? QByteArrayView(session_.date) : p.field(Field::Date);
         r.set = session_.set;
-        r.time = p.field(Field::Time).toByteArray();
-        r.question = p.field(Field::Number).trimmed().toByteArray();
-        r.line = p.field(Field::Line).toByteArray();
-        r.text = p.field(Field::Text).toByteArray();
+        r.time = p.field(Field::Time);
+        r.question = p.field(Field::Number).trimmed();
+        r.line = p.field(Field::Line);
+        r.text = p.field(Field::Text);
         r.lineNumber = line_ + 1;
         const int now = secondsOfDay(r.time);
         if (session_.number && lastTime_)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QIODevice>
 #include <QString>
 
@@ -17,16 +18,17 @@ struct Session {
     qint64 line = 0;
 };
 
+// Its texts are views into what is being read: valid while the sink handles the record.
 struct Record {
     enum class Kind { Response, Note };
     Kind kind = Kind::Response;
-    int session = 0; // 0: before any session header (a notes file has none)
-    QByteArray date; // the session's date, or a note's own outside a session
-    QByteArray set;
-    QByteArray time;
-    QByteArray question;        // as the master file writes it; empty elsewhere
-    QByteArray line;            // the line that was shown
-    QByteArray text;            // the student's text; a note's without its marker
+    int session = 0;     // 0: before any session header (a notes file has none)
+    QByteArrayView date; // the session's date, or a note's own outside a session
+    QByteArrayView set;
+    QByteArrayView time;
+    QByteArrayView question;    // as the master file writes it; empty elsewhere
+    QByteArrayView line;        // the line that was shown
+    QByteArrayView text;        // the student's text; a note's without its marker
     std::optional<int> seconds; // since the record before it in the same session
     qint64 lineNumber = 0;
 };

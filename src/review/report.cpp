@@ -9,7 +9,7 @@ bool Report::flush(bool force)
         return !failed_;
     if (!failed_ && !buffer_.isEmpty())
         failed_ = out_.write(buffer_) != buffer_.size();
-    buffer_.clear();
+    buffer_.truncate(0); // keeps its room for the next megabyte
     return !failed_;
 }
 

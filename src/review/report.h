@@ -14,7 +14,7 @@ namespace review {
 
 class Report : public ReadSink {
 public:
-    explicit Report(QIODevice& out) : out_(out) {}
+    explicit Report(QIODevice& out) : out_(out) { buffer_.reserve(qsizetype(2) << 20); }
     ~Report() override = default;
 
     virtual void beginFile(const QString& path) = 0;

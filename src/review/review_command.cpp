@@ -147,14 +147,19 @@ int runReview(const Options& options, const Console& console)
                           .arg(options.output));
         return kBadUsage;
     }
+    // A report file is replaced whole, or not at all; a device (/dev/null, a pipe) is written
+    // as it is, never replaced by a file of the same name.
+    const QFileInfo target(options.output);
+    const bool replace = !options.output.isEmpty() && (!target.exists() || target.isFile());
     QSaveFile saved(options.output);
+    QFile device(options.output);
     QIODevice* out = console.out;
     if (!options.output.isEmpty()) {
-        if (!saved.open(QIODevice::WriteOnly)) {
-            console.error(QStringLiteral("%1: cannot be written: %2").arg(options.output, saved.errorString()));
+        out = replace ? static_cast<QIODevice*>(&saved) : &device;
+        if (!out->open(QIODevice::WriteOnly)) {
+            console.error(QStringLiteral("%1: cannot be written: %2").arg(options.output, out->errorString()));
             return kBadUsage;
         }
-        out = &saved;
     }
     const auto report = options.format == Options::Format::Html ? makeHtmlReport(*out) : makeCsvReport(*out);
     const bool showProgress = console.progress && files.size() > kFilesWithoutProgress;
@@ -165,11 +170,11 @@ int runReview(const Options& options, const Console& console)
     }
     if (showProgress)
         console.progress(QString());
-    const bool written = report->finish() && (options.output.isEmpty() || saved.commit());
+    const bool written = report->finish() && (!replace || saved.commit());
     if (!written) {
         console.error(QStringLiteral("%1: the report could not be written: %2")
                           .arg(options.output.isEmpty() ? QStringLiteral("standard output") : options.output,
-                               options.output.isEmpty() ? out->errorString() : saved.errorString()));
+                               out->errorString()));
         return kBadUsage;
     }
     return status;

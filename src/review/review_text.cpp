@@ -34,6 +34,18 @@ bool needsQuotes(QByteArrayView bytes)
     return false;
 }
 
+// Bytes that a CSV field of record text can take as they are: ASCII but for , " CR LF.
+const std::array<bool, 256>& plainInCsv()
+{
+    static const std::array<bool, 256> table = [] {
+        std::array<bool, 256> t{};
+        for (int b = 0; b < 0x80; ++b)
+            t[size_t(b)] = b != ',' && b != '"' && b != '\r' && b != '\n';
+        return t;
+    }();
+    return table;
+}
+
 using Append = void (*)(QByteArray&, QByteArrayView);
 
 void appendAsIs(QByteArray& out, QByteArrayView bytes)
@@ -124,6 +136,12 @@ void appendCsvField(QByteArray& out, QByteArrayView utf8)
 
 void appendCsvRecordField(QByteArray& out, QByteArrayView recordBytes)
 {
+    // Most fields (times, dates, one-line texts) are plain: one pass and one copy.
+    const std::array<bool, 256>& plain = plainInCsv();
+    if (std::all_of(recordBytes.begin(), recordBytes.end(), [&](char c) { return plain[uchar(c)]; })) {
+        out.append(recordBytes);
+        return;
+    }
     appendCsv(out, recordBytes, appendUtf8);
 }
 

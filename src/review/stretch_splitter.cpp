@@ -3,6 +3,7 @@
 #include "record_parser.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace review {
 namespace {
@@ -10,6 +11,36 @@ namespace {
 // A start found this close to the end of what has been read may still turn out to be
 // none (its time not read yet), so starts are only taken before it until the file ends.
 constexpr qsizetype kLookahead = 256;
+
+// The record start is looked for by its first line (the rule and its line end), each needle
+// by a byte that texts seldom hold: the rule's '!' and the anchor's '#'. Scanning for one
+// byte runs at memory speed; only where it occurs is the whole needle compared.
+QByteArrayView recordStartNeedle()
+{
+    const QByteArrayView pattern = recordStartPattern();
+    return pattern.first(pattern.indexOf('\n') + 1);
+}
+
+qsizetype rareByteAt(QByteArrayView needle)
+{
+    const qsizetype bang = needle.lastIndexOf('!');
+    return bang >= 0 ? bang : std::max<qsizetype>(0, needle.lastIndexOf('#'));
+}
+
+qsizetype findNeedle(QByteArrayView haystack, QByteArrayView needle, qsizetype rareAt, qsizetype from)
+{
+    const char rare = needle[rareAt];
+    for (qsizetype at = from + rareAt; at < haystack.size();) {
+        const void* hit = std::memchr(haystack.data() + at, rare, size_t(haystack.size() - at));
+        if (!hit)
+            return -1;
+        const qsizetype candidate = static_cast<const char*>(hit) - haystack.data() - rareAt;
+        if (haystack.sliced(candidate).startsWith(needle))
+            return candidate;
+        at = candidate + rareAt + 1;
+    }
+    return -1;
+}
 
 } // namespace
 
@@ -81,12 +112,16 @@ qsizetype StretchSplitter::nextStart(qsizetype from)
     return std::min(record, header);
 }
 
-qsizetype StretchSplitter::find(Search& search, QByteArrayView pattern, qsizetype from)
+qsizetype StretchSplitter::find(Search& search, bool records, qsizetype from)
 {
     if (search.found >= from)
         return search.found;
+    static const qsizetype recordRareAt = rareByteAt(recordStartNeedle());
+    static const qsizetype anchorRareAt = rareByteAt(headerAnchor());
+    const QByteArrayView pattern = records ? recordStartNeedle() : headerAnchor();
     const qsizetype begin = std::max(from, search.searched);
-    const qsizetype at = buffer_.indexOf(pattern, begin);
+    const qsizetype at =
+        findNeedle(buffer_, pattern, records ? recordRareAt : anchorRareAt, std::min(begin, buffer_.size()));
     search.found = at;
     search.searched = at >= 0 ? at : std::max(begin, buffer_.size() - pattern.size() + 1);
     return at;
@@ -96,11 +131,12 @@ qsizetype StretchSplitter::nextRecordStart(qsizetype from, qsizetype limit)
 {
     const QByteArrayView pattern = recordStartPattern();
     for (;;) {
-        const qsizetype at = find(records_, pattern, from);
+        const qsizetype at = find(records_, true, from);
         if (at < 0 || at >= limit)
             return -1;
         const qsizetype time = at + pattern.size();
-        if (isTimeAt(buffer_, time) && QByteArrayView(buffer_).sliced(time + 8).startsWith("\r\n"))
+        if (QByteArrayView(buffer_).sliced(at).startsWith(pattern) && isTimeAt(buffer_, time) &&
+            QByteArrayView(buffer_).sliced(time + 8).startsWith("\r\n"))
             return at;
         from = at + 1;
     }
@@ -109,7 +145,7 @@ qsizetype StretchSplitter::nextRecordStart(qsizetype from, qsizetype limit)
 qsizetype StretchSplitter::nextHeaderStart(qsizetype from, qsizetype limit)
 {
     for (qsizetype searchFrom = from;;) {
-        const qsizetype anchor = find(anchors_, headerAnchor(), searchFrom);
+        const qsizetype anchor = find(anchors_, false, searchFrom);
         if (anchor < 0)
             return -1;
         const qsizetype start = codeLineStart(buffer_, anchor);

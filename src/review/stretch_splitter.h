@@ -34,7 +34,7 @@ private:
     qsizetype nextStart(qsizetype from);
     qsizetype nextRecordStart(qsizetype from, qsizetype limit);
     qsizetype nextHeaderStart(qsizetype from, qsizetype limit);
-    qsizetype find(Search& search, QByteArrayView pattern, qsizetype from);
+    qsizetype find(Search& search, bool records, qsizetype from);
     Stretch take(qsizetype end);
 
     QIODevice& in_;
