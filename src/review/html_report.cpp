@@ -32,7 +32,7 @@ tr.skip td, p.skip { background: #f6f6f6; color: #800; font-style: italic; }
 
 const char kTableHead[] =
     "<table>\n<colgroup><col style=\"width: 2.5em\"><col style=\"width: 5.5em\">"
-    "<col style=\"width: 5em\"><col style=\"width: 5em\"><col style=\"width: 5.5em\">"
+    "<col style=\"width: 6em\"><col style=\"width: 6em\"><col style=\"width: 6.5em\">"
     "<col style=\"width: 35%\"><col><col style=\"width: "
     "7.5em\"></colgroup>\n<tr><th>#</th><th>Time</th><th>Seconds</th><th>Kind</th><th>Question</th>"
     "<th>Line shown</th><th>Text</th><th>Flags</th></tr>\n";
