@@ -118,6 +118,10 @@ void TestReviewReader::readsWhatWasWritten_data()
         << QStringList{"session 1 12-08-2026 005 @1", "response s1 12-08-2026 10:00:00 q= [L] [" + ruled + "] +- @6",
                        "response s1 12-08-2026 10:00:01 q= [] [] +1 @16",
                        "note s1 12-08-2026 10:00:03 q= [L] [] +2 @23"};
+    const QString headerLike = QStringLiteral("see\r\nassignment #3 again");
+    QTest::newRow("text with a line like a header's")
+        << response("10:00:00", "L", headerLike)
+        << QStringList{"response s0  10:00:00 q= [L] [" + headerLike + "] +- @1"};
     QTest::newRow("a session past midnight")
         << header("005") + response("23:59:50", "L", "a") + response("00:00:05", "L", "b")
         << QStringList{"session 1 12-08-2026 005 @1", "response s1 12-08-2026 23:59:50 q= [L] [a] +- @6",
