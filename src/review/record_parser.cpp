@@ -140,10 +140,10 @@ bool isOneLine(Field f, QByteArrayView b)
 
 // `exact`: the stretch ends where the record ends, as in every whole file; checked first, so
 // that a record costs one pass over its text.
-bool match(const Layout& layout, QByteArrayView s, bool exact, Parsed& out)
+bool match(const Layout& layout, QByteArrayView s, bool exact, Parsed& p)
 {
-    Parsed p;
     p.type = layout.type;
+    p.fields.fill(QByteArrayView());
     qsizetype pos = 0;
     for (qsizetype i = 0; i < layout.segments.size(); ++i) {
         const Segment& seg = layout.segments[i];
@@ -181,7 +181,6 @@ bool match(const Layout& layout, QByteArrayView s, bool exact, Parsed& out)
         pos = end;
     }
     p.size = pos;
-    out = p;
     return true;
 }
 
@@ -218,16 +217,16 @@ qsizetype codeLineStart(QByteArrayView bytes, qsizetype anchor)
 Parsed parseStretch(QByteArrayView stretch)
 {
     Parsed best;
+    Parsed candidate;
     const bool record = stretch.startsWith(recordStartPattern());
     for (const bool exact : {true, false}) {
         for (const Layout& layout : layouts()) {
-            Parsed candidate;
             if ((layout.type != Parsed::Type::Header) != record || !match(layout, stretch, exact, candidate))
                 continue;
-            if (exact)
-                return candidate;
-            if (candidate.size > best.size)
+            if (exact || candidate.size > best.size)
                 best = candidate;
+            if (exact)
+                return best;
         }
         if (best.type != Parsed::Type::None)
             return best;

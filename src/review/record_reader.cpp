@@ -16,9 +16,21 @@ int secondsOfDay(QByteArrayView time)
     return two(0) * 3600 + two(3) * 60 + two(6);
 }
 
+// Counted in blocks that a byte-wide counter holds, so that the compiler compares and adds
+// a whole vector of bytes at a time.
 qint64 lineEnds(QByteArrayView bytes)
 {
-    return std::count(bytes.begin(), bytes.end(), '\n');
+    constexpr qsizetype kBlock = 255;
+    qint64 total = 0;
+    for (qsizetype at = 0; at < bytes.size(); at += kBlock) {
+        const char* p = bytes.data() + at;
+        const qsizetype n = std::min(kBlock, bytes.size() - at);
+        unsigned char count = 0;
+        for (qsizetype i = 0; i < n; ++i)
+            count += p[i] == '\n' ? 1 : 0;
+        total += count;
+    }
+    return total;
 }
 
 class Reader {
