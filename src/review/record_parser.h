@@ -31,8 +31,8 @@ QByteArrayView recordStartPattern();
 QByteArrayView headerAnchor();
 
 bool isTimeAt(QByteArrayView bytes, qsizetype at);
-// Where the code line ends before a header anchor at `anchor` begins; -1 when the bytes
-// before it do not have the shape of a code line.
+// Where the code line begins that ends at the header anchor at `anchor`; -1 when the bytes
+// before the anchor do not have the shape of a code line.
 qsizetype codeLineStart(QByteArrayView bytes, qsizetype anchor);
 
 } // namespace review
