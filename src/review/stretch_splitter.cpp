@@ -21,9 +21,10 @@ QByteArrayView recordStartNeedle()
     return pattern.first(pattern.indexOf('\n') + 1);
 }
 
+// The first '!', so that a rule is met at its own start and not seven times out of step.
 qsizetype rareByteAt(QByteArrayView needle)
 {
-    const qsizetype bang = needle.lastIndexOf('!');
+    const qsizetype bang = needle.indexOf('!');
     return bang >= 0 ? bang : std::max<qsizetype>(0, needle.lastIndexOf('#'));
 }
 
@@ -138,7 +139,8 @@ qsizetype StretchSplitter::nextRecordStart(qsizetype from, qsizetype limit)
         if (QByteArrayView(buffer_).sliced(at).startsWith(pattern) && isTimeAt(buffer_, time) &&
             QByteArrayView(buffer_).sliced(time + 8).startsWith("\r\n"))
             return at;
-        from = at + 1;
+        // The needle cannot overlap itself (it starts with a '.' and ends with a line end).
+        from = at + recordStartNeedle().size();
     }
 }
 
