@@ -4,6 +4,7 @@
 #include "widgets/picture_box.h"
 #include "platform/prompter.h"
 #include "platform/runtime_text.h"
+#include "records/record_layout.h"
 #include "session/record_folders.h"
 #include "window/main_window.h"
 
@@ -36,7 +37,7 @@ const QString MainWindow::kClassNotesPrompt = QStringLiteral("Number of Class No
 
 void MainWindow::Form_Load()
 {
-    courseTitle = QStringLiteral("Physics I Class Notes");
+    courseTitle = records::kCourseTitle;
     setupSession();
     if (ended_)
         return;
@@ -70,14 +71,7 @@ void MainWindow::setupSession()
         return endProgram();
     classNotesNo = *entry;
 
-    answerPrompt = QStringLiteral("Enter, as appropriate, an answer to the question, a critique of your answer in "
-                                  "response to a given answer, your insights regarding the situation at this point, "
-                                  "notes to yourself, or just an OK.") +
-                   QStringLiteral("\r\n\r\n") +
-                   QStringLiteral("Always critique your solutions by describing any insights you had or errors you "
-                                  "makde, and by explaining how you can make use of the insight or how you now know "
-                                  "how to avoid certain errors.  Also pose for the instructor any question or "
-                                  "questions that you have related to the problem or series of problems.");
+    answerPrompt = records::kAnswerPrompt;
     qaSeparator = QStringLiteral(" <-<-<-<-  Q/A:   ");
     answerSeparator = QStringLiteral(" YOUR ANSWER  ->->->->  ");
 

@@ -1,0 +1,201 @@
+// The instructor's review, side by side with `wc -l` on the same files: 1,000 send files of
+// 100 KB (100 MB) read by both as fresh processes, interleaved, output to /dev/null. The files
+// are read once before timing, so both read them from the page cache. Peak memory of the review
+// on a 200 MB master file against one 100 KB send file shows that it streams.
+//   bench_review [ROUNDS]   (default 11)
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <random>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include "bench_support.h"
+#include "review/record_reader.h"
+
+extern char** environ;
+
+namespace {
+
+struct Run {
+    double ms = 0;
+    double peakMb = 0;
+    int status = -1;
+};
+
+// A fresh process with standard output to /dev/null; its wall time and peak memory.
+Run runChild(const QStringList& command)
+{
+    QList<QByteArray> args;
+    for (const QString& a : command)
+        args << QFile::encodeName(a);
+    std::vector<char*> argv;
+    for (QByteArray& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    QElapsedTimer timer;
+    timer.start();
+    pid_t pid = 0;
+    Run run;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        rusage usage{};
+        if (wait4(pid, &status, 0, &usage) == pid) {
+            run.ms = bench::msSince(timer);
+            run.peakMb = double(usage.ru_maxrss) / 1024.0;
+            run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
+}
+
+// Sessions as a class leaves them: headers, answers of a line to a few KB, notes.
+QByteArray recordFile(std::mt19937& random, qsizetype size, bool master)
+{
+    static const QStringList words = {"velocity", "the",   "slope", "of",       "position", "graph",
+                                      "is",       "3",     "m/s,",  "rise",     "over",     "run",
+                                      "so",       "clock", "time",  "interval", "average",  "rate"};
+    auto sentence = [&](int n) {
+        QString s;
+        for (int i = 0; i < n; ++i)
+            s += words[qsizetype(random() % words.size())] + u' ';
+        return s;
+    };
+    QByteArray file;
+    while (file.size() < size) {
+        file += codepage::encode(records::sessionHeader(
+            codepage::decode("\x81\x8D\xF0\xC8\xE1\xAA\xFB\xD2\x8A\x9E\xB5\xE6\xC0\xDF\xF7\xA4\xEE\xBC\x90\x9D"),
+            QStringLiteral("assignment #005"), QStringLiteral("005.  `class notes 5"), records::kCourseTitle,
+            QStringLiteral("12-08-2026")));
+        for (int r = 0; r < 20 && file.size() < size; ++r) {
+            const QString line = QStringLiteral("`q%1 ").arg(r) + sentence(12);
+            QString text = sentence(int(5 + random() % 60));
+            if (random() % 8 == 0)
+                text += QStringLiteral("\r\n") + sentence(300);
+            file += codepage::encode(
+                r % 3 == 2 ? records::notesRecord(QStringLiteral("10:16:02"), QStringLiteral("12-08-2026"), line,
+                                                  records::kNotesMarker + text, master)
+                           : records::questionRecord(QStringLiteral("10:15:30"), line, text,
+                                                     master ? std::optional<double>(50000 + r) : std::nullopt));
+        }
+    }
+    return file;
+}
+
+bool write(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int rounds = argc > 1 ? std::max(3, QByteArray(argv[1]).toInt()) : 11;
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("send"));
+    QDir().mkpath(folder);
+    std::mt19937 random(14);
+    QStringList files;
+    for (int i = 0; i < 1000; ++i) {
+        files << QStringLiteral("%1/send_%2.txt").arg(folder).arg(i, 4, 10, QLatin1Char('0'));
+        QByteArray bytes = recordFile(random, 100 * 1024, false);
+        if (!write(files.last(), bytes))
+            return 1;
+    }
+    const QString program = QStringLiteral(REVIEW_PROGRAM);
+    const QStringList wc = QStringList{QStringLiteral("/usr/bin/wc"), QStringLiteral("-l")} + files;
+    const QStringList csv = QStringList{program, QStringLiteral("--csv")} + files;
+    const QStringList html = QStringList{program, QStringLiteral("--html")} + files;
+
+    runChild(wc);
+    std::vector<double> wcMs, csvMs, htmlMs, ratios;
+    for (int i = 0; i < rounds; ++i) {
+        const Run a = i % 2 ? runChild(csv) : runChild(wc);
+        const Run b = i % 2 ? runChild(wc) : runChild(csv);
+        const Run& w = i % 2 ? b : a;
+        const Run& c = i % 2 ? a : b;
+        // Exit status 1 would mean stretches skipped: the files are whole, so it must be 0.
+        if (w.status != 0 || c.status != 0) {
+            std::fprintf(stderr, "bench_review: wc %d, classnotes-review %d\n", w.status, c.status);
+            return 1;
+        }
+        wcMs.push_back(w.ms);
+        csvMs.push_back(c.ms);
+        ratios.push_back(c.ms / w.ms);
+        htmlMs.push_back(runChild(html).ms);
+        std::fprintf(stderr, "round %d: wc -l %.1f ms, --csv %.1f ms, --html %.1f ms\n", i, w.ms, c.ms, htmlMs.back());
+    }
+    const double ratio = bench::median(ratios);
+    const QString n = QStringLiteral(", median of %1").arg(rounds);
+    bench::row(
+        QStringLiteral("Review --csv, 1,000 send files of 100 KB (100 MB), fresh process") + n,
+        bench::ms(bench::median(csvMs)), QStringLiteral("wc -l on the same files ") + bench::ms(bench::median(wcMs)),
+        QString::number(ratio, 'f', 2) + QStringLiteral("× (median of pairs)"), QStringLiteral("≤ 3×"), ratio <= 3.0);
+    bench::row(QStringLiteral("Review --html, the same files") + n, bench::ms(bench::median(htmlMs)),
+               QStringLiteral("wc -l ") + bench::ms(bench::median(wcMs)),
+               bench::ratio(bench::median(htmlMs), bench::median(wcMs)), QStringLiteral("—"), std::nullopt);
+
+    // Reading alone, in this process: split into sessions and records, no report.
+    struct Count final : review::ReadSink {
+        qint64 records = 0;
+        void session(const review::Session&) override {}
+        void record(const review::Record&) override { ++records; }
+        void skipped(const review::Skipped&) override {}
+    };
+    std::vector<double> readMs, wcAgain;
+    qint64 recordsRead = 0;
+    for (int i = 0; i < rounds; ++i) {
+        wcAgain.push_back(runChild(wc).ms);
+        QElapsedTimer t;
+        t.start();
+        Count count;
+        for (const QString& path : files) {
+            QFile f(path);
+            if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+                return 1;
+            review::readRecords(f, count);
+        }
+        readMs.push_back(bench::msSince(t));
+        recordsRead = count.records;
+    }
+    const double readRatio = bench::median(readMs) / bench::median(wcAgain);
+    bench::row(QStringLiteral("Review reading alone (%1 records, no report), in process").arg(recordsRead) + n,
+               bench::ms(bench::median(readMs)), QStringLiteral("wc -l ") + bench::ms(bench::median(wcAgain)),
+               bench::ratio(bench::median(readMs), bench::median(wcAgain)), QStringLiteral("≤ 3×"), readRatio <= 3.0);
+
+    const QString master = dir.filePath(QStringLiteral("masterFile.txt"));
+    {
+        const QByteArray block = recordFile(random, 1 << 20, true);
+        QFile f(master);
+        if (!f.open(QIODevice::WriteOnly))
+            return 1;
+        for (qint64 n = 0; n < (200LL << 20); n += block.size()) {
+            if (f.write(block) != block.size())
+                return 1;
+        }
+    }
+    std::vector<double> bigMb, smallMb;
+    for (int i = 0; i < 3; ++i) {
+        bigMb.push_back(runChild({program, master}).peakMb);
+        smallMb.push_back(runChild({program, files.first()}).peakMb);
+    }
+    const double big = bench::median(bigMb);
+    const double small = bench::median(smallMb);
+    bench::row(QStringLiteral("Review --csv peak memory (max resident set), 200 MB master file, median of 3"),
+               QString::number(big, 'f', 1) + QStringLiteral(" MB"),
+               QStringLiteral("one 100 KB send file ") + QString::number(small, 'f', 1) + QStringLiteral(" MB"),
+               bench::ratio(big, small), QStringLiteral("≤ 1.5×"), big <= 1.5 * small);
+    return 0;
+}

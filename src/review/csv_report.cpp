@@ -1,0 +1,56 @@
+#include "report.h"
+#include "review_text.h"
+
+namespace review {
+namespace {
+
+class CsvReport final : public Report {
+public:
+    explicit CsvReport(QIODevice& out) : Report(out)
+    {
+        buffer() += "file,session,date,set,time,kind,question,line,text,seconds\r\n";
+    }
+
+    void beginFile(const QString& path) override { file_ = path.toUtf8(); }
+    void endFile(const ReadTotals&) override {}
+    void session(const Session&) override {}
+    void skipped(const Skipped&) override {}
+
+    void record(const Record& r) override
+    {
+        QByteArray& out = buffer();
+        appendCsvField(out, file_);
+        out += ',';
+        if (r.session)
+            out += QByteArray::number(r.session);
+        for (const QByteArrayView field : {r.date, r.set, r.time}) {
+            out += ',';
+            appendCsvRecordField(out, field);
+        }
+        out += r.kind == Record::Kind::Note ? ",note," : ",response,";
+        appendCsvRecordField(out, r.question);
+        out += ',';
+        appendCsvRecordField(out, r.line);
+        out += ',';
+        appendCsvRecordField(out, r.text);
+        out += ',';
+        if (r.seconds)
+            out += QByteArray::number(*r.seconds);
+        out += "\r\n";
+        flush();
+    }
+
+    bool finish() override { return flush(true); }
+
+private:
+    QByteArray file_;
+};
+
+} // namespace
+
+std::unique_ptr<Report> makeCsvReport(QIODevice& out)
+{
+    return std::make_unique<CsvReport>(out);
+}
+
+} // namespace review

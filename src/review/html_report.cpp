@@ -1,0 +1,190 @@
+#include "report.h"
+#include "review_text.h"
+
+namespace review {
+namespace {
+
+const char kPageStart[] = R"(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>Class notes review</title>
+<style>
+body { font: 14px/1.4 "DejaVu Sans", "Liberation Sans", sans-serif; margin: 1.5em; color: #222; }
+h1 { font-size: 1.4em; margin: 0 0 .2em; }
+h2 { font-size: 1.2em; border-bottom: 2px solid #446; padding-bottom: .2em; margin-top: 1.6em; }
+h3 { font-size: 1em; margin: 1.2em 0 .3em; }
+table { border-collapse: collapse; width: 100%; margin-bottom: .5em; table-layout: fixed; }
+th, td { border: 1px solid #ccc; padding: .25em .4em; vertical-align: top; text-align: left; }
+th { background: #eef; }
+td.n { text-align: right; white-space: nowrap; }
+.t { white-space: pre-wrap; overflow-wrap: anywhere; max-height: 12em; overflow: auto; }
+.flag { display: inline-block; padding: 0 .4em; border-radius: .3em; font-size: .85em; }
+.empty { background: #fdd; color: #800; }
+.reminder { background: #ffd; color: #660; }
+tr.skip td, p.skip { background: #f6f6f6; color: #800; font-style: italic; }
+.summary { color: #555; }
+</style>
+</head>
+<body>
+<h1>Class notes review</h1>
+)";
+
+const char kTableHead[] =
+    "<table>\n<colgroup><col style=\"width: 2.5em\"><col style=\"width: 5.5em\">"
+    "<col style=\"width: 6em\"><col style=\"width: 6em\"><col style=\"width: 6.5em\">"
+    "<col style=\"width: 35%\"><col><col style=\"width: "
+    "7.5em\"></colgroup>\n<tr><th>#</th><th>Time</th><th>Seconds</th><th>Kind</th><th>Question</th>"
+    "<th>Line shown</th><th>Text</th><th>Flags</th></tr>\n";
+
+struct Counts {
+    int records = 0;
+    int empty = 0;
+    int onlyReminder = 0;
+    int startsWithReminder = 0;
+    int skipped = 0;
+    int sessions = 0;
+};
+
+QByteArray countText(const Counts& c)
+{
+    QByteArray text = QByteArray::number(c.sessions) + (c.sessions == 1 ? " session, " : " sessions, ") +
+                      QByteArray::number(c.records) + (c.records == 1 ? " record" : " records");
+    text += ": " + QByteArray::number(c.empty) + " empty, " + QByteArray::number(c.onlyReminder) +
+            " only the reminder, " + QByteArray::number(c.startsWithReminder) + " starting with the reminder";
+    if (c.skipped)
+        text += "; " + QByteArray::number(c.skipped) + (c.skipped == 1 ? " stretch" : " stretches") +
+                " that could not be read, skipped";
+    return text + '.';
+}
+
+class HtmlReport final : public Report {
+public:
+    explicit HtmlReport(QIODevice& out) : Report(out) { buffer() += kPageStart; }
+
+    void beginFile(const QString& path) override
+    {
+        file_ = {};
+        buffer() += "<section>\n<h2>";
+        appendHtml(buffer(), path.toUtf8());
+        buffer() += "</h2>\n";
+    }
+
+    void session(const Session& s) override
+    {
+        closeTable();
+        ++file_.sessions;
+        QByteArray& out = buffer();
+        out += "<h3>Session " + QByteArray::number(s.number) + " · ";
+        appendHtmlRecordText(out, s.date);
+        out += " · class notes ";
+        appendHtmlRecordText(out, s.set);
+        out += "</h3>\n<p class=\"t\">";
+        appendHtmlRecordText(out, s.headerLine);
+        out += "</p>\n";
+    }
+
+    void record(const Record& r) override
+    {
+        if (!tableOpen_) {
+            if (!r.session)
+                buffer() += "<h3>Records outside any session header</h3>\n";
+            buffer() += kTableHead;
+            tableOpen_ = true;
+            number_ = 0;
+        }
+        ++file_.records;
+        QByteArray& out = buffer();
+        out += "<tr><td class=\"n\">" + QByteArray::number(++number_) + "</td><td class=\"n\">";
+        appendHtmlRecordText(out, r.time);
+        out += "</td><td class=\"n\">";
+        if (r.seconds)
+            out += QByteArray::number(*r.seconds);
+        out += r.kind == Record::Kind::Note ? "</td><td>note</td><td>" : "</td><td>response</td><td>";
+        appendHtmlRecordText(out, r.question);
+        out += "</td><td><div class=\"t\">";
+        appendHtmlRecordText(out, r.line);
+        out += "</div></td><td><div class=\"t\">";
+        appendHtmlRecordText(out, r.text);
+        out += "</div></td><td>" + flagCell(flagOf(r.text)) + "</td></tr>\n";
+        flush();
+    }
+
+    void skipped(const Skipped& s) override
+    {
+        ++file_.skipped;
+        const QByteArray text = "Skipped at line " + QByteArray::number(s.line) + ": " + QByteArray::number(s.bytes) +
+                                " bytes, " + s.reason.toUtf8() + '.';
+        if (tableOpen_) {
+            buffer() += "<tr class=\"skip\"><td colspan=\"8\">";
+            appendHtml(buffer(), text);
+            buffer() += "</td></tr>\n";
+        } else {
+            buffer() += "<p class=\"skip\">";
+            appendHtml(buffer(), text);
+            buffer() += "</p>\n";
+        }
+    }
+
+    void endFile(const ReadTotals&) override
+    {
+        closeTable();
+        buffer() += "<p class=\"summary\">" + countText(file_) + "</p>\n</section>\n";
+        all_.records += file_.records;
+        all_.empty += file_.empty;
+        all_.onlyReminder += file_.onlyReminder;
+        all_.startsWithReminder += file_.startsWithReminder;
+        all_.skipped += file_.skipped;
+        all_.sessions += file_.sessions;
+        ++files_;
+        flush();
+    }
+
+    bool finish() override
+    {
+        buffer() += "<h2>All files</h2>\n<p class=\"summary\">" + QByteArray::number(files_) +
+                    (files_ == 1 ? " file, " : " files, ") + countText(all_) + "</p>\n</body>\n</html>\n";
+        return flush(true);
+    }
+
+private:
+    QByteArray flagCell(TextFlag flag)
+    {
+        switch (flag) {
+        case TextFlag::None:
+            return {};
+        case TextFlag::Empty:
+            ++file_.empty;
+            return "<span class=\"flag empty\">empty</span>";
+        case TextFlag::OnlyReminder:
+            ++file_.onlyReminder;
+            return "<span class=\"flag reminder\">only the reminder</span>";
+        case TextFlag::StartsWithReminder:
+            ++file_.startsWithReminder;
+            return "<span class=\"flag reminder\">starts with the reminder</span>";
+        }
+        return {};
+    }
+
+    void closeTable()
+    {
+        if (tableOpen_)
+            buffer() += "</table>\n";
+        tableOpen_ = false;
+    }
+
+    Counts file_;
+    Counts all_;
+    int files_ = 0;
+    int number_ = 0;
+    bool tableOpen_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<Report> makeHtmlReport(QIODevice& out)
+{
+    return std::make_unique<HtmlReport>(out);
+}
+
+} // namespace review

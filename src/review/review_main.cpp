@@ -1,0 +1,34 @@
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cstdio>
+
+#include <unistd.h>
+
+#include "review/review_command.h"
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QFile out;
+    if (!out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        std::fputs("classnotes-review: standard output cannot be written\n", stderr);
+        return review::kBadUsage;
+    }
+    bool progressShown = false;
+    review::Console console;
+    console.out = &out;
+    console.error = [&](const QString& line) {
+        // A message takes the progress line's place; the next progress line comes below it.
+        std::fprintf(stderr, "%s%s\n", progressShown ? "\r\033[K" : "", line.toLocal8Bit().constData());
+        progressShown = false;
+    };
+    if (::isatty(STDERR_FILENO)) {
+        console.progress = [&](const QString& line) {
+            std::fprintf(stderr, "\r\033[K%s", line.toLocal8Bit().constData());
+            std::fflush(stderr);
+            progressShown = !line.isEmpty();
+        };
+    }
+    return review::reviewMain(app.arguments().mid(1), console);
+}

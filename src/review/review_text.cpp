@@ -1,0 +1,170 @@
+#include "review_text.h"
+
+#include <QString>
+
+#include <array>
+#include <cstring>
+
+#include "platform/code_page.h"
+#include "records/record_layout.h"
+
+namespace review {
+namespace {
+
+struct Utf8Table {
+    std::array<QByteArray, 256> of;
+};
+
+const Utf8Table& utf8Table()
+{
+    static const Utf8Table table = [] {
+        Utf8Table t;
+        for (int b = 0; b < 256; ++b)
+            t.of[size_t(b)] = QString(codepage::charOf(uchar(b))).toUtf8();
+        return t;
+    }();
+    return table;
+}
+
+bool needsQuotes(QByteArrayView bytes)
+{
+    // memchr runs a vector at a time; four of them beat one loop over the bytes.
+    if (bytes.isEmpty())
+        return false;
+    for (const char special : {',', '"', '\r', '\n'}) {
+        if (std::memchr(bytes.data(), special, size_t(bytes.size())))
+            return true;
+    }
+    return false;
+}
+
+// The length of the leading ASCII run, eight bytes at a time.
+qsizetype asciiRun(const char* p, qsizetype size)
+{
+    constexpr quint64 kHighBits = 0x8080808080808080ULL;
+    qsizetype n = 0;
+    for (quint64 word = 0; n + 8 <= size; n += 8) {
+        std::memcpy(&word, p + n, 8);
+        if (word & kHighBits)
+            break;
+    }
+    while (n < size && uchar(p[n]) < 0x80)
+        ++n;
+    return n;
+}
+
+using Append = void (*)(QByteArray&, QByteArrayView);
+
+void appendAsIs(QByteArray& out, QByteArrayView bytes)
+{
+    out.append(bytes);
+}
+
+void appendCsv(QByteArray& out, QByteArrayView bytes, Append append)
+{
+    if (!needsQuotes(bytes)) {
+        append(out, bytes);
+        return;
+    }
+    out += '"';
+    for (qsizetype from = 0;;) {
+        const qsizetype quote = bytes.indexOf('"', from);
+        append(out, bytes.sliced(from, (quote < 0 ? bytes.size() : quote) - from));
+        if (quote < 0)
+            break;
+        out += "\"\"";
+        from = quote + 1;
+    }
+    out += '"';
+}
+
+const char* entityOf(char c)
+{
+    switch (c) {
+    case '&':
+        return "&amp;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '"':
+        return "&quot;";
+    default:
+        return nullptr;
+    }
+}
+
+void appendHtmlWith(QByteArray& out, QByteArrayView bytes, Append append)
+{
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (const char* entity = entityOf(bytes[i])) {
+            append(out, bytes.sliced(from, i - from));
+            out += entity;
+            from = i + 1;
+        }
+    }
+    append(out, bytes.sliced(from));
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+QByteArrayView trimmedEnd(QByteArrayView bytes)
+{
+    while (!bytes.isEmpty() && isBlank(bytes.back()))
+        bytes.chop(1);
+    return bytes;
+}
+
+} // namespace
+
+void appendUtf8(QByteArray& out, QByteArrayView recordBytes)
+{
+    const Utf8Table& table = utf8Table();
+    const char* p = recordBytes.data();
+    const char* const end = p + recordBytes.size();
+    while (p < end) {
+        const qsizetype run = asciiRun(p, end - p);
+        out.append(p, run);
+        for (p += run; p < end && uchar(*p) >= 0x80; ++p)
+            out += table.of[uchar(*p)];
+    }
+}
+
+void appendCsvField(QByteArray& out, QByteArrayView utf8)
+{
+    appendCsv(out, utf8, appendAsIs);
+}
+
+void appendCsvRecordField(QByteArray& out, QByteArrayView recordBytes)
+{
+    appendCsv(out, recordBytes, appendUtf8);
+}
+
+void appendHtml(QByteArray& out, QByteArrayView utf8)
+{
+    appendHtmlWith(out, utf8, appendAsIs);
+}
+
+void appendHtmlRecordText(QByteArray& out, QByteArrayView recordBytes)
+{
+    appendHtmlWith(out, recordBytes, appendUtf8);
+}
+
+TextFlag flagOf(QByteArrayView recordBytes)
+{
+    static const QByteArray reminder = codepage::encode(records::kAnswerPrompt);
+    const QByteArrayView text = trimmedEnd(recordBytes);
+    if (std::all_of(text.begin(), text.end(), isBlank))
+        return TextFlag::Empty;
+    if (text == reminder)
+        return TextFlag::OnlyReminder;
+    if (recordBytes.startsWith(reminder))
+        return TextFlag::StartsWithReminder;
+    return TextFlag::None;
+}
+
+} // namespace review

@@ -1,0 +1,291 @@
+#include <QBuffer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <random>
+
+#include "platform/code_page.h"
+#include "records/record_layout.h"
+#include "review/record_reader.h"
+#include "review/review_command.h"
+#include "review/review_text.h"
+
+namespace {
+
+using review::Record;
+
+QByteArray bytes(const QString& text)
+{
+    return codepage::encode(text);
+}
+
+QString text(QByteArrayView b)
+{
+    return codepage::decode(b.toByteArray());
+}
+
+// A code line with the bytes that a strict Windows-1252 decoder refuses.
+const QString kCodeLine = codepage::decode(QByteArray("\x81\x8D\x8F\x90\x9D\xF0\xC8\xE1\xAA\xFB\xD2\x8A\x9E"
+                                                      "\xB5\xE6\xC0\xDF\xF7\xA4\xEEj\xBC"));
+
+QByteArray header(const QString& set)
+{
+    return bytes(records::sessionHeader(kCodeLine, QStringLiteral("assignment #") + set,
+                                        set + QStringLiteral(".  `class notes"), records::kCourseTitle,
+                                        QStringLiteral("12-08-2026")));
+}
+
+QByteArray response(const QString& time, const QString& line, const QString& answer,
+                    std::optional<double> number = std::nullopt)
+{
+    return bytes(records::questionRecord(time, line, answer, number));
+}
+
+QByteArray note(const QString& time, const QString& line, const QString& body, bool lineEnd)
+{
+    return bytes(records::notesRecord(time, QStringLiteral("12-07-2026"), line, records::kNotesMarker + body, lineEnd));
+}
+
+struct Collect final : review::ReadSink {
+    QStringList items;
+    void session(const review::Session& s) override
+    {
+        items << QStringLiteral("session %1 %2 %3 @%4").arg(s.number).arg(text(s.date), text(s.set)).arg(s.line);
+    }
+    void record(const Record& r) override
+    {
+        items << QStringLiteral("%1 s%2 %3 %4 q=%5 [%6] [%7] +%8 @%9")
+                     .arg(r.kind == Record::Kind::Note ? QStringLiteral("note") : QStringLiteral("response"))
+                     .arg(r.session)
+                     .arg(text(r.date), text(r.time), text(r.question), text(r.line), text(r.text),
+                          r.seconds ? QString::number(*r.seconds) : QStringLiteral("-"))
+                     .arg(r.lineNumber);
+    }
+    void skipped(const review::Skipped& s) override { items << QStringLiteral("skip @%1").arg(s.line); }
+};
+
+// Read whole, and read a few bytes at a time so that every start falls across a boundary.
+QStringList readBack(const QByteArray& file, qsizetype chunk)
+{
+    QBuffer buffer;
+    buffer.setData(file);
+    buffer.open(QIODevice::ReadOnly);
+    Collect collect;
+    review::readRecords(buffer, collect, chunk);
+    return collect.items;
+}
+
+} // namespace
+
+class TestReviewReader : public QObject {
+    Q_OBJECT
+private slots:
+    void readsWhatWasWritten_data();
+    void readsWhatWasWritten();
+    void damage_data();
+    void damage();
+    void escaping_data();
+    void escaping();
+    void flags_data();
+    void flags();
+    void commandLine_data();
+    void commandLine();
+};
+
+void TestReviewReader::readsWhatWasWritten_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("expected");
+
+    const QString q = QStringLiteral("`q01 A car covers 12 m in 4 s.");
+    QTest::newRow("master: numbered response and note")
+        << header("005") + response("10:15:30", q, "3 m/s", 50012.0) + note("10:16:02", "given", "units!", true)
+        << QStringList{"session 1 12-08-2026 005 @1",
+                       "response s1 12-08-2026 10:15:30 q=50012 [" + q + "] [3 m/s] +- @6",
+                       "note s1 12-08-2026 10:16:02 q= [given] [units!] +32 @16"};
+    QTest::newRow("send: a note runs into the next header on its line")
+        << header("005") + note("10:16:02", "L", "n", false) + header("006") + response("10:20:00", "M", "a")
+        << QStringList{"session 1 12-08-2026 005 @1", "note s1 12-08-2026 10:16:02 q= [L] [n] +- @6",
+                       "session 2 12-08-2026 006 @12", "response s2 12-08-2026 10:20:00 q= [M] [a] +- @17"};
+    QTest::newRow("notes file: no header, each note's own date")
+        << note("09:00:00", "L", "one", false) + note("09:05:00", "L", "two", false)
+        << QStringList{"note s0 12-07-2026 09:00:00 q= [L] [one] +- @1",
+                       "note s0 12-07-2026 09:05:00 q= [L] [two] +- @7"};
+    const QString ruled = "a\r\n" + records::kClosingRule + "\r\n" + records::kOpeningRule + "\r\nb";
+    QTest::newRow("texts holding the rules, empty texts")
+        << header("005") + response("10:00:00", "L", ruled) + response("10:00:01", "", "") +
+               note("10:00:03", "L", "", false)
+        << QStringList{"session 1 12-08-2026 005 @1", "response s1 12-08-2026 10:00:00 q= [L] [" + ruled + "] +- @6",
+                       "response s1 12-08-2026 10:00:01 q= [] [] +1 @16",
+                       "note s1 12-08-2026 10:00:03 q= [L] [] +2 @23"};
+    const QString headerLike = QStringLiteral("see\r\nassignment #3 again");
+    QTest::newRow("text with a line like a header's")
+        << response("10:00:00", "L", headerLike)
+        << QStringList{"response s0  10:00:00 q= [L] [" + headerLike + "] +- @1"};
+    QTest::newRow("a session past midnight")
+        << header("005") + response("23:59:50", "L", "a") + response("00:00:05", "L", "b")
+        << QStringList{"session 1 12-08-2026 005 @1", "response s1 12-08-2026 23:59:50 q= [L] [a] +- @6",
+                       "response s1 12-08-2026 00:00:05 q= [L] [b] +15 @13"};
+    const QString everyHighByte = codepage::decode(QByteArray("\x80\x81\x8D\x8F\x90\x9D\xFF\xE9"));
+    QTest::newRow("every byte kept") << response("10:00:00", everyHighByte, everyHighByte)
+                                     << QStringList{"response s0  10:00:00 q= [" + everyHighByte + "] [" +
+                                                    everyHighByte + "] +- @1"};
+}
+
+void TestReviewReader::readsWhatWasWritten()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, expected);
+    QCOMPARE(readBack(file, qsizetype(1) << 20), expected);
+    QCOMPARE(readBack(file, 5), expected);
+}
+
+void TestReviewReader::damage_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("expected");
+
+    const QByteArray first = header("005") + response("10:00:00", "L", "a");
+    const QByteArray second = response("10:00:09", "M", "bb");
+    const QStringList firstRead{"session 1 12-08-2026 005 @1", "response s1 12-08-2026 10:00:00 q= [L] [a] +- @6"};
+    QTest::newRow("cut inside a record") << first + second.left(second.size() - 20)
+                                         << firstRead + QStringList{"skip @13"};
+    QTest::newRow("torn record before a whole one")
+        << first + second.left(70) + second
+        << firstRead + QStringList{"skip @13", "response s1 12-08-2026 10:00:09 q= [M] [bb] +9 @14"};
+    QTest::newRow("hand-edited lines between records")
+        << first + "edited\r\n" + second
+        << firstRead + QStringList{"skip @13", "response s1 12-08-2026 10:00:09 q= [M] [bb] +9 @14"};
+    QTest::newRow("header cut") << header("005").left(40) + second
+                                << QStringList{"skip @1", "response s0  10:00:09 q= [M] [bb] +- @2"};
+    QTest::newRow("text before the first header")
+        << "Dear instructor,\r\n" + first
+        << QStringList{"skip @1", "session 1 12-08-2026 005 @2", "response s1 12-08-2026 10:00:00 q= [L] [a] +- @7"};
+    std::mt19937 random(7);
+    QByteArray noise(4096, Qt::Uninitialized);
+    for (char& c : noise)
+        c = char(random());
+    QTest::newRow("random bytes") << noise << QStringList{"skip @1"};
+    QTest::newRow("empty") << QByteArray() << QStringList{};
+}
+
+void TestReviewReader::damage()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, expected);
+    QCOMPARE(readBack(file, qsizetype(1) << 20), expected);
+    QCOMPARE(readBack(file, 3), expected);
+}
+
+void TestReviewReader::escaping_data()
+{
+    QTest::addColumn<QByteArray>("recordBytes");
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QByteArray>("html");
+
+    QTest::newRow("plain") << QByteArray("v = 3 m/s") << QByteArray("v = 3 m/s") << QByteArray("v = 3 m/s");
+    QTest::newRow("comma") << QByteArray("3, then 4") << QByteArray("\"3, then 4\"") << QByteArray("3, then 4");
+    QTest::newRow("quotes") << QByteArray("\"fast\"") << QByteArray("\"\"\"fast\"\"\"")
+                            << QByteArray("&quot;fast&quot;");
+    QTest::newRow("CR LF") << QByteArray("a\r\nb") << QByteArray("\"a\r\nb\"") << QByteArray("a\r\nb");
+    QTest::newRow("markup") << QByteArray("<b>&amp;</b>") << QByteArray("<b>&amp;</b>")
+                            << QByteArray("&lt;b&gt;&amp;amp;&lt;/b&gt;");
+    QTest::newRow("code page") << QByteArray("\x80\x81\xE9") << QByteArray("\xE2\x82\xAC\xC2\x81\xC3\xA9")
+                               << QByteArray("\xE2\x82\xAC\xC2\x81\xC3\xA9");
+}
+
+void TestReviewReader::escaping()
+{
+    QFETCH(QByteArray, recordBytes);
+    QFETCH(QByteArray, csv);
+    QFETCH(QByteArray, html);
+    QByteArray out;
+    review::appendCsvRecordField(out, recordBytes);
+    QCOMPARE(out, csv);
+    out.clear();
+    review::appendHtmlRecordText(out, recordBytes);
+    QCOMPARE(out, html);
+}
+
+void TestReviewReader::flags_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<review::TextFlag>("flag");
+
+    QTest::newRow("empty") << QString() << review::TextFlag::Empty;
+    QTest::newRow("blanks and line ends") << QStringLiteral(" \r\n ") << review::TextFlag::Empty;
+    QTest::newRow("only the reminder") << records::kAnswerPrompt << review::TextFlag::OnlyReminder;
+    QTest::newRow("reminder and a line end") << records::kAnswerPrompt + "\r\n" << review::TextFlag::OnlyReminder;
+    QTest::newRow("reminder, then an answer")
+        << records::kAnswerPrompt + " 3 m/s" << review::TextFlag::StartsWithReminder;
+    QTest::newRow("its first words only") << records::kAnswerPrompt.left(30) << review::TextFlag::None;
+    QTest::newRow("an answer") << QStringLiteral("OK") << review::TextFlag::None;
+}
+
+void TestReviewReader::flags()
+{
+    QFETCH(QString, answer);
+    QFETCH(review::TextFlag, flag);
+    QCOMPARE(review::flagOf(bytes(answer)), flag);
+}
+
+void TestReviewReader::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // "@name": a path in the test's folder
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("all read") << QStringList{"@good.txt"} << 0 << QString();
+    QTest::newRow("path that does not exist") << QStringList{"@nope.txt", "@good.txt"} << 2 << "no such file or folder";
+    QTest::newRow("empty file") << QStringList{"@empty.txt"} << 0 << "empty, no records";
+    QTest::newRow("folder of non-record files") << QStringList{"--html", "@other"} << 1 << "skipped 5 bytes: text that";
+    QTest::newRow("folder without *.txt") << QStringList{"@nothing"} << 2 << "no record files";
+    QTest::newRow("cut file") << QStringList{"@cut.txt"} << 1 << "cut.txt:6: skipped";
+    QTest::newRow("both formats") << QStringList{"--csv", "--html", "@good.txt"} << 2 << "cannot be given together";
+    QTest::newRow("unknown option") << QStringList{"--xml", "@good.txt"} << 2 << "unknown option --xml";
+    QTest::newRow("no files") << QStringList{"--csv"} << 2 << "no record files given";
+    QTest::newRow("report over a record file")
+        << QStringList{"-o", "@good.txt", "@good.txt"} << 2 << "never writes over them";
+}
+
+void TestReviewReader::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+
+    QTemporaryDir dir;
+    const QByteArray good = header("005") + response("10:00:00", "L", "a");
+    auto write = [&](const QString& name, const QByteArray& content) {
+        QFile f(dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+    };
+    QDir(dir.path()).mkpath(QStringLiteral("other"));
+    QDir(dir.path()).mkpath(QStringLiteral("nothing"));
+    write(QStringLiteral("good.txt"), good);
+    write(QStringLiteral("empty.txt"), {});
+    write(QStringLiteral("cut.txt"), good.left(good.size() - 9));
+    write(QStringLiteral("other/a.txt"), "hello");
+    for (QString& a : arguments) {
+        if (a.startsWith(u'@'))
+            a = dir.filePath(a.mid(1));
+    }
+
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QStringList errors;
+    review::Console console;
+    console.out = &out;
+    console.error = [&](const QString& line) { errors << line; };
+    QCOMPARE(review::reviewMain(arguments, console), status);
+    if (message.isEmpty())
+        QCOMPARE(errors, QStringList());
+    else
+        QVERIFY2(errors.join(u'\n').contains(message), qPrintable(errors.join(u'\n')));
+    QFile check(dir.filePath(QStringLiteral("good.txt")));
+    QVERIFY(check.open(QIODevice::ReadOnly));
+    QCOMPARE(check.readAll(), good);
+}
+
+QTEST_GUILESS_MAIN(TestReviewReader)
+#include "tst_review_reader.moc"
