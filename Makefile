@@ -2,9 +2,9 @@
 # Each installs what is missing (Debian or Ubuntu), then drives CMake.
 
 DRIVES ?= $(HOME)/.local/share/classnotes-tutor/drives
-DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation
+DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation clang-format
 
-.PHONY: run test bench stress deps build-release build-test screenshots package check-package
+.PHONY: check-format format run test bench stress deps build-release build-test screenshots package check-package
 
 deps:
 	@missing=""; \
@@ -29,8 +29,18 @@ run: build-release
 	@mkdir -p "$(DRIVES)/c/tulmarox"
 	./build/release/classnotes-tutor --drives "$(DRIVES)"
 
-test: build-test
+test: build-test check-format
 	ctest --preset test
+
+# Every C++ file as the committed .clang-format lays it out.
+check-format: deps
+	@bad=$$(for f in $$(git ls-files '*.cpp' '*.h'); do clang-format --dry-run --Werror "$$f" >/dev/null 2>&1 || echo "$$f"; done); \
+	if [ -n "$$bad" ]; then \
+	  echo "Not formatted by .clang-format:"; echo "$$bad" | sed 's/^/  /'; \
+	  echo "Run 'make format' to mend them."; exit 1; fi
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 bench: build-release
 	./tools/run-benchmarks build/release

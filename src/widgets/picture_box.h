@@ -15,17 +15,10 @@ public:
     explicit PictureBox(QWidget* parent = nullptr);
 
     void setScale(double width, double height);
-    double scaleWidth() const { return scaleWidth_; }
-    double scaleHeight() const { return scaleHeight_; }
-
-    QColor foreColor() const { return foreColor_; }
     void setForeColor(const QColor& color) { foreColor_ = color; }
-    QColor backColor() const { return backColor_; }
 
     // Each drawing operation leaves the current position where the next one would go on:
     // a line at its end, a circle at its centre, a text at the start of the next line.
-    double currentX() const { return currentX_; }
-    double currentY() const { return currentY_; }
     void setCurrentX(double x) { currentX_ = x; }
     void setCurrentY(double y) { currentY_ = y; }
 
