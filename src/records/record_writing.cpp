@@ -11,9 +11,11 @@ QString MainWindow::localPath(const QString& programPath) const
 
 bool MainWindow::appendToRecordFiles(PendingRecord& record, const QString& what)
 {
-    const AppendOutcome outcome = appendRecord(record.files);
+    const AppendOutcome outcome = appendRecord(record.files, {services_.journalFolder, {}});
     // Files that took the record are done; a retry writes only to the others.
     record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
+    for (FileAppend& file : record.files)
+        file.journalEntry = outcome.journalEntry;
     if (outcome.ok())
         return true;
     QString message = QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")
@@ -26,6 +28,12 @@ bool MainWindow::appendToRecordFiles(PendingRecord& record, const QString& what)
     message += QStringLiteral("\n\nNot yet recorded in: %1.").arg(missing.join(QStringLiteral(", ")));
     record.lastMessage = message;
     return false;
+}
+
+void MainWindow::finishLeftOverRecords()
+{
+    if (const auto told = finishJournal({services_.journalFolder, {}}))
+        services_.prompter->tell(*told);
 }
 
 bool MainWindow::refuseUnwritable(const QString& text)

@@ -17,6 +17,7 @@ void MainWindow::startClassNotes()
             return endProgram();
         setClassNotesNumbers(*entry);
     }
+    finishLeftOverRecords();
     writeSessionHeader();
 }
 

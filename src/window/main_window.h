@@ -12,6 +12,7 @@
 #include "platform/drive_paths.h"
 #include "platform/random_source.h"
 #include "platform/record_files.h"
+#include "platform/record_journal.h"
 
 class Clock;
 class CommandButton;
@@ -34,6 +35,8 @@ struct TutorServices {
     QString contentPath = QStringLiteral(":/content/class_notes.json");
     // A fixed seed instead of the clock's seconds since midnight.
     std::optional<double> seed;
+    // Where records are kept until every record file holds them: local, never the shared folder.
+    QString journalFolder = journal::defaultFolder();
     // Leaves the event loop at the end of the program; tests record it instead.
     std::function<void()> leaveEventLoop;
 };
@@ -172,6 +175,8 @@ private:
     // Appends to every file still missing the record; false (and a message kept in the
     // record) when a file did not take it.
     bool appendToRecordFiles(PendingRecord& record, const QString& what);
+    // Before the session header: records a killed run left unfinished, told once.
+    void finishLeftOverRecords();
     FileAppend recordFor(const QString& programPath, const QString& text) const;
     // Tells the student and gives true when the text, or the line shown, holds characters
     // the files cannot hold.
