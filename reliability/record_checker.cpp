@@ -543,9 +543,10 @@ Figures check(const QByteArray& master, const QByteArray& send, const QByteArray
     QHash<Identity, Stamp> reported;
     for (const Stamp& s : expected.reported)
         reported.insert(s.id, s);
-    Figures figures{checkFile(master, FileKind::Master, expected, reported),
-                    checkFile(send, FileKind::Send, expected, reported),
-                    checkFile(notes, FileKind::Notes, expected, reported)};
+    Figures figures;
+    figures.master = checkFile(master, FileKind::Master, expected, reported);
+    figures.send = checkFile(send, FileKind::Send, expected, reported);
+    figures.notes = checkFile(notes, FileKind::Notes, expected, reported);
     // A record is in all of its files or in none.
     QHash<Identity, RecordKind> anywhere = figures.master.whole;
     anywhere.insert(figures.send.whole);

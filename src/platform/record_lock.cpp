@@ -136,19 +136,17 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
         const QDateTime now = QDateTime::currentDateTimeUtc();
         const QByteArray ours = text(thisProgram(now));
         recordio::File file;
-        int error = file.createNew(path);
+        const int error = file.createNew(path);
         if (error == 0) {
-            qint64 done = 0;
-            // Not flushed: the atomic create is the lock; the text only says who holds it.
-            error = file.writeAt(0, ours, done);
-            file.close();
-            if (error != 0) {
-                recordio::removeFile(path);
-                return QStringLiteral("the lock file %1 could not be written: %2")
-                    .arg(native(path), plainReason(error, path));
-            }
+            // The atomic create is the lock; the text only says who holds it, so it is not
+            // flushed, and a full disk leaves the lock empty rather than refusing the record.
             path_ = path;
             ours_ = ours;
+            qint64 done = 0;
+            if (file.writeAt(0, ours, done) != 0) {
+                file.truncateTo(0);
+                ours_.clear();
+            }
             return std::nullopt;
         }
         const QFileInfo info(path);
