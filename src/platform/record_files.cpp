@@ -127,8 +127,15 @@ AppendOutcome appendLocked(const QList<FileAppend>& files, const AppendSettings&
             }
         }
     }
+    // Opened again under the locks: a network client fetches the file's size when it opens
+    // it, and the size it fetched before the wait for the lock file is old by now.
+    std::vector<recordio::File> io(size_t(files.size()));
     for (qsizetype i = 0; i < files.size(); ++i) {
-        recordio::File& file = open[size_t(i)];
+        if (const int error = io[size_t(i)].openReadWrite(files[i].path))
+            return failedAt(outcome, files[i], error);
+    }
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        recordio::File& file = io[size_t(i)];
         const QByteArray& bytes = files[i].bytes;
         qint64 end = 0;
         if (const int error = file.size(end))
@@ -143,7 +150,7 @@ AppendOutcome appendLocked(const QList<FileAppend>& files, const AppendSettings&
         int error = file.writeAt(end, bytes, done);
         if (error == 0)
             error = file.flush();
-        if (error == 0 && file.created())
+        if (error == 0 && open[size_t(i)].created())
             error = recordio::flushFolder(folderOf(files[i].path));
         QByteArray back;
         if (error == 0)

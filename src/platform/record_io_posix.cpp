@@ -83,6 +83,7 @@ int File::openReadWrite(const QString& path)
     close();
     const QByteArray native = QFile::encodeName(path);
     // Knowing whether this call made the file tells whether its folder needs a flush.
+    int error = 0;
     for (int attempt = 0; attempt < 3; ++attempt) {
         int fd = openRetrying(native, O_RDWR);
         if (fd >= 0) {
@@ -96,10 +97,12 @@ int File::openReadWrite(const QString& path)
             opened(fd, true);
             return 0;
         }
-        if (errno != EEXIST)
-            return errno;
+        // Made by someone else meanwhile; some network clients say so as a permission failure.
+        error = errno;
+        if (error != EEXIST && error != EACCES && error != EPERM)
+            return error;
     }
-    return EEXIST;
+    return error;
 }
 
 int File::createNew(const QString& path)

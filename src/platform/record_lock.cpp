@@ -121,7 +121,8 @@ Judgement judge(const Facts& f)
     }
     if (since.isValid())
         j.holder += QStringLiteral(" since %1").arg(shownTime(since));
-    if (!since.isValid() || since.secsTo(f.now) > f.staleAfterSecs)
+    // Without any time the lock may have been made this very moment.
+    if (since.isValid() && since.secsTo(f.now) > f.staleAfterSecs)
         j.verdict = Verdict::StaleByAge;
     return j;
 }
@@ -157,12 +158,14 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
             return QStringLiteral("the lock file %1 is a folder; it must be removed before anyone can record there")
                 .arg(native(path));
         const Content seen = readLockFile(path);
-        if (!seen.exists)
+        // The time of the very file read: it may have been replaced since the look above.
+        const QFileInfo read(path);
+        if (!seen.exists || !read.exists())
             continue;
         Facts facts;
         facts.content = seen.bytes;
         facts.readable = seen.readable;
-        facts.fileTime = info.lastModified().toUTC();
+        facts.fileTime = read.lastModified().toUTC();
         facts.now = now;
         facts.thisComputer = thisComputer();
         facts.thisProcess = recordio::processId();
