@@ -132,6 +132,7 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
     release();
     const QString path = folder + u'/' + kFileName;
     int pauseMs = 1;
+    int permissionFailures = 0;
     // Bounded however the lock file behaves: by the deadline, and by a count of breaks.
     for (int breaks = 0; breaks < 50;) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -151,7 +152,10 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
             return std::nullopt;
         }
         const QFileInfo info(path);
-        // Some network clients report a file that exists as a permission failure.
+        // Some network clients report a file that exists as a permission failure, and its
+        // holder may have removed it again before the look; a real one stays.
+        if (isPermission(error) && !info.exists() && ++permissionFailures < 20)
+            continue;
         if (error != EEXIST && !(isPermission(error) && info.exists()))
             return plainReason(error, path);
         if (info.isDir())
