@@ -2,9 +2,9 @@
 # Each installs what is missing (Debian or Ubuntu), then drives CMake.
 
 DRIVES ?= $(HOME)/.local/share/classnotes-tutor/drives
-DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation
+DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation
 
-.PHONY: run test bench stress stress-shared deps build-release build-test screenshots
+.PHONY: run test bench stress stress-shared deps build-release build-test screenshots package check-package
 
 deps:
 	@missing=""; \
@@ -45,3 +45,14 @@ stress-shared: build-release
 
 screenshots: build-release
 	./tools/make-screenshots build/release
+
+# The Debian package, always from the release build (a sanitizer build must never be shipped).
+package: deps
+	cmake --preset release
+	cmake --build --preset release --target tutor_package_contents
+	cd build/release && cpack -G DEB
+
+# Builds the package, checks it with lintian, desktop-file-validate and appstreamcli, installs it
+# (as root) and runs the installed program.
+check-package:
+	./tools/check-package

@@ -1,6 +1,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+#include <QSvgRenderer>
 #include <QTextStream>
 
 #include <cstdio>
@@ -47,6 +51,29 @@ void reportUnreachableDisplay(QtMsgType type, const QMessageLogContext&, const Q
     std::_Exit(2);
 }
 
+// The desktop entry, the icon and the AppStream metadata all go by this id, so the desktop
+// can match the running window to its entry.
+const QString kAppId = QStringLiteral("io.github.classnotestutor.ClassNotesTutor");
+
+// Drawn at the common sizes up front, so small title-bar icons come from a drawing of
+// their own size rather than a scaled-down large one.
+QIcon applicationIcon()
+{
+    QSvgRenderer renderer(QStringLiteral(":/icons/%1.svg").arg(kAppId));
+    QIcon icon;
+    if (!renderer.isValid())
+        return icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        renderer.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 bool wantsOnlyText(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -75,17 +102,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", qPrintable(message));
     QApplication::setApplicationName(QStringLiteral("classnotes-tutor"));
     QApplication::setApplicationVersion(QStringLiteral(TUTOR_VERSION));
+    QGuiApplication::setDesktopFileName(kAppId);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Class Notes Tutor: work through one set of physics class notes."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption drives(QStringLiteral("drives"),
-                                    QStringLiteral("Folder that stands for the drives C:, I:, ... (default: %1).")
-                                        .arg(DrivePaths::defaultRoot()),
+    const QCommandLineOption drives(
+        QStringLiteral("drives"),
+        QStringLiteral("Folder that stands for the drives C:, I:, ... (default: %1).").arg(DrivePaths::defaultRoot()),
                                     QStringLiteral("DIR"));
     parser.addOption(drives);
     parser.process(app);
+    QApplication::setWindowIcon(applicationIcon());
 
     DialogPrompter prompter;
     SystemClock clock;

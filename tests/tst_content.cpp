@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "content/class_notes_content.h"
+#include "content/line_table.h"
 #include "support/tutor_fixture.h"
 
 namespace {

@@ -69,6 +69,8 @@ private slots:
     void textHangsFromTheCurrentPosition_data();
     void textHangsFromTheCurrentPosition();
     void textLeavesWhatIsUnderItsGaps();
+    void textPrintedTwiceLooksAsOnce_data();
+    void textPrintedTwiceLooksAsOnce();
     void pictureStaysApartFromTheDrawing();
     void drawingSurvivesShrinkingAndGrowing();
     void firstDrawingCoversTheBoxAsItIsThen_data();
@@ -237,7 +239,8 @@ void TestPictureBox::textHangsFromTheCurrentPosition()
     // the baseline, and the baseline lies one ascent below the current position.
     const QFontMetrics metrics(p.font());
     const QPoint corner = p.toPixels(at.x(), at.y());
-    const QRect ink = inkBounds(p.drawing());
+    QRgb foreground = qRgb(0, 0, 0); // the outline about the glyphs is not the text's ink
+    const QRect ink = inkBounds(p.drawing(), &foreground);
     const int capTop = corner.y() + metrics.ascent() - metrics.capHeight();
     QVERIFY2(std::abs(ink.top() - capTop) <= 2,
              qPrintable(QStringLiteral("top %1, expected %2").arg(ink.top()).arg(capTop)));
@@ -270,6 +273,34 @@ void TestPictureBox::textLeavesWhatIsUnderItsGaps()
     }
     QVERIFY2(dark >= 2, "both letters are drawn");
     QVERIFY2(red_ > metrics.horizontalAdvance(QStringLiteral("     ")), "the blanks between them stay red");
+}
+
+void TestPictureBox::textPrintedTwiceLooksAsOnce_data()
+{
+    QTest::addColumn<QString>("beneath");
+    QTest::newRow("nothing") << QString();
+    QTest::newRow("a grid line through it") << QStringLiteral("line");
+    QTest::newRow("a red box") << QStringLiteral("box");
+}
+
+void TestPictureBox::textPrintedTwiceLooksAsOnce()
+{
+    QFETCH(QString, beneath);
+    auto printed = [&beneath](int times) {
+        PictureBox p;
+        p.resize(kDesignedBox);
+        if (beneath == QLatin1String("line"))
+            p.line(130, 0, 130, 1000);
+        else if (beneath == QLatin1String("box"))
+            p.filledBox(0, 0, 1000, 1000, QColor(255, 0, 0));
+        for (int i = 0; i < times; ++i) {
+            p.setCurrentX(100);
+            p.setCurrentY(100);
+            p.print(QStringLiteral("slope -.4"));
+        }
+        return p.drawing();
+    };
+    QCOMPARE(printed(2), printed(1));
 }
 
 void TestPictureBox::pictureStaysApartFromTheDrawing()

@@ -9,6 +9,7 @@
 
 #include "widgets/text_box.h"
 #include "records/record_layout.h"
+#include "support/file_size_limit.h"
 #include "support/tutor_fixture.h"
 
 // Faults of the append path in the middle of a session: each gives a message that names
@@ -56,22 +57,6 @@ private:
     QByteArray at_;
     bool mounted_ = false;
     int filler_ = -1;
-};
-
-// Holds the process's file size limit while it lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(qint64 bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
-        limit.rlim_cur = rlim_t(bytes);
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-
-private:
-    rlimit saved_{};
 };
 
 bool chattr(const QString& flag, const QString& path)

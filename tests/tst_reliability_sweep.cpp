@@ -335,6 +335,7 @@ void TestReliabilitySweep::notesFileReadBack()
     QCOMPARE(tutor.prompter.messages, QStringList());
     QCOMPARE(w.currentText, shown);
     QTest::mouseClick(w.cmd_displayCumulativeText, Qt::LeftButton);
+    QCOMPARE(w.txt_question->text(), w.cumulativeText);
     QTest::mouseClick(w.cmd_clr_answer, Qt::LeftButton);
     QCOMPARE(w.txt_answer->text(), QString());
 }

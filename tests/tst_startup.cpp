@@ -1,4 +1,5 @@
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 
 #include "platform/code_page.h"
@@ -35,9 +36,13 @@ private slots:
     void unknownClassNotesAskAgain_data();
     void unknownClassNotesAskAgain();
     void headerOnEmptyFolder();
+    void codeNumberFromTheFirstDraw_data();
+    void codeNumberFromTheFirstDraw();
     void secondRunSameDayAndOtherDay();
     void codeLineShape();
     void missingFolderOffersRetry();
+    void missingRecordFolder_data();
+    void missingRecordFolder();
     void sendFileThatIsAFolder();
     void readOnlyMasterFile();
     void finishesALeftOverRecordBeforeTheHeader();
@@ -165,14 +170,44 @@ void TestStartup::unknownClassNotesAskAgain()
 void TestStartup::headerOnEmptyFolder()
 {
     Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    tutor.startHome(QStringLiteral("5"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
     const QByteArray codeLine = firstLine(master);
     QCOMPARE(master, codeLine + "\r\n" + headerAfterCodeLine("005", "005.  `class notes 5", "12-08-2026"));
     QCOMPARE(send, master);
-    QCOMPARE(codepage::decode(codeLine).size() >= w.sessionCodeNbr, true);
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("notes_.txt"))));
+}
+
+void TestStartup::codeNumberFromTheFirstDraw_data()
+{
+    // Seeds picked for their first draw r: the number is the whole part of 10 r + 19.
+    QTest::addColumn<double>("seed");
+    QTest::addColumn<int>("codeNbr");
+    QTest::newRow("r = 0.000167, the least") << 777.0 << 19;
+    QTest::newRow("r = 0.0726, would round up to 20") << 4.0 << 19;
+    QTest::newRow("r = 0.465, would round up to 24") << 1.0 << 23;
+    QTest::newRow("r = 0.6007") << 0.0 << 25;
+    QTest::newRow("r = 0.25 exactly: 21.5, a tie") << 16389.022 << 21;
+    QTest::newRow("r = 0.75 exactly: 26.5, a tie") << 13273.289 << 26;
+    QTest::newRow("r = 0.999986, would round up to 29") << 0.972 << 28;
+    QTest::newRow("seconds with a fraction, r = 0.999987") << 60.073 << 28;
+    QTest::newRow("r = 1 - 2^-24, the largest: a float sum reaches 29") << 5751.925 << 28;
+}
+
+void TestStartup::codeNumberFromTheFirstDraw()
+{
+    QFETCH(double, seed);
+    QFETCH(int, codeNbr);
+    Tutor tutor;
+    tutor.seed = seed;
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    QCOMPARE(w.sessionCodeNbr, codeNbr);
+    // The header's code line carries the number as its count of characters 118 to 255.
+    const QString codeLine = codepage::decode(firstLine(tutor.homeBytes(QStringLiteral("masterFile.txt"))));
+    const auto high =
+        std::count_if(codeLine.begin(), codeLine.end(), [](QChar c) { return codepage::byteOf(c) >= 118; });
+    QCOMPARE(int(high), codeNbr);
 }
 
 void TestStartup::secondRunSameDayAndOtherDay()
@@ -240,12 +275,14 @@ void TestStartup::missingFolderOffersRetry()
         int* offered;
         std::optional<QString> ask(const QString& p) override { return t->prompter.ask(p); }
         void tell(const QString& m) override { t->prompter.tell(m); }
-        bool retryOrQuit(const QString& m) override
+        int choose(const QString& m, const QStringList& c) override { return t->prompter.choose(m, c); }
+        bool retryOrQuit(const QString& m) override { return t->prompter.retryOrQuit(m); }
+        FolderChoice createRetryOrQuit(const QString& m) override
         {
             t->prompter.messages << m;
             if (++*offered == 2)
                 QDir(t->drives.path()).mkpath(QStringLiteral("c/tulmarox"));
-            return true;
+            return FolderChoice::Retry;
         }
     } prompter;
     prompter.t = &tutor;
@@ -262,6 +299,65 @@ void TestStartup::missingFolderOffersRetry()
     QVERIFY(master.endsWith(headerAfterCodeLine("005", "005.  `class notes 5", "12-08-2026")));
     QCOMPARE(master.count("assignment #"), 1);
     QCOMPARE(tutor.homeBytes(QStringLiteral("send_1208.txt")), master);
+}
+
+void TestStartup::missingRecordFolder_data()
+{
+    using Choice = Prompter::FolderChoice;
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("inTheWay");  // "file": a file named c; "read-only": c cannot take a folder
+    QTest::addColumn<QList<Choice>>("choices");
+    QTest::addColumn<int>("createOffers");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("lastMessage");
+    const QList<Choice> create{Choice::Create};
+    QTest::newRow("home, Create makes it") << "1" << "" << create << 1 << true << "";
+    QTest::newRow("home, Quit makes nothing") << "1" << "" << QList<Choice>{Choice::Quit} << 1 << false << "Create";
+    QTest::newRow("network folder never offered") << "2" << "" << create << 0 << false << "does not exist";
+    QTest::newRow("home under a file") << "1" << "file" << create << 1 << false << "is a file, not a folder";
+    QTest::newRow("home under a read-only folder") << "1" << "read-only" << create << 1 << false
+                                                   << "read-only (no permission to create a folder";
+}
+
+void TestStartup::missingRecordFolder()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, inTheWay);
+    QFETCH(QList<Prompter::FolderChoice>, choices);
+    QFETCH(int, createOffers);
+    QFETCH(bool, started);
+    QFETCH(QString, lastMessage);
+    Tutor tutor(false);
+    const QString c = tutor.drives.path() + QStringLiteral("/c");
+    bool immutable = false;
+    auto unlock = qScopeGuard([&] {
+        if (immutable)
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), c});
+    });
+    if (inTheWay == QStringLiteral("file")) {
+        QFile file(c);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (inTheWay == QStringLiteral("read-only")) {
+        QVERIFY(QDir().mkpath(c));
+        QFile::setPermissions(c, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        if (QDir(c).mkdir(QStringLiteral("probe"))) {  // root: permissions do not stop it
+            QDir(c).rmdir(QStringLiteral("probe"));
+            immutable = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), c}) == 0;
+            if (!immutable || QDir(c).mkdir(QStringLiteral("probe")))
+                QSKIP("cannot make a folder read-only here (root without chattr)");
+        }
+    }
+    tutor.prompter.folderChoices = choices;
+    MainWindow& w = tutor.start({kind, QStringLiteral("Ann"), QStringLiteral("5")});
+    QCOMPARE(!w.hasEnded(), started);
+    QCOMPARE(tutor.prompter.createOffers.size(), createOffers);
+    const QString home = tutor.homePath(QString());
+    QCOMPARE(QFileInfo(home).isDir(), started);
+    QVERIFY(!QFileInfo::exists(tutor.drives.path() + QStringLiteral("/i")));
+    if (started)
+        QVERIFY(tutor.homeBytes(QStringLiteral("send_1208.txt")).endsWith("Physics I Class Notes\r\n12-08-2026\r\n"));
+    else
+        QVERIFY2(tutor.prompter.messages.last().contains(lastMessage), qPrintable(tutor.prompter.messages.last()));
 }
 
 void TestStartup::sendFileThatIsAFolder()

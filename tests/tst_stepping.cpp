@@ -1,5 +1,6 @@
 #include <QTest>
 
+#include "widgets/picture_box.h"
 #include "widgets/text_box.h"
 #include "support/tutor_fixture.h"
 
@@ -14,6 +15,18 @@ MainWindow& startOn(Tutor& tutor, const QStringList& lines)
         w.classNotesLines[size_t(i + 1)] = lines[i];
     w.lineIndex = 1;
     return w;
+}
+
+// What one graph routine draws into a fresh window; an empty name, what no drawing leaves.
+QImage drawing(const QString& graph)
+{
+    Tutor tutor;
+    MainWindow& w = tutor.create();
+    if (graph == QLatin1String("graph1"))
+        w.graph1();
+    else if (graph == QLatin1String("graph3"))
+        w.graph3();
+    return w.Picture1->drawing();
 }
 
 }  // namespace
@@ -39,34 +52,35 @@ void TestStepping::walk_data()
     QTest::addColumn<QString>("question");
     QTest::addColumn<bool>("pending");
     QTest::addColumn<bool>("ended");
+    QTest::addColumn<QString>("drawn"); // the graph in Picture1, if any
 
     const QString h = QStringLiteral("005.  `class notes 5");
     QTest::newRow("first line after the header") << QStringList{h, "Q1", "", "A1"} << 1 << "\r\n\r\nQ1" << 2 << "Q1"
-                                                 << "" << true << false;
+                                                 << "" << true << false << "";
     QTest::newRow("empty lines skipped in one press")
-        << QStringList{h, "Q1", "", "", "", "A1"} << 2 << "\r\n\r\nQ1\r\n\r\nA1" << 6 << "A1" << "" << true << false;
+        << QStringList{h, "Q1", "", "", "", "A1"} << 2 << "\r\n\r\nQ1\r\n\r\nA1" << 6 << "A1" << "" << true << false << "";
     QTest::newRow("marker line sets the number") << QStringList{h, "`q012 Speed", "A"} << 1 << "\r\n\r\n`q012 Speed"
-                                                 << 2 << "`q012 Speed" << "12" << true << false;
+                                                 << 2 << "`q012 Speed" << "12" << true << false << "";
     QTest::newRow("capital marker counts") << QStringList{h, "`Q7", "A"} << 1 << "\r\n\r\n`Q7" << 2 << "`Q7" << "7"
-                                           << true << false;
+                                           << true << false << "";
     QTest::newRow("marker without number is 0") << QStringList{h, "`q what", "A"} << 1 << "\r\n\r\n`q what" << 2
-                                                << "`q what" << "0" << true << false;
+                                                << "`q what" << "0" << true << false << "";
     QTest::newRow("bare picture marker shown as text")
-        << QStringList{h, "`routine", "A"} << 1 << "\r\n\r\n`routine" << 2 << "`routine" << "" << false << false;
+        << QStringList{h, "`routine", "A"} << 1 << "\r\n\r\n`routine" << 2 << "`routine" << "" << false << false << "";
     QTest::newRow("picture line runs and the next line shows")
-        << QStringList{h, "`routine graph1", "", "Q after picture"} << 1 << "\r\n\r\nQ after picture" << 4
-        << "Q after picture" << "" << true << false;
+        << QStringList{h, "`routine graph3", "", "Q after picture"} << 1 << "\r\n\r\nQ after picture" << 4
+        << "Q after picture" << "" << true << false << "graph3";
     QTest::newRow("two picture lines in a row: the second is text")
         << QStringList{h, "`ROUTINE Graph 1", "`routine graph2"} << 1 << "\r\n\r\n`routine graph2" << 3
-        << "`routine graph2" << "" << false << false;
+        << "`routine graph2" << "" << false << false << "graph1";
     QTest::newRow("unknown routine ends") << QStringList{h, "`routine graph9", "Q"} << 1 << "" << 2
-                                          << "`routine graph9" << "" << false << true;
+                                          << "`routine graph9" << "" << false << true << "";
     QTest::newRow("next header ends") << QStringList{h, "Q1", "", "006.  `class notes 6", "Q"} << 2 << "\r\n\r\nQ1"
-                                      << 4 << "006.  `class notes 6" << "" << true << true;
+                                      << 4 << "006.  `class notes 6" << "" << true << true << "";
     QTest::newRow("any line starting 006 ends") << QStringList{h, "006 apples"} << 1 << "" << 2 << "006 apples" << ""
-                                                << true << true;
+                                                << true << true << "";
     QTest::newRow("end of the content ends") << QStringList{h, "Q1"} << 2 << "\r\n\r\nQ1" << 5000 << "Q1" << ""
-                                             << false << true;
+                                             << false << true << "";
 }
 
 void TestStepping::walk()
@@ -79,6 +93,7 @@ void TestStepping::walk()
     QFETCH(QString, question);
     QFETCH(bool, pending);
     QFETCH(bool, ended);
+    QFETCH(QString, drawn);
     Tutor tutor;
     MainWindow& w = startOn(tutor, lines);
     for (int i = 0; i < presses; ++i)
@@ -90,26 +105,34 @@ void TestStepping::walk()
     QCOMPARE(w.responsePending, pending);
     QCOMPARE(w.hasEnded(), ended);
     QCOMPARE(tutor.ends, ended ? 1 : 0);
+    QCOMPARE(w.Picture1->drawing(), drawing(drawn));
     QCOMPARE(tutor.prompter.messages, QStringList());
 }
 
 void TestStepping::promptComesBackOnlyWithoutAResponse()
 {
     Tutor tutor;
-    MainWindow& w = startOn(tutor, {"005.  `class notes 5", "Q1", "A1", "Q2", "A2"});
-    w.txt_answer->setText(QStringLiteral("typed before the first step"));
+    MainWindow& w = startOn(tutor, {"005.  `class notes 5", "Q1", "A1", "Q2", "A2", "Q3"});
+    // The blank the answer box starts with is not typed text: the first step leaves it.
     QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.txt_answer->text(), QStringLiteral("typed before the first step"));
-    w.txt_answer->setText(QStringLiteral("draft"));
+    QCOMPARE(w.txt_answer->text(), QStringLiteral(" "));
+    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(w.txt_answer->text(), w.answerPrompt);
+    // "clear answer" empties the box but leaves the line waiting for its response.
+    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    w.txt_answer->setText(QStringLiteral("to be cleared"));
+    QTest::mouseClick(w.cmd_clr_answer, Qt::LeftButton);
+    QCOMPARE(w.txt_answer->text(), QString());
+    QVERIFY(w.responsePending);
     QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
     QCOMPARE(w.txt_answer->text(), w.answerPrompt);
     w.txt_answer->setText(QStringLiteral("an answer"));
     QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
     QCOMPARE(w.txt_answer->text(), QString());
-    w.txt_answer->setText(QStringLiteral("typed after recording"));
     QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.txt_answer->text(), QStringLiteral("typed after recording"));
-    QCOMPARE(w.txt_question->text(), QStringLiteral("\r\n\r\nQ2"));
+    QCOMPARE(w.txt_answer->text(), QString());
+    QCOMPARE(w.txt_question->text(), QStringLiteral("\r\n\r\nQ3"));
+    QCOMPARE(tutor.prompter.messages, QStringList());
 }
 
 void TestStepping::transcriptIsNewestFirst()

@@ -35,15 +35,3 @@ ClassNotesContent readClassNotes(const QString& path)
         return {{}, QStringLiteral("it cannot be opened (%1)").arg(file.errorString())};
     return parseClassNotes(file.readAll());
 }
-
-bool fillLineTable(std::vector<QString>& table, int& cursor, const QStringList& lines)
-{
-    for (const QString& line : lines) {
-        ++cursor;
-        if (cursor < 0 || size_t(cursor) >= table.size())
-            return false;
-        table[size_t(cursor)] = line;
-    }
-    cursor = 0;
-    return true;
-}

@@ -4,7 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <vector>
 
 // The class-notes content is a JSON array of strings, one per line of the line table, in
 // table order. JSON keeps trailing blanks, CR LF pairs and non-ASCII characters intact.
@@ -17,8 +16,3 @@ ClassNotesContent parseClassNotes(const QByteArray& json);
 
 // Reads a file or a resource (":/content/...") and parses it.
 ClassNotesContent readClassNotes(const QString& path);
-
-// Puts line k of `lines` into table[cursor + k], advancing the cursor before each write.
-// Stops without writing at the first index outside the table and returns false, leaving the
-// cursor on that index; otherwise returns the cursor to 0.
-bool fillLineTable(std::vector<QString>& table, int& cursor, const QStringList& lines);

@@ -1,6 +1,7 @@
 #include <QLocale>
 
 #include "content/class_notes_content.h"
+#include "content/line_table.h"
 #include "platform/prompter.h"
 #include "window/main_window.h"
 
@@ -28,4 +29,16 @@ void MainWindow::loadClassNotes()
                 .arg(services_.contentPath, withThousands(content.lines.size()), withThousands(kLastSlot)));
         return endProgram();
     }
+}
+
+bool fillLineTable(std::vector<QString>& table, int& cursor, const QStringList& lines)
+{
+    for (const QString& line : lines) {
+        ++cursor;
+        if (cursor < 0 || size_t(cursor) >= table.size())
+            return false;
+        table[size_t(cursor)] = line;
+    }
+    cursor = 0;
+    return true;
 }

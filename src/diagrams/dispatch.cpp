@@ -33,8 +33,6 @@ void MainWindow::runRoutine(const QString& routine)
 
 void MainWindow::cmd_next_picture_Click()
 {
-    if (ended_)
-        return;
     for (int i = 1; i <= 2; ++i) {
         const long long k = static_cast<long long>(lineIndex) + i;
         // Past the last slot there are no lines, so no picture lines either.

@@ -24,6 +24,7 @@ QColor MainWindow::randomColour()
 
 void MainWindow::drawVennCircles()
 {
+    Picture1->describe(QStringLiteral("diagram: two overlapping circles, regions I to IV"));
     // The second colour is drawn only after the first circle is on the picture.
     Picture1->circle(325, 500, 300, randomColour());
     Picture1->circle(675, 500, 300, randomColour());

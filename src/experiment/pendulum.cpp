@@ -6,8 +6,6 @@
 
 void MainWindow::cmd_pend_exp_Click()
 {
-    if (ended_)
-        return;
     // QTimer::start() on a running timer would push the next tick back by a full interval.
     if (!tmr_pend_exp->isActive())
         tmr_pend_exp->start();
@@ -15,9 +13,9 @@ void MainWindow::cmd_pend_exp_Click()
 
 void MainWindow::tmr_pend_exp_Timer()
 {
-    if (ended_)
-        return;
     services_.sound->beep();
+    Picture1->describe(QStringLiteral("circles of the pendulum experiment"));
+    // The run's one generator, shared with the code line and the circle colours.
     const float r = random_.next();
     Picture1->circle(500, 500, double(r) * 500.0);
 }

@@ -8,7 +8,6 @@ class DrivePaths {
 public:
     explicit DrivePaths(QString drivesRoot) : root_(std::move(drivesRoot)) {}
 
-    QString root() const { return root_; }
     QString local(const QString& windowsPath) const;
 
     static QString defaultRoot();

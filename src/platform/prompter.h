@@ -13,4 +13,10 @@ public:
     virtual void tell(const QString& message) = 0;
     // A failure the student can mend outside the program: true for Retry, false for Quit.
     virtual bool retryOrQuit(const QString& message) = 0;
+    // Offers the choices as buttons, the first of them the default (for Enter and for
+    // Escape); gives the index of the one chosen.
+    virtual int choose(const QString& message, const QStringList& choices) = 0;
+    // A missing folder the program may create, but only when the student says so.
+    enum class FolderChoice { Create, Retry, Quit };
+    virtual FolderChoice createRetryOrQuit(const QString& message) = 0;
 };

@@ -266,10 +266,10 @@ QFile* Channels::file(int channel) const
     return files_[size_t(channel - 1)].get();
 }
 
-std::optional<QString> Channels::open(int channel, const QString& path, Mode mode)
+std::optional<Failure> Channels::open(int channel, const QString& path, Mode mode)
 {
     if (channel < 1 || channel > kCount)
-        return QStringLiteral("channel %1 does not exist").arg(channel);
+        return Failure{QStringLiteral("channel %1 does not exist").arg(channel)};
     close(channel);
     auto f = std::make_unique<QFile>(path);
     QIODevice::OpenMode flags = QIODevice::ReadOnly;
@@ -279,22 +279,16 @@ std::optional<QString> Channels::open(int channel, const QString& path, Mode mod
         flags = QIODevice::WriteOnly | QIODevice::Append;
     const QFileInfo info(path);
     if (info.isDir())
-        return plainReason(EISDIR, path);
+        return Failure{plainReason(EISDIR, path)};
     if (!f->open(flags)) {
         if (!info.absoluteDir().exists())
-            return plainReason(ENOENT, path);
+            return Failure{plainReason(ENOENT, path)};
         if (mode == Mode::Input && !info.exists())
-            return plainReason(ENOENT, path);
-        return f->errorString();
+            return Failure{plainReason(ENOENT, path)};
+        return Failure{f->errorString()};
     }
     files_[size_t(channel - 1)] = std::move(f);
-    paths_[size_t(channel - 1)] = path;
     return std::nullopt;
-}
-
-bool Channels::isOpen(int channel) const
-{
-    return file(channel) != nullptr;
 }
 
 QByteArray Channels::readLine(int channel)
@@ -333,13 +327,13 @@ bool Channels::atEnd(int channel) const
     return !f || f->atEnd();
 }
 
-std::optional<QString> Channels::write(int channel, const QByteArray& bytes)
+std::optional<Failure> Channels::write(int channel, const QByteArray& bytes)
 {
     QFile* f = file(channel);
     if (!f)
-        return QStringLiteral("channel %1 holds no file").arg(channel);
+        return Failure{QStringLiteral("channel %1 holds no file").arg(channel)};
     if (f->write(bytes) != bytes.size() || !f->flush())
-        return f->errorString();
+        return Failure{f->errorString()};
     return std::nullopt;
 }
 
@@ -348,7 +342,6 @@ void Channels::close(int channel)
     if (channel < 1 || channel > kCount)
         return;
     files_[size_t(channel - 1)].reset();
-    paths_[size_t(channel - 1)].clear();
 }
 
 void Channels::closeAll()

@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 
+#include "platform/failure.h"
+
 class QFile;
 
 #include "record_lock.h"
@@ -66,18 +68,15 @@ public:
     Channels();
     ~Channels();
 
-    // An error message in plain words, or nothing when the file is open.
-    std::optional<QString> open(int channel, const QString& path, Mode mode);
-    bool isOpen(int channel) const;
+    std::optional<Failure> open(int channel, const QString& path, Mode mode);
     // A line ends at CR LF or a lone CR; the end is not part of it.
     QByteArray readLine(int channel);
     bool atEnd(int channel) const;
-    std::optional<QString> write(int channel, const QByteArray& bytes);
+    std::optional<Failure> write(int channel, const QByteArray& bytes);
     void close(int channel);
     void closeAll();
 
 private:
     QFile* file(int channel) const;
     std::array<std::unique_ptr<QFile>, kCount> files_;
-    std::array<QString, kCount> paths_;
 };

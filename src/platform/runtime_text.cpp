@@ -45,7 +45,7 @@ QString plainNumber(double value)
     if (result.ec != std::errc())
         return QString::number(value, 'g', 17);
     QString text = QString::fromLatin1(buffer, result.ptr - buffer);
-    // Shortest form without a leading zero before the point, as the records have always shown it.
+    // Shortest form without a leading zero before the point, as the record layouts show numbers.
     if (text.startsWith(QLatin1String("0.")))
         text.remove(0, 1);
     else if (text.startsWith(QLatin1String("-0.")))

@@ -2,6 +2,8 @@
 #include "platform/runtime_text.h"
 #include "window/main_window.h"
 
+// Records are written in plain form: the coding was switched off, but every text still
+// passes through here so that it can be switched on again in one place.
 QString MainWindow::code(const QString& a, double) const
 {
     return a;
@@ -42,7 +44,8 @@ QString MainWindow::makeCodeLine(double codeNbr)
 {
     QString line;
     for (double counter = 1; counter <= codeNbr; ++counter) {
-        // Single precision, as the generator gives it, so ties round as they always have.
+        // In single precision, as the generator gives it: a double sum would round some ties
+        // the other way and give other characters.
         if (random_.next() < 0.1f) {
             const float r2 = random_.next();
             line += codepage::charOf(static_cast<unsigned char>(rt::roundHalfEven(r2 * 50.0f + 66.0f)));

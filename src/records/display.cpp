@@ -7,20 +7,21 @@
 
 void MainWindow::cmd_display_note_file_Click()
 {
-    if (ended_)
-        return;
     channels_.close(3);
-    const QString path = localPath(notesFile);
+    const QString path = drives_.local(notesFile);
     if (!QFileInfo::exists(path)) {
         services_.prompter->tell(QStringLiteral("No notes have been saved yet: use \"Save as Notes\" to keep a note "
                                                 "(they go to %1).")
                                      .arg(notesFile));
         return;
     }
-    if (const auto error = channels_.open(3, path, Channels::Mode::Input)) {
-        services_.prompter->tell(QStringLiteral("The notes in %1 could not be read: %2.").arg(notesFile, *error));
+    if (const auto failure = channels_.open(3, path, Channels::Mode::Input)) {
+        services_.prompter->tell(
+            QStringLiteral("The notes in %1 could not be read: %2.").arg(notesFile, failure->reason));
         return;
     }
+    // Deliberately added to what currentText already holds (the last record, or the question
+    // box as the last step left it), not to an empty text: a second click shows the notes twice.
     QString gathered = currentText;
     while (!channels_.atEnd(3))
         gathered += codepage::decode(channels_.readLine(3));
@@ -31,19 +32,11 @@ void MainWindow::cmd_display_note_file_Click()
 
 void MainWindow::cmd_displayCumulativeText_Click()
 {
-    if (ended_)
-        return;
     txt_question->setText(cumulativeText);
 }
 
 void MainWindow::cmd_clr_answer_Click()
 {
-    if (ended_)
-        return;
+    // responsePending keeps its value: the next step still puts the reminder back.
     txt_answer->setText(QString());
-}
-
-void MainWindow::cmd_quit_Click()
-{
-    endProgram();
 }

@@ -2,27 +2,28 @@
 #include "platform/runtime_text.h"
 #include "window/main_window.h"
 
-std::optional<QString> MainWindow::codeFile()
+std::optional<Failure> MainWindow::codeFile()
 {
     const QString queryFile = dataFolder + QStringLiteral("\\query") + queryFileSuffix + QStringLiteral(".txt");
     const QString answerFile = dataFolder + QStringLiteral("\\queri") + queryFileSuffix + QStringLiteral(".txt");
     channels_.closeAll();
     auto fail = [this](const QString& message) {
         channels_.closeAll();
-        return std::optional<QString>(message);
+        return std::optional<Failure>(Failure{message});
     };
 
-    if (const auto error = channels_.open(1, localPath(queryFile), Channels::Mode::Input))
-        return fail(QStringLiteral("%1 could not be read: %2").arg(queryFile, *error));
+    if (const auto failure = channels_.open(1, drives_.local(queryFile), Channels::Mode::Input))
+        return fail(QStringLiteral("%1 could not be read: %2").arg(queryFile, failure->reason));
     if (channels_.atEnd(1))
         return fail(QStringLiteral("%1 is empty: there is nothing to code").arg(queryFile));
+    // The code number is the length of the first line, and it stays the session's from here on.
     sessionCodeNbr = int(codepage::decode(channels_.readLine(1)).size());
     channels_.closeAll();
 
-    if (const auto error = channels_.open(1, localPath(queryFile), Channels::Mode::Input))
-        return fail(QStringLiteral("%1 could not be read: %2").arg(queryFile, *error));
-    if (const auto error = channels_.open(2, localPath(answerFile), Channels::Mode::Output))
-        return fail(QStringLiteral("%1 could not be written: %2").arg(answerFile, *error));
+    if (const auto failure = channels_.open(1, drives_.local(queryFile), Channels::Mode::Input))
+        return fail(QStringLiteral("%1 could not be read: %2").arg(queryFile, failure->reason));
+    if (const auto failure = channels_.open(2, drives_.local(answerFile), Channels::Mode::Output))
+        return fail(QStringLiteral("%1 could not be written: %2").arg(answerFile, failure->reason));
     while (!channels_.atEnd(1)) {
         const QString line = codepage::decode(channels_.readLine(1));
         const QString head = rt::left(line, 6).toLower();
@@ -33,8 +34,8 @@ std::optional<QString> MainWindow::codeFile()
             out = QStringLiteral("query") + code(rt::midFrom(line, 8), sessionCodeNbr);
         else
             out = code(line, sessionCodeNbr);
-        if (const auto error = channels_.write(2, codepage::encode(out + rt::kCrLf)))
-            return fail(QStringLiteral("%1 could not be written: %2").arg(answerFile, *error));
+        if (const auto failure = channels_.write(2, codepage::encode(out + rt::kCrLf)))
+            return fail(QStringLiteral("%1 could not be written: %2").arg(answerFile, failure->reason));
     }
     channels_.closeAll();
     return std::nullopt;

@@ -1,33 +1,89 @@
 #include <QDir>
 
+#include "platform/clock.h"
 #include "platform/code_page.h"
 #include "platform/prompter.h"
+#include "platform/runtime_text.h"
+#include "records/record_layout.h"
 #include "window/main_window.h"
 
-QString MainWindow::localPath(const QString& programPath) const
+namespace {
+
+QString whatIsRecorded(RecordKind kind)
 {
-    return drives_.local(programPath);
+    switch (kind) {
+    case RecordKind::SessionHeader:
+        return QStringLiteral("The start of this session");
+    case RecordKind::Response:
+        return QStringLiteral("Your answer");
+    case RecordKind::Note:
+        return QStringLiteral("Your note");
+    }
+    return {};
 }
 
-bool MainWindow::appendToRecordFiles(PendingRecord& record, const QString& what)
+}  // namespace
+
+QList<FileAppend> MainWindow::composeRecord(RecordKind kind, const QString& answer)
+{
+    auto to = [this](const QString& programPath, const QString& text) {
+        return FileAppend{programPath, drives_.local(programPath), codepage::encode(text)};
+    };
+    // Every text passes through code() once for each file it goes to, as each file's
+    // record is written on its own.
+    auto coded = [this](const QString& text) { return code(text, sessionCodeNbr); };
+    switch (kind) {
+    case RecordKind::SessionHeader: {
+        // One code line per run, the same in both files.
+        const QString codeLine = makeCodeLine(sessionCodeNbr);
+        const QString headerLine = classNotesLines[size_t(lineIndex)];
+        const QString date = services_.clock->dateText();
+        auto header = [&] {
+            return records::sessionHeader(codeLine, coded(QStringLiteral("assignment #") + classNotesNo),
+                                          coded(headerLine), courseTitle, date);
+        };
+        return {to(masterFile, header()), to(sendFile, header())};
+    }
+    case RecordKind::Response: {
+        const QString time = services_.clock->timeText();
+        const double number = rt::leadingNumber(classNotesNo) * 10000.0 + rt::leadingNumber(questionNo);
+        return {to(masterFile, records::questionRecord(time, coded(currentLine), coded(answer), number)),
+                to(sendFile, records::questionRecord(time, coded(currentLine), coded(answer), std::nullopt))};
+    }
+    case RecordKind::Note: {
+        const QString time = services_.clock->timeText();
+        const QString date = services_.clock->dateText();
+        const QString note = records::kNotesMarker + answer;
+        auto record = [&](bool lineEnd) {
+            return records::notesRecord(time, date, coded(currentLine), coded(note), lineEnd);
+        };
+        return {to(masterFile, record(true)), to(sendFile, record(false)), to(notesFile, record(false))};
+    }
+    }
+    return {};
+}
+
+std::optional<Failure> MainWindow::appendToRecordFiles(PendingRecord& record)
 {
     const AppendOutcome outcome = appendRecord(record.files, {services_.journalFolder, {}});
     // Files that took the record are done; a retry writes only to the others.
     record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
+    record.recordedIn << outcome.written;
     for (FileAppend& file : record.files)
         file.journalEntry = outcome.journalEntry;
     if (outcome.ok())
-        return true;
+        return std::nullopt;
     QString message = QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")
-                          .arg(what, outcome.failedName, QDir::toNativeSeparators(outcome.failedPath), outcome.reason);
-    if (!outcome.written.isEmpty())
-        message += QStringLiteral("\n\nIt is already recorded in %1.").arg(outcome.written.join(QStringLiteral(", ")));
+                          .arg(whatIsRecorded(record.kind), outcome.failedName,
+                               QDir::toNativeSeparators(outcome.failedPath), outcome.reason);
+    if (!record.recordedIn.isEmpty())
+        message +=
+            QStringLiteral("\n\nIt is already recorded in %1.").arg(record.recordedIn.join(QStringLiteral(", ")));
     QStringList missing;
     for (const FileAppend& file : record.files)
         missing << file.name;
     message += QStringLiteral("\n\nNot yet recorded in: %1.").arg(missing.join(QStringLiteral(", ")));
-    record.lastMessage = message;
-    return false;
+    return Failure{message};
 }
 
 void MainWindow::finishLeftOverRecords()
@@ -36,7 +92,7 @@ void MainWindow::finishLeftOverRecords()
         services_.prompter->tell(*told);
 }
 
-bool MainWindow::refuseUnwritable(const QString& text)
+std::optional<Failure> MainWindow::unwritable(const QString& text) const
 {
     // The line shown goes into the record too: a stand-in character there would be a false record.
     QList<char32_t> bad = codepage::unmappablePoints(text);
@@ -44,7 +100,7 @@ bool MainWindow::refuseUnwritable(const QString& text)
     if (!inText)
         bad = codepage::unmappablePoints(currentLine);
     if (bad.isEmpty())
-        return false;
+        return std::nullopt;
     QStringList named;
     for (const char32_t point : bad) {
         if (named.size() == 20) {
@@ -57,16 +113,8 @@ bool MainWindow::refuseUnwritable(const QString& text)
         named << QStringLiteral("%1 (U+%2)").arg(shown, QString::number(uint(point), 16).toUpper().rightJustified(4, u'0'));
     }
     const QString what = inText ? QStringLiteral("Your text was not recorded: the record files cannot hold these "
-                                                 "characters: %1.\n\nPlease replace them; your text stays in the "
-                                                 "answer box.")
+                                                 "characters: %1.\n\nPlease replace them.")
                                 : QStringLiteral("Your text was not recorded: the line of the class notes it answers "
-                                                 "holds characters that the record files cannot hold: %1.\n\nYour "
-                                                 "text stays in the answer box.");
-    services_.prompter->tell(what.arg(named.join(QStringLiteral(", "))));
-    return true;
-}
-
-FileAppend MainWindow::recordFor(const QString& programPath, const QString& text) const
-{
-    return {programPath, localPath(programPath), codepage::encode(text)};
+                                                 "holds characters that the record files cannot hold: %1.");
+    return Failure{what.arg(named.join(QStringLiteral(", ")))};
 }

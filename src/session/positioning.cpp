@@ -1,8 +1,82 @@
-#include "platform/clock.h"
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <optional>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 #include "platform/prompter.h"
+#include "platform/record_files.h"
 #include "platform/runtime_text.h"
-#include "records/record_layout.h"
+#include "session/record_folders.h"
 #include "window/main_window.h"
+
+namespace {
+
+const QString kMendOrQuit = QStringLiteral("Mend the folder or file, then choose Retry; or Quit to end the program.");
+
+// Empty when the folder now exists, otherwise why it could not be made.
+std::optional<QString> createFolder(const QString& path)
+{
+    if (QDir().mkpath(path))
+        return std::nullopt;
+    // The first folder on the way that is missing, and the one it would go in.
+    QFileInfo missing(path);
+    while (!QFileInfo::exists(missing.absolutePath()) && missing.absolutePath() != missing.absoluteFilePath())
+        missing = QFileInfo(missing.absolutePath());
+    const QString parent = QDir::toNativeSeparators(missing.absolutePath());
+    if (!QFileInfo(missing.absolutePath()).isDir())
+        return QStringLiteral("%1 is a file, not a folder").arg(parent);
+#ifndef Q_OS_WIN
+    if (::mkdir(QFile::encodeName(missing.absoluteFilePath()).constData(), 0777) != 0) {
+        switch (errno) {
+        case EACCES:
+        case EPERM:
+            return QStringLiteral("the folder %1 is read-only (no permission to create a folder in it)").arg(parent);
+        case EROFS:
+            return QStringLiteral("the disk is read-only");
+        default:
+            return plainReason(errno, missing.absoluteFilePath());
+        }
+    }
+    if (QDir().mkpath(path))
+        return std::nullopt;
+#endif
+    return QStringLiteral("the folder %1 does not let a folder be created in it").arg(parent);
+}
+
+// After a failed session header: true to try again, false to end the program.
+bool mayRetryStartup(Prompter& prompter, const QString& failure, const QString& dataFolder, const QString& onDisk)
+{
+    // Only the student's own home folder is offered for creating; the network folder
+    // belongs to the institution.
+    if (dataFolder != folders::kHome || QFileInfo::exists(onDisk))
+        return prompter.retryOrQuit(failure + QStringLiteral("\n\n") + kMendOrQuit);
+    const QString offer = QStringLiteral("\n\nThe home folder %1 (on disk: %2) does not exist yet. Choose Create to "
+                                         "create it now; or make it yourself and choose Retry; or Quit to end the "
+                                         "program.")
+                              .arg(dataFolder, QDir::toNativeSeparators(onDisk));
+    switch (prompter.createRetryOrQuit(failure + offer)) {
+    case Prompter::FolderChoice::Quit:
+        return false;
+    case Prompter::FolderChoice::Retry:
+        return true;
+    case Prompter::FolderChoice::Create:
+        break;
+    }
+    const std::optional<QString> why = createFolder(onDisk);
+    if (!why)
+        return true;
+    return prompter.retryOrQuit(QStringLiteral("The home folder %1 could not be created (on disk: %2): %3.\n\n")
+                                    .arg(dataFolder, QDir::toNativeSeparators(onDisk), *why) +
+                                kMendOrQuit);
+}
+
+} // namespace
 
 void MainWindow::startClassNotes()
 {
@@ -39,20 +113,10 @@ bool MainWindow::positionAtClassNotes()
 
 void MainWindow::writeSessionHeader()
 {
-    const QString codeLine = makeCodeLine(sessionCodeNbr);
-    const QString headerLine = classNotesLines[size_t(lineIndex)];
-    const QString date = services_.clock->dateText();
-    auto header = [&] {
-        return records::sessionHeader(codeLine, code(QStringLiteral("assignment #") + classNotesNo, sessionCodeNbr),
-                                      code(headerLine, sessionCodeNbr), courseTitle, date);
-    };
-    PendingRecord record;
-    record.kind = QStringLiteral("header");
-    record.files = {recordFor(masterFile, header()), recordFor(sendFile, header())};
-    while (!appendToRecordFiles(record, QStringLiteral("The start of this session"))) {
-        if (!services_.prompter->retryOrQuit(record.lastMessage +
-                                             QStringLiteral("\n\nMend the folder or file, then choose Retry; "
-                                                            "or Quit to end the program.")))
+    PendingRecord record{RecordKind::SessionHeader, {}, {}, composeRecord(RecordKind::SessionHeader, {}), {}};
+    // A retry writes only to the files still missing the header.
+    while (const auto failure = appendToRecordFiles(record)) {
+        if (!mayRetryStartup(*services_.prompter, failure->reason, dataFolder, drives_.local(dataFolder)))
             return endProgram();
     }
 }

@@ -4,15 +4,13 @@
 #include "widgets/picture_box.h"
 #include "platform/prompter.h"
 #include "platform/runtime_text.h"
+#include "session/record_folders.h"
 #include "window/main_window.h"
 
 namespace {
 
 const QString kKindOfUserPrompt = QStringLiteral("Enter 1 for home user, 2 for ZARV LAN user");
 const QString kNamePrompt = QStringLiteral("Your full name:  ");
-const QString kHomeFolder = QStringLiteral("c:\\tulmarox");
-const QString kNetworkFolder =
-    QStringLiteral("i:\\bkp_000416\\My Documents\\distance students\\interactive problems\\lb1");
 
 // 1 character gets "00" in front, 2 characters "0"; any other length stays as typed.
 QString padClassNotesNo(const QString& entry)
@@ -57,7 +55,7 @@ void MainWindow::setupSession()
     const auto kind = services_.prompter->ask(kKindOfUserPrompt);
     if (!kind)
         return endProgram();
-    dataFolder = isNetworkUser(*kind) ? kNetworkFolder : kHomeFolder;
+    dataFolder = isNetworkUser(*kind) ? folders::kNetwork : folders::kHome;
 
     if (!services_.prompter->ask(kNamePrompt))
         return endProgram();

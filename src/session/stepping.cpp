@@ -34,7 +34,7 @@ void MainWindow::readNextQuestion()
 
 void MainWindow::cmdNextQuestion_Click()
 {
-    if (ended_)
+    if (!settleAnswerBox())
         return;
     readNextQuestion();
     if (ended_)
@@ -48,6 +48,8 @@ void MainWindow::cmdNextQuestion_Click()
         if (ended_)
             return;
     }
+    // currentText is left holding the question box's whole text; Save as Notes over the
+    // reminder and "display notes" build on it, so it is kept, stale as it looks.
     currentText = txt_question->text() + QStringLiteral("\r\n\r\n") + displayText;
     displayText.clear();
     txt_question->setText(currentText);

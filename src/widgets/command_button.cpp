@@ -1,5 +1,6 @@
 #include "command_button.h"
 
+#include <QKeyEvent>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
@@ -45,4 +46,26 @@ void CommandButton::paintEvent(QPaintEvent*)
         p.drawText(QRect(area.left(), y, area.width(), metrics.height()), Qt::AlignHCenter | Qt::AlignTop, line);
         y += metrics.height();
     }
+    if (hasFocus()) {
+        // Styles draw the focus frame only after a key moved the focus; a button the
+        // student clicked holds the focus too, and Enter or Space would press it.
+        QStyleOptionFocusRect frame;
+        frame.initFrom(this);
+        frame.rect = style()->subElementRect(QStyle::SE_PushButtonFocusRect, &option, this);
+        frame.state |= QStyle::State_KeyboardFocusChange;
+        frame.backgroundColor = palette().color(QPalette::Button);
+        p.drawPrimitive(QStyle::PE_FrameFocusRect, frame);
+    }
+}
+
+void CommandButton::keyPressEvent(QKeyEvent* event)
+{
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && plain) {
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }

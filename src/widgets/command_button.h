@@ -20,4 +20,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Enter and Return press the focused button, as Space does.
+    void keyPressEvent(QKeyEvent* event) override;
 };

@@ -36,3 +36,34 @@ bool DialogPrompter::retryOrQuit(const QString& message)
     box.exec();
     return box.clickedButton() == retry;
 }
+
+Prompter::FolderChoice DialogPrompter::createRetryOrQuit(const QString& message)
+{
+    QMessageBox box(QMessageBox::Warning, kTitle, message);
+    QPushButton* create = box.addButton(QStringLiteral("Create"), QMessageBox::AcceptRole);
+    QPushButton* retry = box.addButton(QMessageBox::Retry);
+    QPushButton* quit = box.addButton(QStringLiteral("Quit"), QMessageBox::RejectRole);
+    // Enter must not create a folder by accident: creating takes a click on Create.
+    box.setDefaultButton(retry);
+    box.setEscapeButton(quit);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    if (box.clickedButton() == create)
+        return FolderChoice::Create;
+    return box.clickedButton() == retry ? FolderChoice::Retry : FolderChoice::Quit;
+}
+
+int DialogPrompter::choose(const QString& message, const QStringList& choices)
+{
+    QMessageBox box(QMessageBox::Question, kTitle, message);
+    box.setTextFormat(Qt::PlainText);
+    QList<QPushButton*> buttons;
+    for (qsizetype i = 0; i < choices.size(); ++i)
+        buttons << box.addButton(choices[i], i == 0 ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+    if (!buttons.isEmpty()) {
+        box.setDefaultButton(buttons.first());
+        box.setEscapeButton(buttons.first());
+    }
+    box.exec();
+    return std::max<qsizetype>(0, buttons.indexOf(box.clickedButton()));
+}

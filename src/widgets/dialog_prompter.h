@@ -8,4 +8,6 @@ public:
     std::optional<QString> ask(const QString& prompt) override;
     void tell(const QString& message) override;
     bool retryOrQuit(const QString& message) override;
+    int choose(const QString& message, const QStringList& choices) override;
+    FolderChoice createRetryOrQuit(const QString& message) override;
 };

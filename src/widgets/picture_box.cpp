@@ -7,6 +7,10 @@
 
 namespace {
 constexpr int kBorder = 2; // a sunken frame, as the platform draws it
+// Pixels of background colour kept about each glyph of a text: two to the sides and above,
+// one below, so a line just under the text stays whole instead of showing between words.
+constexpr int kHalo = 2;
+constexpr int kHaloBelow = 1;
 
 // The pixels from one corner to the other, both included, whichever way round they come.
 QRect spanning(QPoint a, QPoint b)
@@ -27,6 +31,14 @@ PictureBox::PictureBox(QWidget* parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setAccessibleDescription(QStringLiteral("empty picture"));
+}
+
+void PictureBox::describe(const QString& what)
+{
+    // Said once: the pendulum describes its drawing on every tick.
+    if (accessibleDescription() != what)
+        setAccessibleDescription(what);
 }
 
 QRect PictureBox::innerRect() const
@@ -115,14 +127,23 @@ void PictureBox::print(const QString& text)
     crisp.setHintingPreference(QFont::PreferFullHinting);
     QPainter p(&drawing_);
     p.setFont(crisp);
-    p.setPen(foreColor_);
     const QFontMetrics metrics = p.fontMetrics();
     const QPoint baseline = at + QPoint(0, metrics.ascent());
+    // An outline of the background colour around the glyphs only, so a stroke beneath
+    // cannot run into them: a grid line through a minus sign would read as a plus.
+    p.setPen(backColor_);
+    for (int dy = -kHalo; dy <= kHaloBelow; ++dy) {
+        for (int dx = -kHalo; dx <= kHalo; ++dx) {
+            if ((dx != 0 || dy != 0) && dx * dx + dy * dy <= kHalo * kHalo + 1)
+                p.drawText(baseline + QPoint(dx, dy), text);
+        }
+    }
+    p.setPen(foreColor_);
     p.drawText(baseline, text);
     // Like a terminal: the next print starts at the left edge of the following line.
     currentX_ = 0.0;
     currentY_ += metrics.height() * scaleHeight_ / std::max(innerRect().height(), 1);
-    updateInner(metrics.boundingRect(text).translated(baseline).adjusted(-2, -2, 2, 2));
+    updateInner(metrics.boundingRect(text).translated(baseline).adjusted(-kHalo - 2, -kHalo - 2, kHalo + 2, kHalo + 2));
 }
 
 void PictureBox::setPicture(const QImage& picture)
@@ -160,6 +181,13 @@ void PictureBox::paintEvent(QPaintEvent* event)
     }
     if (inner.contains(event->rect()))
         return;
+    if (hasFocus()) {
+        // The box takes the focus by Tab; the frame shows where it is.
+        p.setPen(QPen(palette().color(QPalette::Highlight), kBorder));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRectF(rect()).adjusted(kBorder / 2.0, kBorder / 2.0, -kBorder / 2.0, -kBorder / 2.0));
+        return;
+    }
     p.setPen(palette().color(QPalette::Dark));
     p.drawLine(0, 0, width() - 1, 0);
     p.drawLine(0, 0, 0, height() - 1);
@@ -172,6 +200,18 @@ void PictureBox::paintEvent(QPaintEvent* event)
     p.setPen(palette().color(QPalette::Light));
     p.drawLine(2, height() - 2, width() - 2, height() - 2);
     p.drawLine(width() - 2, 2, width() - 2, height() - 2);
+}
+
+void PictureBox::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void PictureBox::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void PictureBox::resizeEvent(QResizeEvent* event)

@@ -36,7 +36,8 @@ public:
     void filledBox(double x1, double y1, double x2, double y2, const QColor& color);
     // An outline, round on screen; the radius counts in horizontal units.
     void circle(double x, double y, double radius, std::optional<QColor> color = std::nullopt);
-    // Text with its top-left corner at the current position; its background is not painted.
+    // Text with its top-left corner at the current position; its background is not painted,
+    // only a thin outline of the background colour around the glyphs.
     void print(const QString& text);
 
     // The picture assigned to the box, kept apart from the drawing.
@@ -47,12 +48,17 @@ public:
     const QImage& drawing() const { return drawing_; }
     QImage rendered() const;
     QRect innerRect() const;
+
+    // What the box holds, in words, for screen readers ("empty picture" until something is drawn).
+    void describe(const QString& what);
     // The pixel of the inner area that a user point falls on.
     QPoint toPixels(double x, double y) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void ensureCanvas();

@@ -45,6 +45,8 @@ QFont textBoxFont()
 MainWindow::MainWindow(const TutorServices& services, QWidget* parent)
     : QWidget(parent), services_(services), drives_(services.drivesRoot)
 {
+    // The window carries the name the designer gave it, which is also the pendulum button's:
+    // a form and a control may share a name. Tests find the button as a child, never the window.
     setObjectName(QStringLiteral("cmd_pend_exp"));
     setWindowTitle(QStringLiteral("Form1"));
     setFont(dialogFont());
@@ -62,31 +64,39 @@ void MainWindow::buildControls()
         w->setGeometry(at);
         return w;
     };
+    // Screen readers announce a control by its caption, or by its name where it has none.
     auto button = [&](const char* name, const char* caption, QRect at) {
         auto* b = new CommandButton(QLatin1String(caption), this);
         place(b, name, at);
+        b->setAccessibleName(b->text());
         return b;
     };
-    auto textBox = [&](const char* name, const QString& text, QRect at) {
+    auto textBox = [&](const char* name, const char* spoken, const QString& text, QRect at) {
         auto* t = new TextBox(this);
         t->setFont(textBoxFont());
         t->setText(text);
         place(t, name, at);
+        t->setAccessibleName(QLatin1String(spoken));
         return t;
     };
 
-    txt_question = textBox("txt_question", QString(), twips(240, 720, 5175, 3255));
-    txt_answer = textBox("txt_answer", QStringLiteral(" "), twips(5640, 720, 5055, 3255));
+    txt_question = textBox("txt_question", "question box", QString(), twips(240, 720, 5175, 3255));
+    txt_answer = textBox("txt_answer", "answer box", QStringLiteral(" "), twips(5640, 720, 5055, 3255));
     cmdNextQuestion = button("cmdNextQuestion", "Next Question / Answer", twips(240, 0, 975, 735));
     cmd_enter_response = button("cmd_enter_response", "Enter Response", twips(5640, 240, 855, 495));
     Picture1 = new PictureBox(this);
     place(Picture1, "Picture1", twips(240, 4080, 5175, 3375));
     Picture2 = new PictureBox(this);
     place(Picture2, "Picture2", twips(5640, 4080, 5055, 3375));
+    Picture1->setAccessibleName(QStringLiteral("Picture1"));
+    Picture2->setAccessibleName(QStringLiteral("Picture2"));
     cmd_save_as_notes = button("cmd_save_as_notes", "Save as Notes", twips(6480, 240, 855, 495));
     cmd_timerTrigger = button("cmd_timerTrigger", "Trigger Timer", twips(2400, 7560, 735, 495));
     List1 = new QListWidget(this);
     place(List1, "List1", twips(3120, 7680, 1695, 840));
+    List1->setAccessibleName(QStringLiteral("List1"));
+    // An empty list has no current item to mark, so its frame shows the focus.
+    List1->setStyleSheet(QStringLiteral("QListWidget:focus { border: 2px solid palette(highlight); }"));
 
     struct Parameter {
         const char* caption;
@@ -105,6 +115,8 @@ void MainWindow::buildControls()
         place(lbl_parameter[i], ("lbl_parameter(" + index + ")").constData(), parameters[i].label);
         txt_parameter[i] = new QLineEdit(QStringLiteral("1"), this);
         place(txt_parameter[i], ("txt_parameter(" + index + ")").constData(), parameters[i].box);
+        lbl_parameter[i]->setBuddy(txt_parameter[i]);
+        txt_parameter[i]->setAccessibleName(lbl_parameter[i]->text());
         // A caption a little wider than its designed label takes the free room before its box.
         const int room = parameters[i].box.left() - parameters[i].label.left() - 2;
         const int wanted = lbl_parameter[i]->fontMetrics().horizontalAdvance(lbl_parameter[i]->text()) + 1;
@@ -142,19 +154,34 @@ void MainWindow::buildControls()
     setFocusProxy(txt_question);
 }
 
+template <typename Sender, typename Signal>
+void MainWindow::onEvent(Sender* sender, Signal signal, void (MainWindow::*handler)())
+{
+    connect(sender, signal, this, [this, handler] {
+        if (!ended_)
+            (this->*handler)();
+    });
+}
+
 void MainWindow::wireEvents()
 {
-    connect(cmdNextQuestion, &QPushButton::clicked, this, &MainWindow::cmdNextQuestion_Click);
-    connect(cmd_enter_response, &QPushButton::clicked, this, &MainWindow::cmd_enter_response_Click);
-    connect(cmd_save_as_notes, &QPushButton::clicked, this, &MainWindow::cmd_save_as_notes_Click);
-    connect(cmd_display_note_file, &QPushButton::clicked, this, &MainWindow::cmd_display_note_file_Click);
-    connect(cmd_displayCumulativeText, &QPushButton::clicked, this, &MainWindow::cmd_displayCumulativeText_Click);
-    connect(cmd_clr_answer, &QPushButton::clicked, this, &MainWindow::cmd_clr_answer_Click);
-    connect(cmd_quit, &QPushButton::clicked, this, &MainWindow::cmd_quit_Click);
-    connect(cmd_next_picture, &QPushButton::clicked, this, &MainWindow::cmd_next_picture_Click);
-    connect(cmd_copy_picture, &QPushButton::clicked, this, &MainWindow::cmd_copy_picture_Click);
-    connect(cmd_pend_exp, &QPushButton::clicked, this, &MainWindow::cmd_pend_exp_Click);
-    connect(tmr_pend_exp, &QTimer::timeout, this, &MainWindow::tmr_pend_exp_Timer);
+    onEvent(cmdNextQuestion, &QPushButton::clicked, &MainWindow::cmdNextQuestion_Click);
+    onEvent(cmd_enter_response, &QPushButton::clicked, &MainWindow::cmd_enter_response_Click);
+    onEvent(cmd_save_as_notes, &QPushButton::clicked, &MainWindow::cmd_save_as_notes_Click);
+    onEvent(cmd_display_note_file, &QPushButton::clicked, &MainWindow::cmd_display_note_file_Click);
+    onEvent(cmd_displayCumulativeText, &QPushButton::clicked, &MainWindow::cmd_displayCumulativeText_Click);
+    onEvent(cmd_clr_answer, &QPushButton::clicked, &MainWindow::cmd_clr_answer_Click);
+    onEvent(cmd_quit, &QPushButton::clicked, &MainWindow::cmd_quit_Click);
+    onEvent(cmd_next_picture, &QPushButton::clicked, &MainWindow::cmd_next_picture_Click);
+    onEvent(cmd_copy_picture, &QPushButton::clicked, &MainWindow::cmd_copy_picture_Click);
+    onEvent(cmd_pend_exp, &QPushButton::clicked, &MainWindow::cmd_pend_exp_Click);
+    onEvent(tmr_pend_exp, &QTimer::timeout, &MainWindow::tmr_pend_exp_Timer);
+}
+
+void MainWindow::cmd_quit_Click()
+{
+    if (settleAnswerBox())
+        endProgram();
 }
 
 void MainWindow::endProgram()
@@ -171,7 +198,12 @@ void MainWindow::endProgram()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    // Closing the window ends the program like "quit program": nothing is recorded.
+    // Closing the window ends the program like "quit program", once nothing typed or
+    // half-recorded would be lost; never while a question or message is still open.
+    if (!ended_ && (settling_ || QApplication::activeModalWidget() || !settleAnswerBox())) {
+        event->ignore();
+        return;
+    }
     endProgram();
     event->accept();
 }

@@ -18,3 +18,17 @@ bool ScriptedPrompter::retryOrQuit(const QString& message)
     messages << message;
     return !retries.isEmpty() && retries.takeFirst();
 }
+
+int ScriptedPrompter::choose(const QString& message, const QStringList& offered)
+{
+    messages << message;
+    const int choice = choices.isEmpty() ? 0 : choices.takeFirst();
+    return choice >= 0 && choice < offered.size() ? choice : 0;
+}
+
+Prompter::FolderChoice ScriptedPrompter::createRetryOrQuit(const QString& message)
+{
+    messages << message;
+    createOffers << message;
+    return folderChoices.isEmpty() ? FolderChoice::Quit : folderChoices.takeFirst();
+}
