@@ -133,8 +133,17 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
     const QString path = folder + u'/' + kFileName;
     int pauseMs = 1;
     int permissionFailures = 0;
+    QString holder = QStringLiteral("another program");
+    auto heldTooLong = [&] {
+        return QStringLiteral("the record files are in use by %1, for longer than %2 seconds; please try again "
+                              "in a moment")
+            .arg(holder)
+            .arg(std::max(1, timing.waitMs / 1000));
+    };
     // Bounded however the lock file behaves: by the deadline, and by a count of breaks.
-    for (int breaks = 0; breaks < 50;) {
+    for (int breaks = 0, tries = 0; breaks < 50; ++tries) {
+        if (tries > 0 && QDateTime::currentMSecsSinceEpoch() >= deadline)
+            return heldTooLong();
         const QDateTime now = QDateTime::currentDateTimeUtc();
         const QByteArray ours = text(thisProgram(now));
         recordio::File file;
@@ -190,11 +199,9 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
                 continue;
             }
         }
+        holder = judgement.holder;
         if (QDateTime::currentMSecsSinceEpoch() >= deadline)
-            return QStringLiteral("the record files are in use by %1, for longer than %2 seconds; please try again "
-                                  "in a moment")
-                .arg(judgement.holder)
-                .arg(std::max(1, timing.waitMs / 1000));
+            return heldTooLong();
         recordio::pause(pauseMs);
         pauseMs = std::min(pauseMs * 2, 20);
     }
