@@ -74,11 +74,13 @@ void TestRecordProtocol::judgesLockFiles_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("readable");
     QTest::addColumn<qint64>("fileAgeSecs");
+    QTest::addColumn<qint64>("unchangedMs");
     QTest::addColumn<int>("verdict");
     const QString here = QStringLiteral("here");
     const qint64 me = 77;
-    auto row = [](const char* name, const QByteArray& content, bool readable, qint64 fileAge, Verdict v) {
-        QTest::newRow(name) << content << readable << fileAge << int(v);
+    auto row = [](const char* name, const QByteArray& content, bool readable, qint64 fileAge, Verdict v,
+                  qint64 unchangedMs = 0) {
+        QTest::newRow(name) << content << readable << fileAge << unchangedMs << int(v);
     };
     row("other computer, fresh", lockText("there", 5, 2), true, 2, Verdict::Held);
     row("other computer, just under the limit", lockText("there", 5, 599), true, 599, Verdict::Held);
@@ -92,6 +94,9 @@ void TestRecordProtocol::judgesLockFiles_data()
     row("empty, fresh file", "", true, 0, Verdict::Held);
     row("unreadable, fresh file", lockText("there", 5, 7200), false, 3, Verdict::Held);
     row("unreadable, old file", "", false, 7200, Verdict::StaleByAge);
+    row("empty, watched 6 s", "", true, 6, Verdict::StaleNameless, 6000);
+    row("empty, watched 4 s", "", true, 4, Verdict::Held, 4000);
+    row("named, watched 6 s", lockText("there", 5, 6), true, 6, Verdict::Held, 6000);
     row("a field missing", lockText("there", 5, 2).replace("process: 5\r\n", ""), true, 7200, Verdict::StaleByAge);
 }
 
@@ -100,6 +105,7 @@ void TestRecordProtocol::judgesLockFiles()
     QFETCH(QByteArray, content);
     QFETCH(bool, readable);
     QFETCH(qint64, fileAgeSecs);
+    QFETCH(qint64, unchangedMs);
     QFETCH(int, verdict);
     recordlock::Facts facts;
     facts.content = content;
@@ -110,6 +116,7 @@ void TestRecordProtocol::judgesLockFiles()
     facts.thisProcess = 77;
     facts.staleAfterSecs = 600;
     facts.processAlive = [](qint64 pid) { return pid != kGoneProcess; };
+    facts.unchangedForMs = unchangedMs;
     const recordlock::Judgement j = recordlock::judge(facts);
     QCOMPARE(int(j.verdict), verdict);
     QVERIFY(!j.holder.isEmpty());

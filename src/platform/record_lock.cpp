@@ -1,6 +1,7 @@
 #include "record_lock.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
@@ -118,6 +119,10 @@ Judgement judge(const Facts& f)
     } else {
         j.holder = f.readable ? QStringLiteral("an unknown holder (the lock file names nobody)")
                               : QStringLiteral("an unknown holder (the lock file cannot be read)");
+        if (f.unchangedForMs > f.namelessGraceMs) {
+            j.verdict = Verdict::StaleNameless;
+            return j;
+        }
     }
     if (since.isValid())
         j.holder += QStringLiteral(" since %1").arg(shownTime(since));
@@ -134,6 +139,11 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
     int pauseMs = 1;
     int permissionFailures = 0;
     QString holder = QStringLiteral("another program");
+    // The lock as last seen, and since when it has not changed.
+    QElapsedTimer watched;
+    QByteArray watchedBytes;
+    bool watchedReadable = false;
+    QDateTime watchedTime;
     auto heldTooLong = [&] {
         return QStringLiteral("the record files are in use by %1, for longer than %2 seconds; please try again "
                               "in a moment")
@@ -184,6 +194,15 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
         facts.thisProcess = recordio::processId();
         facts.staleAfterSecs = timing.staleAfterSecs;
         facts.processAlive = recordio::processAlive;
+        if (!watched.isValid() || seen.bytes != watchedBytes || seen.readable != watchedReadable ||
+            facts.fileTime != watchedTime) {
+            watched.start();
+            watchedBytes = seen.bytes;
+            watchedReadable = seen.readable;
+            watchedTime = facts.fileTime;
+        }
+        facts.unchangedForMs = watched.elapsed();
+        facts.namelessGraceMs = timing.namelessGraceMs;
         const Judgement judgement = judge(facts);
         if (judgement.verdict != Verdict::Held) {
             ++breaks;

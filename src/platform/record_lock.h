@@ -27,7 +27,7 @@ std::optional<Holder> parse(const QByteArray& text);
 Holder thisProgram(const QDateTime& now);
 QString thisComputer();
 
-enum class Verdict { Held, StaleProcessGone, StaleByAge };
+enum class Verdict { Held, StaleProcessGone, StaleByAge, StaleNameless };
 
 struct Judgement {
     Verdict verdict = Verdict::Held;
@@ -43,16 +43,22 @@ struct Facts {
     qint64 thisProcess = 0;
     qint64 staleAfterSecs = 600;
     std::function<bool(qint64)> processAlive;
+    // How long this program has watched the same nameless lock, and how long a holder may
+    // take between creating the lock and naming itself in it.
+    qint64 unchangedForMs = 0;
+    qint64 namelessGraceMs = 5000;
 };
 
 // A lock is broken only when plainly stale: its process is gone on this computer, or it is
-// older than a limit far above any real append. One that cannot be read, or names nobody,
-// counts from its file time.
+// older than a limit far above any real append, or it has named nobody for far longer than a
+// holder takes to write its name (a program killed right after creating it). One that cannot
+// be read, or names nobody, counts its age from its file time.
 Judgement judge(const Facts& facts);
 
 struct Timing {
     int waitMs = 15000;
     qint64 staleAfterSecs = 600;
+    qint64 namelessGraceMs = 5000;
 };
 
 // Holds the lock file of one folder while it lives; never left behind on a path the program
