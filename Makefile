@@ -4,7 +4,8 @@
 DRIVES ?= $(HOME)/.local/share/classnotes-tutor/drives
 DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation clang-format
 
-.PHONY: check-format format run test bench stress deps build-release build-test screenshots package check-package
+.PHONY: check-format format run test bench stress stress-shared deps build-release build-test screenshots package \
+        check-package
 
 deps:
 	@missing=""; \
@@ -48,6 +49,10 @@ bench: build-release
 stress: build-release
 	./build/release/stress_records --processes 8 --records 500
 	./build/release/crash_records --rounds 200
+
+# Two computers on one SFTP share (loopback, own network namespace): as root.
+stress-shared: build-release
+	./reliability/stress-shared build/release
 
 screenshots: build-release
 	./tools/make-screenshots build/release

@@ -349,6 +349,7 @@ FileFigures checkFile(const QByteArray& bytes, FileKind file, const Expectation&
                 ++f.unexpected;
                 problem(QStringLiteral("%1 was never written so").arg(idText(s.id)));
             }
+            f.whole.insert(s.id, s.kind);
             if (++seen[s.id] > 1) {
                 ++f.duplicated;
                 problem(QStringLiteral("%1 is there %2 times").arg(idText(s.id)).arg(seen[s.id]));
@@ -542,8 +543,32 @@ Figures check(const QByteArray& master, const QByteArray& send, const QByteArray
     QHash<Identity, Stamp> reported;
     for (const Stamp& s : expected.reported)
         reported.insert(s.id, s);
-    return {checkFile(master, FileKind::Master, expected, reported), checkFile(send, FileKind::Send, expected, reported),
-            checkFile(notes, FileKind::Notes, expected, reported)};
+    Figures figures;
+    figures.master = checkFile(master, FileKind::Master, expected, reported);
+    figures.send = checkFile(send, FileKind::Send, expected, reported);
+    figures.notes = checkFile(notes, FileKind::Notes, expected, reported);
+    // A record is in all of its files or in none.
+    QHash<Identity, RecordKind> anywhere = figures.master.whole;
+    anywhere.insert(figures.send.whole);
+    anywhere.insert(figures.notes.whole);
+    QList<Identity> ids = anywhere.keys();
+    std::sort(ids.begin(), ids.end());
+    for (const Identity& id : ids) {
+        QStringList missing;
+        if (!figures.master.whole.contains(id))
+            missing << name(FileKind::Master);
+        if (!figures.send.whole.contains(id))
+            missing << name(FileKind::Send);
+        if (anywhere.value(id) == RecordKind::Note && !figures.notes.whole.contains(id))
+            missing << name(FileKind::Notes);
+        if (missing.isEmpty())
+            continue;
+        ++figures.partial;
+        if (figures.partialProblems.size() < 20)
+            figures.partialProblems << QStringLiteral("%1 is missing from %2 only")
+                                           .arg(idText(id), missing.join(QStringLiteral(", ")));
+    }
+    return figures;
 }
 
 QString Figures::table() const
@@ -563,10 +588,13 @@ QString Figures::table() const
     row("master", master);
     row("send", send);
     row("notes", notes);
+    text += QStringLiteral("  records in only some of their files: %1\n").arg(partial);
     for (const FileFigures* f : {&master, &send, &notes}) {
         for (const QString& p : f->problems)
             text += QStringLiteral("  ! ") + p + u'\n';
     }
+    for (const QString& p : partialProblems)
+        text += QStringLiteral("  ! ") + p + u'\n';
     return text;
 }
 

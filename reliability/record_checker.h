@@ -107,6 +107,7 @@ struct FileFigures {
     int unexpected = 0;       // whole records nobody wrote or reported, or in the wrong file
     int headerProblems = 0;   // fewer whole headers than reported, or more than runs
     QStringList problems;
+    QHash<Identity, RecordKind> whole;  // the records found whole, once each
 
     int faults() const { return lost + duplicated + (torn - tornInFlight) + outOfOrder + unexpected + headerProblems; }
 };
@@ -115,8 +116,10 @@ struct Figures {
     FileFigures master;
     FileFigures send;
     FileFigures notes;
+    int partial = 0;          // records whole in some of their files and missing from others
+    QStringList partialProblems;
 
-    int faults() const { return master.faults() + send.faults() + notes.faults(); }
+    int faults() const { return master.faults() + send.faults() + notes.faults() + partial; }
     QString table() const;
 };
 

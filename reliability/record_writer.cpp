@@ -3,7 +3,10 @@
 // of one line to 64 KB and clicking Enter Response or Save as Notes, now and then stepping
 // to the next line. Once the program has said that a record is written (no message, the
 // answer box emptied), one line goes to the log, flushed to the disk, and to stdout.
-//   record_writer --drives DIR --writer W --run R --records M --seed S --log FILE
+// With --finish-journal it only finishes what a killed run left in that journal, as the
+// tutor's start-up does, and prints what it told.
+//   record_writer --drives DIR --journal DIR --writer W --run R --records M --seed S --log FILE
+//   record_writer --finish-journal DIR
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -95,8 +98,18 @@ int main(int argc, char** argv)
     const QCommandLineOption records(QStringLiteral("records"), QStringLiteral("records to write"), QStringLiteral("M"));
     const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("seed"), QStringLiteral("S"), "1");
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("report file"), QStringLiteral("FILE"));
-    parser.addOptions({drives, writer, run, records, seed, log});
+    const QCommandLineOption journalDir(QStringLiteral("journal"), QStringLiteral("journal folder"),
+                                        QStringLiteral("DIR"));
+    const QCommandLineOption finishOnly(QStringLiteral("finish-journal"),
+                                        QStringLiteral("only finish the records left in DIR"), QStringLiteral("DIR"));
+    parser.addOptions({drives, writer, run, records, seed, log, journalDir, finishOnly});
     parser.process(app);
+    if (parser.isSet(finishOnly)) {
+        const auto told = finishJournal({parser.value(finishOnly), {}});
+        if (told)
+            std::printf("%s\n", qPrintable(*told));
+        return 0;
+    }
     const int w = parser.value(writer).toInt();
     const int r = parser.value(run).toInt();
     const int count = parser.value(records).toInt();
@@ -109,12 +122,20 @@ int main(int argc, char** argv)
     SameDayClock clock;
     tutor.clockInUse = &clock;
     tutor.drivesRoot = parser.value(drives);
+    if (parser.isSet(journalDir))
+        tutor.journalFolder = parser.value(journalDir);
     tutor.seed = parser.value(seed).toDouble() + w * 1000 + r;
     const int classNotes = stress::classNotesOf(w);
     MainWindow& window =
         tutor.start({QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)});
     ScriptedPrompter& prompter = tutor.prompter;
-    if (window.hasEnded() || !prompter.messages.isEmpty())
+    // After a kill the start-up finishes the killed run's record and says so; nothing else.
+    const bool onlyFinished =
+        prompter.messages.isEmpty() ||
+        (prompter.messages.size() == 1 &&
+         prompter.messages.front().startsWith(QLatin1String("An earlier run of the tutor ended while it was recording")) &&
+         !prompter.messages.front().contains(QLatin1String("could not be finished")));
+    if (window.hasEnded() || !onlyFinished)
         return fail(QStringLiteral("start-up did not finish: %1").arg(prompter.messages.join(QStringLiteral(" | "))));
     if (!reporter.report(recordcheck::headerReportLine(w, r)))
         return fail(QStringLiteral("cannot report the session header"));

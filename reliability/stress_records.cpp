@@ -1,10 +1,12 @@
 // Many students on one network folder: N writer processes, each driving the tutor's own
 // record path for M records of one line to 64 KB, all into one shared record folder at
 // once; then every record file is checked against what the writers reported.
-//   stress_records [--processes N] [--records M] [--seed S] [--keep DIR]
+// With --drives given twice (two mounts of one shared folder), the writers take turns
+// between them, as students on two computers would.
+//   stress_records [--processes N] [--records M] [--seed S] [--keep DIR] [--drives ROOT]...
 
-#include <QCoreApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -24,7 +26,13 @@ int main(int argc, char** argv)
                                   QStringLiteral("1"));
     const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("work in DIR and keep it"),
                                   QStringLiteral("DIR"));
-    parser.addOptions({processes, records, seed, keep});
+    const QCommandLineOption drives(QStringLiteral("drives"),
+                                    QStringLiteral("a drives root reaching the shared folder; give one per mount"),
+                                    QStringLiteral("ROOT"));
+    const QCommandLineOption checkDrives(QStringLiteral("check-drives"),
+                                         QStringLiteral("check the files under this drives root (the server's copy)"),
+                                         QStringLiteral("ROOT"));
+    parser.addOptions({processes, records, seed, keep, drives, checkDrives});
     parser.process(app);
 
     QTemporaryDir temporary;
@@ -34,9 +42,13 @@ int main(int argc, char** argv)
     options.processes = parser.value(processes).toInt();
     options.records = parser.value(records).toInt();
     options.seed = parser.value(seed).toULongLong();
+    options.drivesRoots = parser.values(drives);
+    options.checkRoot = parser.value(checkDrives);
 
-    std::printf("stress_records: %d processes x %d records into one folder (seed %llu)\n", options.processes,
-                options.records, static_cast<unsigned long long>(options.seed));
+    std::printf("stress_records: %d processes x %d records into one folder through %lld drives roots (seed %llu)\n",
+                options.processes, options.records,
+                static_cast<long long>(std::max<qsizetype>(1, options.drivesRoots.size())),
+                static_cast<unsigned long long>(options.seed));
     std::fflush(stdout);
     const stress::Outcome outcome = stress::runStress(options);
     std::fputs(qPrintable(outcome.summary()), stdout);

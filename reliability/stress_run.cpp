@@ -14,9 +14,17 @@
 namespace stress {
 namespace {
 
-QString drivesOf(const Options& o)
+QString drivesOf(const Options& o, int writer = 0)
 {
-    return o.workDir + QStringLiteral("/drives");
+    if (o.drivesRoots.isEmpty())
+        return o.workDir + QStringLiteral("/drives");
+    return o.drivesRoots[writer % o.drivesRoots.size()];
+}
+
+// A writer started again after a kill finds the journal its killed run left.
+QString journalOf(const Options& o, int writer)
+{
+    return QStringLiteral("%1/journal/w%2").arg(o.workDir).arg(writer);
 }
 
 QString logsOf(const Options& o)
@@ -31,7 +39,8 @@ QString logBase(const Options& o, int writer, int run)
 
 QStringList writerArguments(const Options& o, int writer, int run, int records)
 {
-    return {QStringLiteral("--drives"), drivesOf(o),          QStringLiteral("--writer"), QString::number(writer),
+    return {QStringLiteral("--drives"), drivesOf(o, writer),  QStringLiteral("--journal"), journalOf(o, writer),
+            QStringLiteral("--writer"), QString::number(writer),
             QStringLiteral("--run"),    QString::number(run), QStringLiteral("--records"), QString::number(records),
             QStringLiteral("--seed"),   QString::number(o.seed), QStringLiteral("--log"),
             logBase(o, writer, run) + QStringLiteral(".log")};
@@ -74,7 +83,7 @@ void finish(const Options& o, const QSet<QPair<int, int>>& killedRuns, Outcome& 
     }
     out.headersReported = int(logs.headers.size());
     out.kills = int(killedRuns.size());
-    const QString folder = recordFolder(drivesOf(o));
+    const QString folder = recordFolder(o.checkRoot.isEmpty() ? drivesOf(o) : o.checkRoot);
     const QByteArray master = readAll(folder + QStringLiteral("/masterFile.txt"));
     out.masterBytes = master.size();
     out.figures = recordcheck::check(master, readAll(folder + u'/' + kSendFile),
@@ -302,6 +311,29 @@ Outcome runStress(const Options& o)
     return out;
 }
 
+// The writers killed at the end are never started again: what their journals hold is
+// finished as their next start-up would, before the files are checked.
+void finishJournals(const Options& o, Outcome& out)
+{
+    for (int w = 0; w < o.processes; ++w) {
+        QProcess p;
+        p.setProgram(o.writerProgram);
+        p.setArguments({QStringLiteral("--finish-journal"), journalOf(o, w)});
+        p.start();
+        if (!p.waitForFinished(120000)) {
+            p.kill();
+            p.waitForFinished(5000);
+            out.errors << QStringLiteral("finishing the journal of writer %1 took over two minutes").arg(w);
+            continue;
+        }
+        const QString told = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+        if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+            out.errors << QStringLiteral("finishing the journal of writer %1: %2").arg(w).arg(told);
+        else if (!told.isEmpty())
+            out.finishedAfterwards << told;
+    }
+}
+
 Outcome runCrash(const Options& o)
 {
     Outcome out;
@@ -311,6 +343,7 @@ Outcome runCrash(const Options& o)
     clock.start();
     CrashDriver driver(o, out);
     driver.run();
+    finishJournals(o, out);
     out.msecs = clock.elapsed();
     finish(o, driver.killedRuns, out);
     return out;
@@ -333,6 +366,8 @@ QString Outcome::summary() const
                     .arg(killsMidRecord)
                     .arg(killsBetweenRecords);
     text += figures.table();
+    if (!finishedAfterwards.isEmpty())
+        text += QStringLiteral("  journals finished after the last kills: %1 writers\n").arg(finishedAfterwards.size());
     text += QStringLiteral("  writer failures: %1   sanitizer reports: %2   time: %3 s\n")
                 .arg(writerFailures)
                 .arg(sanitizerReports)

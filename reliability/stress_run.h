@@ -22,7 +22,12 @@ QString recordFolder(const QString& drivesRoot);
 
 struct Options {
     QString writerProgram;
-    QString workDir;        // gets drives/ and logs/
+    QString workDir;        // gets drives/, logs/ and each writer's journal/
+    // Drives roots that reach one shared folder (mounts of it); writer w uses root w mod N.
+    // None: workDir/drives.
+    QStringList drivesRoots;
+    // Where the files are checked: the server's own copy; none: the first drives root.
+    QString checkRoot;
     int processes = 8;      // writers at once
     int records = 500;      // per writer (runStress)
     int rounds = 0;         // kills (runCrash)
@@ -41,6 +46,7 @@ struct Outcome {
     int killsMidRecord = 0;       // after a click began, before its record was reported
     int killsBetweenRecords = 0;
     int writerFailures = 0;   // writers that stopped by themselves with an error
+    QStringList finishedAfterwards;  // what the last start-ups finished from the journals
     int sanitizerReports = 0;
     qsizetype largestAnswer = 0;
     qint64 masterBytes = 0;

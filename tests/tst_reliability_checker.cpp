@@ -196,6 +196,8 @@ class TestReliabilityChecker : public QObject {
 private slots:
     void findsEveryFault_data();
     void findsEveryFault();
+    void findsRecordsInOnlySomeFiles_data();
+    void findsRecordsInOnlySomeFiles();
     void stampsAndReportsRoundTrip();
     void bodiesHaveTheirSizeAndStayInTheCodePage();
     void logLinesCutShortAreNotReports();
@@ -256,6 +258,41 @@ void TestReliabilityChecker::findsEveryFault()
     QCOMPARE(figures.faults() == 0, fault == Fault::None || fault == Fault::TornInFlightThenRecord ||
                                         fault == Fault::TinyTornInFlightThenRecord ||
                                         fault == Fault::TornInFlightThenHeader);
+}
+
+void TestReliabilityChecker::findsRecordsInOnlySomeFiles_data()
+{
+    QTest::addColumn<RecordKind>("kind");
+    QTest::addColumn<QList<FileKind>>("holding");
+    QTest::addColumn<int>("partial");
+    using K = FileKind;
+    QTest::newRow("answer in master only") << RecordKind::Response << QList<K>{K::Master} << 1;
+    QTest::newRow("answer in send only") << RecordKind::Response << QList<K>{K::Send} << 1;
+    QTest::newRow("answer in both") << RecordKind::Response << QList<K>{K::Master, K::Send} << 0;
+    QTest::newRow("answer in neither") << RecordKind::Response << QList<K>{} << 0;
+    QTest::newRow("note missing from notes") << RecordKind::Note << QList<K>{K::Master, K::Send} << 1;
+    QTest::newRow("note in all three") << RecordKind::Note << QList<K>{K::Master, K::Send, K::Notes} << 0;
+}
+
+// The record in flight at a kill may be in none of its files or in all of them, never in some.
+void TestReliabilityChecker::findsRecordsInOnlySomeFiles()
+{
+    QFETCH(RecordKind, kind);
+    QFETCH(QList<FileKind>, holding);
+    QFETCH(int, partial);
+    Files f = twoWriters();
+    const Written w = written(0, 0, 3, kind, 700);
+    f.expected.inFlight.insert(w.stamp.id);
+    f.expected.kills = 1;
+    if (holding.contains(FileKind::Master))
+        f.master << recordIn(w, FileKind::Master);
+    if (holding.contains(FileKind::Send))
+        f.send << recordIn(w, FileKind::Send);
+    if (holding.contains(FileKind::Notes))
+        f.notes << recordIn(w, FileKind::Notes);
+    const Figures figures = f.check();
+    QVERIFY2(figures.partial == partial, qPrintable(figures.table()));
+    QCOMPARE(figures.faults(), partial);
 }
 
 void TestReliabilityChecker::stampsAndReportsRoundTrip()

@@ -45,6 +45,7 @@ private slots:
     void missingRecordFolder();
     void sendFileThatIsAFolder();
     void readOnlyMasterFile();
+    void finishesALeftOverRecordBeforeTheHeader();
 };
 
 void TestStartup::entries_data()
@@ -395,6 +396,35 @@ void TestStartup::readOnlyMasterFile()
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), QByteArray("earlier\r\n"));
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("send_1208.txt"))) ||
             tutor.homeBytes(QStringLiteral("send_1208.txt")).isEmpty());
+}
+
+// A run killed after the master file took a note and before the send file did.
+void TestStartup::finishesALeftOverRecordBeforeTheHeader()
+{
+    Tutor t;
+    const QByteArray earlier = "earlier\r\n";
+    const QByteArray note = "a note\r\n";
+    const QString master = t.homePath(QStringLiteral("masterFile.txt"));
+    QFile file(master);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(earlier + note);
+    file.close();
+    const QList<journal::File> entry{{QStringLiteral("masterFile"), master, earlier.size(), note},
+                                     {QStringLiteral("send"), t.homePath(QStringLiteral("send_1208.txt")), 0, note}};
+    QFile journalEntry(t.journalFolder + QStringLiteral("/1-1-1.entry"));
+    QVERIFY(journalEntry.open(QIODevice::WriteOnly));
+    journalEntry.write(journal::encode(entry));
+    journalEntry.close();
+
+    t.startHome(QStringLiteral("3"));
+
+    QCOMPARE(t.prompter.messages.size(), 1);
+    QVERIFY(t.prompter.messages.front().contains(QLatin1String("now added to send (it was already in masterFile)")));
+    // Once in each file, then the session header.
+    const QByteArray send = t.homeBytes(QStringLiteral("send_1208.txt"));
+    QVERIFY(send.startsWith(note) && send.size() > note.size());
+    QCOMPARE(t.homeBytes(QStringLiteral("masterFile.txt")), earlier + note + send.mid(note.size()));
+    QVERIFY(QDir(t.journalFolder).isEmpty());
 }
 
 QTEST_MAIN(TestStartup)

@@ -63,6 +63,7 @@ private slots:
     void enterPressesTheFocusedButton_data();
     void enterPressesTheFocusedButton();
     void closingWhileAQuestionIsOpenIsRefused();
+    void goingOnWithoutAFileIsFinishedAtTheNextStart();
 };
 
 void TestUnfinished::nothingIsDroppedWithoutAWord_data()
@@ -240,6 +241,34 @@ void TestUnfinished::closingWhileAQuestionIsOpenIsRefused()
     QVERIFY(!prompter.closedAccepted);
     QVERIFY(!window.hasEnded());
     QCOMPARE(window.txt_answer->text(), big);
+}
+
+void TestUnfinished::goingOnWithoutAFileIsFinishedAtTheNextStart()
+{
+    Tutor first;
+    MainWindow& w = first.startHome(QStringLiteral("5"));
+    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QFile sendFile(first.homePath(kSend));
+    QVERIFY(sendFile.open(QIODevice::Append));
+    sendFile.write(QByteArray(20000, 'x'));
+    sendFile.close();
+    {
+        FileSizeLimit limit(10000);
+        w.txt_answer->setText(QStringLiteral("draft"));
+        QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+        first.prompter.choices = {1};
+        QTest::mouseClick(w.cmd_quit, Qt::LeftButton);
+    }
+    QVERIFY(w.hasEnded());
+    QCOMPARE(responses(first.homeBytes(kSend), QStringLiteral("draft")), 0);
+
+    Tutor next(false);
+    next.drivesRoot = first.drivesRoot;
+    next.journalFolder = first.journalFolder;
+    next.startHome(QStringLiteral("5"));
+    QCOMPARE(responses(first.homeBytes(kMaster), QStringLiteral("draft")), 1);
+    QCOMPARE(responses(first.homeBytes(kSend), QStringLiteral("draft")), 1);
+    QCOMPARE(next.prompter.messages.size(), 1);
 }
 
 QTEST_MAIN(TestUnfinished)

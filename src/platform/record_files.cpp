@@ -1,23 +1,19 @@
 #include "record_files.h"
 
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#include <windows.h>
-#else
-#include <csignal>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include <QDateTime>
+
+#include <vector>
+
+#include "record_io.h"
+#include "record_journal.h"
 
 QString plainReason(int error, const QString& path)
 {
@@ -53,179 +49,212 @@ QString plainReason(int error, const QString& path)
 
 namespace {
 
-AppendOutcome failedAt(AppendOutcome outcome, const FileAppend& file, int error)
+AppendOutcome failedAt(AppendOutcome outcome, const FileAppend& file, const QString& reason)
 {
     outcome.failedName = file.name;
     outcome.failedPath = file.path;
-    outcome.reason = plainReason(error, file.path);
+    outcome.reason = reason;
     return outcome;
 }
 
-}  // namespace
-
-#ifndef Q_OS_WIN
-namespace {
-
-struct OpenFile {
-    int fd = -1;
-    ~OpenFile()
-    {
-        if (fd >= 0)
-            ::close(fd);  // also releases the lock
-    }
-};
-
-int lockWholeFile(int fd)
+AppendOutcome failedAt(AppendOutcome outcome, const FileAppend& file, int error)
 {
-#ifdef F_OFD_SETLKW
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    while (::fcntl(fd, F_OFD_SETLKW, &lock) != 0) {
-        if (errno != EINTR)
-            return errno;
-    }
-    return 0;
-#else
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR)
-            return errno;
-    }
-    return 0;
-#endif
+    return failedAt(std::move(outcome), file, plainReason(error, file.path));
 }
 
-// Writes the record and flushes it to the disk; on failure what did land is taken back.
-int writeAndFlush(int fd, const QByteArray& bytes)
+QString folderOf(const QString& path)
 {
-    struct stat before {};
-    if (::fstat(fd, &before) != 0)
-        return errno;
-    // A write cut short (a full disk, a size limit) is carried on while the lock is held,
-    // so the record stays in one piece; the next call then tells why it could not go on.
-    qsizetype done = 0;
-    int error = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
+    return QFileInfo(path).absolutePath();
+}
+
+// Whether the file already holds the record, at or after where the file ended when the
+// record was composed.
+bool holdsRecord(recordio::File& file, qint64 from, qint64 end, const QByteArray& bytes)
+{
+    if (from > end)
+        from = 0;
+    if (end - from < bytes.size())
+        return false;
+    QByteArray tail;
+    if (file.readAt(from, end - from, tail) != 0)
+        return false;
+    return tail.indexOf(bytes) >= 0;
+}
+
+// Appends under the locks. With `sizesBefore` (a left-over journal entry) a file that
+// already holds the record is counted as written and not written again.
+AppendOutcome appendLocked(const QList<FileAppend>& files, const AppendSettings& settings,
+                           const QList<qint64>* sizesBefore, QStringList* alreadyHeld = nullptr)
+{
+    recordio::ignoreFileSizeSignal();
+    AppendOutcome outcome;
+    const qint64 deadline = QDateTime::currentMSecsSinceEpoch() + settings.lock.waitMs;
+    std::vector<recordio::File> open(size_t(files.size()));
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (const int error = open[size_t(i)].openReadWrite(files[i].path))
+            return failedAt(outcome, files[i], error);
+    }
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        int pauseMs = 1;
+        for (;;) {
+            const int error = open[size_t(i)].tryLock();
+            if (error == 0)
+                break;
+            if (error != EWOULDBLOCK)
+                return failedAt(outcome, files[i], error);
+            if (QDateTime::currentMSecsSinceEpoch() >= deadline)
+                return failedAt(outcome, files[i],
+                                QStringLiteral("another tutor on this computer has been writing to it for longer "
+                                               "than %1 seconds; please try again in a moment")
+                                    .arg(std::max(1, settings.lock.waitMs / 1000)));
+            recordio::pause(pauseMs);
+            pauseMs = std::min(pauseMs * 2, 20);
+        }
+    }
+    // The operating-system locks come first: they let only one program of this computer at a
+    // time take or judge a lock file.
+    QStringList folders;
+    for (const FileAppend& f : files)
+        folders << folderOf(f.path);
+    folders.sort();
+    folders.removeDuplicates();
+    std::vector<recordlock::FolderLock> folderLocks(size_t(folders.size()));
+    for (qsizetype k = 0; k < folders.size(); ++k) {
+        if (const auto refused = folderLocks[size_t(k)].acquire(folders[k], settings.lock, deadline)) {
+            for (const FileAppend& f : files) {
+                if (folderOf(f.path) == folders[k])
+                    return failedAt(outcome, f, *refused);
+            }
+        }
+    }
+    // Opened again under the locks: a network client fetches the file's size when it opens
+    // it, and the size it fetched before the wait for the lock file is old by now.
+    std::vector<recordio::File> io(size_t(files.size()));
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (const int error = io[size_t(i)].openReadWrite(files[i].path))
+            return failedAt(outcome, files[i], error);
+    }
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        recordio::File& file = io[size_t(i)];
+        const QByteArray& bytes = files[i].bytes;
+        qint64 end = 0;
+        if (const int error = file.size(end))
+            return failedAt(outcome, files[i], error);
+        if (sizesBefore && holdsRecord(file, sizesBefore->value(i), end, bytes)) {
+            if (alreadyHeld)
+                *alreadyHeld << files[i].name;
+            outcome.written << files[i].name;
             continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : ENOSPC;
-            break;
         }
-        done += n;
-    }
-    if (error == 0 && ::fsync(fd) != 0)
-        error = errno;
-    if (error != 0 && done > 0) {
-        int rc = 0;
-        do {
-            rc = ::ftruncate(fd, before.st_size);
-        } while (rc != 0 && errno == EINTR);
-    }
-    return error;
-}
-
-}  // namespace
-
-AppendOutcome appendRecord(const QList<FileAppend>& files)
-{
-    // Past a size limit the write must fail with EFBIG instead of killing the process.
-    static const bool sizeSignalIgnored = [] { return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR; }();
-    Q_UNUSED(sizeSignalIgnored);
-
-    AppendOutcome outcome;
-    std::vector<OpenFile> open(size_t(files.size()));
-    auto fail = [&](qsizetype i, int error) { return failedAt(outcome, files[i], error); };
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const QByteArray path = QFile::encodeName(files[i].path);
-        int fd = -1;
-        do {
-            fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-        } while (fd < 0 && errno == EINTR);
-        if (fd < 0)
-            return fail(i, errno);
-        open[size_t(i)].fd = fd;
-        if (const int error = lockWholeFile(fd))
-            return fail(i, error);
-    }
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        if (const int error = writeAndFlush(open[size_t(i)].fd, files[i].bytes))
-            return fail(i, error);
-        outcome.written << files[i].name;
-    }
-    return outcome;
-}
-#else
-namespace {
-
-int errnoFromWindows(DWORD code)
-{
-    switch (code) {
-    case ERROR_FILE_NOT_FOUND: return ENOENT;
-    case ERROR_PATH_NOT_FOUND: return ENOENT;
-    case ERROR_ACCESS_DENIED: return EACCES;
-    case ERROR_WRITE_PROTECT: return EROFS;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-    default: return EIO;
-    }
-}
-
-struct OpenFile {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    ~OpenFile()
-    {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-    }
-};
-
-}  // namespace
-
-AppendOutcome appendRecord(const QList<FileAppend>& files)
-{
-    AppendOutcome outcome;
-    std::vector<OpenFile> open(size_t(files.size()));
-    auto fail = [&](qsizetype i, int error) { return failedAt(outcome, files[i], error); };
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const std::wstring path = files[i].path.toStdWString();
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
-            return fail(i, errnoFromWindows(GetLastError()));
-        open[size_t(i)].handle = h;
-        OVERLAPPED whole{};
-        // Lock far past any real end of file, so that readers of the records are never blocked.
-        whole.Offset = 0xFFFFFFFF;
-        whole.OffsetHigh = 0x7FFFFFFF;
-        if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole))
-            return fail(i, errnoFromWindows(GetLastError()));
-    }
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        HANDLE h = open[size_t(i)].handle;
-        LARGE_INTEGER size{};
-        GetFileSizeEx(h, &size);
-        SetFilePointerEx(h, size, nullptr, FILE_BEGIN);
-        DWORD done = 0;
-        const bool wrote = WriteFile(h, files[i].bytes.constData(), DWORD(files[i].bytes.size()), &done, nullptr);
-        int error = 0;
-        if (!wrote)
-            error = errnoFromWindows(GetLastError());
-        else if (done != DWORD(files[i].bytes.size()))
-            error = ENOSPC;
-        else if (!FlushFileBuffers(h))
-            error = errnoFromWindows(GetLastError());
+        qint64 done = 0;
+        int error = file.writeAt(end, bytes, done);
+        if (error == 0)
+            error = file.flush();
+        if (error == 0 && open[size_t(i)].created())
+            error = recordio::flushFolder(folderOf(files[i].path));
+        QByteArray back;
+        if (error == 0)
+            error = file.readAt(end, bytes.size(), back);
+        if (error == 0 && back != bytes)
+            return failedAt(outcome, files[i], QStringLiteral("the record did not reach the file intact"));
         if (error != 0) {
-            SetFilePointerEx(h, size, nullptr, FILE_BEGIN);
-            SetEndOfFile(h);
-            return fail(i, error);
+            // Cut back only while everything past the old end is this record's own.
+            qint64 now = -1;
+            if (done > 0 && file.size(now) == 0 && now == end + done)
+                file.truncateTo(end);
+            return failedAt(outcome, files[i], error);
         }
         outcome.written << files[i].name;
     }
     return outcome;
 }
-#endif
+
+QList<journal::File> journalFiles(const QList<FileAppend>& files)
+{
+    QList<journal::File> entry;
+    for (const FileAppend& f : files) {
+        qint64 size = 0;
+        recordio::sizeOfPath(f.path, size);
+        entry << journal::File{f.name, f.path, size, f.bytes};
+    }
+    return entry;
+}
+
+} // namespace
+
+AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings& settings)
+{
+    if (files.isEmpty())
+        return {};
+    QString entry = files.front().journalEntry;
+    const bool newEntry = entry.isEmpty() && !settings.journalFolder.isEmpty();
+    if (newEntry)
+        entry = journal::begin(settings.journalFolder, journalFiles(files));
+    AppendOutcome outcome = appendLocked(files, settings, nullptr);
+    // A record that no file took is in none of them: nothing to finish later.
+    if (outcome.ok() || (newEntry && outcome.written.isEmpty()))
+        journal::drop(entry);
+    else
+        outcome.journalEntry = entry;
+    return outcome;
+}
+
+std::optional<QString> finishJournal(const AppendSettings& settings)
+{
+    QStringList finished;
+    QStringList unfinished;
+    QStringList unreadable;
+    for (const journal::LeftOver& entry : journal::takeLeftOvers(settings.journalFolder)) {
+        if (entry.state != journal::ReadState::Whole) {
+            const QString where = QDir::toNativeSeparators(journal::setAside(entry.id));
+            unreadable << (entry.state == journal::ReadState::OtherVersion
+                               ? QStringLiteral("%1 (from another version of the tutor)").arg(where)
+                               : QStringLiteral("%1 (damaged)").arg(where));
+            continue;
+        }
+        QList<FileAppend> files;
+        QList<qint64> sizes;
+        for (const journal::File& f : entry.files) {
+            files << FileAppend{f.name, f.path, f.bytes, entry.id};
+            sizes << f.sizeBefore;
+        }
+        QStringList held;
+        const AppendOutcome outcome = appendLocked(files, settings, &sizes, &held);
+        if (!outcome.ok()) {
+            journal::keep(entry.id);
+            unfinished << QStringLiteral("%1 (on disk: %2): %3; it is kept in %4")
+                              .arg(outcome.failedName, QDir::toNativeSeparators(outcome.failedPath), outcome.reason,
+                                   QDir::toNativeSeparators(entry.id));
+            continue;
+        }
+        journal::drop(entry.id);
+        QStringList added = outcome.written;
+        for (const QString& name : held)
+            added.removeOne(name);
+        if (added.isEmpty())
+            continue;
+        QString line = QStringLiteral("a record now added to %1").arg(added.join(QStringLiteral(", ")));
+        if (!held.isEmpty())
+            line += QStringLiteral(" (it was already in %1)").arg(held.join(QStringLiteral(", ")));
+        finished << line;
+    }
+    QStringList parts;
+    if (!finished.isEmpty())
+        parts << QStringLiteral("An earlier run of the tutor ended while it was recording. These records are now "
+                                "complete in all their files, none written twice:\n- %1")
+                     .arg(finished.join(QStringLiteral("\n- ")));
+    if (!unfinished.isEmpty())
+        parts << QStringLiteral("These records of an earlier run could not be finished yet, and will be tried again "
+                                "at the next start:\n- %1")
+                     .arg(unfinished.join(QStringLiteral("\n- ")));
+    if (!unreadable.isEmpty())
+        parts << QStringLiteral("These journal entries cannot be read, so nothing was written from them; they are "
+                                "left where they are:\n- %1")
+                     .arg(unreadable.join(QStringLiteral("\n- ")));
+    if (parts.isEmpty())
+        return std::nullopt;
+    return parts.join(QStringLiteral("\n\n"));
+}
 
 Channels::Channels() = default;
 Channels::~Channels() = default;

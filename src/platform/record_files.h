@@ -13,30 +13,48 @@
 
 class QFile;
 
+#include "record_lock.h"
+
 // One file's share of a record: its name as the program gives it, where it lies on
 // disk, and the bytes to append.
 struct FileAppend {
     QString name;
     QString path;
     QByteArray bytes;
+    // The journal entry an earlier, partly failed attempt at this record left.
+    QString journalEntry{};
 };
 
 // What became of a record. Files are taken in order; those before the failing one
 // hold the record, the failing one and those after it do not.
 struct AppendOutcome {
-    QStringList written;       // names of the files that took the record
-    QString failedName;        // empty when every file took it
+    QStringList written; // names of the files that took the record
+    QString failedName;  // empty when every file took it
     QString failedPath;
-    QString reason;            // in plain words
+    QString reason; // in plain words
+    // Kept while some files hold the record and others do not; give it back on the retry.
+    QString journalEntry{};
 
     bool ok() const { return failedName.isEmpty(); }
 };
 
-// Appends one record to several files: every file is opened and locked before any is
-// written, then each gets the record in a single write, flushed to the disk. The lock
-// is an operating-system lock that dies with the process and never blocks readers.
-// A file whose write or flush fails is cut back to its size before the write.
-AppendOutcome appendRecord(const QList<FileAppend>& files);
+struct AppendSettings {
+    QString journalFolder; // none: no journal
+    recordlock::Timing lock;
+};
+
+// Appends one record to several files so that it holds across computers sharing one folder:
+// every file is opened read-write and locked (an operating-system lock, and the folder's lock
+// file created atomically), the record is written at each file's end as the file server has
+// it, flushed to the disk, read back and compared, and the locks are released. With a
+// journal folder the record is kept there from before the first file is touched until every
+// file holds it. Only the record's own bytes are ever cut back after a failure.
+AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings& settings = {});
+
+// Finishes the records that a run ended before every file held them: each into the files
+// still missing it, found from their bytes, never twice. What was done, for the student, or
+// nothing when there was nothing to tell.
+std::optional<QString> finishJournal(const AppendSettings& settings);
 
 // Why a file operation failed, in words a student can act on.
 QString plainReason(int error, const QString& path);

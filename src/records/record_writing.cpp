@@ -65,10 +65,12 @@ QList<FileAppend> MainWindow::composeRecord(RecordKind kind, const QString& answ
 
 std::optional<Failure> MainWindow::appendToRecordFiles(PendingRecord& record)
 {
-    const AppendOutcome outcome = appendRecord(record.files);
+    const AppendOutcome outcome = appendRecord(record.files, {services_.journalFolder, {}});
     // Files that took the record are done; a retry writes only to the others.
     record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
     record.recordedIn << outcome.written;
+    for (FileAppend& file : record.files)
+        file.journalEntry = outcome.journalEntry;
     if (outcome.ok())
         return std::nullopt;
     QString message = QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")
@@ -82,6 +84,12 @@ std::optional<Failure> MainWindow::appendToRecordFiles(PendingRecord& record)
         missing << file.name;
     message += QStringLiteral("\n\nNot yet recorded in: %1.").arg(missing.join(QStringLiteral(", ")));
     return Failure{message};
+}
+
+void MainWindow::finishLeftOverRecords()
+{
+    if (const auto told = finishJournal({services_.journalFolder, {}}))
+        services_.prompter->tell(*told);
 }
 
 std::optional<Failure> MainWindow::unwritable(const QString& text) const

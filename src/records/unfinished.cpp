@@ -41,7 +41,8 @@ bool MainWindow::settleUnfinishedRecord(std::optional<RecordKind> nextRecord)
         missing << file.name;
     const QString question =
         failure->reason + QStringLiteral("\n\n%1 is still missing from %2. Stay, to mend the problem and try again, "
-                                         "or go on without it there?")
+                                         "or go on without it there for now? The tutor then finishes it the next "
+                                         "time it starts.")
                               .arg(whatIsMissing(kind), missing.join(QStringLiteral(", ")));
     QScopedValueRollback<bool> asking(settling_, true);
     if (services_.prompter->choose(question, {QStringLiteral("Stay"), QStringLiteral("Go on without it")}) == 0)

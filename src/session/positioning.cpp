@@ -91,6 +91,7 @@ void MainWindow::startClassNotes()
             return endProgram();
         setClassNotesNumbers(*entry);
     }
+    finishLeftOverRecords();
     writeSessionHeader();
 }
 

@@ -13,6 +13,7 @@
 #include "platform/failure.h"
 #include "platform/random_source.h"
 #include "platform/record_files.h"
+#include "platform/record_journal.h"
 
 class Clock;
 class CommandButton;
@@ -35,6 +36,8 @@ struct TutorServices {
     QString contentPath = QStringLiteral(":/content/class_notes.json");
     // A fixed seed instead of the clock's seconds since midnight.
     std::optional<double> seed;
+    // Where records are kept until every record file holds them: local, never the shared folder.
+    QString journalFolder = journal::defaultFolder();
     // Leaves the event loop at the end of the program; tests record it instead.
     std::function<void()> leaveEventLoop;
 };
@@ -145,6 +148,8 @@ private:
     QList<FileAppend> composeRecord(RecordKind kind, const QString& answer);
     // Appends to every file still missing the record, dropping those that took it.
     std::optional<Failure> appendToRecordFiles(PendingRecord& record);
+    // Before the session header: records a killed run left unfinished, told once.
+    void finishLeftOverRecords();
     // Why the text, or the line shown, cannot go into the files: characters the code page
     // cannot hold. Empty when it can.
     std::optional<Failure> unwritable(const QString& text) const;

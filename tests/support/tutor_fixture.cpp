@@ -9,6 +9,7 @@ TutorServices Tutor::services()
     s.clock = clockInUse;
     s.sound = soundInUse;
     s.drivesRoot = drivesRoot;
+    s.journalFolder = journalFolder;
     s.contentPath = contentPath;
     s.seed = seed;
     s.leaveEventLoop = [this] { ++ends; };

@@ -17,6 +17,7 @@
 // the one set-up that tests, benchmarks and the reliability tools share.
 struct Tutor {
     QTemporaryDir drives;
+    QTemporaryDir journal;
     ScriptedPrompter prompter;
     SettableClock clock{QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30))};
     CountingSound sound;
@@ -25,6 +26,7 @@ struct Tutor {
     QString contentPath = QStringLiteral(":/content/class_notes.json");
     // Set before create() to use another drives root, clock or sound than the tutor's own.
     QString drivesRoot = drives.path();
+    QString journalFolder = journal.path();
     Clock* clockInUse = &clock;
     Sound* soundInUse = &sound;
     std::unique_ptr<MainWindow> window;

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+// The few native file operations the record path needs, one implementation per system
+// (record_io_posix.cpp, record_io_windows.cpp). Each returns 0 or an errno value.
+namespace recordio {
+
+// An open file; closing it releases its operating-system lock.
+class File {
+public:
+    File() = default;
+    ~File() { close(); }
+    File(File&& other) noexcept : handle_(other.handle_), created_(other.created_), remote_(other.remote_)
+    {
+        other.handle_ = -1;
+    }
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    bool isOpen() const { return handle_ != -1; }
+    bool created() const { return created_; }
+    void close();
+
+    // Read-write, created when missing; clients that only emulate append need read access.
+    int openReadWrite(const QString& path);
+    // Create-new, atomic on the file server: EEXIST when the file is there already.
+    int createNew(const QString& path);
+    // EWOULDBLOCK while another holder has it.
+    int tryLock();
+    // The size as the file server has it now, not as a client cache remembers it.
+    int size(qint64& out);
+    int writeAt(qint64 offset, const QByteArray& bytes, qint64& done);
+    int flush();
+    // From the file server where the client allows it, not from a cached copy.
+    int readAt(qint64 offset, qint64 length, QByteArray& out);
+    int truncateTo(qint64 size);
+
+private:
+    void opened(std::intptr_t handle, bool created);
+
+    std::intptr_t handle_ = -1;
+    bool created_ = false;
+    bool remote_ = false; // on a network or user-space file system, whose client may cache
+};
+
+int flushFolder(const QString& folder);
+int removeFile(const QString& path);
+// Fresh from the file server; 0 when the file does not exist.
+int sizeOfPath(const QString& path, qint64& out);
+qint64 processId();
+bool processAlive(qint64 pid);
+// Past a size limit a write must fail with EFBIG instead of ending the process.
+void ignoreFileSizeSignal();
+void pause(int milliseconds);
+
+} // namespace recordio

@@ -1,0 +1,256 @@
+#ifndef _WIN32
+
+#include "record_io.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+namespace recordio {
+namespace {
+
+int fdOf(std::intptr_t handle)
+{
+    return int(handle);
+}
+
+int openRetrying(const QByteArray& path, int flags)
+{
+    int fd = -1;
+    do {
+        fd = ::open(path.constData(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool onRemoteFileSystem(int fd)
+{
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0)
+        return true;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case 0x65735546UL: // FUSE (sshfs, user-space SMB clients)
+    case 0x6969UL:     // NFS
+    case 0x517BUL:     // SMB
+    case 0xFF534D42UL: // CIFS
+    case 0xFE534D42UL: // SMB2
+    case 0x564C:       // NCP
+    case 0x65735543UL: // FUSE control
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void File::opened(std::intptr_t handle, bool created)
+{
+    handle_ = handle;
+    created_ = created;
+    remote_ = onRemoteFileSystem(int(handle));
+}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        created_ = other.created_;
+        remote_ = other.remote_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+void File::close()
+{
+    if (handle_ != -1)
+        ::close(fdOf(handle_));
+    handle_ = -1;
+}
+
+int File::openReadWrite(const QString& path)
+{
+    close();
+    const QByteArray native = QFile::encodeName(path);
+    // Knowing whether this call made the file tells whether its folder needs a flush.
+    int error = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        int fd = openRetrying(native, O_RDWR);
+        if (fd >= 0) {
+            opened(fd, false);
+            return 0;
+        }
+        if (errno != ENOENT)
+            return errno;
+        fd = openRetrying(native, O_RDWR | O_CREAT | O_EXCL);
+        if (fd >= 0) {
+            opened(fd, true);
+            return 0;
+        }
+        // Made by someone else meanwhile; some network clients say so as a permission failure.
+        error = errno;
+        if (error != EEXIST && error != EACCES && error != EPERM)
+            return error;
+    }
+    return error;
+}
+
+int File::createNew(const QString& path)
+{
+    close();
+    const int fd = openRetrying(QFile::encodeName(path), O_RDWR | O_CREAT | O_EXCL);
+    if (fd < 0)
+        return errno;
+    opened(fd, true);
+    return 0;
+}
+
+int File::tryLock()
+{
+#ifdef F_OFD_SETLK
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    while (::fcntl(fdOf(handle_), F_OFD_SETLK, &lock) != 0) {
+        if (errno == EAGAIN || errno == EACCES)
+            return EWOULDBLOCK;
+        if (errno != EINTR)
+            return errno;
+    }
+    return 0;
+#else
+    while (::flock(fdOf(handle_), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR)
+            return errno;
+    }
+    return 0;
+#endif
+}
+
+int File::size(qint64& out)
+{
+    // Forced past the attribute caches of network clients, which hold a size seen earlier.
+    struct statx info {};
+    if (::statx(fdOf(handle_), "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE, &info) != 0)
+        return errno;
+    out = qint64(info.stx_size);
+    return 0;
+}
+
+int File::writeAt(qint64 offset, const QByteArray& bytes, qint64& done)
+{
+    done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fdOf(handle_), bytes.constData() + done, size_t(bytes.size() - done), offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return ENOSPC;
+        done += n;
+    }
+    return 0;
+}
+
+int File::flush()
+{
+    return ::fsync(fdOf(handle_)) == 0 ? 0 : errno;
+}
+
+int File::readAt(qint64 offset, qint64 length, QByteArray& out)
+{
+    // The pages just written are clean after the flush; dropping them makes the read ask
+    // the file server instead of answering from this computer's copy.
+    if (remote_)
+        ::posix_fadvise(fdOf(handle_), offset, length, POSIX_FADV_DONTNEED);
+    out.resize(length);
+    qint64 got = 0;
+    while (got < length) {
+        const ssize_t n = ::pread(fdOf(handle_), out.data() + got, size_t(length - got), offset + got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            break;
+        got += n;
+    }
+    out.truncate(got);
+    return 0;
+}
+
+int File::truncateTo(qint64 size)
+{
+    int rc = 0;
+    do {
+        rc = ::ftruncate(fdOf(handle_), size);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0 ? 0 : errno;
+}
+
+int flushFolder(const QString& folder)
+{
+    const int fd = openRetrying(QFile::encodeName(folder), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return errno;
+    // Some network clients cannot flush a folder; the file itself is flushed already.
+    const int rc = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOSYS || errno == EBADF ? 0 : errno;
+    ::close(fd);
+    return rc;
+}
+
+int removeFile(const QString& path)
+{
+    return ::unlink(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
+}
+
+int sizeOfPath(const QString& path, qint64& out)
+{
+    struct statx info {};
+    out = 0;
+    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), AT_STATX_FORCE_SYNC, STATX_SIZE, &info) == 0) {
+        out = qint64(info.stx_size);
+        return 0;
+    }
+    return errno == ENOENT ? 0 : errno;
+}
+
+qint64 processId()
+{
+    return qint64(::getpid());
+}
+
+bool processAlive(qint64 pid)
+{
+    if (pid <= 0)
+        return false;
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+void ignoreFileSizeSignal()
+{
+    static const bool ignored = [] { return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR; }();
+    Q_UNUSED(ignored);
+}
+
+void pause(int milliseconds)
+{
+    timespec wait{milliseconds / 1000, long(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+}
+
+} // namespace recordio
+
+#endif

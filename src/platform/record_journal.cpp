@@ -1,0 +1,203 @@
+#include "record_journal.h"
+
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "record_io.h"
+
+namespace journal {
+namespace {
+
+const QByteArray kMagic = "CNTJ";
+constexpr quint32 kVersion = 1;
+constexpr qsizetype kHashSize = 20;
+constexpr int kMostFiles = 16;
+const QString kEntrySuffix = QStringLiteral(".entry");
+const QString kPartSuffix = QStringLiteral(".part");
+
+// Entries this process holds, each open and locked while it lives.
+struct Held {
+    std::mutex mutex;
+    std::map<QString, std::unique_ptr<recordio::File>> files;
+};
+
+Held& held()
+{
+    static Held h;
+    return h;
+}
+
+void hold(const QString& id, std::unique_ptr<recordio::File> file)
+{
+    std::lock_guard guard(held().mutex);
+    held().files[id] = std::move(file);
+}
+
+void release(const QString& id)
+{
+    std::lock_guard guard(held().mutex);
+    held().files.erase(id);
+}
+
+QString newName()
+{
+    static int counter = 0;
+    return QStringLiteral("%1-%2-%3")
+        .arg(QDateTime::currentMSecsSinceEpoch(), 14, 10, QLatin1Char('0'))
+        .arg(recordio::processId())
+        .arg(++counter, 6, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString defaultFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/classnotes-tutor/journal");
+}
+
+QByteArray encode(const QList<File>& files)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_4);
+    out.writeRawData(kMagic.constData(), int(kMagic.size()));
+    out << kVersion << qint32(files.size());
+    for (const File& f : files)
+        out << f.name << f.path << f.sizeBefore << f.bytes;
+    return bytes + QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
+}
+
+ReadState decode(const QByteArray& bytes, QList<File>& files)
+{
+    files.clear();
+    if (bytes.size() < kMagic.size() + 4 + kHashSize || !bytes.startsWith(kMagic))
+        return ReadState::Damaged;
+    QDataStream in(bytes);
+    in.setVersion(QDataStream::Qt_6_4);
+    in.skipRawData(int(kMagic.size()));
+    quint32 version = 0;
+    in >> version;
+    if (version != kVersion)
+        return ReadState::OtherVersion;
+    const QByteArray body = bytes.left(bytes.size() - kHashSize);
+    if (QCryptographicHash::hash(body, QCryptographicHash::Sha1) != bytes.right(kHashSize))
+        return ReadState::Damaged;
+    qint32 count = 0;
+    in >> count;
+    if (count < 1 || count > kMostFiles)
+        return ReadState::Damaged;
+    for (qint32 i = 0; i < count; ++i) {
+        File f;
+        in >> f.name >> f.path >> f.sizeBefore >> f.bytes;
+        if (in.status() != QDataStream::Ok || f.path.isEmpty() || f.sizeBefore < 0) {
+            files.clear();
+            return ReadState::Damaged;
+        }
+        files << f;
+    }
+    if (in.device()->pos() != body.size()) {
+        files.clear();
+        return ReadState::Damaged;
+    }
+    return ReadState::Whole;
+}
+
+QString begin(const QString& folder, const QList<File>& files)
+{
+    if (!QDir().mkpath(folder))
+        return {};
+    const QString base = folder + u'/' + newName();
+    const QString part = base + kPartSuffix;
+    const QString id = base + kEntrySuffix;
+    auto file = std::make_unique<recordio::File>();
+    if (file->createNew(part) != 0)
+        return {};
+    const QByteArray bytes = encode(files);
+    qint64 done = 0;
+    // Written under a temporary name and renamed once on the disk, so that an entry that is
+    // there is whole.
+    if (file->tryLock() != 0 || file->writeAt(0, bytes, done) != 0 || file->flush() != 0 || !QFile::rename(part, id)) {
+        file.reset();
+        recordio::removeFile(part);
+        return {};
+    }
+    hold(id, std::move(file));
+    return id;
+}
+
+void drop(const QString& id)
+{
+    if (id.isEmpty())
+        return;
+    recordio::removeFile(id);
+    release(id);
+}
+
+QList<LeftOver> takeLeftOvers(const QString& folder)
+{
+    QList<LeftOver> found;
+    const QDir dir(folder);
+    if (folder.isEmpty() || !dir.exists())
+        return found;
+    const QStringList names = dir.entryList({QLatin1Char('*') + kPartSuffix, QLatin1Char('*') + kEntrySuffix},
+                                            QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QString& name : names) {
+        const QString path = dir.filePath(name);
+        {
+            std::lock_guard guard(held().mutex);
+            if (held().files.count(path))
+                continue;
+        }
+        auto file = std::make_unique<recordio::File>();
+        if (file->openReadWrite(path) != 0)
+            continue;
+        if (file->created()) {
+            // Dropped by its owner since the listing.
+            file.reset();
+            recordio::removeFile(path);
+            continue;
+        }
+        if (file->tryLock() != 0)
+            continue;
+        if (name.endsWith(kPartSuffix)) {
+            recordio::removeFile(path);
+            continue;
+        }
+        qint64 size = 0;
+        QByteArray bytes;
+        LeftOver entry;
+        entry.id = path;
+        if (file->size(size) != 0 || file->readAt(0, size, bytes) != 0)
+            entry.state = ReadState::Damaged;
+        else
+            entry.state = decode(bytes, entry.files);
+        hold(path, std::move(file));
+        found << entry;
+    }
+    return found;
+}
+
+void keep(const QString& id)
+{
+    release(id);
+}
+
+QString setAside(const QString& id)
+{
+    const QString aside = id + QStringLiteral(".unreadable");
+    QFile::remove(aside);
+    const QString where = QFile::rename(id, aside) ? aside : id;
+    release(id);
+    return where;
+}
+
+} // namespace journal

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// A record composed in full, kept in the program's own local data folder from before the
+// first record file is touched until every file holds it, so that a run killed between
+// files can be finished at the next start. An entry stays locked by its process while that
+// process lives, so that another tutor starting meanwhile leaves it alone.
+namespace journal {
+
+struct File {
+    QString name;          // as the program names it
+    QString path;          // on disk
+    qint64 sizeBefore = 0; // the record, once written, lies at or after this offset
+    QByteArray bytes;
+
+    friend bool operator==(const File&, const File&) = default;
+};
+
+// The generic data location + /classnotes-tutor/journal.
+QString defaultFolder();
+
+enum class ReadState { Whole, Damaged, OtherVersion };
+QByteArray encode(const QList<File>& files);
+ReadState decode(const QByteArray& bytes, QList<File>& files);
+
+// Writes and locks a new entry; its id, or empty when the journal could not be written.
+QString begin(const QString& folder, const QList<File>& files);
+// Removes an entry of this process once every file holds its record.
+void drop(const QString& id);
+
+struct LeftOver {
+    QString id;
+    ReadState state = ReadState::Whole;
+    QList<File> files;
+};
+// Entries that no running program holds, oldest first, each locked for this process until
+// dropped, kept or set aside. An entry cut short while it was written touched no record
+// file and is removed.
+QList<LeftOver> takeLeftOvers(const QString& folder);
+// Leaves the entry for the next start.
+void keep(const QString& id);
+// Moves an entry that cannot be read out of the way; its new path.
+QString setAside(const QString& id);
+
+} // namespace journal
