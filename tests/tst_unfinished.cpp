@@ -261,6 +261,7 @@ void TestUnfinished::goingOnWithoutAFileIsFinishedAtTheNextStart()
     }
     QVERIFY(w.hasEnded());
     QCOMPARE(responses(first.homeBytes(kSend), QStringLiteral("draft")), 0);
+    first.window.reset();
 
     Tutor next(false);
     next.drivesRoot = first.drivesRoot;
