@@ -1,75 +1,237 @@
-// Recording, side by side: two tutors in one process, one on empty record files and one
-// on a 200 MB master file and a 50 MB send file. Clicks alternate between them, so the
-// disk's mood falls on both alike. Each click is timed whole: composing, opening and
-// locking the files, the single write and the flush to the disk.
-// Start-up in the same process is timed the same way (window built, start-up run).
-//   bench_records [CLICKS]   (default 400 of each button on each tutor)
+// Recording, side by side with the floor: each timed click is paired with the least any
+// program can do for the same bytes (open, append, flush to the disk and close each file
+// with plain system calls, in the same folder), the two in alternating order, so the
+// disk's mood falls on both alike. Answers of 70 B, 64 KB and 1 MB, each in a session of
+// its own that grows to 10,000 records; the clicks are timed after 10, 1,000 and 10,000
+// records. Then, on 200 MB master and 50 MB send files against empty ones, and start-up
+// in process on the same files.
+//   bench_records [SCALE]   (default 1: how many timed clicks per batch, in multiples)
 
 #include <QApplication>
 #include <QFileInfo>
 
+#include <functional>
+
 #include "bench_support.h"
-#include "widgets/text_box.h"
 #include "widgets/command_button.h"
+#include "widgets/text_box.h"
 
 namespace {
 
-struct Figures {
-    std::vector<double> empty;
-    std::vector<double> big;
-};
+const std::vector<int> kCheckpoints{10, 1000, 10000};
+// Earlier records of a session of large answers are this long at most, so that 10,000 of
+// them stay within memory and disk; the session is then still tens of megabytes.
+constexpr qsizetype kLongestFill = 4096;
 
-// Alternates which tutor goes first, so neither always follows the other's flush.
-template <typename Step>
-Figures alternate(int n, Step step)
+// An answer of exactly `size` characters, in lines as a student types them.
+QString answerOf(qsizetype size, int n)
 {
-    Figures f;
-    for (int i = 0; i < n; ++i) {
-        if (i % 2 == 0) {
-            f.empty.push_back(step(false, i));
-            f.big.push_back(step(true, i));
-        } else {
-            f.big.push_back(step(true, i));
-            f.empty.push_back(step(false, i));
-        }
-    }
-    return f;
+    QString text = QStringLiteral("Answer %1: ").arg(n);
+    const QString line = QStringLiteral("v = 12 m / 4 s = 3 m/s; the rate is the change in position over time.\r\n");
+    while (text.size() < size)
+        text += line;
+    text.truncate(size);
+    return text;
 }
 
-// Clicks on the two tutors come in adjacent pairs, so the ratio of each pair is free of the
-// disk's slower and faster spells; the median of those ratios is the comparison.
-double pairedRatio(const Figures& f)
+qint64 fileSize(const QString& path)
+{
+    return QFileInfo(path).size();
+}
+
+// Open, append, flush and close, file by file: what the record costs at the least.
+double floorWrite(const std::vector<QString>& paths, const std::vector<qint64>& bytes, const QByteArray& filler)
+{
+    QElapsedTimer t;
+    t.start();
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const QByteArray path = QFile::encodeName(paths[i]);
+        const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            std::perror("bench_records: floor open");
+            std::exit(1);
+        }
+        for (qint64 left = bytes[i]; left > 0;) {
+            const ssize_t n = ::write(fd, filler.constData(), size_t(std::min<qint64>(left, filler.size())));
+            if (n <= 0) {
+                std::perror("bench_records: floor write");
+                std::exit(1);
+            }
+            left -= n;
+        }
+        if (::fsync(fd) != 0 || ::close(fd) != 0) {
+            std::perror("bench_records: floor flush");
+            std::exit(1);
+        }
+    }
+    return bench::msSince(t);
+}
+
+struct Button {
+    const char* name;
+    CommandButton* MainWindow::*button;
+    std::vector<QString> files; // the record files it appends to
+};
+
+const std::vector<Button> kButtons{
+    {"Enter Response",
+     &MainWindow::cmd_enter_response,
+     {QStringLiteral("masterFile.txt"), QStringLiteral("send_1208.txt")}},
+    {"Save as Notes",
+     &MainWindow::cmd_save_as_notes,
+     {QStringLiteral("masterFile.txt"), QStringLiteral("send_1208.txt"), QStringLiteral("notes_.txt")}},
+};
+
+// One session of one answer size, and what its clicks cost.
+struct Session {
+    qsizetype answerSize;
+    int batch; // timed clicks of each button at each checkpoint
+    bench::Drives drives;
+    std::unique_ptr<bench::Tutor> tutor;
+    int records = 0;
+    QByteArray filler;
+    // [checkpoint][button]: click and floor times, in pairs
+    std::vector<std::vector<std::pair<std::vector<double>, std::vector<double>>>> times;
+
+    Session(qsizetype size, int clicks) : answerSize(size), batch(clicks), filler(64 << 10, 'x')
+    {
+        tutor = std::make_unique<bench::Tutor>(drives.root.path());
+        if (!tutor->start())
+            std::exit(1);
+        tutor->window->show();
+        QCoreApplication::processEvents();
+        tutor->window->cmdNextQuestion->click();
+        times.assign(kCheckpoints.size(), std::vector<std::pair<std::vector<double>, std::vector<double>>>(2));
+    }
+
+    // A click as the student makes it: the text typed (untimed), then the button.
+    double click(const Button& b, const QString& answer)
+    {
+        MainWindow& w = *tutor->window;
+        w.txt_answer->setText(answer);
+        QElapsedTimer t;
+        t.start();
+        (w.*b.button)->click();
+        const double taken = bench::msSince(t);
+        if (!w.txt_answer->text().isEmpty() || w.hasEnded()) {
+            std::fputs("bench_records: a record did not go through\n", stderr);
+            std::exit(1);
+        }
+        ++records;
+        return taken;
+    }
+
+    // Untimed records up to `count`, a note after every two answers.
+    void fillTo(int count)
+    {
+        while (records < count)
+            click(kButtons[records % 3 == 2 ? 1 : 0], answerOf(std::min(answerSize, kLongestFill), records));
+    }
+
+    std::vector<qint64> sizes(const Button& b) const
+    {
+        std::vector<qint64> v;
+        for (const QString& f : b.files)
+            v.push_back(fileSize(drives.home(f)));
+        return v;
+    }
+
+    void timeBatch(std::size_t checkpoint)
+    {
+        std::vector<QString> floorFiles;
+        for (int i = 0; i < 3; ++i)
+            floorFiles.push_back(drives.root.path() + QStringLiteral("/c/tulmarox/floor_%1.txt").arg(i));
+        for (std::size_t bi = 0; bi < kButtons.size(); ++bi) {
+            const Button& b = kButtons[bi];
+            const std::vector<QString> paths(floorFiles.begin(), floorFiles.begin() + qsizetype(b.files.size()));
+            // One untimed click tells how many bytes each file takes for a record of this size.
+            std::vector<qint64> before = sizes(b);
+            click(b, answerOf(answerSize, records));
+            std::vector<qint64> grown = sizes(b);
+            std::vector<qint64> bytes;
+            for (std::size_t i = 0; i < before.size(); ++i)
+                bytes.push_back(grown[i] - before[i]);
+            auto& [clicks, floors] = times[checkpoint][bi];
+            for (int i = 0; i < batch; ++i) {
+                const QString answer = answerOf(answerSize, records);
+                if (i % 2 == 0) {
+                    clicks.push_back(click(b, answer));
+                    floors.push_back(floorWrite(paths, bytes, filler));
+                } else {
+                    floors.push_back(floorWrite(paths, bytes, filler));
+                    clicks.push_back(click(b, answer));
+                }
+            }
+        }
+    }
+};
+
+double medianOfRatios(const std::vector<double>& a, const std::vector<double>& b)
 {
     std::vector<double> ratios;
-    for (std::size_t i = 0; i < f.big.size(); ++i)
-        ratios.push_back(f.big[i] / f.empty[i]);
+    for (std::size_t i = 0; i < a.size(); ++i)
+        ratios.push_back(a[i] / b[i]);
     return bench::median(ratios);
 }
 
-QString p50p99(const std::vector<double>& v)
+QString sizeName(qsizetype size)
 {
-    return bench::ms(bench::median(v)) + QStringLiteral(" / p99 ") + bench::ms(bench::quantile(v, 0.99));
+    return size >= (1 << 20) ? QStringLiteral("%1 MB").arg(size >> 20)
+           : size >= 1024    ? QStringLiteral("%1 KB").arg(size >> 10)
+                             : QStringLiteral("%1 B").arg(size);
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// "display everything" on the session as it stands: the first click, then later ones
+// as a student makes them, each with the question box's paint.
+void displayEverything(Session& s, int records)
 {
-    bench::useOffscreenPlatform();
-    QApplication app(argc, argv);
-    const int clicks = argc > 1 ? std::max(10, QByteArray(argv[1]).toInt()) : 400;
+    MainWindow& w = *s.tutor->window;
+    std::vector<double> taken;
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::processEvents();
+        QElapsedTimer t;
+        t.start();
+        w.cmd_displayCumulativeText->click();
+        const double click = bench::msSince(t);
+        taken.push_back(click + bench::untilPainted(w.txt_question->viewport()));
+    }
+    const std::vector<double> later(taken.begin() + 1, taken.end());
+    std::fprintf(stderr, "bench_records display everything after %d records (%lld characters): first %.1f ms, later",
+                 records, qlonglong(w.txt_question->text().size()), taken.front());
+    for (const double v : later)
+        std::fprintf(stderr, " %.1f", v);
+    std::fputs(" ms\n", stderr);
+    bench::row(QStringLiteral("\"display everything\" after %L1 records of 70 B, with the paint").arg(records),
+               QStringLiteral("first click ") + bench::ms(taken.front()),
+               QStringLiteral("later clicks, median ") + bench::ms(bench::median(later)), QStringLiteral("—"),
+               QStringLiteral("< 50 ms"), taken.front() < 50 && bench::median(later) < 50);
+}
 
+// The earlier comparison: the same clicks on 200 MB master and 50 MB send files and on
+// empty ones, alternating, and start-up in process on both.
+void largeFiles(int clicks)
+{
     bench::Drives emptyDrives;
     bench::Drives bigDrives;
     if (!bench::fillRecordFile(bigDrives.home(QStringLiteral("masterFile.txt")), 200LL << 20, true) ||
         !bench::fillRecordFile(bigDrives.home(QStringLiteral("send_1208.txt")), 50LL << 20, false) ||
         !bench::fillRecordFile(bigDrives.home(QStringLiteral("notes_.txt")), 50LL << 20, false)) {
         std::fputs("bench_records: cannot write the large record files\n", stderr);
-        return 1;
+        std::exit(1);
     }
-
-    // Start-up in process: the part that touches the record files, free of process noise.
-    const Figures startup = alternate(25, [&](bool big, int) {
+    struct Pairs {
+        std::vector<double> empty, big;
+    };
+    auto alternate = [](int n, const std::function<double(bool, int)>& step) {
+        Pairs p;
+        for (int i = 0; i < n; ++i) {
+            const bool bigFirst = i % 2 == 1;
+            (bigFirst ? p.big : p.empty).push_back(step(bigFirst, i));
+            (bigFirst ? p.empty : p.big).push_back(step(!bigFirst, i));
+        }
+        return p;
+    };
+    const Pairs startup = alternate(25, [&](bool big, int) {
         QElapsedTimer t;
         t.start();
         bench::Tutor tutor((big ? bigDrives : emptyDrives).root.path());
@@ -77,60 +239,99 @@ int main(int argc, char** argv)
             std::exit(1);
         return bench::msSince(t);
     });
-
     bench::Tutor emptyTutor(emptyDrives.root.path());
     bench::Tutor bigTutor(bigDrives.root.path());
     if (!emptyTutor.start() || !bigTutor.start())
-        return 1;
+        std::exit(1);
     emptyTutor.window->show();
     bigTutor.window->show();
     QCoreApplication::processEvents();
-    auto clickOn = [&](bool big, CommandButton* MainWindow::*button, int i) {
-        MainWindow& w = *(big ? bigTutor : emptyTutor).window;
-        w.txt_answer->setText(QStringLiteral("Answer %1: v = 12 m / 4 s = 3 m/s; I first left out the units.").arg(i));
-        QElapsedTimer t;
-        t.start();
-        (w.*button)->click();
-        const double taken = bench::msSince(t);
-        if (!w.txt_answer->text().isEmpty()) {
-            std::fputs("bench_records: a record did not go through\n", stderr);
-            std::exit(1);
-        }
-        return taken;
-    };
-    const Figures response =
-        alternate(clicks, [&](bool big, int i) { return clickOn(big, &MainWindow::cmd_enter_response, i); });
-    const Figures notes =
-        alternate(clicks, [&](bool big, int i) { return clickOn(big, &MainWindow::cmd_save_as_notes, i); });
-
-    std::fprintf(stderr, "bench_records start-up in process: empty %.2f ms, big %.2f ms (median of 25)\n",
-                 bench::median(startup.empty), bench::median(startup.big));
-    for (const auto& [name, f] : {std::pair{"Enter Response", response}, std::pair{"Save as Notes", notes}})
-        std::fprintf(stderr, "bench_records %-14s empty: median %.2f p99 %.2f max %.2f   big: median %.2f p99 %.2f max %.2f ms\n",
-                     name, bench::median(f.empty), bench::quantile(f.empty, 0.99), bench::quantile(f.empty, 1.0),
-                     bench::median(f.big), bench::quantile(f.big, 0.99), bench::quantile(f.big, 1.0));
-
-    const QString n = QStringLiteral(", %1 clicks").arg(clicks);
-    for (const auto& [name, files, f] : {std::tuple{"Enter Response", "2 files", response},
-                                         std::tuple{"Save as Notes", "3 files", notes}}) {
-        const double p99 = bench::quantile(f.empty, 0.99);
-        bench::row(QStringLiteral("%1 per click, flushed (%2)").arg(QLatin1String(name), QLatin1String(files)) + n,
-                   QStringLiteral("median ") + p50p99(f.empty), QStringLiteral("—"), QStringLiteral("—"),
-                   QStringLiteral("p99 < 10 ms"), p99 < 10.0);
+    for (const Button& b : kButtons) {
+        const Pairs p = alternate(clicks, [&](bool big, int i) {
+            MainWindow& w = *(big ? bigTutor : emptyTutor).window;
+            w.txt_answer->setText(answerOf(70, i));
+            QElapsedTimer t;
+            t.start();
+            (w.*b.button)->click();
+            const double taken = bench::msSince(t);
+            if (!w.txt_answer->text().isEmpty())
+                std::exit(1);
+            return taken;
+        });
+        const double ratio = medianOfRatios(p.big, p.empty);
+        bench::row(QStringLiteral("%1, 70 B, 200 MB master + 50 MB send file, %2 clicks")
+                       .arg(QLatin1String(b.name))
+                       .arg(clicks),
+                   QStringLiteral("median ") + bench::ms(bench::median(p.big)),
+                   QStringLiteral("empty files, median ") + bench::ms(bench::median(p.empty)),
+                   QString::number(ratio, 'f', 2) + QStringLiteral("× (median of pairs)"), QStringLiteral("≤ 1.1×"),
+                   ratio <= 1.1);
     }
-    for (const auto& [name, f] : {std::pair{"Enter Response", response}, std::pair{"Save as Notes", notes}}) {
-        const double paired = pairedRatio(f);
-        bench::row(QStringLiteral("%1, 200 MB master + 50 MB send file").arg(QLatin1String(name)) + n,
-                   QStringLiteral("median ") + bench::ms(bench::median(f.big)),
-                   QStringLiteral("empty files, median ") + bench::ms(bench::median(f.empty)),
-                   QString::number(paired, 'f', 2) + QStringLiteral("× (median of pairs)"), QStringLiteral("≤ 1.1×"),
-                   paired <= 1.1);
-    }
-    const double paired = pairedRatio(startup);
+    const double ratio = medianOfRatios(startup.big, startup.empty);
     bench::row(QStringLiteral("Start-up in process (window built, header flushed), 200 MB master, 25 runs"),
                QStringLiteral("median ") + bench::ms(bench::median(startup.big)),
                QStringLiteral("empty files, median ") + bench::ms(bench::median(startup.empty)),
-               QString::number(paired, 'f', 2) + QStringLiteral("× (median of pairs)"), QStringLiteral("≤ 1.1×"),
-               paired <= 1.1);
+               QString::number(ratio, 'f', 2) + QStringLiteral("× (median of pairs)"), QStringLiteral("≤ 1.1×"),
+               ratio <= 1.1);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bench::useOffscreenPlatform();
+    QApplication app(argc, argv);
+    const int scale = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 1;
+
+    // Fewer timed clicks for larger answers: each 1 MB click writes 2 to 3 MB twice over.
+    std::vector<std::unique_ptr<Session>> sessions;
+    for (const auto& [size, clicks] :
+         {std::pair{qsizetype(70), 40}, std::pair{qsizetype(64) << 10, 20}, std::pair{qsizetype(1) << 20, 6}})
+        sessions.push_back(std::make_unique<Session>(size, clicks * scale));
+
+    for (std::size_t c = 0; c < kCheckpoints.size(); ++c) {
+        // The sessions grow side by side, a slice of each in turn.
+        for (int target = sessions.front()->records; target < kCheckpoints[c];) {
+            target = std::min(kCheckpoints[c], target + 500);
+            for (auto& s : sessions)
+                s->fillTo(std::max(target, s->records));
+        }
+        for (auto& s : sessions) {
+            const int before = s->records;
+            s->timeBatch(c);
+            std::fprintf(stderr, "bench_records %s answers: batch after %d records, session now %d records\n",
+                         qPrintable(sizeName(s->answerSize)), before, s->records);
+        }
+    }
+
+    for (auto& s : sessions) {
+        for (std::size_t c = 0; c < kCheckpoints.size(); ++c) {
+            for (std::size_t bi = 0; bi < kButtons.size(); ++bi) {
+                const auto& [clicks, floors] = s->times[c][bi];
+                const double ratio = medianOfRatios(clicks, floors);
+                const double p99 = bench::quantile(clicks, 0.99);
+                std::fprintf(stderr,
+                             "bench_records %-14s %6s after %5d: click median %.2f p99 %.2f max %.2f; floor median "
+                             "%.2f p99 %.2f ms; ratio %.2f\n",
+                             kButtons[bi].name, qPrintable(sizeName(s->answerSize)), kCheckpoints[c],
+                             bench::median(clicks), p99, bench::quantile(clicks, 1.0), bench::median(floors),
+                             bench::quantile(floors, 0.99), ratio);
+                bench::row(QStringLiteral("%1, %2 answers, after %L3 records, %4 clicks")
+                               .arg(QLatin1String(kButtons[bi].name), sizeName(s->answerSize))
+                               .arg(kCheckpoints[c])
+                               .arg(clicks.size()),
+                           QStringLiteral("median ") + bench::ms(bench::median(clicks)) + QStringLiteral(" / p99 ") +
+                               bench::ms(p99),
+                           QStringLiteral("floor (%1 files) median ").arg(kButtons[bi].files.size()) +
+                               bench::ms(bench::median(floors)) + QStringLiteral(" / p99 ") +
+                               bench::ms(bench::quantile(floors, 0.99)),
+                           QString::number(ratio, 'f', 2) + QStringLiteral("× (median of pairs)"),
+                           QStringLiteral("≤ 1.5× floor; p99 < 10 ms"), ratio <= 1.5 && p99 < 10.0);
+            }
+        }
+    }
+    displayEverything(*sessions.front(), kCheckpoints.back());
+    sessions.clear();
+    largeFiles(200 * scale);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
@@ -68,6 +69,27 @@ inline QString ms(double value)
 inline QString ratio(double a, double b)
 {
     return QString::number(a / b, 'f', 2) + QStringLiteral("×");
+}
+
+// Runs the event loop until `widget` has painted once, and gives the time it took.
+inline double untilPainted(QWidget* widget)
+{
+    struct Watch : QObject {
+        bool painted = false;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            painted |= event->type() == QEvent::Paint;
+            return false;
+        }
+    } watch;
+    widget->installEventFilter(&watch);
+    QElapsedTimer t;
+    t.start();
+    widget->update();
+    while (!watch.painted && t.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    widget->removeEventFilter(&watch);
+    return msSince(t);
 }
 
 inline void useOffscreenPlatform()

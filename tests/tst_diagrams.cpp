@@ -402,7 +402,7 @@ void TestDiagrams::copyPicture()
     w.graph2();
     w.lineIndex = 12;
     w.currentLine = QStringLiteral("a question");
-    w.cumulativeText = QStringLiteral("so far");
+    w.cumulativeText.prepend(QStringLiteral("so far"));
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setText(QStringLiteral("left by another program"));
 
@@ -426,7 +426,7 @@ void TestDiagrams::copyPicture()
     QCOMPARE(tutor.ends, 0);
     QCOMPARE(w.lineIndex, 12);
     QCOMPARE(w.currentLine, QStringLiteral("a question"));
-    QCOMPARE(w.cumulativeText, QStringLiteral("so far"));
+    QCOMPARE(w.cumulativeText.text(), QStringLiteral("so far"));
 }
 
 QTEST_MAIN(TestDiagrams)

@@ -171,7 +171,7 @@ void TestRecords::recordEdgeCases()
     QVERIFY(!w.responsePending);
     QCOMPARE(w.txt_answer->text(), QString());
     QCOMPARE(w.txt_question->text(), QString());
-    QCOMPARE(w.cumulativeText.left(w.answerSeparator.size() + expected.size()), w.answerSeparator + expected);
+    QCOMPARE(w.cumulativeText.text().left(w.answerSeparator.size() + expected.size()), w.answerSeparator + expected);
 }
 
 void TestRecords::promptLeftInTheBox()
@@ -182,14 +182,14 @@ void TestRecords::promptLeftInTheBox()
     QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
     QCOMPARE(w.txt_answer->text(), w.answerPrompt);
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
-    const QString before = w.cumulativeText;
+    const QString before = w.cumulativeText.text();
     w.currentText = QStringLiteral("left over");
     QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
-    QCOMPARE(w.cumulativeText, w.answerSeparator + w.answerPrompt + before);
+    QCOMPARE(w.cumulativeText.text(), w.answerSeparator + w.answerPrompt + before);
     QVERIFY(w.responsePending);
     type(w, w.answerPrompt);
     QTest::mouseClick(w.cmd_save_as_notes, Qt::LeftButton);
-    QCOMPARE(w.cumulativeText, w.answerSeparator + QStringLiteral("left over\r\n\r\n") + w.answerSeparator +
+    QCOMPARE(w.cumulativeText.text(), w.answerSeparator + QStringLiteral("left over\r\n\r\n") + w.answerSeparator +
                                    w.answerPrompt + before);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("notes_.txt"))));
@@ -241,7 +241,7 @@ void TestRecords::textOutsideTheCodePageIsRefused()
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QVERIFY(tutor.prompter.messages[0].contains(QString::fromUtf8("Δ (U+0394)")));
     QVERIFY(tutor.prompter.messages[0].contains(QString::fromUtf8("😀 (U+1F600)")));
-    QCOMPARE(w.cumulativeText, QString());
+    QCOMPARE(w.cumulativeText.text(), QString());
 }
 
 void TestRecords::failureKeepsTheTextAndRetryCompletes()
@@ -260,7 +260,7 @@ void TestRecords::failureKeepsTheTextAndRetryCompletes()
     const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
     type(w, QStringLiteral("my answer"));
     const QString question = w.txt_question->text();
-    const QString transcript = w.cumulativeText;
+    const QString transcript = w.cumulativeText.text();
     {
         FileSizeLimit limit(send.size() + 10);
         QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
@@ -272,7 +272,7 @@ void TestRecords::failureKeepsTheTextAndRetryCompletes()
     QVERIFY(message.contains(QStringLiteral("already recorded in c:\\tulmarox\\masterFile.txt")));
     QCOMPARE(w.txt_answer->text(), QStringLiteral("my answer"));
     QCOMPARE(w.txt_question->text(), question);
-    QCOMPARE(w.cumulativeText, transcript);
+    QCOMPARE(w.cumulativeText.text(), transcript);
     QVERIFY(w.responsePending);
     const QByteArray record = recordBytes(questionMaster(" 50000 ", w.currentLine, "my answer"));
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master + record);

@@ -193,7 +193,7 @@ void TestReliabilityFaults::faultThenMendedRetry()
         break;
     }
 
-    const QString transcript = w.cumulativeText;
+    const QString transcript = w.cumulativeText.text();
     const QString question = w.txt_question->text();
     w.txt_answer->setText(text);
     QTest::mouseClick(note ? w.cmd_save_as_notes : w.cmd_enter_response, Qt::LeftButton);
@@ -209,7 +209,7 @@ void TestReliabilityFaults::faultThenMendedRetry()
     QCOMPARE(message.contains(QStringLiteral("already recorded")), !tookIt.isEmpty());
     QCOMPARE(w.txt_answer->text(), text);
     QCOMPARE(w.txt_question->text(), question);
-    QCOMPARE(w.cumulativeText, transcript);
+    QCOMPARE(w.cumulativeText.text(), transcript);
     QVERIFY(w.responsePending);
     // No part of the record anywhere it was not wholly written.
     if (fault != Fault::FolderRemoved) {
@@ -248,7 +248,7 @@ void TestReliabilityFaults::faultThenMendedRetry()
     QVERIFY(!w.responsePending);
     for (const QString& f : files)
         QCOMPARE(tutor.homeBytes(f), before[f] + record[f]);
-    QVERIFY(w.cumulativeText.startsWith(w.answerSeparator + (note ? records::kNotesMarker : QString()) + text));
+    QVERIFY(w.cumulativeText.text().startsWith(w.answerSeparator + (note ? records::kNotesMarker : QString()) + text));
 }
 
 QTEST_MAIN(TestReliabilityFaults)

@@ -335,7 +335,7 @@ void TestReliabilitySweep::notesFileReadBack()
     QCOMPARE(tutor.prompter.messages, QStringList());
     QCOMPARE(w.currentText, shown);
     QTest::mouseClick(w.cmd_displayCumulativeText, Qt::LeftButton);
-    QCOMPARE(w.txt_question->text(), w.cumulativeText);
+    QCOMPARE(w.txt_question->text(), w.cumulativeText.text());
     QTest::mouseClick(w.cmd_clr_answer, Qt::LeftButton);
     QCOMPARE(w.txt_answer->text(), QString());
 }

@@ -37,6 +37,7 @@ private slots:
     void walk_data();
     void walk();
     void promptComesBackOnlyWithoutAResponse();
+    void transcriptIsNewestFirst_data();
     void transcriptIsNewestFirst();
     void endOfTheTableEndsTheWalk();
     void longLineArrivesWhole();
@@ -135,15 +136,45 @@ void TestStepping::promptComesBackOnlyWithoutAResponse()
     QCOMPARE(tutor.prompter.messages, QStringList());
 }
 
+void TestStepping::transcriptIsNewestFirst_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("actions");  // "next", "response:TEXT" or "note:TEXT"
+    QTest::addColumn<QString>("expected");     // {Q} and {A} stand for the two separators
+
+    const QString h = QStringLiteral("005.  `class notes 5");
+    QTest::newRow("steps over a picture line") << QStringList{h, "Q1", "", "`routine graph1", "A1"}
+                                               << QStringList{"next", "next"} << "{Q}A1{Q}`routine graph1{Q}Q1";
+    QTest::newRow("records between steps")
+        << QStringList{h, "Q1", "A1", "Q2"} << QStringList{"next", "response:v = 3 m/s", "next", "note:units!", "next"}
+        << "{Q}Q2{A}NOTES -------> units!\r\n\r\n{Q}A1{A}v = 3 m/s{Q}Q1";
+    QTest::newRow("two records on one step, lines kept")
+        << QStringList{h, "Q1", "A1"} << QStringList{"next", "response:one\r\ntwo", "response:three"}
+        << "{A}three{A}one\r\ntwo{Q}Q1";
+}
+
 void TestStepping::transcriptIsNewestFirst()
 {
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, actions);
+    QFETCH(QString, expected);
     Tutor tutor;
-    MainWindow& w = startOn(tutor, {"005.  `class notes 5", "Q1", "", "`routine graph1", "A1"});
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.cumulativeText, w.qaSeparator + "A1" + w.qaSeparator + "`routine graph1" + w.qaSeparator + "Q1");
+    MainWindow& w = startOn(tutor, lines);
+    for (const QString& action : actions) {
+        const QString text = action.section(u':', 1);
+        if (action == QLatin1String("next")) {
+            QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+            continue;
+        }
+        w.txt_answer->setText(text);
+        QTest::mouseClick(action.startsWith(QLatin1String("note")) ? w.cmd_save_as_notes : w.cmd_enter_response,
+                          Qt::LeftButton);
+    }
+    expected.replace(QStringLiteral("{Q}"), w.qaSeparator).replace(QStringLiteral("{A}"), w.answerSeparator);
+    QCOMPARE(tutor.prompter.messages, QStringList());
+    QCOMPARE(w.cumulativeText.text(), expected);
     QTest::mouseClick(w.cmd_displayCumulativeText, Qt::LeftButton);
-    QCOMPARE(w.txt_question->text(), w.cumulativeText);
+    QCOMPARE(w.txt_question->text(), expected);
 }
 
 void TestStepping::endOfTheTableEndsTheWalk()

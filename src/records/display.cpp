@@ -32,7 +32,7 @@ void MainWindow::cmd_display_note_file_Click()
 
 void MainWindow::cmd_displayCumulativeText_Click()
 {
-    txt_question->setText(cumulativeText);
+    txt_question->setText(cumulativeText.text());
 }
 
 void MainWindow::cmd_clr_answer_Click()

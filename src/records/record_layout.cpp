@@ -12,6 +12,28 @@ QString line(const QString& text)
     return text + rt::kCrLf;
 }
 
+// A record is built in one buffer of its final size: an answer may be megabytes, and a
+// chain of sums would copy it once for every line after it.
+class Lines {
+public:
+    explicit Lines(qsizetype longest) { text_.reserve(longest + 512); }
+    Lines& operator<<(const QString& text)
+    {
+        text_ += text;
+        text_ += rt::kCrLf;
+        return *this;
+    }
+    Lines& last(const QString& text)
+    {
+        text_ += text;
+        return *this;
+    }
+    QString take() { return std::move(text_); }
+
+private:
+    QString text_;
+};
+
 }  // namespace
 
 QString sessionHeader(const QString& codeLine, const QString& assignment, const QString& headerLine,
@@ -23,21 +45,26 @@ QString sessionHeader(const QString& codeLine, const QString& assignment, const 
 QString questionRecord(const QString& time, const QString& shownLine, const QString& answer,
                        std::optional<double> questionNumber)
 {
-    QString record = line(kOpeningRule) + line(rt::printZones({kIndent, QString(), time}));
+    Lines record(shownLine.size() + answer.size());
+    record << kOpeningRule << rt::printZones({kIndent, QString(), time});
     if (questionNumber)
-        record += rt::kCrLf + rt::kCrLf + line(rt::printZones({QStringLiteral("`questionNumber"),
-                                                               rt::numberText(*questionNumber)}));
-    record += line(shownLine) + line(kOpeningRule) + line(kResponseMarker) + line(answer) + line(kClosingRule);
-    return record;
+        record.last(rt::kCrLf + rt::kCrLf)
+            << rt::printZones({QStringLiteral("`questionNumber"), rt::numberText(*questionNumber)});
+    record << shownLine << kOpeningRule << kResponseMarker << answer << kClosingRule;
+    return record.take();
 }
 
 QString notesRecord(const QString& time, const QString& date, const QString& shownLine, const QString& note,
                     bool endWithLineEnd)
 {
-    QString record = line(kOpeningRule) + line(rt::printZones({kIndent, QString(), time})) +
-                     line(rt::printZones({kIndent, date, time})) + line(shownLine) + line(kOpeningRule) + line(note);
-    record += endWithLineEnd ? line(kClosingRule) : rt::printZones({kClosingRule, QString()});
-    return record;
+    Lines record(shownLine.size() + note.size());
+    record << kOpeningRule << rt::printZones({kIndent, QString(), time}) << rt::printZones({kIndent, date, time})
+           << shownLine << kOpeningRule << note;
+    if (endWithLineEnd)
+        record << kClosingRule;
+    else
+        record.last(rt::printZones({kClosingRule, QString()}));
+    return record.take();
 }
 
 }  // namespace records

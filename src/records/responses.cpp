@@ -40,9 +40,9 @@ std::optional<Failure> MainWindow::recordAnswerBox(RecordKind kind)
     // Save as Notes adds what currentText held before the click (the last record, or the
     // question box as the last step left it).
     if (isNote)
-        cumulativeText = answerSeparator + currentText + QStringLiteral("\r\n\r\n") + cumulativeText;
+        cumulativeText.prepend(answerSeparator + currentText + QStringLiteral("\r\n\r\n"));
     else
-        cumulativeText = answerSeparator + answer + cumulativeText;
+        cumulativeText.prepend(answerSeparator + answer);
     txt_question->setText(QString());
     txt_answer->setText(QString());
     return std::nullopt;

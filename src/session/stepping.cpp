@@ -23,7 +23,7 @@ void MainWindow::readNextQuestion()
         currentLine = line;
         if (rt::left(line, 2).toLower() == QLatin1String("`q"))
             questionNo = rt::plainNumber(rt::leadingNumber(rt::midFrom(line, 3)));
-        cumulativeText = qaSeparator + line + cumulativeText;
+        cumulativeText.prepend(qaSeparator + line);
     }
     if (!isPictureLine(line))
         responsePending = true;

@@ -5,6 +5,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -69,6 +70,27 @@ QString cutLongLines(const QString& text, std::vector<int>& soft)
     }
 }
 
+// The document's raw text with its block and line separators as CR LF, in one pass: the
+// answer box is read on every click, and may hold megabytes.
+QString withCrLf(const QString& raw)
+{
+    const auto isBreak = [](QChar c) { return c == QChar::ParagraphSeparator || c == QChar::LineSeparator; };
+    const auto breaks = std::count_if(raw.cbegin(), raw.cend(), isBreak);
+    if (breaks == 0)
+        return raw;
+    QString out(raw.size() + breaks, Qt::Uninitialized);
+    QChar* to = out.data();
+    for (const QChar c : raw) {
+        if (isBreak(c)) {
+            *to++ = u'\r';
+            *to++ = u'\n';
+        } else {
+            *to++ = c;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 TextBox::TextBox(QWidget* parent) : QPlainTextEdit(parent)
@@ -85,10 +107,7 @@ QString TextBox::text() const
     if (!hasSoftBreaks_) {
         // The raw text keeps what the student typed (a no-break space stays one);
         // blocks are separated by paragraph separators.
-        QString raw = document()->toRawText();
-        raw.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-        raw.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
-        return raw;
+        return withCrLf(document()->toRawText());
     }
     return textBetween(0, document()->characterCount() - 1, QStringLiteral("\r\n"));
 }

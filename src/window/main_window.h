@@ -14,6 +14,7 @@
 #include "platform/random_source.h"
 #include "platform/record_files.h"
 #include "platform/record_journal.h"
+#include "platform/transcript.h"
 
 class Clock;
 class CommandButton;
@@ -226,7 +227,7 @@ public:
     QString displayText;
     QString questionNo;
     bool responsePending = false;
-    QString cumulativeText;
+    Transcript cumulativeText;
     QString currentText;
     // Part of the query files' names; nothing in the program sets it, so they are always
     // query.txt and queri.txt. Kept as a field so that a caller of codeFile can.
