@@ -4,7 +4,7 @@
 DRIVES ?= $(HOME)/.local/share/classnotes-tutor/drives
 DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation
 
-.PHONY: run test bench stress stress-shared deps build-release build-test screenshots package check-package
+.PHONY: run test bench stress stress-shared deps build-release build-test screenshots package check-package check-windows
 
 deps:
 	@missing=""; \
@@ -56,3 +56,7 @@ package: deps
 # (as root) and runs the installed program.
 check-package:
 	./tools/check-package
+
+# The Windows file layer built with MinGW-w64 and checked under Wine (installs both when missing).
+check-windows:
+	./tools/check-windows
