@@ -200,11 +200,14 @@ int removeFile(const std::wstring& path)
 {
     // A reader that opened the file without sharing deletion holds it only for a moment;
     // giving up at once would leave a lock file behind for everyone.
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    const ULONGLONG deadline = GetTickCount64() + 500;
+    for (int attempt = 0; attempt < 250; ++attempt) {
         if (DeleteFileW(path.c_str()))
             return 0;
         if (GetLastError() != ERROR_SHARING_VIOLATION)
             return lastError();
+        if (GetTickCount64() >= deadline)
+            break;
         Sleep(2);
     }
     return EWOULDBLOCK;

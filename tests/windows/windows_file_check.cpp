@@ -304,6 +304,36 @@ void checkCreateNewAndRemove(const std::wstring& folder)
                ", remove again " + errorName(removedAgain));
 }
 
+DWORD WINAPI closeSoon(void* handle)
+{
+    Sleep(20);
+    CloseHandle(static_cast<HANDLE>(handle));
+    return 0;
+}
+
+void checkRemoveWhileReadersHoldIt(const std::wstring& folder)
+{
+    // A reader that does not share deletion, as many programs open files, closing a moment later.
+    const std::wstring path = folder + L"\\records.lock";
+    winfile::File lock;
+    lock.createNew(path);
+    lock.close();
+    HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE closer = reader != INVALID_HANDLE_VALUE ? CreateThread(nullptr, 0, closeSoon, reader, 0, nullptr) : nullptr;
+    const int removed = winfile::removeFile(path);
+    if (closer) {
+        WaitForSingleObject(closer, kWaitMs);
+        CloseHandle(closer);
+    } else if (reader != INVALID_HANDLE_VALUE) {
+        CloseHandle(reader);
+    }
+    const bool gone = GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+    winfile::removeFile(path);
+    report(closer && removed == 0 && gone, "a file is removed once a reader that does not share deletion lets go",
+           expectError(removed, 0) + (gone ? "" : " (still there)"));
+}
+
 void checkTwoProcesses(const std::wstring& folder, int perWriter, Cleanup& cleanup)
 {
     const std::wstring path = folder + L"\\send_1208.txt";
@@ -453,6 +483,7 @@ int wmain(int argc, wchar_t** argv)
 
     checkAppendWithLockAndFlush(folder, cleanup);
     checkCreateNewAndRemove(folder);
+    checkRemoveWhileReadersHoldIt(folder);
     checkTwoProcesses(folder, perWriter, cleanup);
     checkReadOnlyFile(folder, cleanup);
     checkMissingFolder(folder);
