@@ -60,8 +60,9 @@ public:
     int createNew(const std::wstring& path)
     {
         close();
-        created_ = true;
-        return winfile::createNew(path, handle_);
+        const int error = winfile::createNew(path, handle_);
+        created_ = error == 0;
+        return error;
     }
     void close()
     {

@@ -298,6 +298,10 @@ void checkCreateNewAndRemove(const std::wstring& folder)
     std::int64_t size = -1;
     const int gone = winfile::sizeOfPath(path, size);
     const int removedAgain = winfile::removeFile(path);
+    const int folderFlushed = winfile::flushFolder(folder);
+    const int missingFlushed = winfile::flushFolder(folder + L"\\no such folder");
+    report(folderFlushed == 0 && missingFlushed == ENOENT, "a folder flush: done, or the folder is missing",
+           "flush " + errorName(folderFlushed) + ", missing " + errorName(missingFlushed));
     report(first == 0 && second == EEXIST && removed == 0 && gone == 0 && size == 0 && removedAgain == ENOENT,
            "create-new is refused while the file is there; removed, it is gone",
            "create " + errorName(first) + ", again " + errorName(second) + ", remove " + errorName(removed) +
