@@ -5,7 +5,7 @@ DRIVES ?= $(HOME)/.local/share/classnotes-tutor/drives
 DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation clang-format
 
 .PHONY: check-format format run test bench stress stress-shared deps build-release build-test screenshots package \
-        check-package
+        check-package check-windows
 
 deps:
 	@missing=""; \
@@ -67,3 +67,7 @@ package: deps
 # (as root) and runs the installed program.
 check-package:
 	./tools/check-package
+
+# The Windows file layer built with MinGW-w64 and checked under Wine (installs both when missing).
+check-windows:
+	./tools/check-windows
