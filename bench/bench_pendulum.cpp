@@ -16,8 +16,8 @@
 #include <sys/resource.h>
 
 #include "bench_support.h"
-#include "widgets/picture_box.h"
 #include "widgets/command_button.h"
+#include "widgets/picture_box.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ QString us(double value)
     return QString::number(value, 'f', 1) + QStringLiteral(" µs");
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

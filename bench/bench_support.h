@@ -22,9 +22,9 @@
 #include <unistd.h>
 
 #include "platform/code_page.h"
+#include "records/record_layout.h"
 #include "support/tutor_fixture.h"
 #include "widgets/system_sound.h"
-#include "records/record_layout.h"
 #include "window/main_window.h"
 
 namespace bench {
@@ -56,7 +56,10 @@ inline void row(const QString& figure, const QString& measured, const QString& a
                 const QString& goal, std::optional<bool> met)
 {
     std::printf("| %s | %s | %s | %s | %s | %s |\n", qPrintable(figure), qPrintable(measured), qPrintable(against),
-                qPrintable(ratio), qPrintable(goal), !met ? "—" : *met ? "yes" : "**no**");
+                qPrintable(ratio), qPrintable(goal),
+                !met   ? "—"
+                : *met ? "yes"
+                       : "**no**");
     std::fflush(stdout);
 }
 
@@ -108,18 +111,17 @@ inline QDateTime sessionTime()
 // question and notes records. Flushed to the disk, so later flushes time only new records.
 inline bool fillRecordFile(const QString& path, qint64 bytes, bool master)
 {
-    const QString header = records::sessionHeader(QStringLiteral("\u00e9\u00b4\u00d2\u00fd\u00a9"),
-                                                  QStringLiteral("assignment #005"),
-                                                  QStringLiteral("005.  `class notes 5"),
-                                                  QStringLiteral("Physics I Class Notes"), QStringLiteral("12-08-2026"));
+    const QString header = records::sessionHeader(
+        QStringLiteral("\u00e9\u00b4\u00d2\u00fd\u00a9"), QStringLiteral("assignment #005"),
+        QStringLiteral("005.  `class notes 5"), QStringLiteral("Physics I Class Notes"), QStringLiteral("12-08-2026"));
     QString session = header;
     for (int i = 0; i < 12; ++i) {
-        session += records::questionRecord(QStringLiteral("10:15:30"),
-                                           QStringLiteral("`q%1 A car covers 12 m in 4 s. What is its average speed?")
-                                               .arg(i, 2, 10, QLatin1Char('0')),
-                                           QStringLiteral("v = 12 m / 4 s = 3 m/s, since the rate is the change "
-                                                          "in position over the change in clock time."),
-                                           master ? std::optional<double>(50000 + i) : std::nullopt);
+        session += records::questionRecord(
+            QStringLiteral("10:15:30"),
+            QStringLiteral("`q%1 A car covers 12 m in 4 s. What is its average speed?").arg(i, 2, 10, QLatin1Char('0')),
+            QStringLiteral("v = 12 m / 4 s = 3 m/s, since the rate is the change "
+                           "in position over the change in clock time."),
+            master ? std::optional<double>(50000 + i) : std::nullopt);
         session += records::notesRecord(QStringLiteral("10:16:02"), QStringLiteral("12-08-2026"),
                                         QStringLiteral("`q01 Given answer: 3 m/s."),
                                         records::kNotesMarker + QStringLiteral("Remember the units."), master);
@@ -194,4 +196,4 @@ struct Tutor : ::Tutor {
     }
 };
 
-}  // namespace bench
+} // namespace bench

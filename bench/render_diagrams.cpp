@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <functional>
 
-#include "widgets/picture_box.h"
 #include "support/tutor_fixture.h"
+#include "widgets/picture_box.h"
 #include "window/main_window.h"
 
 int main(int argc, char** argv)

@@ -10,8 +10,8 @@
 #include <cstdio>
 
 #include "support/tutor_fixture.h"
-#include "widgets/text_box.h"
 #include "widgets/command_button.h"
+#include "widgets/text_box.h"
 #include "window/main_window.h"
 
 namespace {
@@ -27,7 +27,7 @@ bool save(QWidget& window, const QDir& out, const char* name)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -11,10 +11,10 @@
 
 #include <cstdio>
 
-#include "support/tutor_fixture.h"
-#include "widgets/text_box.h"
 #include "records/record_layout.h"
+#include "support/tutor_fixture.h"
 #include "widgets/command_button.h"
+#include "widgets/text_box.h"
 #include "window/main_window.h"
 
 namespace {

@@ -52,4 +52,4 @@ public:
     }
 };
 
-}  // namespace bench
+} // namespace bench

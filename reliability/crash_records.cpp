@@ -4,8 +4,8 @@
 // and torn stretches may come only from records in flight at a kill.
 //   crash_records [--rounds R] [--processes N] [--seed S] [--max-delay MS] [--keep DIR]
 
-#include <QCoreApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <cstdio>

@@ -182,7 +182,8 @@ Parsed parseHeader(Reader r)
         return failed(QStringLiteral("no class-notes number"));
     const auto headerLine = r.until(kCrLf);
     if (!headerLine || !headerLine->startsWith(*number + '.'))
-        return failed(QStringLiteral("the set's header line does not match assignment #%1").arg(QString::fromLatin1(*number)));
+        return failed(
+            QStringLiteral("the set's header line does not match assignment #%1").arg(QString::fromLatin1(*number)));
     if (!r.take(kCourseTitle + kCrLf) || !r.takeIf(isDateAt, kDateSize) || !r.take(kCrLf))
         return failed(QStringLiteral("the course title or date line is not whole"));
     return {r.at, {}};
@@ -240,7 +241,8 @@ Parsed parseRecord(Reader r, FileKind file, Item& item)
     if (stamp->kind != item.kind)
         return failed(QStringLiteral("a record of the other kind than its stamp"));
     if (number && *number != qint64(stamp->classNotes) * 10000)
-        return failed(QStringLiteral("question number %1 where %2 was due").arg(*number).arg(qint64(stamp->classNotes) * 10000));
+        return failed(
+            QStringLiteral("question number %1 where %2 was due").arg(*number).arg(qint64(stamp->classNotes) * 10000));
     item.stamp = stamp;
     return {r.at, {}};
 }
@@ -293,9 +295,12 @@ bool belongsIn(RecordKind kind, FileKind file)
 QString name(FileKind file)
 {
     switch (file) {
-    case FileKind::Master: return QStringLiteral("master");
-    case FileKind::Send: return QStringLiteral("send");
-    case FileKind::Notes: return QStringLiteral("notes");
+    case FileKind::Master:
+        return QStringLiteral("master");
+    case FileKind::Send:
+        return QStringLiteral("send");
+    case FileKind::Notes:
+        return QStringLiteral("notes");
     }
     return {};
 }
@@ -359,8 +364,7 @@ FileFigures checkFile(const QByteArray& bytes, FileKind file, const Expectation&
             if (last != lastOfWriter.end() && !(*last < s.id)) {
                 ++f.outOfOrder;
                 problem(QStringLiteral("%1 comes after %2").arg(idText(s.id), idText(*last)));
-            }
-            else
+            } else
                 lastOfWriter[s.id.writer] = s.id;
             break;
         }
@@ -388,7 +392,7 @@ FileFigures checkFile(const QByteArray& bytes, FileKind file, const Expectation&
     return f;
 }
 
-}  // namespace
+} // namespace
 
 quint32 crc32(const QByteArray& bytes)
 {
@@ -443,7 +447,9 @@ QString makeBody(std::mt19937_64& random, qsizetype size)
 
 qsizetype pickBodySize(std::mt19937_64& random)
 {
-    const auto between = [&](qsizetype low, qsizetype high) { return low + qsizetype(random() % quint64(high - low + 1)); };
+    const auto between = [&](qsizetype low, qsizetype high) {
+        return low + qsizetype(random() % quint64(high - low + 1));
+    };
     const auto band = random() % 100;
     if (band < 40)
         return between(0, 80);
@@ -565,15 +571,16 @@ Figures check(const QByteArray& master, const QByteArray& send, const QByteArray
             continue;
         ++figures.partial;
         if (figures.partialProblems.size() < 20)
-            figures.partialProblems << QStringLiteral("%1 is missing from %2 only")
-                                           .arg(idText(id), missing.join(QStringLiteral(", ")));
+            figures.partialProblems
+                << QStringLiteral("%1 is missing from %2 only").arg(idText(id), missing.join(QStringLiteral(", ")));
     }
     return figures;
 }
 
 QString Figures::table() const
 {
-    QString text = QStringLiteral("  file    records  headers  lost  duplicated  torn (in flight)  out of order  unexpected\n");
+    QString text =
+        QStringLiteral("  file    records  headers  lost  duplicated  torn (in flight)  out of order  unexpected\n");
     auto row = [&](const char* file, const FileFigures& f) {
         text += QStringLiteral("  %1 %2 %3 %4 %5 %6 %7 %8\n")
                     .arg(QLatin1String(file), -7)
@@ -598,4 +605,4 @@ QString Figures::table() const
     return text;
 }
 
-}  // namespace recordcheck
+} // namespace recordcheck

@@ -39,7 +39,7 @@ struct Stamp {
     int classNotes = 0;     // the master file's question number is classNotes x 10000
     qsizetype bodySize = 0; // bytes after the stamp line and its line end
     quint32 bodyCrc = 0;
-    quint32 lineCrc = 0;    // the line shown when the record was made, as the files hold it
+    quint32 lineCrc = 0; // the line shown when the record was made, as the files hold it
 
     friend bool operator==(const Stamp&, const Stamp&) = default;
 };
@@ -63,7 +63,7 @@ QByteArray headerReportLine(int writer, int run);
 
 struct WriterLog {
     QList<Stamp> records;
-    QSet<QPair<int, int>> headers;  // (writer, run)
+    QSet<QPair<int, int>> headers; // (writer, run)
 };
 // Only whole lines count: a line cut short by a kill was never reported.
 void parseLog(const QByteArray& log, WriterLog& into);
@@ -75,8 +75,8 @@ struct Item {
     qsizetype offset = 0;
     qsizetype size = 0;
     RecordKind kind = RecordKind::Response;
-    std::optional<Stamp> stamp;   // a record's stamp; for damage, the one stamp found inside
-    int stampsInside = 0;         // more than one: records interleaved
+    std::optional<Stamp> stamp; // a record's stamp; for damage, the one stamp found inside
+    int stampsInside = 0;       // more than one: records interleaved
     QString problem;
 };
 
@@ -97,17 +97,17 @@ struct Expectation {
 Expectation expectationFromLogs(const WriterLog& logs, const QSet<QPair<int, int>>& killedRuns, int runsStarted);
 
 struct FileFigures {
-    int records = 0;          // whole records found
-    int headers = 0;          // whole session headers found
-    int lost = 0;             // reported records missing
-    int duplicated = 0;       // extra copies of a record
-    int torn = 0;             // stretches that are no whole record or header
-    int tornInFlight = 0;     // of those, the ones a kill may explain
-    int outOfOrder = 0;       // records before an earlier record of the same writer
-    int unexpected = 0;       // whole records nobody wrote or reported, or in the wrong file
-    int headerProblems = 0;   // fewer whole headers than reported, or more than runs
+    int records = 0;        // whole records found
+    int headers = 0;        // whole session headers found
+    int lost = 0;           // reported records missing
+    int duplicated = 0;     // extra copies of a record
+    int torn = 0;           // stretches that are no whole record or header
+    int tornInFlight = 0;   // of those, the ones a kill may explain
+    int outOfOrder = 0;     // records before an earlier record of the same writer
+    int unexpected = 0;     // whole records nobody wrote or reported, or in the wrong file
+    int headerProblems = 0; // fewer whole headers than reported, or more than runs
     QStringList problems;
-    QHash<Identity, RecordKind> whole;  // the records found whole, once each
+    QHash<Identity, RecordKind> whole; // the records found whole, once each
 
     int faults() const { return lost + duplicated + (torn - tornInFlight) + outOfOrder + unexpected + headerProblems; }
 };
@@ -116,7 +116,7 @@ struct Figures {
     FileFigures master;
     FileFigures send;
     FileFigures notes;
-    int partial = 0;          // records whole in some of their files and missing from others
+    int partial = 0; // records whole in some of their files and missing from others
     QStringList partialProblems;
 
     int faults() const { return master.faults() + send.faults() + notes.faults() + partial; }
@@ -125,4 +125,4 @@ struct Figures {
 
 Figures check(const QByteArray& master, const QByteArray& send, const QByteArray& notes, const Expectation& expected);
 
-}  // namespace recordcheck
+} // namespace recordcheck

@@ -19,11 +19,11 @@
 #include <unistd.h>
 
 #include "platform/code_page.h"
-#include "support/tutor_fixture.h"
-#include "widgets/text_box.h"
 #include "reliability/record_checker.h"
 #include "reliability/stress_run.h"
+#include "support/tutor_fixture.h"
 #include "widgets/command_button.h"
+#include "widgets/text_box.h"
 #include "window/main_window.h"
 
 namespace {
@@ -85,7 +85,7 @@ int fail(const QString& why)
     return 4;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -95,7 +95,8 @@ int main(int argc, char** argv)
     const QCommandLineOption drives(QStringLiteral("drives"), QStringLiteral("drives root"), QStringLiteral("DIR"));
     const QCommandLineOption writer(QStringLiteral("writer"), QStringLiteral("writer number"), QStringLiteral("W"));
     const QCommandLineOption run(QStringLiteral("run"), QStringLiteral("run number"), QStringLiteral("R"), "0");
-    const QCommandLineOption records(QStringLiteral("records"), QStringLiteral("records to write"), QStringLiteral("M"));
+    const QCommandLineOption records(QStringLiteral("records"), QStringLiteral("records to write"),
+                                     QStringLiteral("M"));
     const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("seed"), QStringLiteral("S"), "1");
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("report file"), QStringLiteral("FILE"));
     const QCommandLineOption journalDir(QStringLiteral("journal"), QStringLiteral("journal folder"),
@@ -130,11 +131,11 @@ int main(int argc, char** argv)
         tutor.start({QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)});
     ScriptedPrompter& prompter = tutor.prompter;
     // After a kill the start-up finishes the killed run's record and says so; nothing else.
-    const bool onlyFinished =
-        prompter.messages.isEmpty() ||
-        (prompter.messages.size() == 1 &&
-         prompter.messages.front().startsWith(QLatin1String("An earlier run of the tutor ended while it was recording")) &&
-         !prompter.messages.front().contains(QLatin1String("could not be finished")));
+    const bool onlyFinished = prompter.messages.isEmpty() ||
+                              (prompter.messages.size() == 1 &&
+                               prompter.messages.front().startsWith(
+                                   QLatin1String("An earlier run of the tutor ended while it was recording")) &&
+                               !prompter.messages.front().contains(QLatin1String("could not be finished")));
     if (window.hasEnded() || !onlyFinished)
         return fail(QStringLiteral("start-up did not finish: %1").arg(prompter.messages.join(QStringLiteral(" | "))));
     if (!reporter.report(recordcheck::headerReportLine(w, r)))

@@ -39,11 +39,13 @@ QString logBase(const Options& o, int writer, int run)
 
 QStringList writerArguments(const Options& o, int writer, int run, int records)
 {
-    return {QStringLiteral("--drives"), drivesOf(o, writer),  QStringLiteral("--journal"), journalOf(o, writer),
-            QStringLiteral("--writer"), QString::number(writer),
-            QStringLiteral("--run"),    QString::number(run), QStringLiteral("--records"), QString::number(records),
-            QStringLiteral("--seed"),   QString::number(o.seed), QStringLiteral("--log"),
-            logBase(o, writer, run) + QStringLiteral(".log")};
+    return {QStringLiteral("--drives"),  drivesOf(o, writer),
+            QStringLiteral("--journal"), journalOf(o, writer),
+            QStringLiteral("--writer"),  QString::number(writer),
+            QStringLiteral("--run"),     QString::number(run),
+            QStringLiteral("--records"), QString::number(records),
+            QStringLiteral("--seed"),    QString::number(o.seed),
+            QStringLiteral("--log"),     logBase(o, writer, run) + QStringLiteral(".log")};
 }
 
 QByteArray readAll(const QString& path)
@@ -70,8 +72,8 @@ void finish(const Options& o, const QSet<QPair<int, int>>& killedRuns, Outcome& 
         recordcheck::parseLog(readAll(dir.filePath(name)), logs);
     for (const QString& name : dir.entryList({QStringLiteral("*.err")}, QDir::Files, QDir::Name)) {
         const QByteArray err = readAll(dir.filePath(name));
-        const int found = int(err.count("ERROR: AddressSanitizer") + err.count("ERROR: LeakSanitizer") +
-                              err.count("runtime error:"));
+        const int found =
+            int(err.count("ERROR: AddressSanitizer") + err.count("ERROR: LeakSanitizer") + err.count("runtime error:"));
         out.sanitizerReports += found;
         if (found > 0)
             out.errors << QStringLiteral("%1: %2").arg(name, QString::fromLocal8Bit(err.left(2000)));
@@ -86,9 +88,9 @@ void finish(const Options& o, const QSet<QPair<int, int>>& killedRuns, Outcome& 
     const QString folder = recordFolder(o.checkRoot.isEmpty() ? drivesOf(o) : o.checkRoot);
     const QByteArray master = readAll(folder + QStringLiteral("/masterFile.txt"));
     out.masterBytes = master.size();
-    out.figures = recordcheck::check(master, readAll(folder + u'/' + kSendFile),
-                                     readAll(folder + QStringLiteral("/notes_.txt")),
-                                     recordcheck::expectationFromLogs(logs, killedRuns, out.runs));
+    out.figures =
+        recordcheck::check(master, readAll(folder + u'/' + kSendFile), readAll(folder + QStringLiteral("/notes_.txt")),
+                           recordcheck::expectationFromLogs(logs, killedRuns, out.runs));
 }
 
 QString failureOf(QProcess& p, const QString& errFile)
@@ -140,7 +142,7 @@ private:
         int run = -1;
         QProcess* process = nullptr;
         int lines = 0;
-        char lastLine = 0;  // H(eader), B(egun) or R(eported)
+        char lastLine = 0; // H(eader), B(egun) or R(eported)
         int killAt = -1;
         bool killing = false;
     };
@@ -268,7 +270,7 @@ private:
     QEventLoop loop_;
 };
 
-}  // namespace
+} // namespace
 
 int classNotesOf(int writer)
 {
@@ -378,4 +380,4 @@ QString Outcome::summary() const
     return text;
 }
 
-}  // namespace stress
+} // namespace stress

@@ -22,42 +22,45 @@ QString recordFolder(const QString& drivesRoot);
 
 struct Options {
     QString writerProgram;
-    QString workDir;        // gets drives/, logs/ and each writer's journal/
+    QString workDir; // gets drives/, logs/ and each writer's journal/
     // Drives roots that reach one shared folder (mounts of it); writer w uses root w mod N.
     // None: workDir/drives.
     QStringList drivesRoots;
     // Where the files are checked: the server's own copy; none: the first drives root.
     QString checkRoot;
-    int processes = 8;      // writers at once
-    int records = 500;      // per writer (runStress)
-    int rounds = 0;         // kills (runCrash)
+    int processes = 8; // writers at once
+    int records = 500; // per writer (runStress)
+    int rounds = 0;    // kills (runCrash)
     int maxKillDelayMs = 15;
     quint64 seed = 1;
 };
 
 struct Outcome {
     recordcheck::Figures figures;
-    int reported = 0;         // records the writers reported as written
+    int reported = 0; // records the writers reported as written
     int reportedNotes = 0;
     int headersReported = 0;
     int runs = 0;
     int kills = 0;
-    int killsInStartUp = 0;       // before the session header was reported
-    int killsMidRecord = 0;       // after a click began, before its record was reported
+    int killsInStartUp = 0; // before the session header was reported
+    int killsMidRecord = 0; // after a click began, before its record was reported
     int killsBetweenRecords = 0;
-    int writerFailures = 0;   // writers that stopped by themselves with an error
-    QStringList finishedAfterwards;  // what the last start-ups finished from the journals
+    int writerFailures = 0;         // writers that stopped by themselves with an error
+    QStringList finishedAfterwards; // what the last start-ups finished from the journals
     int sanitizerReports = 0;
     qsizetype largestAnswer = 0;
     qint64 masterBytes = 0;
     qint64 msecs = 0;
     QStringList errors;
 
-    bool ok() const { return figures.faults() == 0 && writerFailures == 0 && sanitizerReports == 0 && errors.isEmpty(); }
+    bool ok() const
+    {
+        return figures.faults() == 0 && writerFailures == 0 && sanitizerReports == 0 && errors.isEmpty();
+    }
     QString summary() const;
 };
 
 Outcome runStress(const Options& options);
 Outcome runCrash(const Options& options);
 
-}  // namespace stress
+} // namespace stress

@@ -84,7 +84,7 @@ bool wantsOnlyText(int argc, char** argv)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -111,7 +111,7 @@ int main(int argc, char** argv)
     const QCommandLineOption drives(
         QStringLiteral("drives"),
         QStringLiteral("Folder that stands for the drives C:, I:, ... (default: %1).").arg(DrivePaths::defaultRoot()),
-                                    QStringLiteral("DIR"));
+        QStringLiteral("DIR"));
     parser.addOption(drives);
     parser.process(app);
     QApplication::setWindowIcon(applicationIcon());

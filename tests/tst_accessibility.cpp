@@ -4,9 +4,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include "support/tutor_fixture.h"
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
-#include "support/tutor_fixture.h"
 
 class TestAccessibility : public QObject {
     Q_OBJECT

@@ -3,8 +3,8 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "widgets/picture_box.h"
 #include "support/tutor_fixture.h"
+#include "widgets/picture_box.h"
 
 namespace {
 

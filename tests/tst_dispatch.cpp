@@ -7,8 +7,8 @@
 
 #include <map>
 
-#include "widgets/picture_box.h"
 #include "support/tutor_fixture.h"
+#include "widgets/picture_box.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include "platform/code_page.h"
 #include "platform/record_files.h"
-#include "widgets/text_box.h"
 #include "support/tutor_fixture.h"
+#include "widgets/text_box.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ int documentPosition(const TextBox& box, int offset, bool afterBreak)
     return position;
 }
 
-}  // namespace
+} // namespace
 
 class TestLargeTexts : public QObject {
     Q_OBJECT
@@ -144,7 +144,7 @@ void TestLargeTexts::editsBesideSoftBreaks_data()
     QTest::addColumn<QString>("edit");
     QTest::addColumn<int>("fromCut");
     QTest::addColumn<bool>("afterBreak");
-    QTest::addColumn<int>("selectTo");  // from the cut; 0 for no selection
+    QTest::addColumn<int>("selectTo"); // from the cut; 0 for no selection
     QTest::newRow("Enter inside the next piece") << "enter" << 10 << true << 0;
     QTest::newRow("Enter at the start of a piece") << "enter" << 0 << true << 0;
     QTest::newRow("Enter at the end of a piece") << "enter" << 0 << false << 0;
@@ -171,7 +171,7 @@ void TestLargeTexts::editsBesideSoftBreaks()
     TextBox box;
     box.setText(expected);
     QCOMPARE(box.document()->blockCount(), 5);
-    const int cut = box.document()->findBlockByNumber(2).position() - 1;  // where the first soft break lies
+    const int cut = box.document()->findBlockByNumber(2).position() - 1; // where the first soft break lies
 
     QTextCursor cursor(box.document());
     const int at = cut + fromCut;
@@ -245,7 +245,8 @@ void TestLargeTexts::largeNotesFileShownWhole()
     QCOMPARE(w.txt_question->text(), QStringLiteral("shown\r\n\r\n") + joined);
     // The next step reads the box back and adds to it.
     QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.txt_question->text(), QStringLiteral("shown\r\n\r\n") + joined + QStringLiteral("\r\n\r\n") + w.currentLine);
+    QCOMPARE(w.txt_question->text(),
+             QStringLiteral("shown\r\n\r\n") + joined + QStringLiteral("\r\n\r\n") + w.currentLine);
 }
 
 QTEST_MAIN(TestLargeTexts)

@@ -3,9 +3,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "widgets/picture_box.h"
 #include "platform/random_source.h"
 #include "support/tutor_fixture.h"
+#include "widgets/picture_box.h"
 
 namespace {
 

@@ -2,13 +2,13 @@
 
 #include <limits>
 
-#include <sys/resource.h>
 #include <QTest>
+#include <sys/resource.h>
 
 #include "platform/code_page.h"
-#include "widgets/text_box.h"
 #include "records/record_layout.h"
 #include "support/tutor_fixture.h"
+#include "widgets/text_box.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ void type(MainWindow& w, const QString& text)
     w.txt_answer->setText(text);
 }
 
-}  // namespace
+} // namespace
 
 class TestRecords : public QObject {
     Q_OBJECT
@@ -122,9 +122,9 @@ void TestRecords::wholeSessionOnSetFive()
         QStringLiteral("assignment #005\r\n005.  `class notes 5\r\nPhysics I Class Notes\r\n12-08-2026\r\n"))));
     const QString answer1 = QStringLiteral("v = 12 m / 4 s = 3 m/s\r\nso 3 m/s.");
     const QString note = QStringLiteral("I forgot the units at first.");
-    QCOMPARE(master, header(master) + recordBytes(questionMaster(" 50000 ", shown[0], answer1) +
-                                                  notesRecord(shown[1], note, true) +
-                                                  questionMaster(" 50000 ", shown[2], "OK")));
+    QCOMPARE(master, header(master) +
+                         recordBytes(questionMaster(" 50000 ", shown[0], answer1) + notesRecord(shown[1], note, true) +
+                                     questionMaster(" 50000 ", shown[2], "OK")));
     QCOMPARE(send, header(send) + recordBytes(questionSend(shown[0], answer1) + notesRecord(shown[1], note, false) +
                                               questionSend(shown[2], "OK")));
     QCOMPARE(notes, recordBytes(notesRecord(shown[1], note, false)));
@@ -136,12 +136,23 @@ void TestRecords::recordEdgeCases_data()
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("expectedLine");
     QTest::addColumn<QString>("recordedAnswer");
-    QTest::newRow("one blank before the first step") << false << " " << "" << " ";
-    QTest::newRow("empty answer") << true << "" << "Q" << "";
-    QTest::newRow("trailing blank after the prompt") << true << "PROMPT " << "Q" << "PROMPT ";
-    QTest::newRow("multi-line") << true << "line 1\r\nline 2\r\n\r\nline 4" << "Q" << "line 1\r\nline 2\r\n\r\nline 4";
-    QTest::newRow("markup stays text") << true << "<b>F = ma</b> & <i>" << "Q" << "<b>F = ma</b> & <i>";
-    QTest::newRow("nul character") << true << QString(QChar(0)) + "x" << "Q" << QString(QChar(0)) + "x";
+    QTest::newRow("one blank before the first step") << false << " "
+                                                     << ""
+                                                     << " ";
+    QTest::newRow("empty answer") << true << ""
+                                  << "Q"
+                                  << "";
+    QTest::newRow("trailing blank after the prompt") << true << "PROMPT "
+                                                     << "Q"
+                                                     << "PROMPT ";
+    QTest::newRow("multi-line") << true << "line 1\r\nline 2\r\n\r\nline 4"
+                                << "Q"
+                                << "line 1\r\nline 2\r\n\r\nline 4";
+    QTest::newRow("markup stays text") << true << "<b>F = ma</b> & <i>"
+                                       << "Q"
+                                       << "<b>F = ma</b> & <i>";
+    QTest::newRow("nul character") << true << QString(QChar(0)) + "x"
+                                   << "Q" << QString(QChar(0)) + "x";
 }
 
 void TestRecords::recordEdgeCases()
@@ -189,8 +200,8 @@ void TestRecords::promptLeftInTheBox()
     QVERIFY(w.responsePending);
     type(w, w.answerPrompt);
     QTest::mouseClick(w.cmd_save_as_notes, Qt::LeftButton);
-    QCOMPARE(w.cumulativeText.text(), w.answerSeparator + QStringLiteral("left over\r\n\r\n") + w.answerSeparator +
-                                   w.answerPrompt + before);
+    QCOMPARE(w.cumulativeText.text(),
+             w.answerSeparator + QStringLiteral("left over\r\n\r\n") + w.answerSeparator + w.answerPrompt + before);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("notes_.txt"))));
     QCOMPARE(w.txt_answer->text(), QString());
@@ -348,7 +359,8 @@ void TestRecords::codingProcedures_data()
     QTest::newRow("low codes") << "!A" << 19.0 << QString(codepage::charOf(33 + 209 - 19)) + codepage::charOf(65 + 190);
     QTest::newRow("high codes") << QString(codepage::charOf(200)) + codepage::charOf(255) << 28.0
                                 << QString(codepage::charOf(72)) + codepage::charOf(127);
-    QTest::newRow("half code rounds to even") << QString(codepage::charOf(200)) << 19.5 << QString(codepage::charOf(80));
+    QTest::newRow("half code rounds to even")
+        << QString(codepage::charOf(200)) << 19.5 << QString(codepage::charOf(80));
 }
 
 void TestRecords::codingProcedures()
@@ -385,12 +397,13 @@ void TestRecords::queryFiles_data()
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<int>("codeNbr");
     QTest::newRow("one line") << QByteArray("hello") << QByteArray("hello\r\n") << 5;
-    QTest::newRow("assign any case") << QByteArray("ASSIGNMENT 3\r\nAssign x\r\n") << QByteArray("ASSIGNMENT 3\r\nAssign x\r\n") << 12;
-    QTest::newRow("query line loses two characters") << QByteArray("x\r\nQuery 1 What is v?\r\n")
-                                                     << QByteArray("x\r\nquery What is v?\r\n") << 1;
+    QTest::newRow("assign any case") << QByteArray("ASSIGNMENT 3\r\nAssign x\r\n")
+                                     << QByteArray("ASSIGNMENT 3\r\nAssign x\r\n") << 12;
+    QTest::newRow("query line loses two characters")
+        << QByteArray("x\r\nQuery 1 What is v?\r\n") << QByteArray("x\r\nquery What is v?\r\n") << 1;
     QTest::newRow("seven characters") << QByteArray("query a") << QByteArray("query\r\n") << 7;
-    QTest::newRow("bare word and word with letter") << QByteArray("query\rqueryx\r\n")
-                                                    << QByteArray("query\r\nqueryx\r\n") << 5;
+    QTest::newRow("bare word and word with letter")
+        << QByteArray("query\rqueryx\r\n") << QByteArray("query\r\nqueryx\r\n") << 5;
     QTest::newRow("short and empty lines") << QByteArray("ab\r\n\r\ncd") << QByteArray("ab\r\n\r\ncd\r\n") << 2;
     QTest::newRow("every byte survives") << QByteArray("\x80\x81\xff") << QByteArray("\x80\x81\xff\r\n") << 3;
 }

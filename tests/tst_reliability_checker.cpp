@@ -46,9 +46,9 @@ QByteArray header(int seed)
             codeLine += codepage::charOf(uchar(66 + (i * 7 + seed) % 50));
         codeLine += codepage::charOf(uchar(118 + (i * 13 + seed) % 137));
     }
-    return codepage::encode(records::sessionHeader(codeLine, QStringLiteral("assignment #010"),
-                                                   QStringLiteral("010.  `class notes 10"),
-                                                   QStringLiteral("Physics I Class Notes"), QStringLiteral("12-08-2026")));
+    return codepage::encode(
+        records::sessionHeader(codeLine, QStringLiteral("assignment #010"), QStringLiteral("010.  `class notes 10"),
+                               QStringLiteral("Physics I Class Notes"), QStringLiteral("12-08-2026")));
 }
 
 struct Files {
@@ -73,10 +73,7 @@ struct Files {
         ++expected.headersReported;
         ++expected.runsStarted;
     }
-    Figures check() const
-    {
-        return recordcheck::check(master.join(), send.join(), notes.join(), expected);
-    }
+    Figures check() const { return recordcheck::check(master.join(), send.join(), notes.join(), expected); }
 };
 
 // Two writers, three records each, mixed sizes and kinds, taking turns.
@@ -158,8 +155,8 @@ Files withFault(Fault fault)
         f.add(written(1, 0, 3, RecordKind::Note, 10));
         break;
     case Fault::TornInFlightThenHeader: {
-        const qsizetype inMarker = recordIn(written(0, 0, 3, RecordKind::Response, 4000), FileKind::Master)
-                                       .indexOf("RESPONSE") + 5;
+        const qsizetype inMarker =
+            recordIn(written(0, 0, 3, RecordKind::Response, 4000), FileKind::Master).indexOf("RESPONSE") + 5;
         addTorn(f, inMarker, Tear::InFlight);
         f.addHeader(3);
         f.add(written(1, 1, 0, RecordKind::Note, 10));
@@ -187,7 +184,7 @@ Files withFault(Fault fault)
     return f;
 }
 
-}  // namespace
+} // namespace
 
 Q_DECLARE_METATYPE(Fault)
 

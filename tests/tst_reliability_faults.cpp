@@ -7,10 +7,10 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "widgets/text_box.h"
 #include "records/record_layout.h"
 #include "support/file_size_limit.h"
 #include "support/tutor_fixture.h"
+#include "widgets/text_box.h"
 
 // Faults of the append path in the middle of a session: each gives a message that names
 // the file and the reason, keeps the student's text, writes no part of a record and claims
@@ -78,7 +78,7 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QCOMPARE(f.write(bytes), bytes.size());
 }
 
-}  // namespace
+} // namespace
 
 Q_DECLARE_METATYPE(Fault)
 
@@ -147,11 +147,11 @@ void TestReliabilityFaults::faultThenMendedRetry()
     QMap<QString, QByteArray> record;
     for (const QString& f : files) {
         const bool master = f == kMaster;
-        record[f] = recordBytes(
-            note ? records::notesRecord(QStringLiteral("10:15:30"), QStringLiteral("12-08-2026"), w.currentLine,
-                                        records::kNotesMarker + text, master)
-                 : records::questionRecord(QStringLiteral("10:15:30"), w.currentLine, text,
-                                           master ? std::optional<double>(100000.0) : std::nullopt));
+        record[f] =
+            recordBytes(note ? records::notesRecord(QStringLiteral("10:15:30"), QStringLiteral("12-08-2026"),
+                                                    w.currentLine, records::kNotesMarker + text, master)
+                             : records::questionRecord(QStringLiteral("10:15:30"), w.currentLine, text,
+                                                       master ? std::optional<double>(100000.0) : std::nullopt));
     }
 
     QMap<QString, QByteArray> before;
@@ -167,7 +167,7 @@ void TestReliabilityFaults::faultThenMendedRetry()
     });
     switch (fault) {
     case Fault::DiskFull: {
-        qint64 pages = 1;  // the folder's lock file, while the record is appended
+        qint64 pages = 1; // the folder's lock file, while the record is appended
         for (const QString& f : tookIt)
             pages += pagesToGrow(before[f].size(), record[f].size());
         disk->fillLeaving(pages);

@@ -26,7 +26,7 @@ stress::Options options(const QTemporaryDir& dir, int processes, quint64 seed)
     return o;
 }
 
-}  // namespace
+} // namespace
 
 void TestReliabilityStress::writersAtOnce_data()
 {

@@ -5,10 +5,10 @@
 #include <QTimer>
 
 #include "platform/code_page.h"
-#include "widgets/text_box.h"
 #include "records/record_layout.h"
 #include "support/tutor_fixture.h"
 #include "widgets/dialog_prompter.h"
+#include "widgets/text_box.h"
 
 // Hostile input everywhere the student or the content reaches the program: start-up
 // entries, answers and notes, content lines of every marker form and the notes file read
@@ -61,7 +61,7 @@ QByteArray appended(const Tutor& tutor, const QString& file, const QByteArray& b
     return now.startsWith(before) ? now.mid(before.size()) : QByteArray("<rewritten>");
 }
 
-}  // namespace
+} // namespace
 
 class TestReliabilitySweep : public QObject {
     Q_OBJECT
@@ -81,7 +81,7 @@ private slots:
 
 void TestReliabilitySweep::startUpEntries_data()
 {
-    QTest::addColumn<int>("prompt");  // 0 kind of user, 1 name, 2 class notes
+    QTest::addColumn<int>("prompt"); // 0 kind of user, 1 name, 2 class notes
     QTest::addColumn<QString>("entry");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<bool>("askedAgain");
@@ -123,7 +123,8 @@ void TestReliabilitySweep::startUpEntries()
     QFETCH(QString, folder);
     QFETCH(bool, askedAgain);
     Tutor tutor;
-    QDir(tutor.drives.path()).mkpath(QStringLiteral("i/bkp_000416/My Documents/distance students/interactive problems/lb1"));
+    QDir(tutor.drives.path())
+        .mkpath(QStringLiteral("i/bkp_000416/My Documents/distance students/interactive problems/lb1"));
     QList<std::optional<QString>> answers{QStringLiteral("1"), QStringLiteral("Ann"), QStringLiteral("5")};
     answers[prompt] = entry;
     if (askedAgain)
@@ -142,7 +143,9 @@ void TestReliabilitySweep::startUpEntries()
         QCOMPARE(tutor.prompter.prompts.size(), 4);
     }
     // Only the good entry and never the name reach the files.
-    const QString local = folder == kHome ? QStringLiteral("c/tulmarox") : QStringLiteral("i/bkp_000416/My Documents/distance students/interactive problems/lb1");
+    const QString local = folder == kHome
+                              ? QStringLiteral("c/tulmarox")
+                              : QStringLiteral("i/bkp_000416/My Documents/distance students/interactive problems/lb1");
     QFile master(tutor.drives.path() + u'/' + local + QStringLiteral("/masterFile.txt"));
     QVERIFY(master.open(QIODevice::ReadOnly));
     const QByteArray bytes = master.readAll();
@@ -154,38 +157,41 @@ void TestReliabilitySweep::startUpEntries()
 void TestReliabilitySweep::answerTexts_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("recorded");   // as the record holds it; empty with `refused`
+    QTest::addColumn<QString>("recorded");    // as the record holds it; empty with `refused`
     QTest::addColumn<QStringList>("refused"); // characters the message must name
     const QString mb = megabyteOfLines();
     const QString nul(1, QChar(0));
     const QStringList none;
-    QTest::newRow("empty") << "" << "" << none;
+    QTest::newRow("empty") << ""
+                           << "" << none;
     QTest::newRow("a megabyte of lines") << mb << mb << none;
     QTest::newRow("a megabyte on one line") << QString(kMegabyte, u'x') << QString(kMegabyte, u'x') << none;
     QTest::newRow("NUL characters") << nul + "a" + nul + nul + "b" << nul + "a" + nul + nul + "b" << none;
-    QTest::newRow("lone CR") << "a\rb\r" << "a\r\nb\r\n" << none;
-    QTest::newRow("lone LF") << "\na\nb" << "\r\na\r\nb" << none;
-    QTest::newRow("line and paragraph separators") << QString::fromUtf8("a\u2028b\u2029c")
-                                                   << "a\r\nb\r\nc" << none;
-    QTest::newRow("C1 control the code page holds") << QString::fromUtf8("\u0081\u009D") << QString::fromUtf8("\u0081\u009D")
-                                                    << none;
+    QTest::newRow("lone CR") << "a\rb\r"
+                             << "a\r\nb\r\n"
+                             << none;
+    QTest::newRow("lone LF") << "\na\nb"
+                             << "\r\na\r\nb" << none;
+    QTest::newRow("line and paragraph separators") << QString::fromUtf8("a\u2028b\u2029c") << "a\r\nb\r\nc" << none;
+    QTest::newRow("C1 control the code page holds")
+        << QString::fromUtf8("\u0081\u009D") << QString::fromUtf8("\u0081\u009D") << none;
     QTest::newRow("markup") << "<b>F</b> <script>alert(1)</script> &amp; <img src=x onerror=y>"
                             << "<b>F</b> <script>alert(1)</script> &amp; <img src=x onerror=y>" << none;
     QTest::newRow("record rules typed by the student")
         << "......!!!!!!!!...................................\r\nRESPONSE -->  \r\n."
         << "......!!!!!!!!...................................\r\nRESPONSE -->  \r\n." << none;
-    QTest::newRow("every code-page character but the line ends") << everyCodePageCharacter()
-                                                                << everyCodePageCharacter() << none;
-    QTest::newRow("Hebrew, right to left") << QString::fromUtf8("v = שלום") << ""
-                                           << QStringList{QString::fromUtf8("ש ") + nameOf(0x05E9)};
+    QTest::newRow("every code-page character but the line ends")
+        << everyCodePageCharacter() << everyCodePageCharacter() << none;
+    QTest::newRow("Hebrew, right to left")
+        << QString::fromUtf8("v = שלום") << "" << QStringList{QString::fromUtf8("ש ") + nameOf(0x05E9)};
     QTest::newRow("right-to-left override") << QString::fromUtf8("a\u202Eb") << "" << QStringList{nameOf(0x202E)};
     QTest::newRow("next line control U+0085") << QString::fromUtf8("a\u0085b") << "" << QStringList{nameOf(0x0085)};
     QTest::newRow("emoji") << QString::fromUtf8("ok 😀") << "" << QStringList{QString::fromUtf8("😀 (U+1F600)")};
     QTest::newRow("lone high surrogate, then a letter outside")
         << QString(QChar(0xD800)) + QString::fromUtf8("Δ") << ""
         << QStringList{nameOf(0xD800), QString::fromUtf8("Δ (U+0394)")};
-    QTest::newRow("two lone high surrogates") << QString(QChar(0xD800)) + QChar(0xDBFF) << ""
-                                              << QStringList{nameOf(0xD800), nameOf(0xDBFF)};
+    QTest::newRow("two lone high surrogates")
+        << QString(QChar(0xD800)) + QChar(0xDBFF) << "" << QStringList{nameOf(0xD800), nameOf(0xDBFF)};
     QTest::newRow("a megabyte of different ideographs")
         << distinctIdeographs(kMegabyte) << "" << QStringList{QString::fromUtf8("一 (U+4E00)"), QStringLiteral("…")};
 }
@@ -218,9 +224,9 @@ void TestReliabilitySweep::answerTexts()
         }
         QCOMPARE(tutor.prompter.messages, QStringList());
         QCOMPARE(w.txt_answer->text(), QString());
-        const QString expected =
-            note ? records::notesRecord(kTime, QStringLiteral("12-08-2026"), w.currentLine, records::kNotesMarker + recorded, true)
-                 : records::questionRecord(kTime, w.currentLine, recorded, 50000.0);
+        const QString expected = note ? records::notesRecord(kTime, QStringLiteral("12-08-2026"), w.currentLine,
+                                                             records::kNotesMarker + recorded, true)
+                                      : records::questionRecord(kTime, w.currentLine, recorded, 50000.0);
         QVERIFY(appended(tutor, QStringLiteral("masterFile.txt"), master) == recordBytes(expected));
     }
 }
@@ -229,34 +235,49 @@ void TestReliabilitySweep::contentLines_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<bool>("ends");
-    QTest::addColumn<QString>("shown");   // the line a record then refers to
-    QTest::addColumn<QString>("number");  // as the master file writes it
+    QTest::addColumn<QString>("shown");  // the line a record then refers to
+    QTest::addColumn<QString>("number"); // as the master file writes it
     const QString after = QStringLiteral("the line after");
-    QTest::newRow("question marker 12") << "`q12 What is v?" << false << "`q12 What is v?" << " 50012 ";
-    QTest::newRow("capital marker") << "`Q7" << false << "`Q7" << " 50007 ";
-    QTest::newRow("marker alone") << "`q" << false << "`q" << " 50000 ";
-    QTest::newRow("negative marker") << "`q-3" << false << "`q-3" << " 49997 ";
-    QTest::newRow("fraction marker") << "`q1.5" << false << "`q1.5" << " 50001.5 ";
-    QTest::newRow("marker 100000") << "`q100000" << false << "`q100000" << " 150000 ";
-    QTest::newRow("marker of 400 digits") << "`q" + QString(400, u'9') << false << "`q" + QString(400, u'9')
-                                          << " 50000 ";
+    QTest::newRow("question marker 12") << "`q12 What is v?" << false << "`q12 What is v?"
+                                        << " 50012 ";
+    QTest::newRow("capital marker") << "`Q7" << false << "`Q7"
+                                    << " 50007 ";
+    QTest::newRow("marker alone") << "`q" << false << "`q"
+                                  << " 50000 ";
+    QTest::newRow("negative marker") << "`q-3" << false << "`q-3"
+                                     << " 49997 ";
+    QTest::newRow("fraction marker") << "`q1.5" << false << "`q1.5"
+                                     << " 50001.5 ";
+    QTest::newRow("marker 100000") << "`q100000" << false << "`q100000"
+                                   << " 150000 ";
+    QTest::newRow("marker of 400 digits")
+        << "`q" + QString(400, u'9') << false << "`q" + QString(400, u'9') << " 50000 ";
     QTest::newRow("marker of 21 digits") << "`q100000000000000000000" << false << "`q100000000000000000000"
                                          << " 100000000000000049152 ";
     QTest::newRow("picture line") << "`routine graph1" << false << after << " 50000 ";
     QTest::newRow("picture line in capitals") << "`ROUTINE-Graph 2" << false << after << " 50000 ";
-    QTest::newRow("bare picture marker") << "`routine" << false << "`routine" << " 50000 ";
-    QTest::newRow("unknown routine") << "`routine graph9" << true << "" << "";
-    QTest::newRow("a megabyte of routine name") << "`routine " + QString(kMegabyte, u'g') << true << "" << "";
-    QTest::newRow("next set's header") << "006.  `class notes 6" << true << "" << "";
-    QTest::newRow("next set's number alone") << "006" << true << "" << "";
-    QTest::newRow("end marker") << "####.#" << false << "####.#" << " 50000 ";
-    QTest::newRow("paragraph breaks") << "** a **\r\n\r\nb **" << false << "** a **\r\n\r\nb **" << " 50000 ";
-    QTest::newRow("lone CR and LF") << "a\rb\nc" << false << "a\rb\nc" << " 50000 ";
+    QTest::newRow("bare picture marker") << "`routine" << false << "`routine"
+                                         << " 50000 ";
+    QTest::newRow("unknown routine") << "`routine graph9" << true << ""
+                                     << "";
+    QTest::newRow("a megabyte of routine name") << "`routine " + QString(kMegabyte, u'g') << true << ""
+                                                << "";
+    QTest::newRow("next set's header") << "006.  `class notes 6" << true << ""
+                                       << "";
+    QTest::newRow("next set's number alone") << "006" << true << ""
+                                             << "";
+    QTest::newRow("end marker") << "####.#" << false << "####.#"
+                                << " 50000 ";
+    QTest::newRow("paragraph breaks") << "** a **\r\n\r\nb **" << false << "** a **\r\n\r\nb **"
+                                      << " 50000 ";
+    QTest::newRow("lone CR and LF") << "a\rb\nc" << false << "a\rb\nc"
+                                    << " 50000 ";
     QTest::newRow("NUL") << QString(1, QChar(0)) << false << QString(1, QChar(0)) << " 50000 ";
     QTest::newRow("a megabyte") << megabyteOfLines() << false << megabyteOfLines() << " 50000 ";
-    QTest::newRow("markup") << "<b>v</b> & <i>t</i>" << false << "<b>v</b> & <i>t</i>" << " 50000 ";
-    QTest::newRow("outside the code page") << QString::fromUtf8("Δv = v₂ − v₁") << false
-                                           << QString::fromUtf8("Δv = v₂ − v₁") << "";
+    QTest::newRow("markup") << "<b>v</b> & <i>t</i>" << false << "<b>v</b> & <i>t</i>"
+                            << " 50000 ";
+    QTest::newRow("outside the code page")
+        << QString::fromUtf8("Δv = v₂ − v₁") << false << QString::fromUtf8("Δv = v₂ − v₁") << "";
     QTest::newRow("right to left") << QString::fromUtf8("מהירות") << false << QString::fromUtf8("מהירות") << "";
 }
 
@@ -280,7 +301,8 @@ void TestReliabilitySweep::contentLines()
         return;
     }
     QCOMPARE(w.currentLine, shown);
-    QVERIFY(w.txt_question->text().endsWith(QString(shown).replace(QStringLiteral("\r\n"), QStringLiteral("\r"))
+    QVERIFY(w.txt_question->text().endsWith(QString(shown)
+                                                .replace(QStringLiteral("\r\n"), QStringLiteral("\r"))
                                                 .replace(u'\n', u'\r')
                                                 .replace(u'\r', QStringLiteral("\r\n"))));
     w.txt_answer->setText(QStringLiteral("ok"));
@@ -305,7 +327,7 @@ void TestReliabilitySweep::contentLines()
 void TestReliabilitySweep::notesFileReadBack_data()
 {
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("shown");  // what "display notes" adds to currentText
+    QTest::addColumn<QString>("shown"); // what "display notes" adds to currentText
     QByteArray every;
     for (int b = 0; b < 256; ++b)
         every += char(b);

@@ -2,12 +2,12 @@
 #include <QTest>
 
 #include "platform/code_page.h"
-#include "widgets/text_box.h"
 #include "records/record_layout.h"
 #include "review/record_reader.h"
 #include "review/review_command.h"
 #include "review/review_text.h"
 #include "support/tutor_fixture.h"
+#include "widgets/text_box.h"
 
 namespace {
 

@@ -77,8 +77,8 @@ void TestRuntimeText::printZones_data()
                                    << QString(42, u' ') + "12-08-2026    10:15:30";
     QTest::newRow("question number") << QStringList{"`questionNumber", " 50000 "}
                                      << "`questionNumber" + QString(13, u' ') + " 50000 ";
-    QTest::newRow("item on a zone start moves on") << QStringList{QString(14, u'x'), "y"}
-                                                   << QString(14, u'x') + QString(14, u' ') + "y";
+    QTest::newRow("item on a zone start moves on")
+        << QStringList{QString(14, u'x'), "y"} << QString(14, u'x') + QString(14, u' ') + "y";
     QTest::newRow("closing rule") << QStringList{QString(49, u'.'), QString()} << QString(49, u'.') + QString(7, u' ');
     QTest::newRow("single item") << QStringList{"abc"} << "abc";
 }
@@ -166,10 +166,12 @@ void TestRuntimeText::drivePaths_data()
 {
     QTest::addColumn<QString>("windowsPath");
     QTest::addColumn<QString>("local");
-    QTest::newRow("home master") << "c:\\tulmarox\\masterFile.txt" << "/root/c/tulmarox/masterFile.txt";
+    QTest::newRow("home master") << "c:\\tulmarox\\masterFile.txt"
+                                 << "/root/c/tulmarox/masterFile.txt";
     QTest::newRow("capital drive") << "I:\\bkp_000416\\My Documents\\lb1\\send_0416.txt"
                                    << "/root/i/bkp_000416/My Documents/lb1/send_0416.txt";
-    QTest::newRow("no drive") << "\\a\\b" << "/root/a/b";
+    QTest::newRow("no drive") << "\\a\\b"
+                              << "/root/a/b";
 }
 
 void TestRuntimeText::drivePaths()

@@ -12,8 +12,8 @@ const QString kNetwork = QStringLiteral("i:\\bkp_000416\\My Documents\\distance 
 
 QByteArray headerAfterCodeLine(const QString& classNotes, const QString& headerLine, const QString& date)
 {
-    return recordBytes(QStringLiteral("assignment #%1\r\n%2\r\nPhysics I Class Notes\r\n%3\r\n")
-                           .arg(classNotes, headerLine, date));
+    return recordBytes(
+        QStringLiteral("assignment #%1\r\n%2\r\nPhysics I Class Notes\r\n%3\r\n").arg(classNotes, headerLine, date));
 }
 
 // Splits a file into its session headers' code lines and the rest.
@@ -23,7 +23,7 @@ QByteArray firstLine(const QByteArray& bytes, qsizetype from = 0)
     return bytes.mid(from, end - from);
 }
 
-}  // namespace
+} // namespace
 
 class TestStartup : public QObject {
     Q_OBJECT
@@ -59,18 +59,39 @@ void TestStartup::entries_data()
     QTest::addColumn<int>("headerSlot");
     QTest::addColumn<QString>("sendName");
     const QDate dec8(2026, 12, 8);
-    QTest::newRow("home, 5") << "1" << "5" << dec8 << kHome << "005" << "006" << 110 << "send_1208.txt";
-    QTest::newRow("network 2") << "2" << "7" << dec8 << kNetwork << "007" << "008" << 162 << "send_1208.txt";
-    QTest::newRow("network 02") << "02" << "10" << dec8 << kNetwork << "010" << "011" << 213 << "send_1208.txt";
-    QTest::newRow("network 2.0") << "2.0" << "015" << dec8 << kNetwork << "015" << "016" << 275 << "send_1208.txt";
-    QTest::newRow("network blank 2") << " 2" << "1" << dec8 << kNetwork << "001" << "002" << 1 << "send_1208.txt";
-    QTest::newRow("3 is home") << "3" << "1" << dec8 << kHome << "001" << "002" << 1 << "send_1208.txt";
-    QTest::newRow("0 is home") << "0" << "1" << dec8 << kHome << "001" << "002" << 1 << "send_1208.txt";
-    QTest::newRow("letters are home") << "two" << "1" << dec8 << kHome << "001" << "002" << 1 << "send_1208.txt";
-    QTest::newRow("2 and more is home") << "2x" << "1" << dec8 << kHome << "001" << "002" << 1 << "send_1208.txt";
-    QTest::newRow("empty is home") << "" << "1" << dec8 << kHome << "001" << "002" << 1 << "send_1208.txt";
-    QTest::newRow("16 April") << "1" << "12" << QDate(2027, 4, 16) << kHome << "012" << "013" << 240
-                              << "send_0416.txt";
+    QTest::newRow("home, 5") << "1"
+                             << "5" << dec8 << kHome << "005"
+                             << "006" << 110 << "send_1208.txt";
+    QTest::newRow("network 2") << "2"
+                               << "7" << dec8 << kNetwork << "007"
+                               << "008" << 162 << "send_1208.txt";
+    QTest::newRow("network 02") << "02"
+                                << "10" << dec8 << kNetwork << "010"
+                                << "011" << 213 << "send_1208.txt";
+    QTest::newRow("network 2.0") << "2.0"
+                                 << "015" << dec8 << kNetwork << "015"
+                                 << "016" << 275 << "send_1208.txt";
+    QTest::newRow("network blank 2") << " 2"
+                                     << "1" << dec8 << kNetwork << "001"
+                                     << "002" << 1 << "send_1208.txt";
+    QTest::newRow("3 is home") << "3"
+                               << "1" << dec8 << kHome << "001"
+                               << "002" << 1 << "send_1208.txt";
+    QTest::newRow("0 is home") << "0"
+                               << "1" << dec8 << kHome << "001"
+                               << "002" << 1 << "send_1208.txt";
+    QTest::newRow("letters are home") << "two"
+                                      << "1" << dec8 << kHome << "001"
+                                      << "002" << 1 << "send_1208.txt";
+    QTest::newRow("2 and more is home") << "2x"
+                                        << "1" << dec8 << kHome << "001"
+                                        << "002" << 1 << "send_1208.txt";
+    QTest::newRow("empty is home") << ""
+                                   << "1" << dec8 << kHome << "001"
+                                   << "002" << 1 << "send_1208.txt";
+    QTest::newRow("16 April") << "1"
+                              << "12" << QDate(2027, 4, 16) << kHome << "012"
+                              << "013" << 240 << "send_0416.txt";
 }
 
 void TestStartup::entries()
@@ -84,7 +105,8 @@ void TestStartup::entries()
     QFETCH(int, headerSlot);
     QFETCH(QString, sendName);
     Tutor tutor;
-    QDir(tutor.drives.path()).mkpath(QStringLiteral("i/bkp_000416/My Documents/distance students/interactive problems/lb1"));
+    QDir(tutor.drives.path())
+        .mkpath(QStringLiteral("i/bkp_000416/My Documents/distance students/interactive problems/lb1"));
     tutor.clock.set(QDateTime(date, QTime(9, 0)));
     MainWindow& w = tutor.start({kind, QStringLiteral("Ann Example"), classNotes});
     QVERIFY(!w.hasEnded());
@@ -111,8 +133,8 @@ void TestStartup::promptsInOrder()
 {
     Tutor tutor;
     tutor.startHome(QStringLiteral("5"));
-    QCOMPARE(tutor.prompter.prompts, (QStringList{"Enter 1 for home user, 2 for ZARV LAN user", "Your full name:  ",
-                                                  "Number of Class Notes:  "}));
+    QCOMPARE(tutor.prompter.prompts, (QStringList{"Enter 1 for home user, 2 for ZARV LAN user",
+                                                  "Your full name:  ", "Number of Class Notes:  "}));
 }
 
 void TestStartup::cancelEndsBeforeAnythingIsWritten_data()
@@ -305,18 +327,23 @@ void TestStartup::missingRecordFolder_data()
 {
     using Choice = Prompter::FolderChoice;
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("inTheWay");  // "file": a file named c; "read-only": c cannot take a folder
+    QTest::addColumn<QString>("inTheWay"); // "file": a file named c; "read-only": c cannot take a folder
     QTest::addColumn<QList<Choice>>("choices");
     QTest::addColumn<int>("createOffers");
     QTest::addColumn<bool>("started");
     QTest::addColumn<QString>("lastMessage");
     const QList<Choice> create{Choice::Create};
-    QTest::newRow("home, Create makes it") << "1" << "" << create << 1 << true << "";
-    QTest::newRow("home, Quit makes nothing") << "1" << "" << QList<Choice>{Choice::Quit} << 1 << false << "Create";
-    QTest::newRow("network folder never offered") << "2" << "" << create << 0 << false << "does not exist";
-    QTest::newRow("home under a file") << "1" << "file" << create << 1 << false << "is a file, not a folder";
-    QTest::newRow("home under a read-only folder") << "1" << "read-only" << create << 1 << false
-                                                   << "read-only (no permission to create a folder";
+    QTest::newRow("home, Create makes it") << "1"
+                                           << "" << create << 1 << true << "";
+    QTest::newRow("home, Quit makes nothing") << "1"
+                                              << "" << QList<Choice>{Choice::Quit} << 1 << false << "Create";
+    QTest::newRow("network folder never offered") << "2"
+                                                  << "" << create << 0 << false << "does not exist";
+    QTest::newRow("home under a file") << "1"
+                                       << "file" << create << 1 << false << "is a file, not a folder";
+    QTest::newRow("home under a read-only folder")
+        << "1"
+        << "read-only" << create << 1 << false << "read-only (no permission to create a folder";
 }
 
 void TestStartup::missingRecordFolder()
@@ -340,7 +367,7 @@ void TestStartup::missingRecordFolder()
     } else if (inTheWay == QStringLiteral("read-only")) {
         QVERIFY(QDir().mkpath(c));
         QFile::setPermissions(c, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        if (QDir(c).mkdir(QStringLiteral("probe"))) {  // root: permissions do not stop it
+        if (QDir(c).mkdir(QStringLiteral("probe"))) { // root: permissions do not stop it
             QDir(c).rmdir(QStringLiteral("probe"));
             immutable = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), c}) == 0;
             if (!immutable || QDir(c).mkdir(QStringLiteral("probe")))

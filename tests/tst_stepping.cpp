@@ -1,8 +1,8 @@
 #include <QTest>
 
+#include "support/tutor_fixture.h"
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
-#include "support/tutor_fixture.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ QImage drawing(const QString& graph)
     return w.Picture1->drawing();
 }
 
-}  // namespace
+} // namespace
 
 class TestStepping : public QObject {
     Q_OBJECT
@@ -45,7 +45,7 @@ private slots:
 
 void TestStepping::walk_data()
 {
-    QTest::addColumn<QStringList>("lines");  // slot 1 is the header of set 005
+    QTest::addColumn<QStringList>("lines"); // slot 1 is the header of set 005
     QTest::addColumn<int>("presses");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<int>("index");
@@ -59,29 +59,36 @@ void TestStepping::walk_data()
     QTest::newRow("first line after the header") << QStringList{h, "Q1", "", "A1"} << 1 << "\r\n\r\nQ1" << 2 << "Q1"
                                                  << "" << true << false << "";
     QTest::newRow("empty lines skipped in one press")
-        << QStringList{h, "Q1", "", "", "", "A1"} << 2 << "\r\n\r\nQ1\r\n\r\nA1" << 6 << "A1" << "" << true << false << "";
-    QTest::newRow("marker line sets the number") << QStringList{h, "`q012 Speed", "A"} << 1 << "\r\n\r\n`q012 Speed"
-                                                 << 2 << "`q012 Speed" << "12" << true << false << "";
-    QTest::newRow("capital marker counts") << QStringList{h, "`Q7", "A"} << 1 << "\r\n\r\n`Q7" << 2 << "`Q7" << "7"
-                                           << true << false << "";
-    QTest::newRow("marker without number is 0") << QStringList{h, "`q what", "A"} << 1 << "\r\n\r\n`q what" << 2
-                                                << "`q what" << "0" << true << false << "";
+        << QStringList{h, "Q1", "", "", "", "A1"} << 2 << "\r\n\r\nQ1\r\n\r\nA1" << 6 << "A1"
+        << "" << true << false << "";
+    QTest::newRow("marker line sets the number")
+        << QStringList{h, "`q012 Speed", "A"} << 1 << "\r\n\r\n`q012 Speed" << 2 << "`q012 Speed"
+        << "12" << true << false << "";
+    QTest::newRow("capital marker counts") << QStringList{h, "`Q7", "A"} << 1 << "\r\n\r\n`Q7" << 2 << "`Q7"
+                                           << "7" << true << false << "";
+    QTest::newRow("marker without number is 0")
+        << QStringList{h, "`q what", "A"} << 1 << "\r\n\r\n`q what" << 2 << "`q what"
+        << "0" << true << false << "";
     QTest::newRow("bare picture marker shown as text")
-        << QStringList{h, "`routine", "A"} << 1 << "\r\n\r\n`routine" << 2 << "`routine" << "" << false << false << "";
+        << QStringList{h, "`routine", "A"} << 1 << "\r\n\r\n`routine" << 2 << "`routine"
+        << "" << false << false << "";
     QTest::newRow("picture line runs and the next line shows")
         << QStringList{h, "`routine graph3", "", "Q after picture"} << 1 << "\r\n\r\nQ after picture" << 4
-        << "Q after picture" << "" << true << false << "graph3";
+        << "Q after picture"
+        << "" << true << false << "graph3";
     QTest::newRow("two picture lines in a row: the second is text")
         << QStringList{h, "`ROUTINE Graph 1", "`routine graph2"} << 1 << "\r\n\r\n`routine graph2" << 3
-        << "`routine graph2" << "" << false << false << "graph1";
-    QTest::newRow("unknown routine ends") << QStringList{h, "`routine graph9", "Q"} << 1 << "" << 2
-                                          << "`routine graph9" << "" << false << true << "";
-    QTest::newRow("next header ends") << QStringList{h, "Q1", "", "006.  `class notes 6", "Q"} << 2 << "\r\n\r\nQ1"
-                                      << 4 << "006.  `class notes 6" << "" << true << true << "";
-    QTest::newRow("any line starting 006 ends") << QStringList{h, "006 apples"} << 1 << "" << 2 << "006 apples" << ""
-                                                << true << true << "";
-    QTest::newRow("end of the content ends") << QStringList{h, "Q1"} << 2 << "\r\n\r\nQ1" << 5000 << "Q1" << ""
-                                             << false << true << "";
+        << "`routine graph2"
+        << "" << false << false << "graph1";
+    QTest::newRow("unknown routine ends") << QStringList{h, "`routine graph9", "Q"} << 1 << "" << 2 << "`routine graph9"
+                                          << "" << false << true << "";
+    QTest::newRow("next header ends") << QStringList{h, "Q1", "", "006.  `class notes 6", "Q"} << 2 << "\r\n\r\nQ1" << 4
+                                      << "006.  `class notes 6"
+                                      << "" << true << true << "";
+    QTest::newRow("any line starting 006 ends") << QStringList{h, "006 apples"} << 1 << "" << 2 << "006 apples"
+                                                << "" << true << true << "";
+    QTest::newRow("end of the content ends") << QStringList{h, "Q1"} << 2 << "\r\n\r\nQ1" << 5000 << "Q1"
+                                             << "" << false << true << "";
 }
 
 void TestStepping::walk()
@@ -139,8 +146,8 @@ void TestStepping::promptComesBackOnlyWithoutAResponse()
 void TestStepping::transcriptIsNewestFirst_data()
 {
     QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<QStringList>("actions");  // "next", "response:TEXT" or "note:TEXT"
-    QTest::addColumn<QString>("expected");     // {Q} and {A} stand for the two separators
+    QTest::addColumn<QStringList>("actions"); // "next", "response:TEXT" or "note:TEXT"
+    QTest::addColumn<QString>("expected");    // {Q} and {A} stand for the two separators
 
     const QString h = QStringLiteral("005.  `class notes 5");
     QTest::newRow("steps over a picture line") << QStringList{h, "Q1", "", "`routine graph1", "A1"}

@@ -50,7 +50,7 @@ void act(MainWindow& w, Action action)
     }
 }
 
-}  // namespace
+} // namespace
 
 Q_DECLARE_METATYPE(Box)
 Q_DECLARE_METATYPE(Action)
@@ -70,38 +70,51 @@ void TestUnfinished::nothingIsDroppedWithoutAWord_data()
 {
     QTest::addColumn<Box>("box");
     QTest::addColumn<Action>("action");
-    QTest::addColumn<int>("choice");        // the student's answer to the question, -1 for none asked
-    QTest::addColumn<QString>("next");      // typed before a record button; empty for the same text
-    QTest::addColumn<int>("master");        // responses "draft" in the master file afterwards
-    QTest::addColumn<int>("send");          // and in the send file
-    QTest::addColumn<bool>("stepped");      // the walk went on to the next line
+    QTest::addColumn<int>("choice");   // the student's answer to the question, -1 for none asked
+    QTest::addColumn<QString>("next"); // typed before a record button; empty for the same text
+    QTest::addColumn<int>("master");   // responses "draft" in the master file afterwards
+    QTest::addColumn<int>("send");     // and in the send file
+    QTest::addColumn<bool>("stepped"); // the walk went on to the next line
     QTest::addColumn<bool>("ended");
     QTest::addColumn<QString>("answerBox"); // "draft", "", or "reminder"
 
     // Typed and not recorded: asked once; keep editing is the default.
-    QTest::newRow("typed, Next, keep editing") << Box::Typed << Action::Next << 0 << "" << 0 << 0 << false << false << "draft";
+    QTest::newRow("typed, Next, keep editing")
+        << Box::Typed << Action::Next << 0 << "" << 0 << 0 << false << false << "draft";
     QTest::newRow("typed, Next, record it") << Box::Typed << Action::Next << 1 << "" << 1 << 1 << true << false << "";
-    QTest::newRow("typed, Next, discard") << Box::Typed << Action::Next << 2 << "" << 0 << 0 << true << false << "reminder";
-    QTest::newRow("typed, quit, keep editing") << Box::Typed << Action::Quit << 0 << "" << 0 << 0 << false << false << "draft";
+    QTest::newRow("typed, Next, discard")
+        << Box::Typed << Action::Next << 2 << "" << 0 << 0 << true << false << "reminder";
+    QTest::newRow("typed, quit, keep editing")
+        << Box::Typed << Action::Quit << 0 << "" << 0 << 0 << false << false << "draft";
     QTest::newRow("typed, quit, discard") << Box::Typed << Action::Quit << 2 << "" << 0 << 0 << false << true << "";
     QTest::newRow("typed, close, record it") << Box::Typed << Action::Close << 1 << "" << 1 << 1 << false << true << "";
-    QTest::newRow("typed, close, keep editing") << Box::Typed << Action::Close << 0 << "" << 0 << 0 << false << false << "draft";
+    QTest::newRow("typed, close, keep editing")
+        << Box::Typed << Action::Close << 0 << "" << 0 << 0 << false << false << "draft";
     // In the master file only, the cause since mended: finished first, never written twice.
     QTest::newRow("unfinished, Next") << Box::Unfinished << Action::Next << -1 << "" << 1 << 1 << true << false << "";
     QTest::newRow("unfinished, quit") << Box::Unfinished << Action::Quit << -1 << "" << 1 << 1 << false << true << "";
     QTest::newRow("unfinished, close") << Box::Unfinished << Action::Close << -1 << "" << 1 << 1 << false << true << "";
-    QTest::newRow("unfinished, Enter Response again") << Box::Unfinished << Action::EnterResponse << -1 << "" << 1 << 1 << false << false << "";
-    QTest::newRow("unfinished, another answer") << Box::Unfinished << Action::EnterResponse << -1 << "second" << 1 << 1 << false << false << "";
-    QTest::newRow("unfinished, the same text as a note") << Box::Unfinished << Action::SaveAsNotes << -1 << "draft" << 1 << 1 << false << false << "";
+    QTest::newRow("unfinished, Enter Response again")
+        << Box::Unfinished << Action::EnterResponse << -1 << "" << 1 << 1 << false << false << "";
+    QTest::newRow("unfinished, another answer")
+        << Box::Unfinished << Action::EnterResponse << -1 << "second" << 1 << 1 << false << false << "";
+    QTest::newRow("unfinished, the same text as a note")
+        << Box::Unfinished << Action::SaveAsNotes << -1 << "draft" << 1 << 1 << false << false << "";
     // Still failing: the student stays (the default) or goes on without the send file.
-    QTest::newRow("still failing, Next, stay") << Box::StillFailing << Action::Next << 0 << "" << 1 << 0 << false << false << "draft";
-    QTest::newRow("still failing, Next, go on") << Box::StillFailing << Action::Next << 1 << "" << 1 << 0 << true << false << "";
-    QTest::newRow("still failing, quit, stay") << Box::StillFailing << Action::Quit << 0 << "" << 1 << 0 << false << false << "draft";
-    QTest::newRow("still failing, another answer, stay") << Box::StillFailing << Action::EnterResponse << 0 << "second" << 1 << 0 << false << false << "second";
+    QTest::newRow("still failing, Next, stay")
+        << Box::StillFailing << Action::Next << 0 << "" << 1 << 0 << false << false << "draft";
+    QTest::newRow("still failing, Next, go on")
+        << Box::StillFailing << Action::Next << 1 << "" << 1 << 0 << true << false << "";
+    QTest::newRow("still failing, quit, stay")
+        << Box::StillFailing << Action::Quit << 0 << "" << 1 << 0 << false << false << "draft";
+    QTest::newRow("still failing, another answer, stay")
+        << Box::StillFailing << Action::EnterResponse << 0 << "second" << 1 << 0 << false << false << "second";
     // Nothing typed: exactly as before, no question.
     QTest::newRow("empty, Next") << Box::Empty << Action::Next << -1 << "" << 0 << 0 << true << false << "reminder";
-    QTest::newRow("reminder, quit") << Box::Reminder << Action::Quit << -1 << "" << 0 << 0 << false << true << "reminder";
-    QTest::newRow("reminder, close") << Box::Reminder << Action::Close << -1 << "" << 0 << 0 << false << true << "reminder";
+    QTest::newRow("reminder, quit") << Box::Reminder << Action::Quit << -1 << "" << 0 << 0 << false << true
+                                    << "reminder";
+    QTest::newRow("reminder, close") << Box::Reminder << Action::Close << -1 << "" << 0 << 0 << false << true
+                                     << "reminder";
 }
 
 void TestUnfinished::nothingIsDroppedWithoutAWord()

@@ -7,9 +7,9 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "support/tutor_fixture.h"
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
-#include "support/tutor_fixture.h"
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -122,12 +122,27 @@ void TestWindow::tabOrderFollowsTheLayout()
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    const QStringList expected{"txt_question",     "txt_answer",       "cmdNextQuestion",  "cmd_enter_response",
-                               "Picture1",         "Picture2",         "cmd_save_as_notes", "cmd_timerTrigger",
-                               "List1",            "txt_parameter(0)", "txt_parameter(1)", "txt_parameter(2)",
-                               "txt_parameter(3)", "cmd_displayCumulativeText", "cmd_display_note_file",
-                               "cmd_quit",         "cmd_pend_exp",     "cmd_next_picture", "cmd_copy_picture",
-                               "cmd_clr_answer",   "txt_question"};
+    const QStringList expected{"txt_question",
+                               "txt_answer",
+                               "cmdNextQuestion",
+                               "cmd_enter_response",
+                               "Picture1",
+                               "Picture2",
+                               "cmd_save_as_notes",
+                               "cmd_timerTrigger",
+                               "List1",
+                               "txt_parameter(0)",
+                               "txt_parameter(1)",
+                               "txt_parameter(2)",
+                               "txt_parameter(3)",
+                               "cmd_displayCumulativeText",
+                               "cmd_display_note_file",
+                               "cmd_quit",
+                               "cmd_pend_exp",
+                               "cmd_next_picture",
+                               "cmd_copy_picture",
+                               "cmd_clr_answer",
+                               "txt_question"};
     const QString question = w.txt_question->text();
     const QString answer = w.txt_answer->text();
     w.txt_question->setFocus();
@@ -200,13 +215,19 @@ void TestWindow::textBoxSpeaksCrLf_data()
 {
     QTest::addColumn<QString>("set");
     QTest::addColumn<QString>("readBack");
-    QTest::newRow("crlf") << "a\r\n\r\nb" << "a\r\n\r\nb";
-    QTest::newRow("lone lf") << "a\nb" << "a\r\nb";
-    QTest::newRow("lone cr") << "a\rb" << "a\r\nb";
-    QTest::newRow("markup stays text") << "<b>bold</b> &amp;" << "<b>bold</b> &amp;";
+    QTest::newRow("crlf") << "a\r\n\r\nb"
+                          << "a\r\n\r\nb";
+    QTest::newRow("lone lf") << "a\nb"
+                             << "a\r\nb";
+    QTest::newRow("lone cr") << "a\rb"
+                             << "a\r\nb";
+    QTest::newRow("markup stays text") << "<b>bold</b> &amp;"
+                                       << "<b>bold</b> &amp;";
     QTest::newRow("no-break space") << QString::fromUtf8("a\u00a0b") << QString::fromUtf8("a\u00a0b");
-    QTest::newRow("trailing blanks") << "x   \r\n  " << "x   \r\n  ";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("trailing blanks") << "x   \r\n  "
+                                     << "x   \r\n  ";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestWindow::textBoxSpeaksCrLf()

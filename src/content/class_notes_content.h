@@ -4,7 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-
 // The class-notes content is a JSON array of strings, one per line of the line table, in
 // table order. JSON keeps trailing blanks, CR LF pairs and non-ASCII characters intact.
 struct ClassNotesContent {

@@ -1,6 +1,6 @@
 #include "diagrams/palette.h"
-#include "widgets/picture_box.h"
 #include "platform/runtime_text.h"
+#include "widgets/picture_box.h"
 #include "window/main_window.h"
 
 // Two overlapping sets: circles of radius 300 about (325, 500) and (675, 500). Each circle

@@ -1,7 +1,7 @@
 #include <QTimer>
 
-#include "widgets/picture_box.h"
 #include "platform/sound.h"
+#include "widgets/picture_box.h"
 #include "window/main_window.h"
 
 void MainWindow::cmd_pend_exp_Click()

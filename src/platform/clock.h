@@ -9,9 +9,9 @@ public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
 
-    QString timeText() const;                 // hh:mm:ss, 24-hour clock
-    QString dateText() const;                 // mm-dd-yyyy
-    double secondsSinceMidnight() const;      // with its fraction
+    QString timeText() const;            // hh:mm:ss, 24-hour clock
+    QString dateText() const;            // mm-dd-yyyy
+    double secondsSinceMidnight() const; // with its fraction
 };
 
 class SystemClock final : public Clock {

@@ -14,7 +14,7 @@ constexpr std::array<char16_t, 32> kHighControls = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-}  // namespace
+} // namespace
 
 QChar charOf(unsigned char byte)
 {
@@ -92,4 +92,4 @@ QByteArray encode(const QString& text)
     return bytes;
 }
 
-}  // namespace codepage
+} // namespace codepage

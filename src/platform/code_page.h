@@ -20,4 +20,4 @@ QList<char32_t> unmappablePoints(const QString& text);
 // Only for text that unmappable() accepted; an unmappable character becomes '?'.
 QByteArray encode(const QString& text);
 
-}  // namespace codepage
+} // namespace codepage

@@ -109,4 +109,4 @@ QString midFrom(const QString& text, qsizetype position)
     return position > text.size() ? QString() : text.mid(position - 1);
 }
 
-}  // namespace rt
+} // namespace rt

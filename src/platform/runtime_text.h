@@ -34,4 +34,4 @@ QStringList splitRecordLines(const QString& text);
 QString left(const QString& text, qsizetype n);
 QString midFrom(const QString& text, qsizetype position);
 
-}  // namespace rt
+} // namespace rt

@@ -16,7 +16,7 @@ std::optional<QString> MainWindow::decode(const QString& a, double codeNbr) cons
     for (const QChar ch : a) {
         const int c = codepage::byteOf(ch);
         if (c < 0)
-            return std::nullopt;  // not a character of the record files at all
+            return std::nullopt; // not a character of the record files at all
         if (c == 32) {
             result += u' ';
             continue;

@@ -34,7 +34,7 @@ private:
     QString text_;
 };
 
-}  // namespace
+} // namespace
 
 QString sessionHeader(const QString& codeLine, const QString& assignment, const QString& headerLine,
                       const QString& courseTitle, const QString& date)
@@ -67,4 +67,4 @@ QString notesRecord(const QString& time, const QString& date, const QString& sho
     return record.take();
 }
 
-}  // namespace records
+} // namespace records

@@ -36,4 +36,4 @@ QString questionRecord(const QString& time, const QString& line, const QString& 
 QString notesRecord(const QString& time, const QString& date, const QString& line, const QString& note,
                     bool endWithLineEnd);
 
-}  // namespace records
+} // namespace records

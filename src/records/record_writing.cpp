@@ -22,7 +22,7 @@ QString whatIsRecorded(RecordKind kind)
     return {};
 }
 
-}  // namespace
+} // namespace
 
 QList<FileAppend> MainWindow::composeRecord(RecordKind kind, const QString& answer)
 {
@@ -110,7 +110,8 @@ std::optional<Failure> MainWindow::unwritable(const QString& text) const
         const QString shown = QChar::requiresSurrogates(point)
                                   ? QString(QChar(QChar::highSurrogate(point))) + QChar(QChar::lowSurrogate(point))
                                   : QString(QChar(char16_t(point)));
-        named << QStringLiteral("%1 (U+%2)").arg(shown, QString::number(uint(point), 16).toUpper().rightJustified(4, u'0'));
+        named << QStringLiteral("%1 (U+%2)")
+                     .arg(shown, QString::number(uint(point), 16).toUpper().rightJustified(4, u'0'));
     }
     const QString what = inText ? QStringLiteral("Your text was not recorded: the record files cannot hold these "
                                                  "characters: %1.\n\nPlease replace them.")

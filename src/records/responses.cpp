@@ -8,7 +8,7 @@ namespace {
 const QString kTextStays = QStringLiteral("\n\nYour text stays in the answer box: click the button again to finish "
                                           "recording it once the problem is mended.");
 
-}  // namespace
+} // namespace
 
 void MainWindow::cmd_enter_response_Click()
 {

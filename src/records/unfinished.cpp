@@ -12,7 +12,7 @@ QString whatIsMissing(RecordKind kind)
     return kind == RecordKind::Note ? QStringLiteral("Your note") : QStringLiteral("Your answer");
 }
 
-}  // namespace
+} // namespace
 
 bool MainWindow::isUnfinished() const
 {

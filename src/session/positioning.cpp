@@ -81,8 +81,8 @@ bool mayRetryStartup(Prompter& prompter, const QString& failure, const QString& 
 void MainWindow::startClassNotes()
 {
     while (!positionAtClassNotes()) {
-        const QString shown = classNotesEntry_.size() > 40 ? classNotesEntry_.left(40) + QStringLiteral("…")
-                                                           : classNotesEntry_;
+        const QString shown =
+            classNotesEntry_.size() > 40 ? classNotesEntry_.left(40) + QStringLiteral("…") : classNotesEntry_;
         services_.prompter->tell(QStringLiteral("There are no class notes \"%1\". The class notes that exist are 1 to "
                                                 "15; please enter one of those numbers.")
                                      .arg(shown));

@@ -1,11 +1,11 @@
 #include <QtMath>
 
 #include "platform/clock.h"
-#include "widgets/picture_box.h"
 #include "platform/prompter.h"
 #include "platform/runtime_text.h"
 #include "records/record_layout.h"
 #include "session/record_folders.h"
+#include "widgets/picture_box.h"
 #include "window/main_window.h"
 
 namespace {
@@ -31,7 +31,7 @@ bool isNetworkUser(const QString& entry)
     return ok && value == 2.0;
 }
 
-}  // namespace
+} // namespace
 
 const QString MainWindow::kClassNotesPrompt = QStringLiteral("Number of Class Notes:  ");
 

@@ -19,7 +19,7 @@ constexpr int kLookBack = 256;
 
 int marks(const QTextBlock& block)
 {
-    return std::max(block.userState(), 0);  // a block never marked holds -1
+    return std::max(block.userState(), 0); // a block never marked holds -1
 }
 
 void setMark(QTextBlock block, int mark, bool on)
@@ -91,7 +91,7 @@ QString withCrLf(const QString& raw)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 TextBox::TextBox(QWidget* parent) : QPlainTextEdit(parent)
 {

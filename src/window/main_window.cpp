@@ -7,9 +7,9 @@
 #include <QListWidget>
 #include <QTimer>
 
+#include "widgets/command_button.h"
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
-#include "widgets/command_button.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ QFont textBoxFont()
     return font;
 }
 
-}  // namespace
+} // namespace
 
 MainWindow::MainWindow(const TutorServices& services, QWidget* parent)
     : QWidget(parent), services_(services), drives_(services.drivesRoot)
@@ -143,11 +143,25 @@ void MainWindow::buildControls()
     Picture1->setFont(dialogFont());
     Picture2->setFont(dialogFont());
 
-    const QList<QWidget*> tabOrder{txt_question,      txt_answer,       cmdNextQuestion,  cmd_enter_response,
-                                   Picture1,          Picture2,         cmd_save_as_notes, cmd_timerTrigger,
-                                   List1,             txt_parameter[0], txt_parameter[1], txt_parameter[2],
-                                   txt_parameter[3],  cmd_displayCumulativeText, cmd_display_note_file,
-                                   cmd_quit,          cmd_pend_exp,     cmd_next_picture, cmd_copy_picture,
+    const QList<QWidget*> tabOrder{txt_question,
+                                   txt_answer,
+                                   cmdNextQuestion,
+                                   cmd_enter_response,
+                                   Picture1,
+                                   Picture2,
+                                   cmd_save_as_notes,
+                                   cmd_timerTrigger,
+                                   List1,
+                                   txt_parameter[0],
+                                   txt_parameter[1],
+                                   txt_parameter[2],
+                                   txt_parameter[3],
+                                   cmd_displayCumulativeText,
+                                   cmd_display_note_file,
+                                   cmd_quit,
+                                   cmd_pend_exp,
+                                   cmd_next_picture,
+                                   cmd_copy_picture,
                                    cmd_clr_answer};
     for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i], tabOrder[i + 1]);

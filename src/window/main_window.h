@@ -142,8 +142,8 @@ private:
         RecordKind kind = RecordKind::Response;
         QString answer;
         QString line;
-        QList<FileAppend> files;   // still missing the record
-        QStringList recordedIn;    // names of the files that took it
+        QList<FileAppend> files; // still missing the record
+        QStringList recordedIn;  // names of the files that took it
     };
     // Each file's bytes of a record of this kind, composed in full before any is written.
     QList<FileAppend> composeRecord(RecordKind kind, const QString& answer);
@@ -234,7 +234,7 @@ public:
     QString queryFileSuffix;
 
 private:
-    QString classNotesEntry_;  // as the student typed it, for messages
+    QString classNotesEntry_; // as the student typed it, for messages
 
     // ---- Controls, in tab order
 public:

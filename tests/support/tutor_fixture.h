@@ -46,11 +46,7 @@ struct Tutor {
     QString homePath(const QString& name) const;
     QByteArray homeBytes(const QString& name) const;
 
-    template <typename T>
-    T* control(const char* name) const
-    {
-        return window->findChild<T*>(QLatin1String(name));
-    }
+    template <typename T> T* control(const char* name) const { return window->findChild<T*>(QLatin1String(name)); }
 };
 
 // The bytes of a text as the record files hold it.
