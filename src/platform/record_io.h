@@ -18,7 +18,17 @@ public:
     {
         other.handle_ = -1;
     }
-    File& operator=(File&& other) noexcept;
+    File& operator=(File&& other) noexcept
+    {
+        if (this != &other) {
+            close();
+            handle_ = other.handle_;
+            created_ = other.created_;
+            remote_ = other.remote_;
+            other.handle_ = -1;
+        }
+        return *this;
+    }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 

@@ -25,18 +25,6 @@ void File::opened(std::intptr_t handle, bool created)
     remote_ = true;
 }
 
-File& File::operator=(File&& other) noexcept
-{
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        created_ = other.created_;
-        remote_ = other.remote_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
 void File::close()
 {
     winfile::close(handle_);
