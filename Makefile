@@ -30,7 +30,7 @@ run: build-release
 	@mkdir -p "$(DRIVES)/c/tulmarox"
 	./build/release/classnotes-tutor --drives "$(DRIVES)"
 
-test: build-test check-format
+test: check-format build-test
 	ctest --preset test
 
 # Every C++ file as the committed .clang-format lays it out.
