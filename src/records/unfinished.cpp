@@ -5,15 +5,6 @@
 #include "widgets/text_box.h"
 #include "window/main_window.h"
 
-namespace {
-
-QString whatIsMissing(RecordKind kind)
-{
-    return kind == RecordKind::Note ? QStringLiteral("Your note") : QStringLiteral("Your answer");
-}
-
-} // namespace
-
 bool MainWindow::isUnfinished() const
 {
     return pendingRecord_ && !pendingRecord_->recordedIn.isEmpty();
@@ -37,14 +28,10 @@ bool MainWindow::settleUnfinishedRecord(std::optional<RecordKind> nextRecord)
         pendingRecord_.reset();
         return true;
     }
-    QStringList missing;
-    for (const FileAppend& file : pendingRecord_->files)
-        missing << file.name;
-    const QString question =
-        failure->reason + QStringLiteral("\n\n%1 is still missing from %2. Stay, to mend the problem and try again, "
-                                         "or go on without it there for now? The tutor then finishes it the next "
-                                         "time it starts.")
-                              .arg(whatIsMissing(kind), missing.join(QStringLiteral(", ")));
+    // The reason already names the files that hold the record and those still missing it.
+    const QString question = failure->reason + QStringLiteral("\n\nStay, to mend the problem and try again, or go on "
+                                                              "without it there for now? The tutor then finishes it "
+                                                              "the next time it starts.");
     QScopedValueRollback<bool> asking(settling_, true);
     if (services_.prompter->choose(question, {QStringLiteral("Stay"), QStringLiteral("Go on without it")}) == 0)
         return false;

@@ -27,20 +27,18 @@ void DialogPrompter::tell(const QString& message)
 
 bool DialogPrompter::retryOrQuit(const QString& message)
 {
-    QMessageBox box(QMessageBox::Warning, kTitle, message);
-    QPushButton* retry = box.addButton(QMessageBox::Retry);
-    QPushButton* quit = box.addButton(QStringLiteral("Quit"), QMessageBox::RejectRole);
-    box.setDefaultButton(retry);
-    box.setEscapeButton(quit);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-    return box.clickedButton() == retry;
+    return retryCreateOrQuit(message, false) == FolderChoice::Retry;
 }
 
 Prompter::FolderChoice DialogPrompter::createRetryOrQuit(const QString& message)
 {
+    return retryCreateOrQuit(message, true);
+}
+
+Prompter::FolderChoice DialogPrompter::retryCreateOrQuit(const QString& message, bool offerCreate)
+{
     QMessageBox box(QMessageBox::Warning, kTitle, message);
-    QPushButton* create = box.addButton(QStringLiteral("Create"), QMessageBox::AcceptRole);
+    QPushButton* create = offerCreate ? box.addButton(QStringLiteral("Create"), QMessageBox::AcceptRole) : nullptr;
     QPushButton* retry = box.addButton(QMessageBox::Retry);
     QPushButton* quit = box.addButton(QStringLiteral("Quit"), QMessageBox::RejectRole);
     // Enter must not create a folder by accident: creating takes a click on Create.
@@ -48,7 +46,7 @@ Prompter::FolderChoice DialogPrompter::createRetryOrQuit(const QString& message)
     box.setEscapeButton(quit);
     box.setTextFormat(Qt::PlainText);
     box.exec();
-    if (box.clickedButton() == create)
+    if (create && box.clickedButton() == create)
         return FolderChoice::Create;
     return box.clickedButton() == retry ? FolderChoice::Retry : FolderChoice::Quit;
 }

@@ -10,4 +10,8 @@ public:
     bool retryOrQuit(const QString& message) override;
     int choose(const QString& message, const QStringList& choices) override;
     FolderChoice createRetryOrQuit(const QString& message) override;
+
+private:
+    // A warning with Retry (the default) and Quit (Escape), and Create when offered.
+    FolderChoice retryCreateOrQuit(const QString& message, bool offerCreate);
 };
