@@ -3,7 +3,7 @@
 #include <QTextBlock>
 
 #include "platform/code_page.h"
-#include "platform/record_files.h"
+#include "storage/record_files.h"
 #include "support/tutor_fixture.h"
 #include "widgets/text_box.h"
 

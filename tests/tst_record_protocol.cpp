@@ -5,10 +5,10 @@
 
 #include <sys/resource.h>
 
-#include "platform/record_files.h"
-#include "platform/record_io.h"
-#include "platform/record_journal.h"
-#include "platform/record_lock.h"
+#include "storage/record_files.h"
+#include "storage/record_io.h"
+#include "storage/record_journal.h"
+#include "storage/record_lock.h"
 
 using recordlock::Verdict;
 
@@ -208,9 +208,7 @@ void TestRecordProtocol::keepsTheJournalOnlyWhileSomeFilesMissTheRecord()
     QCOMPARE(outcome.written, QStringList{QStringLiteral("masterFile")});
     QVERIFY(!outcome.journalEntry.isEmpty());
     QCOMPARE(folder.entries().size(), 1);
-    QList<FileAppend> rest = files.mid(1);
-    rest[0].journalEntry = outcome.journalEntry;
-    outcome = appendRecord(rest, folder.settings);
+    outcome = appendRecord(files.mid(1), folder.settings, outcome.journalEntry);
     QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
     QVERIFY(folder.entries().isEmpty());
     QCOMPARE(readAll(files[0].path), QByteArray("Mr\r\n"));

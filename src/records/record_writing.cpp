@@ -65,12 +65,11 @@ QList<FileAppend> MainWindow::composeRecord(RecordKind kind, const QString& answ
 
 std::optional<Failure> MainWindow::appendToRecordFiles(PendingRecord& record)
 {
-    const AppendOutcome outcome = appendRecord(record.files, {services_.journalFolder, {}});
+    const AppendOutcome outcome = appendRecord(record.files, {services_.journalFolder, {}}, record.journalEntry);
     // Files that took the record are done; a retry writes only to the others.
     record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
     record.recordedIn << outcome.written;
-    for (FileAppend& file : record.files)
-        file.journalEntry = outcome.journalEntry;
+    record.journalEntry = outcome.journalEntry;
     if (outcome.ok())
         return std::nullopt;
     QString message = QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")

@@ -1,7 +1,7 @@
 #include <QScopedValueRollback>
 
 #include "platform/prompter.h"
-#include "platform/record_journal.h"
+#include "storage/record_journal.h"
 #include "widgets/text_box.h"
 #include "window/main_window.h"
 
@@ -38,8 +38,7 @@ bool MainWindow::settleUnfinishedRecord(std::optional<RecordKind> nextRecord)
     // The student takes the record as it stands: nothing is left to write, and where its text
     // is still in the answer box the record is done with as a successful click would be.
     // Its journal entry stays, let go by this run, for the next start to finish.
-    if (!pendingRecord_->files.isEmpty())
-        journal::keep(pendingRecord_->files.front().journalEntry);
+    journal::keep(pendingRecord_->journalEntry);
     pendingRecord_->files.clear();
     if (asItsButton)
         recordAnswerBox(kind);

@@ -10,9 +10,10 @@
 #endif
 
 #include "platform/prompter.h"
-#include "platform/record_files.h"
 #include "platform/runtime_text.h"
 #include "session/record_folders.h"
+#include "storage/plain_reason.h"
+#include "storage/record_files.h"
 #include "window/main_window.h"
 
 namespace {
@@ -113,7 +114,7 @@ bool MainWindow::positionAtClassNotes()
 
 void MainWindow::writeSessionHeader()
 {
-    PendingRecord record{RecordKind::SessionHeader, {}, {}, composeRecord(RecordKind::SessionHeader, {}), {}};
+    PendingRecord record{RecordKind::SessionHeader, {}, {}, composeRecord(RecordKind::SessionHeader, {}), {}, {}};
     // A retry writes only to the files still missing the header.
     while (const auto failure = appendToRecordFiles(record)) {
         if (!mayRetryStartup(*services_.prompter, failure->reason, dataFolder, drives_.local(dataFolder)))

@@ -12,9 +12,9 @@
 #include "platform/drive_paths.h"
 #include "platform/failure.h"
 #include "platform/random_source.h"
-#include "platform/record_files.h"
-#include "platform/record_journal.h"
 #include "platform/transcript.h"
+#include "storage/record_files.h"
+#include "storage/record_journal.h"
 
 class Clock;
 class CommandButton;
@@ -144,6 +144,7 @@ private:
         QString line;
         QList<FileAppend> files; // still missing the record
         QStringList recordedIn;  // names of the files that took it
+        QString journalEntry{};  // kept while some files hold the record and others do not
     };
     // Each file's bytes of a record of this kind, composed in full before any is written.
     QList<FileAppend> composeRecord(RecordKind kind, const QString& answer);

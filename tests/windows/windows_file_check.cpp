@@ -4,7 +4,7 @@
 //   windows_file_check [--full-disk DIR] [--records K]
 //   windows_file_check --append FILE WRITER K     (the second writer, started by the first)
 
-#include "platform/windows_file.h"
+#include "storage/windows_file.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "record_files.h"
 #include "record_io.h"
+#include "storage/plain_reason.h"
 
 namespace recordlock {
 namespace {

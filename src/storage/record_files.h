@@ -10,10 +10,9 @@
 #include <optional>
 
 #include "platform/failure.h"
+#include "storage/record_lock.h"
 
 class QFile;
-
-#include "record_lock.h"
 
 // One file's share of a record: its name as the program gives it, where it lies on
 // disk, and the bytes to append.
@@ -21,8 +20,6 @@ struct FileAppend {
     QString name;
     QString path;
     QByteArray bytes;
-    // The journal entry an earlier, partly failed attempt at this record left.
-    QString journalEntry{};
 };
 
 // What became of a record. Files are taken in order; those before the failing one
@@ -49,15 +46,15 @@ struct AppendSettings {
 // it, flushed to the disk, read back and compared, and the locks are released. With a
 // journal folder the record is kept there from before the first file is touched until every
 // file holds it. Only the record's own bytes are ever cut back after a failure.
-AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings& settings = {});
+// A retry of a record that some files already took passes the journal entry the first
+// attempt gave back, so that the record keeps one entry until every file holds it.
+AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings& settings = {},
+                           const QString& journalEntry = {});
 
 // Finishes the records that a run ended before every file held them: each into the files
 // still missing it, found from their bytes, never twice. What was done, for the student, or
 // nothing when there was nothing to tell.
 std::optional<QString> finishJournal(const AppendSettings& settings);
-
-// Why a file operation failed, in words a student can act on.
-QString plainReason(int error, const QString& path);
 
 // Numbered channels for reading and writing whole files line by line.
 class Channels {

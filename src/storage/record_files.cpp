@@ -14,38 +14,7 @@
 
 #include "record_io.h"
 #include "record_journal.h"
-
-QString plainReason(int error, const QString& path)
-{
-    switch (error) {
-    case ENOENT: {
-        const QFileInfo info(path);
-        if (!info.absoluteDir().exists())
-            return QStringLiteral("the folder %1 does not exist").arg(info.absolutePath());
-        return QStringLiteral("the file does not exist");
-    }
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("the file or its folder is read-only (no permission to write)");
-    case EROFS:
-        return QStringLiteral("the disk is read-only");
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
-        return QStringLiteral("the disk is full");
-    case EFBIG:
-        return QStringLiteral("the file has reached the largest size allowed");
-    case EISDIR:
-        return QStringLiteral("it is a folder, not a file");
-    case ENOTDIR:
-        return QStringLiteral("part of its path is a file, not a folder");
-    case EIO:
-        return QStringLiteral("the disk reported an input/output error");
-    default:
-        return QString::fromLocal8Bit(std::strerror(error));
-    }
-}
+#include "storage/plain_reason.h"
 
 namespace {
 
@@ -182,11 +151,11 @@ QList<journal::File> journalFiles(const QList<FileAppend>& files)
 
 } // namespace
 
-AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings& settings)
+AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings& settings, const QString& journalEntry)
 {
     if (files.isEmpty())
         return {};
-    QString entry = files.front().journalEntry;
+    QString entry = journalEntry;
     const bool newEntry = entry.isEmpty() && !settings.journalFolder.isEmpty();
     if (newEntry)
         entry = journal::begin(settings.journalFolder, journalFiles(files));
@@ -215,7 +184,7 @@ std::optional<QString> finishJournal(const AppendSettings& settings)
         QList<FileAppend> files;
         QList<qint64> sizes;
         for (const journal::File& f : entry.files) {
-            files << FileAppend{f.name, f.path, f.bytes, entry.id};
+            files << FileAppend{f.name, f.path, f.bytes};
             sizes << f.sizeBefore;
         }
         QStringList held;

@@ -1,0 +1,39 @@
+#include "plain_reason.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+QString plainReason(int error, const QString& path)
+{
+    switch (error) {
+    case ENOENT: {
+        const QFileInfo info(path);
+        if (!info.absoluteDir().exists())
+            return QStringLiteral("the folder %1 does not exist").arg(info.absolutePath());
+        return QStringLiteral("the file does not exist");
+    }
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("the file or its folder is read-only (no permission to write)");
+    case EROFS:
+        return QStringLiteral("the disk is read-only");
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        return QStringLiteral("the disk is full");
+    case EFBIG:
+        return QStringLiteral("the file has reached the largest size allowed");
+    case EISDIR:
+        return QStringLiteral("it is a folder, not a file");
+    case ENOTDIR:
+        return QStringLiteral("part of its path is a file, not a folder");
+    case EIO:
+        return QStringLiteral("the disk reported an input/output error");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}

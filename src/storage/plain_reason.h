@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QString>
+
+// Why a file operation failed, in words a student can act on.
+QString plainReason(int error, const QString& path);
