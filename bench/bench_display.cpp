@@ -33,10 +33,10 @@ int child(qint64 bytes)
         QCoreApplication::processEvents();
         QElapsedTimer t;
         t.start();
-        w.cmd_display_note_file->click();
+        ui(w).cmd_display_note_file->click();
         times[2 * click] = bench::msSince(t);
-        times[2 * click + 1] = bench::untilPainted(w.txt_question->viewport());
-        if (w.txt_question->text().size() < (click + 1) * bytes * 9 / 10) {
+        times[2 * click + 1] = bench::untilPainted(ui(w).txt_question->viewport());
+        if (ui(w).txt_question->text().size() < (click + 1) * bytes * 9 / 10) {
             std::fputs("bench_display: the notes did not reach the question box\n", stderr);
             return 1;
         }

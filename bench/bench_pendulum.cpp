@@ -97,12 +97,12 @@ int main(int argc, char** argv)
     MainWindow& window = *tutor.window;
     window.show();
     QCoreApplication::processEvents();
-    QTimer* timer = window.tmr_pend_exp;
+    QTimer* timer = ui(window).tmr_pend_exp;
     int fired = 0;
     QObject::connect(timer, &QTimer::timeout, [&fired] { ++fired; });
 
     // Running against idle, in rounds, so that a busy moment of the machine falls on both.
-    window.cmd_pend_exp->click();
+    ui(window).cmd_pend_exp->click();
     if (!timer->isActive()) {
         std::fputs("bench_pendulum: pend exp did not start the timer\n", stderr);
         return 1;
@@ -139,17 +139,17 @@ int main(int argc, char** argv)
     const std::vector<double> drawing = timeEach(ticks, tick);
     QCoreApplication::processEvents();
     PaintCounter counter;
-    window.Picture1->installEventFilter(&counter);
+    ui(window).Picture1->installEventFilter(&counter);
     const std::vector<double> withRepaint = timeEach(ticks, [&] {
         tick();
         QCoreApplication::processEvents();
     });
-    window.Picture1->removeEventFilter(&counter);
+    ui(window).Picture1->removeEventFilter(&counter);
     if (counter.paints < ticks) {
         std::fprintf(stderr, "bench_pendulum: only %d repaints for %d ticks\n", counter.paints, ticks);
         return 1;
     }
-    const std::vector<double> wholeBox = timeEach(ticks, [&] { window.Picture1->repaint(); });
+    const std::vector<double> wholeBox = timeEach(ticks, [&] { ui(window).Picture1->repaint(); });
     detail("tick, drawing only", drawing);
     detail("tick, drawing and repaint", withRepaint);
     detail("whole box repaint", wholeBox);

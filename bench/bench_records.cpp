@@ -69,21 +69,19 @@ double floorWrite(const std::vector<QString>& paths, const std::vector<qint64>& 
 
 struct Button {
     const char* name;
-    CommandButton* MainWindow::*button;
+    const char* control;        // the button's name in the window
     std::vector<QString> files; // the record files it appends to
 };
 
 const std::vector<Button> kButtons{
-    {"Enter Response",
-     &MainWindow::cmd_enter_response,
-     {QStringLiteral("masterFile.txt"), QStringLiteral("send_1208.txt")}},
+    {"Enter Response", "cmd_enter_response", {QStringLiteral("masterFile.txt"), QStringLiteral("send_1208.txt")}},
     {"Save as Notes",
-     &MainWindow::cmd_save_as_notes,
+     "cmd_save_as_notes",
      {QStringLiteral("masterFile.txt"), QStringLiteral("send_1208.txt"), QStringLiteral("notes_.txt")}},
 };
 
 // One session of one answer size, and what its clicks cost.
-struct Session {
+struct BenchSession {
     qsizetype answerSize;
     int batch; // timed clicks of each button at each checkpoint
     bench::Drives drives;
@@ -93,14 +91,14 @@ struct Session {
     // [checkpoint][button]: click and floor times, in pairs
     std::vector<std::vector<std::pair<std::vector<double>, std::vector<double>>>> times;
 
-    Session(qsizetype size, int clicks) : answerSize(size), batch(clicks), filler(64 << 10, 'x')
+    BenchSession(qsizetype size, int clicks) : answerSize(size), batch(clicks), filler(64 << 10, 'x')
     {
         tutor = std::make_unique<bench::Tutor>(drives.root.path());
         if (!tutor->start())
             std::exit(1);
         tutor->window->show();
         QCoreApplication::processEvents();
-        tutor->window->cmdNextQuestion->click();
+        ui(tutor->window).cmdNextQuestion->click();
         times.assign(kCheckpoints.size(), std::vector<std::pair<std::vector<double>, std::vector<double>>>(2));
     }
 
@@ -108,12 +106,13 @@ struct Session {
     double click(const Button& b, const QString& answer)
     {
         MainWindow& w = *tutor->window;
-        w.txt_answer->setText(answer);
+        ui(w).txt_answer->setText(answer);
+        auto* button = w.findChild<CommandButton*>(QLatin1String(b.control));
         QElapsedTimer t;
         t.start();
-        (w.*b.button)->click();
+        button->click();
         const double taken = bench::msSince(t);
-        if (!w.txt_answer->text().isEmpty() || w.hasEnded()) {
+        if (!ui(w).txt_answer->text().isEmpty() || w.hasEnded()) {
             std::fputs("bench_records: a record did not go through\n", stderr);
             std::exit(1);
         }
@@ -183,7 +182,7 @@ QString sizeName(qsizetype size)
 
 // "display everything" on the session as it stands: the first click, then later ones
 // as a student makes them, each with the question box's paint.
-void displayEverything(Session& s, int records)
+void displayEverything(BenchSession& s, int records)
 {
     MainWindow& w = *s.tutor->window;
     std::vector<double> taken;
@@ -191,13 +190,13 @@ void displayEverything(Session& s, int records)
         QCoreApplication::processEvents();
         QElapsedTimer t;
         t.start();
-        w.cmd_displayCumulativeText->click();
+        ui(w).cmd_displayCumulativeText->click();
         const double click = bench::msSince(t);
-        taken.push_back(click + bench::untilPainted(w.txt_question->viewport()));
+        taken.push_back(click + bench::untilPainted(ui(w).txt_question->viewport()));
     }
     const std::vector<double> later(taken.begin() + 1, taken.end());
     std::fprintf(stderr, "bench_records display everything after %d records (%lld characters): first %.1f ms, later",
-                 records, qlonglong(w.txt_question->text().size()), taken.front());
+                 records, qlonglong(ui(w).txt_question->text().size()), taken.front());
     for (const double v : later)
         std::fprintf(stderr, " %.1f", v);
     std::fputs(" ms\n", stderr);
@@ -249,12 +248,13 @@ void largeFiles(int clicks)
     for (const Button& b : kButtons) {
         const Pairs p = alternate(clicks, [&](bool big, int i) {
             MainWindow& w = *(big ? bigTutor : emptyTutor).window;
-            w.txt_answer->setText(answerOf(70, i));
+            ui(w).txt_answer->setText(answerOf(70, i));
+            auto* button = w.findChild<CommandButton*>(QLatin1String(b.control));
             QElapsedTimer t;
             t.start();
-            (w.*b.button)->click();
+            button->click();
             const double taken = bench::msSince(t);
-            if (!w.txt_answer->text().isEmpty())
+            if (!ui(w).txt_answer->text().isEmpty())
                 std::exit(1);
             return taken;
         });
@@ -284,10 +284,10 @@ int main(int argc, char** argv)
     const int scale = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 1;
 
     // Fewer timed clicks for larger answers: each 1 MB click writes 2 to 3 MB twice over.
-    std::vector<std::unique_ptr<Session>> sessions;
+    std::vector<std::unique_ptr<BenchSession>> sessions;
     for (const auto& [size, clicks] :
          {std::pair{qsizetype(70), 40}, std::pair{qsizetype(64) << 10, 20}, std::pair{qsizetype(1) << 20, 6}})
-        sessions.push_back(std::make_unique<Session>(size, clicks * scale));
+        sessions.push_back(std::make_unique<BenchSession>(size, clicks * scale));
 
     for (std::size_t c = 0; c < kCheckpoints.size(); ++c) {
         // The sessions grow side by side, a slice of each in turn.

@@ -40,7 +40,7 @@ int main(int argc, char** argv)
         MainWindow& window = tutor.create();
         draw(window);
         const QString path = out.filePath(QLatin1String(name) + QStringLiteral(".png"));
-        if (!window.Picture1->grab().save(path)) {
+        if (!ui(window).Picture1->grab().save(path)) {
             std::fprintf(stderr, "render_diagrams: cannot write %s\n", qPrintable(path));
             return 1;
         }

@@ -47,12 +47,12 @@ int main(int argc, char** argv)
     if (!QTest::qWaitForWindowExposed(&window) || !save(window, out, "window.png"))
         return 1;
 
-    QTest::mouseClick(window.cmdNextQuestion, Qt::LeftButton);
-    window.txt_answer->setText(QStringLiteral("The slope is rise / run = 12 m / 4 s = 3 m/s, the object's average "
-                                              "velocity over that interval."));
-    QTest::mouseClick(window.cmd_enter_response, Qt::LeftButton);
-    QTest::mouseClick(window.cmdNextQuestion, Qt::LeftButton);
-    window.txt_answer->setText(QStringLiteral("I had the rise and the run the wrong way round at first."));
+    QTest::mouseClick(ui(window).cmdNextQuestion, Qt::LeftButton);
+    ui(window).txt_answer->setText(QStringLiteral("The slope is rise / run = 12 m / 4 s = 3 m/s, the object's average "
+                                                  "velocity over that interval."));
+    QTest::mouseClick(ui(window).cmd_enter_response, Qt::LeftButton);
+    QTest::mouseClick(ui(window).cmdNextQuestion, Qt::LeftButton);
+    ui(window).txt_answer->setText(QStringLiteral("I had the rise and the run the wrong way round at first."));
     window.graph1();
     QApplication::processEvents();
     return save(window, out, "window-mid-session.png") ? 0 : 1;

@@ -42,11 +42,11 @@ bool runSession(const QString& drives, const QString& classNotes, QTime start, c
         at = at.addSecs(step.seconds);
         clock.set(at);
         if (step.action == Step::Next) {
-            QTest::mouseClick(window.cmdNextQuestion, Qt::LeftButton);
+            QTest::mouseClick(ui(window).cmdNextQuestion, Qt::LeftButton);
             continue;
         }
-        window.txt_answer->setText(step.text);
-        QTest::mouseClick(step.action == Step::Note ? window.cmd_save_as_notes : window.cmd_enter_response,
+        ui(window).txt_answer->setText(step.text);
+        QTest::mouseClick(step.action == Step::Note ? ui(window).cmd_save_as_notes : ui(window).cmd_enter_response,
                           Qt::LeftButton);
     }
     return prompter.messages.isEmpty();

@@ -1,15 +1,16 @@
-// One student for the stress and crash tools: the real window, offscreen, started with
-// scripted answers (network user, a name, a class-notes number), then typing stamped answers
-// of one line to 64 KB and clicking Enter Response or Save as Notes, now and then stepping
-// to the next line. Once the program has said that a record is written (no message, the
-// answer box emptied), one line goes to the log, flushed to the disk, and to stdout.
+// One student for the stress and crash tools: the tutor's session and record book, without a
+// window, started with scripted answers (network user, a name, a class-notes number), then
+// typing stamped answers of one line to 64 KB and pressing Enter Response or Save as Notes,
+// now and then stepping to the next line. Once the program has said that a record is written
+// (no message, the answer box emptied), one line goes to the log, flushed to the disk, and
+// to stdout.
 // With --finish-journal it only finishes what a killed run left in that journal, as the
 // tutor's start-up does, and prints what it told.
 //   record_writer --drives DIR --journal DIR --writer W --run R --records M --seed S --log FILE
 //   record_writer --finish-journal DIR
 
-#include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 
 #include <cstdio>
@@ -21,10 +22,7 @@
 #include "platform/code_page.h"
 #include "reliability/record_checker.h"
 #include "reliability/stress_run.h"
-#include "support/tutor_fixture.h"
-#include "widgets/command_button.h"
-#include "widgets/text_box.h"
-#include "window/main_window.h"
+#include "support/core_tutor.h"
 
 namespace {
 
@@ -66,17 +64,18 @@ private:
 };
 
 // Steps on only while the set has lines left: reading the next set's header would end the run.
-void maybeStep(MainWindow& w, std::mt19937_64& random)
+void maybeStep(CoreTutor& tutor, std::mt19937_64& random)
 {
     if (random() % 4 != 0)
         return;
-    int i = w.lineIndex + 1;
-    while (i <= MainWindow::kLastSlot && w.classNotesLines[size_t(i)].isEmpty())
+    const Session& session = *tutor.session;
+    int i = session.lineIndex() + 1;
+    while (i <= Session::kLastSlot && session.line(i).isEmpty())
         ++i;
-    if (i > MainWindow::kLastSlot || w.classNotesLines[size_t(i)].left(3) == w.nextClassNotesNo ||
-        w.classNotesLines[size_t(i)].left(8).toLower() == QLatin1String("`routine"))
+    if (i > Session::kLastSlot || session.line(i).left(3) == session.nextClassNotesNo() ||
+        session.line(i).left(8).toLower() == QLatin1String("`routine"))
         return;
-    w.cmdNextQuestion->click();
+    tutor.next();
 }
 
 int fail(const QString& why)
@@ -89,8 +88,7 @@ int fail(const QString& why)
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption drives(QStringLiteral("drives"), QStringLiteral("drives root"), QStringLiteral("DIR"));
     const QCommandLineOption writer(QStringLiteral("writer"), QStringLiteral("writer number"), QStringLiteral("W"));
@@ -119,7 +117,7 @@ int main(int argc, char** argv)
     if (!reporter.ok())
         return fail(QStringLiteral("cannot open the report file %1").arg(parser.value(log)));
 
-    Tutor tutor(false);
+    CoreTutor tutor(false);
     SameDayClock clock;
     tutor.clockInUse = &clock;
     tutor.drivesRoot = parser.value(drives);
@@ -127,7 +125,7 @@ int main(int argc, char** argv)
         tutor.journalFolder = parser.value(journalDir);
     tutor.seed = parser.value(seed).toDouble() + w * 1000 + r;
     const int classNotes = stress::classNotesOf(w);
-    MainWindow& window =
+    const Session& session =
         tutor.start({QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)});
     ScriptedPrompter& prompter = tutor.prompter;
     // After a kill the start-up finishes the killed run's record and says so; nothing else.
@@ -136,14 +134,14 @@ int main(int argc, char** argv)
                                prompter.messages.front().startsWith(
                                    QLatin1String("An earlier run of the tutor ended while it was recording")) &&
                                !prompter.messages.front().contains(QLatin1String("could not be finished")));
-    if (window.hasEnded() || !onlyFinished)
+    if (session.hasEnded() || !onlyFinished)
         return fail(QStringLiteral("start-up did not finish: %1").arg(prompter.messages.join(QStringLiteral(" | "))));
     if (!reporter.report(recordcheck::headerReportLine(w, r)))
         return fail(QStringLiteral("cannot report the session header"));
 
     std::mt19937_64 random(parser.value(seed).toULongLong() * 1000003u + quint64(w) * 7919u + quint64(r));
     for (int s = 0; s < count; ++s) {
-        maybeStep(window, random);
+        maybeStep(tutor, random);
         recordcheck::Stamp stamp;
         stamp.id = {w, r, s};
         stamp.kind = random() % 3 == 0 ? recordcheck::RecordKind::Note : recordcheck::RecordKind::Response;
@@ -151,16 +149,16 @@ int main(int argc, char** argv)
         const QString body = recordcheck::makeBody(random, recordcheck::pickBodySize(random));
         stamp.bodySize = body.size();
         stamp.bodyCrc = recordcheck::crc32(codepage::encode(body));
-        stamp.lineCrc = recordcheck::crc32(codepage::encode(window.currentLine));
+        stamp.lineCrc = recordcheck::crc32(codepage::encode(session.currentLine()));
         const QString answer = recordcheck::answerText(stamp, body);
-        window.txt_answer->setText(answer);
-        if (window.txt_answer->text() != answer)
-            return fail(QStringLiteral("the answer box changed answer %1").arg(s));
 
         Reporter::progress(QStringLiteral("B w=%1 r=%2 s=%3\n").arg(w).arg(r).arg(s).toLatin1());
         const qsizetype told = prompter.messages.size();
-        (stamp.kind == recordcheck::RecordKind::Note ? window.cmd_save_as_notes : window.cmd_enter_response)->click();
-        if (prompter.messages.size() != told || !window.txt_answer->text().isEmpty() || window.hasEnded())
+        if (stamp.kind == recordcheck::RecordKind::Note)
+            tutor.saveAsNotes(answer);
+        else
+            tutor.enterResponse(answer);
+        if (prompter.messages.size() != told || !tutor.answerBox.isEmpty() || session.hasEnded())
             return fail(QStringLiteral("record %1 was not written: %2").arg(s).arg(prompter.messages.value(told)));
         if (!reporter.report(recordcheck::reportLine(stamp)))
             return fail(QStringLiteral("cannot report record %1").arg(s));

@@ -69,10 +69,10 @@ void TestAccessibility::picturesSayWhatTheyHold()
     Tutor tutor;
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
     if (drawing == QStringLiteral("pendulum")) {
-        QSignalSpy ticks(w.tmr_pend_exp, &QTimer::timeout);
-        w.cmd_pend_exp->click();
+        QSignalSpy ticks(ui(w).tmr_pend_exp, &QTimer::timeout);
+        ui(w).cmd_pend_exp->click();
         QVERIFY(ticks.wait());
-        w.tmr_pend_exp->stop();
+        ui(w).tmr_pend_exp->stop();
     } else if (!drawing.isEmpty()) {
         const QHash<QString, void (MainWindow::*)()> procedures{{QStringLiteral("graph1"), &MainWindow::graph1},
                                                                 {QStringLiteral("graph2"), &MainWindow::graph2},
@@ -104,7 +104,7 @@ void TestAccessibility::focusedControlShowsIt()
     control->setFocus(Qt::TabFocusReason);
     QTRY_VERIFY(control->hasFocus());
     const QImage focused = control->grab().toImage();
-    w.txt_answer->setFocus(Qt::TabFocusReason);
+    ui(w).txt_answer->setFocus(Qt::TabFocusReason);
     QTRY_VERIFY(!control->hasFocus());
     QVERIFY(control->grab().toImage() != focused);
 }

@@ -11,7 +11,7 @@
 
 #include "content/class_notes_content.h"
 #include "content/line_table.h"
-#include "support/tutor_fixture.h"
+#include "support/core_tutor.h"
 
 namespace {
 
@@ -33,8 +33,8 @@ bool isHeader(const QString& line)
 
 // A started tutor on the given content: the three start-up answers given, the content
 // loaded, the session header written into a temporary drives root.
-struct Session : Tutor {
-    Session(const QString& content, const QString& classNotes)
+struct Started : CoreTutor {
+    Started(const QString& content, const QString& classNotes)
     {
         contentPath = content;
         start({QStringLiteral("1"), QStringLiteral("Student"), classNotes});
@@ -87,10 +87,10 @@ private:
 
 void TestContent::initTestCase()
 {
-    Session session(QStringLiteral(":/content/class_notes.json"), QStringLiteral("5"));
-    QVERIFY2(!session.window->hasEnded(), qPrintable(session.prompter.messages.join(u'\n')));
+    Started session(QStringLiteral(":/content/class_notes.json"), QStringLiteral("5"));
+    QVERIFY2(!session.session->hasEnded(), qPrintable(session.prompter.messages.join(u'\n')));
     QCOMPARE(session.prompter.messages, QStringList());
-    shipped_ = session.window->classNotesLines;
+    shipped_ = session.session->lineTable();
 }
 
 void TestContent::sets_data()
@@ -166,10 +166,10 @@ void TestContent::sets()
 
 void TestContent::tableAroundTheContent()
 {
-    QCOMPARE(shipped_.size(), size_t(MainWindow::kLastSlot + 1));
+    QCOMPARE(shipped_.size(), size_t(Session::kLastSlot + 1));
     QVERIFY(shipped_[0].isEmpty());
     QVERIFY(!shipped_[kShippedLines].isEmpty());
-    for (int i = kShippedLines + 1; i <= MainWindow::kLastSlot; ++i)
+    for (int i = kShippedLines + 1; i <= Session::kLastSlot; ++i)
         QVERIFY2(shipped_[size_t(i)].isEmpty(), qPrintable(QString::number(i)));
 }
 
@@ -280,18 +280,18 @@ void TestContent::tableBound()
 
     QTemporaryDir contentDir;
     const QString path = writeSyntheticContent(contentDir, lineCount);
-    Session session(path, QStringLiteral("1"));
-    const std::vector<QString>& table = session.window->classNotesLines;
+    Started session(path, QStringLiteral("1"));
+    const std::vector<QString>& table = session.session->lineTable();
 
-    QCOMPARE(table.size(), size_t(MainWindow::kLastSlot + 1));
+    QCOMPARE(table.size(), size_t(Session::kLastSlot + 1));
     QVERIFY(table[0].isEmpty());
     QCOMPARE(table[1], QStringLiteral("001.  Synthetic notes"));
-    const int lastWritten = std::min(lineCount, MainWindow::kLastSlot);
+    const int lastWritten = std::min(lineCount, Session::kLastSlot);
     QCOMPARE(table[size_t(lastWritten)], QStringLiteral("line %1").arg(lastWritten));
-    if (lastWritten < MainWindow::kLastSlot)
+    if (lastWritten < Session::kLastSlot)
         QVERIFY(table[size_t(lastWritten + 1)].isEmpty());
 
-    QCOMPARE(session.window->hasEnded(), !fits);
+    QCOMPARE(session.session->hasEnded(), !fits);
     QCOMPARE(session.ends, fits ? 0 : 1);
     if (fits) {
         QCOMPARE(session.prompter.messages, QStringList());
@@ -327,14 +327,14 @@ void TestContent::unusableContent()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(json);
     }
-    Session session(path, QStringLiteral("1"));
+    Started session(path, QStringLiteral("1"));
 
-    QVERIFY(session.window->hasEnded());
+    QVERIFY(session.session->hasEnded());
     QCOMPARE(session.ends, 1);
     QCOMPARE(session.prompter.messages.size(), 1);
     const QString message = session.prompter.messages.first();
     QVERIFY2(message.contains(path) && message.contains(reason), qPrintable(message));
-    for (const QString& slot : session.window->classNotesLines)
+    for (const QString& slot : session.session->lineTable())
         QVERIFY(slot.isEmpty());
 }
 
@@ -363,12 +363,12 @@ void TestContent::fillLineTable()
     QStringList lines;
     for (int i = 1; i <= lineCount; ++i)
         lines << QStringLiteral("line %1").arg(i);
-    std::vector<QString> table(MainWindow::kLastSlot + 1);
+    std::vector<QString> table(Session::kLastSlot + 1);
     const int start = cursor;
 
     QCOMPARE(::fillLineTable(table, cursor, lines), fits);
     QCOMPARE(cursor, cursorAfter);
-    for (int slot = 0; slot <= MainWindow::kLastSlot; ++slot) {
+    for (int slot = 0; slot <= Session::kLastSlot; ++slot) {
         const int line = slot - start;
         const QString expected = line >= 1 && line <= lineCount ? QStringLiteral("line %1").arg(line) : QString();
         QCOMPARE(table[size_t(slot)], expected);

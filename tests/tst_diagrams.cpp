@@ -219,7 +219,7 @@ QImage drawnBy(const QStringList& routines)
     MainWindow& w = tutor.create();
     for (const QString& r : routines)
         draw(w, r);
-    return w.Picture1->drawing();
+    return ui(w).Picture1->drawing();
 }
 
 bool isClear(QRgb p)
@@ -294,9 +294,9 @@ void TestDiagrams::everyStepWhereAndHowTheDiagramPutsIt()
     MainWindow& w = tutor.create();
     for (const QString& r : routines)
         draw(w, r);
-    const QImage& got = w.Picture1->drawing();
-    const QImage want = drawnFrom(steps, *w.Picture1);
-    QVERIFY2(got == want, qPrintable(differences(got, want, steps, *w.Picture1)));
+    const QImage& got = ui(w).Picture1->drawing();
+    const QImage want = drawnFrom(steps, *ui(w).Picture1);
+    QVERIFY2(got == want, qPrintable(differences(got, want, steps, *ui(w).Picture1)));
 }
 
 void TestDiagrams::textsStandClearOfTheStrokesBeneath_data()
@@ -321,10 +321,10 @@ void TestDiagrams::textsStandClearOfTheStrokesBeneath()
     Tutor tutor;
     MainWindow& w = tutor.create();
     draw(w, routine);
-    const QImage& d = w.Picture1->drawing();
-    const QList<QPoint> glyph = glyphPixels(*w.Picture1, at, text, index);
+    const QImage& d = ui(w).Picture1->drawing();
+    const QList<QPoint> glyph = glyphPixels(*ui(w).Picture1, at, text, index);
     QVERIFY(!glyph.isEmpty());
-    const QImage whole = drawnFrom({{Step::Text, QLineF(at, at), text, {}}}, *w.Picture1);
+    const QImage whole = drawnFrom({{Step::Text, QLineF(at, at), text, {}}}, *ui(w).Picture1);
     // The character is all ink, and the pixels about it that are not the text's own are
     // the background: no stroke runs on into it.
     for (const QPoint& p : glyph) {
@@ -397,19 +397,20 @@ void TestDiagrams::copyPicture()
     QFETCH(QImage, picture2After);
     Tutor tutor;
     MainWindow& w = tutor.create();
-    w.Picture1->setPicture(picture1);
-    w.Picture2->setPicture(picture2Before);
+    ui(w).Picture1->setPicture(picture1);
+    ui(w).Picture2->setPicture(picture2Before);
     w.graph2();
-    w.lineIndex = 12;
-    w.currentLine = QStringLiteral("a question");
-    w.cumulativeText.prepend(QStringLiteral("so far"));
+    w.session().moveTo(12);
+    w.session().setLine(13, QStringLiteral("a question"));
+    w.session().readNextQuestion();
+    const QString transcript = w.session().cumulativeText().text();
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setText(QStringLiteral("left by another program"));
 
     for (int c = 0; c < clicks; ++c)
         QTest::mouseClick(tutor.control<QPushButton>("cmd_copy_picture"), Qt::LeftButton);
 
-    const QImage got = w.Picture2->picture();
+    const QImage got = ui(w).Picture2->picture();
     QCOMPARE(got.isNull(), picture2After.isNull());
     if (!picture2After.isNull()) {
         QCOMPARE(got.convertToFormat(QImage::Format_ARGB32), picture2After.convertToFormat(QImage::Format_ARGB32));
@@ -419,14 +420,14 @@ void TestDiagrams::copyPicture()
         QCOMPARE(clipboard->text(), QStringLiteral("left by another program"));
     }
     // Only the picture travels: graph2 stays in Picture1 and Picture2 has no drawing.
-    QCOMPARE(countWhere(w.Picture2->drawing(), [](QRgb p) { return !isClear(p); }), 0);
-    QCOMPARE(w.Picture1->drawing(), drawnBy({QStringLiteral("graph2")}));
-    QCOMPARE(w.Picture1->picture(), picture1);
+    QCOMPARE(countWhere(ui(w).Picture2->drawing(), [](QRgb p) { return !isClear(p); }), 0);
+    QCOMPARE(ui(w).Picture1->drawing(), drawnBy({QStringLiteral("graph2")}));
+    QCOMPARE(ui(w).Picture1->picture(), picture1);
     QVERIFY(!w.hasEnded());
     QCOMPARE(tutor.ends, 0);
-    QCOMPARE(w.lineIndex, 12);
-    QCOMPARE(w.currentLine, QStringLiteral("a question"));
-    QCOMPARE(w.cumulativeText.text(), QStringLiteral("so far"));
+    QCOMPARE(w.session().lineIndex(), 13);
+    QCOMPARE(w.session().currentLine(), QStringLiteral("a question"));
+    QCOMPARE(w.session().cumulativeText().text(), transcript);
 }
 
 QTEST_MAIN(TestDiagrams)

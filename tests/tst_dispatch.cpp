@@ -29,7 +29,7 @@ QImage drawnBy(const QStringList& routines)
         else
             qFatal("no such graph: %s", qPrintable(r));
     }
-    return w.Picture1->drawing();
+    return ui(w).Picture1->drawing();
 }
 
 bool nothingDrawn(const PictureBox& box)
@@ -115,18 +115,18 @@ void TestDispatch::runRoutineKnowsExactlyThreeNames()
     QFETCH(QString, drawn);
     Tutor tutor;
     MainWindow& w = tutor.create();
-    w.lineIndex = 7;
+    w.session().moveTo(7);
     w.runRoutine(name);
-    QCOMPARE(w.lineIndex, 7);
+    QCOMPARE(w.session().lineIndex(), 7);
     if (drawn.isEmpty()) {
         QVERIFY(w.hasEnded());
         QCOMPARE(tutor.ends, 1);
-        QVERIFY(nothingDrawn(*w.Picture1));
+        QVERIFY(nothingDrawn(*ui(w).Picture1));
         QVERIFY(tutor.prompter.messages.isEmpty());
     } else {
         QVERIFY(!w.hasEnded());
         QCOMPARE(tutor.ends, 0);
-        QCOMPARE(w.Picture1->drawing(), drawnBy({drawn}));
+        QCOMPARE(ui(w).Picture1->drawing(), drawnBy({drawn}));
     }
 }
 
@@ -155,20 +155,20 @@ void TestDispatch::pictureLineAhead()
     QFETCH(QString, drawn);
     Tutor tutor;
     MainWindow& w = tutor.create();
-    w.lineIndex = 10;
-    w.classNotesLines[11] = line;
-    w.classNotesLines[13] = kMarker + QStringLiteral(" graph2");
+    w.session().moveTo(10);
+    w.session().setLine(11, line);
+    w.session().setLine(13, kMarker + QStringLiteral(" graph2"));
     clickNextPicture(tutor);
     if (drawn.isEmpty()) {
         // Ended before drawing anything, the line after it included.
         QVERIFY(w.hasEnded());
         QCOMPARE(tutor.ends, 1);
-        QCOMPARE(w.lineIndex, 10);
-        QVERIFY(nothingDrawn(*w.Picture1));
+        QCOMPARE(w.session().lineIndex(), 10);
+        QVERIFY(nothingDrawn(*ui(w).Picture1));
     } else {
         QVERIFY(!w.hasEnded());
-        QCOMPARE(w.lineIndex, 13);
-        QCOMPARE(w.Picture1->drawing(), drawnBy({drawn, QStringLiteral("graph2")}));
+        QCOMPARE(w.session().lineIndex(), 13);
+        QCOMPARE(ui(w).Picture1->drawing(), drawnBy({drawn, QStringLiteral("graph2")}));
     }
 }
 
@@ -211,15 +211,15 @@ void TestDispatch::nextPictureLooksTwoLinesAhead()
     QFETCH(int, lineIndexAfter);
     Tutor tutor;
     MainWindow& w = tutor.create();
-    w.lineIndex = 10;
+    w.session().moveTo(10);
     for (int i = 0; i < lines.size(); ++i) {
         const bool picture = lines[i].startsWith(QLatin1String("graph"));
-        w.classNotesLines[std::size_t(11 + i)] = picture ? kMarker + u' ' + lines[i] : lines[i];
+        w.session().setLine(std::size_t(11 + i), picture ? kMarker + u' ' + lines[i] : lines[i]);
     }
     for (int c = 0; c < clicks; ++c)
         clickNextPicture(tutor);
-    QCOMPARE(w.lineIndex, lineIndexAfter);
-    QCOMPARE(w.Picture1->drawing(), drawnBy(drawn));
+    QCOMPARE(w.session().lineIndex(), lineIndexAfter);
+    QCOMPARE(ui(w).Picture1->drawing(), drawnBy(drawn));
     QVERIFY(!w.hasEnded());
     QVERIFY(tutor.prompter.messages.isEmpty());
 }
@@ -250,13 +250,13 @@ void TestDispatch::nextPictureAtTheEndOfTheTable()
     QFETCH(int, lineIndexAfter);
     Tutor tutor;
     MainWindow& w = tutor.create();
-    w.lineIndex = lineIndex;
-    w.classNotesLines[4999] = slot4999;
-    w.classNotesLines[5000] = slot5000;
+    w.session().moveTo(lineIndex);
+    w.session().setLine(4999, slot4999);
+    w.session().setLine(5000, slot5000);
     clickNextPicture(tutor);
     clickNextPicture(tutor);
-    QCOMPARE(w.lineIndex, lineIndexAfter);
-    QCOMPARE(w.Picture1->drawing(), drawnBy(drawn));
+    QCOMPARE(w.session().lineIndex(), lineIndexAfter);
+    QCOMPARE(ui(w).Picture1->drawing(), drawnBy(drawn));
     QVERIFY(!w.hasEnded());
 }
 
@@ -275,9 +275,9 @@ void TestDispatch::handlersDoNothingAfterTheEnd()
     MainWindow& w = tutor.create();
     QImage picture(20, 20, QImage::Format_RGB32);
     picture.fill(Qt::blue);
-    w.Picture1->setPicture(picture);
-    w.lineIndex = 10;
-    w.classNotesLines[11] = kMarker + QStringLiteral(" graph1");
+    ui(w).Picture1->setPicture(picture);
+    w.session().moveTo(10);
+    w.session().setLine(11, kMarker + QStringLiteral(" graph1"));
     QGuiApplication::clipboard()->setText(QStringLiteral("left by another program"));
 
     w.runRoutine(QStringLiteral("no such routine"));
@@ -285,9 +285,9 @@ void TestDispatch::handlersDoNothingAfterTheEnd()
     w.findChild<QPushButton*>(button)->click();
 
     QCOMPARE(tutor.ends, 1);
-    QCOMPARE(w.lineIndex, 10);
-    QVERIFY(nothingDrawn(*w.Picture1));
-    QVERIFY(w.Picture2->picture().isNull());
+    QCOMPARE(w.session().lineIndex(), 10);
+    QVERIFY(nothingDrawn(*ui(w).Picture1));
+    QVERIFY(ui(w).Picture2->picture().isNull());
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("left by another program"));
     QVERIFY(!w.findChild<QTimer*>(QStringLiteral("tmr_pend_exp"))->isActive());
     QCOMPARE(tutor.sound.beeps, 0);

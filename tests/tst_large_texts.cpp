@@ -239,14 +239,14 @@ void TestLargeTexts::largeNotesFileShownWhole()
     }
     QString joined = codepage::decode(notes);
     joined.remove(QStringLiteral("\r\n"));
-    w.txt_question->setText(QStringLiteral("shown"));
-    QTest::mouseClick(w.cmd_display_note_file, Qt::LeftButton);
-    QCOMPARE(w.currentText, joined);
-    QCOMPARE(w.txt_question->text(), QStringLiteral("shown\r\n\r\n") + joined);
+    ui(w).txt_question->setText(QStringLiteral("shown"));
+    QTest::mouseClick(ui(w).cmd_display_note_file, Qt::LeftButton);
+    QCOMPARE(w.session().currentText(), joined);
+    QCOMPARE(ui(w).txt_question->text(), QStringLiteral("shown\r\n\r\n") + joined);
     // The next step reads the box back and adds to it.
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.txt_question->text(),
-             QStringLiteral("shown\r\n\r\n") + joined + QStringLiteral("\r\n\r\n") + w.currentLine);
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(ui(w).txt_question->text(),
+             QStringLiteral("shown\r\n\r\n") + joined + QStringLiteral("\r\n\r\n") + w.session().currentLine());
 }
 
 QTEST_MAIN(TestLargeTexts)

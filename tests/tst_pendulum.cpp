@@ -23,8 +23,8 @@ QImage ticksDrawn(int n, bool afterVenn = false)
             random.next();
     }
     for (int i = 0; i < n; ++i)
-        w.Picture1->circle(500, 500, double(random.next()) * 500.0);
-    return w.Picture1->drawing();
+        ui(w).Picture1->circle(500, 500, double(random.next()) * 500.0);
+    return ui(w).Picture1->drawing();
 }
 
 QTimer* pendulumTimer(Tutor& tutor)
@@ -72,7 +72,7 @@ void TestPendulum::nothingUntilPendExp()
     QSignalSpy ticks(timer, &QTimer::timeout);
     QVERIFY(!ticks.wait(100));
     QCOMPARE(tutor.sound.beeps, 0);
-    QCOMPARE(w.Picture1->drawing(), ticksDrawn(0));
+    QCOMPARE(ui(w).Picture1->drawing(), ticksDrawn(0));
 }
 
 void TestPendulum::eachTickBeepsAndDrawsTheNextCircle_data()
@@ -101,7 +101,7 @@ void TestPendulum::eachTickBeepsAndDrawsTheNextCircle()
     // Nothing runs between the checks below, so the count of beeps is the count of ticks.
     const int done = tutor.sound.beeps;
     QCOMPARE(timeouts.count(), done);
-    QCOMPARE(w.Picture1->drawing(), ticksDrawn(done, afterVenn));
+    QCOMPARE(ui(w).Picture1->drawing(), ticksDrawn(done, afterVenn));
     QVERIFY(!w.hasEnded());
 }
 
@@ -136,13 +136,13 @@ void TestPendulum::onlyTheEndStopsIt()
     w.runRoutine(QStringLiteral("no such routine"));
     QVERIFY(w.hasEnded());
     const int atTheEnd = tutor.sound.beeps;
-    const QImage drawing = w.Picture1->drawing();
+    const QImage drawing = ui(w).Picture1->drawing();
     tutor.control<QPushButton>("cmd_pend_exp")->click();
     QVERIFY(!pendulumTimer(tutor)->isActive());
     QSignalSpy ticks(pendulumTimer(tutor), &QTimer::timeout);
     QVERIFY(!ticks.wait(100));
     QCOMPARE(tutor.sound.beeps, atTheEnd);
-    QCOMPARE(w.Picture1->drawing(), drawing);
+    QCOMPARE(ui(w).Picture1->drawing(), drawing);
     QCOMPARE(tutor.ends, 1);
 }
 

@@ -3,69 +3,14 @@
 #include <limits>
 
 #include <QTest>
-#include <sys/resource.h>
 
 #include "platform/code_page.h"
 #include "records/record_layout.h"
-#include "support/tutor_fixture.h"
-#include "widgets/text_box.h"
+#include "support/core_tutor.h"
+#include "support/expected_records.h"
+#include "support/file_size_limit.h"
 
-namespace {
-
-const QString kOpen = QStringLiteral("......!!!!!!!!...................................");
-const QString kClose = QStringLiteral(".................................................");
-const QString kTimeLine = QString(56, u' ') + QStringLiteral("10:15:30");
-const QString kDateTimeLine = QString(42, u' ') + QStringLiteral("12-08-2026    10:15:30");
-
-QString lines(const QStringList& list)
-{
-    return list.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
-}
-
-QString questionMaster(const QString& number, const QString& line, const QString& answer)
-{
-    return lines({kOpen, kTimeLine, "", "", "`questionNumber" + QString(13, u' ') + number, line, kOpen,
-                  "RESPONSE -->  ", answer, kClose});
-}
-
-QString questionSend(const QString& line, const QString& answer)
-{
-    return lines({kOpen, kTimeLine, line, kOpen, "RESPONSE -->  ", answer, kClose});
-}
-
-QString notesRecord(const QString& line, const QString& note, bool master)
-{
-    const QString body = lines({kOpen, kTimeLine, kDateTimeLine, line, kOpen, "NOTES -------> " + note});
-    return body + kClose + (master ? QStringLiteral("\r\n") : QString(7, u' '));
-}
-
-QByteArray header(const QByteArray& file)
-{
-    qsizetype at = 0;
-    for (int i = 0; i < 5; ++i)
-        at = file.indexOf("\r\n", at) + 2;
-    return file.left(at);
-}
-
-// Holds the process's file size limit while it lives.
-struct FileSizeLimit {
-    rlimit saved{};
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved); }
-};
-
-void type(MainWindow& w, const QString& text)
-{
-    w.txt_answer->setText(text);
-}
-
-} // namespace
+using namespace expected;
 
 class TestRecords : public QObject {
     Q_OBJECT
@@ -89,28 +34,27 @@ private slots:
 
 void TestRecords::wholeSessionOnSetFive()
 {
-    Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    CoreTutor tutor;
+    Session& s = tutor.startHome(QStringLiteral("5"));
     QStringList shown;
     auto next = [&] {
-        QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-        if (!w.hasEnded())
-            shown << w.currentLine;
+        if (tutor.next())
+            shown << s.currentLine();
     };
     next();
-    type(w, QStringLiteral("v = 12 m / 4 s = 3 m/s\r\nso 3 m/s."));
-    QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+    tutor.answerBox = QStringLiteral("v = 12 m / 4 s = 3 m/s\r\nso 3 m/s.");
+    tutor.enterResponse(tutor.answerBox);
     next();
-    type(w, QStringLiteral("I forgot the units at first."));
-    QTest::mouseClick(w.cmd_save_as_notes, Qt::LeftButton);
+    tutor.answerBox = QStringLiteral("I forgot the units at first.");
+    tutor.saveAsNotes(tutor.answerBox);
     next();
     tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30)));
-    type(w, QStringLiteral("OK"));
-    QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+    tutor.answerBox = QStringLiteral("OK");
+    tutor.enterResponse(tutor.answerBox);
     next();
     next();
     next();
-    QVERIFY(w.hasEnded());
+    QVERIFY(s.hasEnded());
     QCOMPARE(shown.size(), 4);
     QCOMPARE(tutor.ends, 1);
 
@@ -161,105 +105,107 @@ void TestRecords::recordEdgeCases()
     QFETCH(QString, answer);
     QFETCH(QString, expectedLine);
     QFETCH(QString, recordedAnswer);
-    Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    CoreTutor tutor;
+    Session& s = tutor.startHome(QStringLiteral("5"));
     const QByteArray before = tutor.homeBytes(QStringLiteral("masterFile.txt"));
-    w.classNotesLines[111] = QStringLiteral("Q");
-    w.lineIndex = 110;
+    s.setLine(111, QStringLiteral("Q"));
+    s.moveTo(110);
     if (stepFirst)
-        QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+        tutor.next();
     QString typed = answer;
-    typed.replace(QStringLiteral("PROMPT"), w.answerPrompt);
+    typed.replace(QStringLiteral("PROMPT"), s.answerPrompt());
     QString expected = recordedAnswer;
-    expected.replace(QStringLiteral("PROMPT"), w.answerPrompt);
+    expected.replace(QStringLiteral("PROMPT"), s.answerPrompt());
     if (!stepFirst)
-        QCOMPARE(w.txt_answer->text(), QStringLiteral(" "));
+        QCOMPARE(tutor.answerBox, QStringLiteral(" "));
     else
-        type(w, typed);
-    QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+        tutor.answerBox = typed;
+    tutor.enterResponse(tutor.answerBox);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")),
              before + recordBytes(questionMaster(" 50000 ", expectedLine, expected)));
-    QVERIFY(!w.responsePending);
-    QCOMPARE(w.txt_answer->text(), QString());
-    QCOMPARE(w.txt_question->text(), QString());
-    QCOMPARE(w.cumulativeText.text().left(w.answerSeparator.size() + expected.size()), w.answerSeparator + expected);
+    QVERIFY(!s.responsePending());
+    QCOMPARE(tutor.answerBox, QString());
+    QCOMPARE(tutor.questionBox, QString());
+    QCOMPARE(s.cumulativeText().text().left(s.answerSeparator().size() + expected.size()),
+             s.answerSeparator() + expected);
 }
 
 void TestRecords::promptLeftInTheBox()
 {
-    Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.txt_answer->text(), w.answerPrompt);
+    CoreTutor tutor;
+    Session& s = tutor.startHome(QStringLiteral("5"));
+    tutor.next();
+    tutor.next();
+    QCOMPARE(tutor.answerBox, s.answerPrompt());
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
-    const QString before = w.cumulativeText.text();
-    w.currentText = QStringLiteral("left over");
-    QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
-    QCOMPARE(w.cumulativeText.text(), w.answerSeparator + w.answerPrompt + before);
-    QVERIFY(w.responsePending);
-    type(w, w.answerPrompt);
-    QTest::mouseClick(w.cmd_save_as_notes, Qt::LeftButton);
-    QCOMPARE(w.cumulativeText.text(),
-             w.answerSeparator + QStringLiteral("left over\r\n\r\n") + w.answerSeparator + w.answerPrompt + before);
+    const QString before = s.cumulativeText().text();
+    const QString leftOver = s.currentText();
+    QVERIFY(!leftOver.isEmpty());
+    tutor.enterResponse(tutor.answerBox);
+    QCOMPARE(s.cumulativeText().text(), s.answerSeparator() + s.answerPrompt() + before);
+    QVERIFY(s.responsePending());
+    tutor.answerBox = s.answerPrompt();
+    tutor.saveAsNotes(tutor.answerBox);
+    QCOMPARE(s.cumulativeText().text(), s.answerSeparator() + leftOver + QStringLiteral("\r\n\r\n") +
+                                            s.answerSeparator() + s.answerPrompt() + before);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("notes_.txt"))));
-    QCOMPARE(w.txt_answer->text(), QString());
-    QCOMPARE(w.txt_question->text(), QString());
+    QCOMPARE(tutor.answerBox, QString());
+    QCOMPARE(tutor.questionBox, QString());
 }
 
 void TestRecords::displayNotes()
 {
-    Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    CoreTutor tutor;
+    Session& s = tutor.startHome(QStringLiteral("5"));
     // With no notes file yet: a message, nothing else changes.
-    w.txt_question->setText(QStringLiteral("shown"));
-    w.currentText = QStringLiteral("scratch");
-    QTest::mouseClick(w.cmd_display_note_file, Qt::LeftButton);
+    tutor.questionBox = QStringLiteral("shown");
+    const QString scratch = s.currentText();
+    tutor.displayNotes();
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("No notes have been saved yet")));
-    QCOMPARE(w.txt_question->text(), QStringLiteral("shown"));
-    QCOMPARE(w.currentText, QStringLiteral("scratch"));
+    QCOMPARE(tutor.questionBox, QStringLiteral("shown"));
+    QCOMPARE(s.currentText(), scratch);
 
-    type(w, QStringLiteral("first"));
-    QTest::mouseClick(w.cmd_save_as_notes, Qt::LeftButton);
-    type(w, QStringLiteral("second"));
-    QTest::mouseClick(w.cmd_save_as_notes, Qt::LeftButton);
+    tutor.answerBox = QStringLiteral("first");
+    tutor.saveAsNotes(tutor.answerBox);
+    tutor.answerBox = QStringLiteral("second");
+    tutor.saveAsNotes(tutor.answerBox);
     // Records end without a line end, so the file's lines join rule to rule.
     const QString file = codepage::decode(tutor.homeBytes(QStringLiteral("notes_.txt")));
     QString joined = file;
     joined.remove(QStringLiteral("\r\n"));
-    QTest::mouseClick(w.cmd_display_note_file, Qt::LeftButton);
+    tutor.displayNotes();
     const QString once = QStringLiteral("NOTES -------> second") + joined;
-    QCOMPARE(w.currentText, once);
-    QCOMPARE(w.txt_question->text(), QStringLiteral("\r\n\r\n") + once);
-    QTest::mouseClick(w.cmd_display_note_file, Qt::LeftButton);
-    QCOMPARE(w.currentText, once + joined);
-    QCOMPARE(w.txt_question->text(), QStringLiteral("\r\n\r\n") + once + QStringLiteral("\r\n\r\n") + once + joined);
+    QCOMPARE(s.currentText(), once);
+    QCOMPARE(tutor.questionBox, QStringLiteral("\r\n\r\n") + once);
+    tutor.displayNotes();
+    QCOMPARE(s.currentText(), once + joined);
+    QCOMPARE(tutor.questionBox, QStringLiteral("\r\n\r\n") + once + QStringLiteral("\r\n\r\n") + once + joined);
     QCOMPARE(tutor.prompter.messages.size(), 1);
 }
 
 void TestRecords::textOutsideTheCodePageIsRefused()
 {
-    Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    CoreTutor tutor;
+    Session& s = tutor.startHome(QStringLiteral("5"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     const QString text = QString::fromUtf8("`dv = Δv and 😀");
-    type(w, text);
-    QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+    tutor.answerBox = text;
+    tutor.enterResponse(tutor.answerBox);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
-    QCOMPARE(w.txt_answer->text(), text);
+    QCOMPARE(tutor.answerBox, text);
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QVERIFY(tutor.prompter.messages[0].contains(QString::fromUtf8("Δ (U+0394)")));
     QVERIFY(tutor.prompter.messages[0].contains(QString::fromUtf8("😀 (U+1F600)")));
-    QCOMPARE(w.cumulativeText.text(), QString());
+    QCOMPARE(s.cumulativeText().text(), QString());
 }
 
 void TestRecords::failureKeepsTheTextAndRetryCompletes()
 {
-    Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    CoreTutor tutor;
+    Session& s = tutor.startHome(QStringLiteral("5"));
+    tutor.next();
     // A send file far larger than the master file, and a file size limit just above it:
     // the master file takes the record, the send file's write comes up short.
     {
@@ -269,53 +215,53 @@ void TestRecords::failureKeepsTheTextAndRetryCompletes()
     }
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
-    type(w, QStringLiteral("my answer"));
-    const QString question = w.txt_question->text();
-    const QString transcript = w.cumulativeText.text();
+    tutor.answerBox = QStringLiteral("my answer");
+    const QString question = tutor.questionBox;
+    const QString transcript = s.cumulativeText().text();
     {
         FileSizeLimit limit(send.size() + 10);
-        QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+        tutor.enterResponse(tutor.answerBox);
     }
     QCOMPARE(tutor.prompter.messages.size(), 1);
     const QString message = tutor.prompter.messages[0];
     QVERIFY(message.contains(QStringLiteral("c:\\tulmarox\\send_1208.txt")));
     QVERIFY(message.contains(QStringLiteral("largest size")));
     QVERIFY(message.contains(QStringLiteral("already recorded in c:\\tulmarox\\masterFile.txt")));
-    QCOMPARE(w.txt_answer->text(), QStringLiteral("my answer"));
-    QCOMPARE(w.txt_question->text(), question);
-    QCOMPARE(w.cumulativeText.text(), transcript);
-    QVERIFY(w.responsePending);
-    const QByteArray record = recordBytes(questionMaster(" 50000 ", w.currentLine, "my answer"));
+    QCOMPARE(tutor.answerBox, QStringLiteral("my answer"));
+    QCOMPARE(tutor.questionBox, question);
+    QCOMPARE(s.cumulativeText().text(), transcript);
+    QVERIFY(s.responsePending());
+    const QByteArray record = recordBytes(questionMaster(" 50000 ", s.currentLine(), "my answer"));
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master + record);
     // What did land in the send file was taken back.
     QCOMPARE(tutor.homeBytes(QStringLiteral("send_1208.txt")), send);
 
     // Mended: the retry writes only to the send file, with the record's first time.
     tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 20, 0)));
-    QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+    tutor.enterResponse(tutor.answerBox);
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master + record);
     QCOMPARE(tutor.homeBytes(QStringLiteral("send_1208.txt")),
-             send + recordBytes(questionSend(w.currentLine, "my answer")));
-    QVERIFY(!w.responsePending);
-    QCOMPARE(w.txt_answer->text(), QString());
+             send + recordBytes(questionSend(s.currentLine(), "my answer")));
+    QVERIFY(!s.responsePending());
+    QCOMPARE(tutor.answerBox, QString());
 }
 
 void TestRecords::changedTextAfterAFailureIsANewRecord()
 {
-    Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    CoreTutor tutor;
+    tutor.startHome(QStringLiteral("5"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     QVERIFY(QFile::remove(tutor.homePath(QStringLiteral("send_1208.txt"))));
     QVERIFY(QDir(tutor.homePath(QString())).mkdir(QStringLiteral("send_1208.txt")));
-    type(w, QStringLiteral("first try"));
-    QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+    tutor.answerBox = QStringLiteral("first try");
+    tutor.enterResponse(tutor.answerBox);
     // Every file is opened before any is written: the master file has nothing either.
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
     QVERIFY(tutor.prompter.messages.value(0).contains(QStringLiteral("folder, not a file")));
     QVERIFY(QDir(tutor.homePath(QString())).rmdir(QStringLiteral("send_1208.txt")));
-    type(w, QStringLiteral("second try"));
-    QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+    tutor.answerBox = QStringLiteral("second try");
+    tutor.enterResponse(tutor.answerBox);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")),
              master + recordBytes(questionMaster(" 50000 ", QString(), "second try")));
     QCOMPARE(tutor.homeBytes(QStringLiteral("send_1208.txt")), recordBytes(questionSend(QString(), "second try")));
@@ -323,17 +269,17 @@ void TestRecords::changedTextAfterAFailureIsANewRecord()
 
 void TestRecords::folderRemovedDuringTheSession()
 {
-    Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    CoreTutor tutor;
+    Session& s = tutor.startHome(QStringLiteral("5"));
+    tutor.next();
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
     QVERIFY(QDir(tutor.homePath(QString())).removeRecursively());
-    type(w, QStringLiteral("a note"));
-    QTest::mouseClick(w.cmd_save_as_notes, Qt::LeftButton);
+    tutor.answerBox = QStringLiteral("a note");
+    tutor.saveAsNotes(tutor.answerBox);
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("does not exist")));
-    QCOMPARE(w.txt_answer->text(), QStringLiteral("a note"));
+    QCOMPARE(tutor.answerBox, QStringLiteral("a note"));
 
     QVERIFY(QDir(tutor.drives.path()).mkpath(QStringLiteral("c/tulmarox")));
     for (auto [name, bytes] : {std::pair{"masterFile.txt", master}, std::pair{"send_1208.txt", send}}) {
@@ -341,11 +287,11 @@ void TestRecords::folderRemovedDuringTheSession()
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
-    QTest::mouseClick(w.cmd_save_as_notes, Qt::LeftButton);
+    tutor.saveAsNotes(tutor.answerBox);
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")),
-             master + recordBytes(notesRecord(w.currentLine, "a note", true)));
-    QCOMPARE(tutor.homeBytes(QStringLiteral("notes_.txt")), recordBytes(notesRecord(w.currentLine, "a note", false)));
+             master + recordBytes(notesRecord(s.currentLine(), "a note", true)));
+    QCOMPARE(tutor.homeBytes(QStringLiteral("notes_.txt")), recordBytes(notesRecord(s.currentLine(), "a note", false)));
 }
 
 void TestRecords::codingProcedures_data()
@@ -368,9 +314,9 @@ void TestRecords::codingProcedures()
     QFETCH(QString, text);
     QFETCH(double, codeNbr);
     QFETCH(QString, decoded);
-    Tutor tutor;
-    MainWindow& w = tutor.create();
-    const auto result = w.decode(text, codeNbr);
+    CoreTutor tutor;
+    RecordBook& records = tutor.create();
+    const auto result = records.decode(text, codeNbr);
     QVERIFY(result.has_value());
     QCOMPARE(*result, decoded);
     QVERIFY(result->size() <= text.size());
@@ -378,17 +324,17 @@ void TestRecords::codingProcedures()
 
 void TestRecords::decodeRefusesCodesOutsideTheByteRange()
 {
-    Tutor tutor;
-    MainWindow& w = tutor.create();
+    CoreTutor tutor;
+    RecordBook& records = tutor.create();
     for (int codeNbr = 19; codeNbr <= 28; ++codeNbr) {
-        QCOMPARE(w.decode(QString(codepage::charOf(uchar(119))), codeNbr).has_value(), codeNbr == 19);
+        QCOMPARE(records.decode(QString(codepage::charOf(uchar(119))), codeNbr).has_value(), codeNbr == 19);
         if (99 + codeNbr > 118)
-            QVERIFY(!w.decode(QString(codepage::charOf(uchar(99 + codeNbr))), codeNbr).has_value());
-        QVERIFY(w.decode(QString(codepage::charOf(uchar(100 + codeNbr))), codeNbr).has_value());
+            QVERIFY(!records.decode(QString(codepage::charOf(uchar(99 + codeNbr))), codeNbr).has_value());
+        QVERIFY(records.decode(QString(codepage::charOf(uchar(100 + codeNbr))), codeNbr).has_value());
     }
-    QVERIFY(!w.decode(QString::fromUtf8("Δ"), 19).has_value());
+    QVERIFY(!records.decode(QString::fromUtf8("Δ"), 19).has_value());
     for (double codeNbr : {1e300, -1e300, std::numeric_limits<double>::quiet_NaN()})
-        QVERIFY(!w.decode(QStringLiteral("!z"), codeNbr).has_value());
+        QVERIFY(!records.decode(QStringLiteral("!z"), codeNbr).has_value());
 }
 
 void TestRecords::queryFiles_data()
@@ -413,41 +359,41 @@ void TestRecords::queryFiles()
     QFETCH(QByteArray, query);
     QFETCH(QByteArray, answer);
     QFETCH(int, codeNbr);
-    Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    CoreTutor tutor;
+    Session& s = tutor.startHome(QStringLiteral("5"));
     QFile q(tutor.homePath(QStringLiteral("query.txt")));
     QVERIFY(q.open(QIODevice::WriteOnly));
     q.write(query);
     q.close();
     for (int run = 0; run < 2; ++run) {
-        QVERIFY(!w.codeFile());
+        QVERIFY(!tutor.records->codeFile());
         QCOMPARE(tutor.homeBytes(QStringLiteral("queri.txt")), answer);
     }
-    QCOMPARE(w.sessionCodeNbr, codeNbr);
+    QCOMPARE(s.sessionCodeNbr(), codeNbr);
     QCOMPARE(tutor.homeBytes(QStringLiteral("query.txt")), query);
     // Nothing is left open: a record goes through right after.
-    type(w, QStringLiteral("after"));
-    QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+    tutor.answerBox = QStringLiteral("after");
+    tutor.enterResponse(tutor.answerBox);
     QCOMPARE(tutor.prompter.messages, QStringList());
 }
 
 void TestRecords::queryFileFailures()
 {
-    Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    const int codeNbr = w.sessionCodeNbr;
-    const auto missing = w.codeFile();
+    CoreTutor tutor;
+    Session& s = tutor.startHome(QStringLiteral("5"));
+    const int codeNbr = s.sessionCodeNbr();
+    const auto missing = tutor.records->codeFile();
     QVERIFY(missing.has_value());
     QVERIFY(missing->reason.contains(QStringLiteral("query.txt")));
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("queri.txt"))));
     QFile(tutor.homePath(QStringLiteral("query.txt"))).open(QIODevice::WriteOnly);
-    const auto empty = w.codeFile();
+    const auto empty = tutor.records->codeFile();
     QVERIFY(empty.has_value() && empty->reason.contains(QStringLiteral("empty")));
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("queri.txt"))));
-    QCOMPARE(w.sessionCodeNbr, codeNbr);
-    w.dataFolder = QStringLiteral("c:\\no such folder");
-    QVERIFY(w.codeFile().has_value());
+    QCOMPARE(s.sessionCodeNbr(), codeNbr);
+    QVERIFY(QDir(tutor.homePath(QString())).removeRecursively());
+    QVERIFY(tutor.records->codeFile().has_value());
 }
 
-QTEST_MAIN(TestRecords)
+QTEST_GUILESS_MAIN(TestRecords)
 #include "tst_records.moc"

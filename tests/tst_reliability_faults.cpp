@@ -133,10 +133,10 @@ void TestReliabilityFaults::faultThenMendedRetry()
     }
     // Set 10, whose question numbers are 100000 and up, after one note so that all three files exist.
     MainWindow& w = tutor.startHome(QStringLiteral("10"));
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    w.txt_answer->setText(QStringLiteral("first note"));
-    QTest::mouseClick(w.cmd_save_as_notes, Qt::LeftButton);
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    ui(w).txt_answer->setText(QStringLiteral("first note"));
+    QTest::mouseClick(ui(w).cmd_save_as_notes, Qt::LeftButton);
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
     QCOMPARE(tutor.prompter.messages, QStringList());
 
     // Ten kilobytes of answer: more than any file's last page can take.
@@ -149,8 +149,8 @@ void TestReliabilityFaults::faultThenMendedRetry()
         const bool master = f == kMaster;
         record[f] =
             recordBytes(note ? records::notesRecord(QStringLiteral("10:15:30"), QStringLiteral("12-08-2026"),
-                                                    w.currentLine, records::kNotesMarker + text, master)
-                             : records::questionRecord(QStringLiteral("10:15:30"), w.currentLine, text,
+                                                    w.session().currentLine(), records::kNotesMarker + text, master)
+                             : records::questionRecord(QStringLiteral("10:15:30"), w.session().currentLine(), text,
                                                        master ? std::optional<double>(100000.0) : std::nullopt));
     }
 
@@ -193,10 +193,10 @@ void TestReliabilityFaults::faultThenMendedRetry()
         break;
     }
 
-    const QString transcript = w.cumulativeText.text();
-    const QString question = w.txt_question->text();
-    w.txt_answer->setText(text);
-    QTest::mouseClick(note ? w.cmd_save_as_notes : w.cmd_enter_response, Qt::LeftButton);
+    const QString transcript = w.session().cumulativeText().text();
+    const QString question = ui(w).txt_question->text();
+    ui(w).txt_answer->setText(text);
+    QTest::mouseClick(note ? ui(w).cmd_save_as_notes : ui(w).cmd_enter_response, Qt::LeftButton);
     limit.reset();
 
     QCOMPARE(tutor.prompter.messages.size(), 1);
@@ -207,10 +207,10 @@ void TestReliabilityFaults::faultThenMendedRetry()
     QVERIFY2(message.contains(reason), qPrintable(message));
     QVERIFY2(message.contains(QStringLiteral("stays in the answer box")), qPrintable(message));
     QCOMPARE(message.contains(QStringLiteral("already recorded")), !tookIt.isEmpty());
-    QCOMPARE(w.txt_answer->text(), text);
-    QCOMPARE(w.txt_question->text(), question);
-    QCOMPARE(w.cumulativeText.text(), transcript);
-    QVERIFY(w.responsePending);
+    QCOMPARE(ui(w).txt_answer->text(), text);
+    QCOMPARE(ui(w).txt_question->text(), question);
+    QCOMPARE(w.session().cumulativeText().text(), transcript);
+    QVERIFY(w.session().responsePending());
     // No part of the record anywhere it was not wholly written.
     if (fault != Fault::FolderRemoved) {
         for (const QString& f : files) {
@@ -242,13 +242,14 @@ void TestReliabilityFaults::faultThenMendedRetry()
     }
     // The retry comes later, but the record keeps the time it was first given.
     tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 40, 0)));
-    QTest::mouseClick(note ? w.cmd_save_as_notes : w.cmd_enter_response, Qt::LeftButton);
+    QTest::mouseClick(note ? ui(w).cmd_save_as_notes : ui(w).cmd_enter_response, Qt::LeftButton);
     QCOMPARE(tutor.prompter.messages.size(), 1);
-    QCOMPARE(w.txt_answer->text(), QString());
-    QVERIFY(!w.responsePending);
+    QCOMPARE(ui(w).txt_answer->text(), QString());
+    QVERIFY(!w.session().responsePending());
     for (const QString& f : files)
         QCOMPARE(tutor.homeBytes(f), before[f] + record[f]);
-    QVERIFY(w.cumulativeText.text().startsWith(w.answerSeparator + (note ? records::kNotesMarker : QString()) + text));
+    QVERIFY(w.session().cumulativeText().text().startsWith(w.session().answerSeparator() +
+                                                           (note ? records::kNotesMarker : QString()) + text));
 }
 
 QTEST_MAIN(TestReliabilityFaults)

@@ -131,9 +131,9 @@ void TestReliabilitySweep::startUpEntries()
         answers << QStringLiteral("5");
     MainWindow& w = tutor.start(answers);
     QVERIFY(!w.hasEnded());
-    QCOMPARE(w.dataFolder, folder);
-    QCOMPARE(w.classNotesNo, QStringLiteral("005"));
-    QCOMPARE(w.lineIndex, 110);
+    QCOMPARE(w.session().dataFolder(), folder);
+    QCOMPARE(w.session().classNotesNo(), QStringLiteral("005"));
+    QCOMPARE(w.session().lineIndex(), 110);
     QCOMPARE(tutor.prompter.messages.size(), askedAgain ? 1 : 0);
     if (askedAgain) {
         // The entry is named, cut to a readable length, with the sets that exist.
@@ -204,29 +204,30 @@ void TestReliabilitySweep::answerTexts()
     for (const bool note : {false, true}) {
         Tutor tutor;
         MainWindow& w = tutor.startHome(QStringLiteral("5"));
-        QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+        QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
         const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
         const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
-        w.txt_answer->setText(typed);
-        const QString inBox = w.txt_answer->text();
-        QTest::mouseClick(note ? w.cmd_save_as_notes : w.cmd_enter_response, Qt::LeftButton);
+        ui(w).txt_answer->setText(typed);
+        const QString inBox = ui(w).txt_answer->text();
+        QTest::mouseClick(note ? ui(w).cmd_save_as_notes : ui(w).cmd_enter_response, Qt::LeftButton);
         QVERIFY(!w.hasEnded());
         if (!refused.isEmpty()) {
             QCOMPARE(tutor.prompter.messages.size(), 1);
             for (const QString& name : refused)
                 QVERIFY2(tutor.prompter.messages[0].contains(name), qPrintable(name));
             QVERIFY(tutor.prompter.messages[0].size() < 2000);
-            QCOMPARE(w.txt_answer->text(), inBox);
+            QCOMPARE(ui(w).txt_answer->text(), inBox);
             QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
             QCOMPARE(tutor.homeBytes(QStringLiteral("send_1208.txt")), send);
-            QVERIFY(w.responsePending);
+            QVERIFY(w.session().responsePending());
             continue;
         }
         QCOMPARE(tutor.prompter.messages, QStringList());
-        QCOMPARE(w.txt_answer->text(), QString());
-        const QString expected = note ? records::notesRecord(kTime, QStringLiteral("12-08-2026"), w.currentLine,
-                                                             records::kNotesMarker + recorded, true)
-                                      : records::questionRecord(kTime, w.currentLine, recorded, 50000.0);
+        QCOMPARE(ui(w).txt_answer->text(), QString());
+        const QString expected =
+            note ? records::notesRecord(kTime, QStringLiteral("12-08-2026"), w.session().currentLine(),
+                                        records::kNotesMarker + recorded, true)
+                 : records::questionRecord(kTime, w.session().currentLine(), recorded, 50000.0);
         QVERIFY(appended(tutor, QStringLiteral("masterFile.txt"), master) == recordBytes(expected));
     }
 }
@@ -290,29 +291,29 @@ void TestReliabilitySweep::contentLines()
     Tutor tutor;
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
     for (int i = 111; i < 120; ++i)
-        w.classNotesLines[size_t(i)].clear();
-    w.classNotesLines[111] = line;
-    w.classNotesLines[112] = QStringLiteral("the line after");
+        w.session().line(size_t(i)).clear();
+    w.session().setLine(111, line);
+    w.session().setLine(112, QStringLiteral("the line after"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
     QCOMPARE(w.hasEnded(), ends);
     if (ends) {
         QCOMPARE(tutor.ends, 1);
         return;
     }
-    QCOMPARE(w.currentLine, shown);
-    QVERIFY(w.txt_question->text().endsWith(QString(shown)
-                                                .replace(QStringLiteral("\r\n"), QStringLiteral("\r"))
-                                                .replace(u'\n', u'\r')
-                                                .replace(u'\r', QStringLiteral("\r\n"))));
-    w.txt_answer->setText(QStringLiteral("ok"));
-    QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+    QCOMPARE(w.session().currentLine(), shown);
+    QVERIFY(ui(w).txt_question->text().endsWith(QString(shown)
+                                                    .replace(QStringLiteral("\r\n"), QStringLiteral("\r"))
+                                                    .replace(u'\n', u'\r')
+                                                    .replace(u'\r', QStringLiteral("\r\n"))));
+    ui(w).txt_answer->setText(QStringLiteral("ok"));
+    QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
     if (number.isEmpty()) {
         // A shown line the files cannot hold is not written with stand-ins: a message names it.
         QCOMPARE(tutor.prompter.messages.size(), 1);
         QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("line")));
         QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
-        QCOMPARE(w.txt_answer->text(), QStringLiteral("ok"));
+        QCOMPARE(ui(w).txt_answer->text(), QStringLiteral("ok"));
         return;
     }
     QCOMPARE(tutor.prompter.messages, QStringList());
@@ -352,14 +353,13 @@ void TestReliabilitySweep::notesFileReadBack()
     QVERIFY(notes.open(QIODevice::WriteOnly));
     notes.write(file);
     notes.close();
-    w.currentText.clear();
-    QTest::mouseClick(w.cmd_display_note_file, Qt::LeftButton);
+    QTest::mouseClick(ui(w).cmd_display_note_file, Qt::LeftButton);
     QCOMPARE(tutor.prompter.messages, QStringList());
-    QCOMPARE(w.currentText, shown);
-    QTest::mouseClick(w.cmd_displayCumulativeText, Qt::LeftButton);
-    QCOMPARE(w.txt_question->text(), w.cumulativeText.text());
-    QTest::mouseClick(w.cmd_clr_answer, Qt::LeftButton);
-    QCOMPARE(w.txt_answer->text(), QString());
+    QCOMPARE(w.session().currentText(), shown);
+    QTest::mouseClick(ui(w).cmd_displayCumulativeText, Qt::LeftButton);
+    QCOMPARE(ui(w).txt_question->text(), w.session().cumulativeText().text());
+    QTest::mouseClick(ui(w).cmd_clr_answer, Qt::LeftButton);
+    QCOMPARE(ui(w).txt_answer->text(), QString());
 }
 
 void TestReliabilitySweep::messagesShowEntriesAsTyped_data()
@@ -402,7 +402,7 @@ void TestReliabilitySweep::shippedContentFitsTheRecordFiles()
     // Otherwise the refusal for lines the files cannot hold would stop a student for good.
     Tutor tutor;
     MainWindow& w = tutor.startHome(QStringLiteral("1"));
-    for (const QString& line : w.classNotesLines)
+    for (const QString& line : w.session().lineTable())
         QVERIFY2(codepage::unmappable(line).isEmpty(), qPrintable(line));
 }
 

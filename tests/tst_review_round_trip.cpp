@@ -38,22 +38,23 @@ QList<Written> runSession(Tutor& tutor)
     auto record = [&](CommandButton* button, Record::Kind kind, const QString& text, int after) {
         at = at.addSecs(after);
         tutor.clock.set(at);
-        w.txt_answer->setText(text);
+        ui(w).txt_answer->setText(text);
         QTest::mouseClick(button, Qt::LeftButton);
-        written << Written{kind, w.currentLine, text, written.isEmpty() ? std::nullopt : std::optional<int>(after)};
+        written << Written{kind, w.session().currentLine(), text,
+                           written.isEmpty() ? std::nullopt : std::optional<int>(after)};
     };
-    auto next = [&] { QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton); };
+    auto next = [&] { QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton); };
     const auto response = Record::Kind::Response;
     next();
-    record(w.cmd_enter_response, response, QStringLiteral("v = 12 m / 4 s = 3 m/s,\r\nso \"3 m/s\" <exactly> & more"),
-           0);
+    record(ui(w).cmd_enter_response, response,
+           QStringLiteral("v = 12 m / 4 s = 3 m/s,\r\nso \"3 m/s\" <exactly> & more"), 0);
     next();
-    record(w.cmd_save_as_notes, Record::Kind::Note, QStringLiteral("I forgot the units."), 12);
+    record(ui(w).cmd_save_as_notes, Record::Kind::Note, QStringLiteral("I forgot the units."), 12);
     next();
-    record(w.cmd_enter_response, response, longAnswer(), 40);
-    record(w.cmd_enter_response, response, QString(), 5);
+    record(ui(w).cmd_enter_response, response, longAnswer(), 40);
+    record(ui(w).cmd_enter_response, response, QString(), 5);
     next();
-    record(w.cmd_enter_response, response, records::kAnswerPrompt + QStringLiteral(" 3 m/s"), 7);
+    record(ui(w).cmd_enter_response, response, records::kAnswerPrompt + QStringLiteral(" 3 m/s"), 7);
     return written;
 }
 

@@ -3,7 +3,7 @@
 #include <QTest>
 
 #include "platform/code_page.h"
-#include "support/tutor_fixture.h"
+#include "support/core_tutor.h"
 
 namespace {
 
@@ -104,34 +104,34 @@ void TestStartup::entries()
     QFETCH(QString, next);
     QFETCH(int, headerSlot);
     QFETCH(QString, sendName);
-    Tutor tutor;
+    CoreTutor tutor;
     QDir(tutor.drives.path())
         .mkpath(QStringLiteral("i/bkp_000416/My Documents/distance students/interactive problems/lb1"));
     tutor.clock.set(QDateTime(date, QTime(9, 0)));
-    MainWindow& w = tutor.start({kind, QStringLiteral("Ann Example"), classNotes});
+    Session& w = tutor.start({kind, QStringLiteral("Ann Example"), classNotes});
     QVERIFY(!w.hasEnded());
-    QCOMPARE(w.courseTitle, QStringLiteral("Physics I Class Notes"));
-    QCOMPARE(w.dataFolder, folder);
-    QCOMPARE(w.masterFile, folder + QStringLiteral("\\masterFile.txt"));
-    QCOMPARE(w.sendFile, folder + u'\\' + sendName);
-    QCOMPARE(w.notesFile, folder + QStringLiteral("\\notes_.txt"));
-    QCOMPARE(w.classNotesNo, number);
-    QCOMPARE(w.nextClassNotesNo, next);
-    QCOMPARE(w.lineIndex, headerSlot);
-    QVERIFY(w.sessionCodeNbr >= 19 && w.sessionCodeNbr <= 28);
-    QVERIFY(!w.sendFile.contains(QStringLiteral("Ann")));
-    QCOMPARE(w.qaSeparator, QStringLiteral(" <-<-<-<-  Q/A:   "));
-    QCOMPARE(w.answerSeparator, QStringLiteral(" YOUR ANSWER  ->->->->  "));
-    QVERIFY(w.answerPrompt.startsWith(QStringLiteral("Enter, as appropriate, an answer")));
-    QVERIFY(w.answerPrompt.contains(QStringLiteral("just an OK.\r\n\r\nAlways critique")));
-    QVERIFY(w.answerPrompt.contains(QStringLiteral("errors you makde,")));
-    QVERIFY(w.answerPrompt.contains(QStringLiteral("certain errors.  Also pose")));
+    QCOMPARE(w.courseTitle(), QStringLiteral("Physics I Class Notes"));
+    QCOMPARE(w.dataFolder(), folder);
+    QCOMPARE(w.masterFile(), folder + QStringLiteral("\\masterFile.txt"));
+    QCOMPARE(w.sendFile(), folder + u'\\' + sendName);
+    QCOMPARE(w.notesFile(), folder + QStringLiteral("\\notes_.txt"));
+    QCOMPARE(w.classNotesNo(), number);
+    QCOMPARE(w.nextClassNotesNo(), next);
+    QCOMPARE(w.lineIndex(), headerSlot);
+    QVERIFY(w.sessionCodeNbr() >= 19 && w.sessionCodeNbr() <= 28);
+    QVERIFY(!w.sendFile().contains(QStringLiteral("Ann")));
+    QCOMPARE(w.qaSeparator(), QStringLiteral(" <-<-<-<-  Q/A:   "));
+    QCOMPARE(w.answerSeparator(), QStringLiteral(" YOUR ANSWER  ->->->->  "));
+    QVERIFY(w.answerPrompt().startsWith(QStringLiteral("Enter, as appropriate, an answer")));
+    QVERIFY(w.answerPrompt().contains(QStringLiteral("just an OK.\r\n\r\nAlways critique")));
+    QVERIFY(w.answerPrompt().contains(QStringLiteral("errors you makde,")));
+    QVERIFY(w.answerPrompt().contains(QStringLiteral("certain errors.  Also pose")));
     QCOMPARE(tutor.prompter.messages, QStringList());
 }
 
 void TestStartup::promptsInOrder()
 {
-    Tutor tutor;
+    CoreTutor tutor;
     tutor.startHome(QStringLiteral("5"));
     QCOMPARE(tutor.prompter.prompts, (QStringList{"Enter 1 for home user, 2 for ZARV LAN user",
                                                   "Your full name:  ", "Number of Class Notes:  "}));
@@ -148,9 +148,9 @@ void TestStartup::cancelEndsBeforeAnythingIsWritten_data()
 void TestStartup::cancelEndsBeforeAnythingIsWritten()
 {
     QFETCH(int, answered);
-    Tutor tutor;
+    CoreTutor tutor;
     const QList<std::optional<QString>> all{QStringLiteral("1"), QStringLiteral("Ann"), QStringLiteral("5")};
-    MainWindow& w = tutor.start(all.mid(0, answered));
+    Session& w = tutor.start(all.mid(0, answered));
     QVERIFY(w.hasEnded());
     QCOMPARE(tutor.ends, 1);
     QCOMPARE(tutor.prompter.prompts.size(), answered + 1);
@@ -175,23 +175,23 @@ void TestStartup::unknownClassNotesAskAgain_data()
 void TestStartup::unknownClassNotesAskAgain()
 {
     QFETCH(QString, entry);
-    Tutor tutor;
-    MainWindow& w = tutor.start({QStringLiteral("1"), QStringLiteral("Ann"), entry, QStringLiteral("4")});
+    CoreTutor tutor;
+    Session& w = tutor.start({QStringLiteral("1"), QStringLiteral("Ann"), entry, QStringLiteral("4")});
     QVERIFY(!w.hasEnded());
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("1 to 15")));
     QVERIFY(tutor.prompter.messages[0].contains(u'"' + entry.left(40)));
     QCOMPARE(tutor.prompter.prompts.last(), QStringLiteral("Number of Class Notes:  "));
-    QCOMPARE(w.classNotesNo, QStringLiteral("004"));
-    QCOMPARE(w.nextClassNotesNo, QStringLiteral("005"));
-    QCOMPARE(w.lineIndex, 84);
+    QCOMPARE(w.classNotesNo(), QStringLiteral("004"));
+    QCOMPARE(w.nextClassNotesNo(), QStringLiteral("005"));
+    QCOMPARE(w.lineIndex(), 84);
     // Only the good entry reaches the files.
     QVERIFY(tutor.homeBytes(QStringLiteral("masterFile.txt")).contains("assignment #004\r\n004."));
 }
 
 void TestStartup::headerOnEmptyFolder()
 {
-    Tutor tutor;
+    CoreTutor tutor;
     tutor.startHome(QStringLiteral("5"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
@@ -221,10 +221,10 @@ void TestStartup::codeNumberFromTheFirstDraw()
 {
     QFETCH(double, seed);
     QFETCH(int, codeNbr);
-    Tutor tutor;
+    CoreTutor tutor;
     tutor.seed = seed;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    QCOMPARE(w.sessionCodeNbr, codeNbr);
+    Session& w = tutor.startHome(QStringLiteral("5"));
+    QCOMPARE(w.sessionCodeNbr(), codeNbr);
     // The header's code line carries the number as its count of characters 118 to 255.
     const QString codeLine = codepage::decode(firstLine(tutor.homeBytes(QStringLiteral("masterFile.txt"))));
     const auto high =
@@ -234,7 +234,7 @@ void TestStartup::codeNumberFromTheFirstDraw()
 
 void TestStartup::secondRunSameDayAndOtherDay()
 {
-    Tutor tutor;
+    CoreTutor tutor;
     tutor.startHome(QStringLiteral("5"));
     const QByteArray first = tutor.homeBytes(QStringLiteral("masterFile.txt"));
 
@@ -263,9 +263,9 @@ void TestStartup::codeLineShape()
     // Over many seeds: n to 2n characters, codes 66..116 only before one of 118..255,
     // never a blank, never 117, never ending in 66..116.
     for (int seed = 0; seed < 300; ++seed) {
-        Tutor tutor;
+        CoreTutor tutor;
         tutor.seed = seed * 37.25;
-        MainWindow& w = tutor.create();
+        RecordBook& w = tutor.create();
         const int n = 19 + seed % 10;
         const QString line = w.makeCodeLine(n);
         QVERIFY(line.size() >= n && line.size() <= 2 * n);
@@ -282,26 +282,26 @@ void TestStartup::codeLineShape()
         QCOMPARE(high, n);
         QVERIFY(!lastLow);
     }
-    Tutor tutor;
+    CoreTutor tutor;
     QCOMPARE(tutor.create().makeCodeLine(0), QString());
 }
 
 void TestStartup::missingFolderOffersRetry()
 {
     // The first Retry still finds no folder; the student then makes it and retries again.
-    Tutor tutor(false);
-    tutor.prompter.answers = {QStringLiteral("1"), QStringLiteral("Ann"), QStringLiteral("5")};
+    CoreTutor tutor(false);
     int offered = 0;
     struct MakeFolderOnSecondOffer : Prompter {
-        Tutor* t;
+        CoreTutor* t;
         int* offered;
         std::optional<QString> ask(const QString& p) override { return t->prompter.ask(p); }
         void tell(const QString& m) override { t->prompter.tell(m); }
         int choose(const QString& m, const QStringList& c) override { return t->prompter.choose(m, c); }
         bool retryOrQuit(const QString& m) override { return t->prompter.retryOrQuit(m); }
-        FolderChoice createRetryOrQuit(const QString& m) override
+        FolderChoice createRetryOrQuit(const QString& m, FolderChoice preferred) override
         {
             t->prompter.messages << m;
+            t->prompter.preferredFolderChoices << preferred;
             if (++*offered == 2)
                 QDir(t->drives.path()).mkpath(QStringLiteral("c/tulmarox"));
             return FolderChoice::Retry;
@@ -309,14 +309,20 @@ void TestStartup::missingFolderOffersRetry()
     } prompter;
     prompter.t = &tutor;
     prompter.offered = &offered;
-    TutorServices services = tutor.services();
-    services.prompter = &prompter;
-    MainWindow w(services);
-    w.Form_Load();
+    tutor.prompterInUse = &prompter;
+    const Session& w = tutor.startHome(QStringLiteral("5"));
     QVERIFY(!w.hasEnded());
     QCOMPARE(offered, 2);
-    QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("c:\\tulmarox\\masterFile.txt")));
-    QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("does not exist")));
+    // First the plain question of a first start, Create for Enter; then, the folder still
+    // missing, the failure with Retry for Enter.
+    using Choice = Prompter::FolderChoice;
+    QCOMPARE(tutor.prompter.preferredFolderChoices, (QList<Choice>{Choice::Create, Choice::Retry}));
+    QVERIFY(tutor.prompter.messages[0].startsWith(QStringLiteral("Your answers and notes are kept in the folder "
+                                                                 "c:\\tulmarox (on disk: ")));
+    QVERIFY(tutor.prompter.messages[0].endsWith(QStringLiteral("), which does not exist yet. Create it now?")));
+    QVERIFY(tutor.prompter.messages[1].startsWith(
+        QStringLiteral("The start of this session could not be recorded in c:\\tulmarox\\masterFile.txt")));
+    QVERIFY(tutor.prompter.messages[1].contains(QStringLiteral("does not exist")));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     QVERIFY(master.endsWith(headerAfterCodeLine("005", "005.  `class notes 5", "12-08-2026")));
     QCOMPARE(master.count("assignment #"), 1);
@@ -354,7 +360,7 @@ void TestStartup::missingRecordFolder()
     QFETCH(int, createOffers);
     QFETCH(bool, started);
     QFETCH(QString, lastMessage);
-    Tutor tutor(false);
+    CoreTutor tutor(false);
     const QString c = tutor.drives.path() + QStringLiteral("/c");
     bool immutable = false;
     auto unlock = qScopeGuard([&] {
@@ -375,9 +381,14 @@ void TestStartup::missingRecordFolder()
         }
     }
     tutor.prompter.folderChoices = choices;
-    MainWindow& w = tutor.start({kind, QStringLiteral("Ann"), QStringLiteral("5")});
+    Session& w = tutor.start({kind, QStringLiteral("Ann"), QStringLiteral("5")});
     QCOMPARE(!w.hasEnded(), started);
     QCOMPARE(tutor.prompter.createOffers.size(), createOffers);
+    // A missing home folder is first met as a question, never as a failure.
+    if (createOffers > 0) {
+        QCOMPARE(tutor.prompter.messages.first(), tutor.prompter.createOffers.first());
+        QCOMPARE(tutor.prompter.preferredFolderChoices.first(), Prompter::FolderChoice::Create);
+    }
     const QString home = tutor.homePath(QString());
     QCOMPARE(QFileInfo(home).isDir(), started);
     QVERIFY(!QFileInfo::exists(tutor.drives.path() + QStringLiteral("/i")));
@@ -389,10 +400,10 @@ void TestStartup::missingRecordFolder()
 
 void TestStartup::sendFileThatIsAFolder()
 {
-    Tutor tutor;
+    CoreTutor tutor;
     QDir(tutor.homePath(QString())).mkdir(QStringLiteral("send_1208.txt"));
     tutor.prompter.retries = {false};
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    Session& w = tutor.startHome(QStringLiteral("5"));
     QVERIFY(w.hasEnded());
     QCOMPARE(tutor.prompter.messages.size(), 1);
     const QString message = tutor.prompter.messages[0];
@@ -404,7 +415,7 @@ void TestStartup::sendFileThatIsAFolder()
 
 void TestStartup::readOnlyMasterFile()
 {
-    Tutor tutor;
+    CoreTutor tutor;
     const QString master = tutor.homePath(QStringLiteral("masterFile.txt"));
     QFile f(master);
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -416,7 +427,7 @@ void TestStartup::readOnlyMasterFile()
             QSKIP("cannot make a file read-only here (root without chattr)");
     }
     tutor.prompter.retries = {false};
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    Session& w = tutor.startHome(QStringLiteral("5"));
     QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), master});
     QVERIFY(w.hasEnded());
     QVERIFY(tutor.prompter.messages.value(0).contains(QStringLiteral("read-only")));
@@ -428,7 +439,7 @@ void TestStartup::readOnlyMasterFile()
 // A run killed after the master file took a note and before the send file did.
 void TestStartup::finishesALeftOverRecordBeforeTheHeader()
 {
-    Tutor t;
+    CoreTutor t;
     const QByteArray earlier = "earlier\r\n";
     const QByteArray note = "a note\r\n";
     const QString master = t.homePath(QStringLiteral("masterFile.txt"));
@@ -454,5 +465,5 @@ void TestStartup::finishesALeftOverRecordBeforeTheHeader()
     QVERIFY(QDir(t.journalFolder).isEmpty());
 }
 
-QTEST_MAIN(TestStartup)
+QTEST_GUILESS_MAIN(TestStartup)
 #include "tst_startup.moc"

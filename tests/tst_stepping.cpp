@@ -10,10 +10,9 @@ namespace {
 MainWindow& startOn(Tutor& tutor, const QStringList& lines)
 {
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    std::fill(w.classNotesLines.begin(), w.classNotesLines.end(), QString());
-    for (qsizetype i = 0; i < lines.size(); ++i)
-        w.classNotesLines[size_t(i + 1)] = lines[i];
-    w.lineIndex = 1;
+    for (int slot = 0; slot <= Session::kLastSlot; ++slot)
+        w.session().setLine(slot, lines.value(slot - 1));
+    w.session().moveTo(1);
     return w;
 }
 
@@ -26,7 +25,7 @@ QImage drawing(const QString& graph)
         w.graph1();
     else if (graph == QLatin1String("graph3"))
         w.graph3();
-    return w.Picture1->drawing();
+    return ui(w).Picture1->drawing();
 }
 
 } // namespace
@@ -105,15 +104,15 @@ void TestStepping::walk()
     Tutor tutor;
     MainWindow& w = startOn(tutor, lines);
     for (int i = 0; i < presses; ++i)
-        QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.txt_question->text(), shown);
-    QCOMPARE(w.lineIndex, index);
-    QCOMPARE(w.currentLine, current);
-    QCOMPARE(w.questionNo, question);
-    QCOMPARE(w.responsePending, pending);
+        QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(ui(w).txt_question->text(), shown);
+    QCOMPARE(w.session().lineIndex(), index);
+    QCOMPARE(w.session().currentLine(), current);
+    QCOMPARE(w.session().questionNo(), question);
+    QCOMPARE(w.session().responsePending(), pending);
     QCOMPARE(w.hasEnded(), ended);
     QCOMPARE(tutor.ends, ended ? 1 : 0);
-    QCOMPARE(w.Picture1->drawing(), drawing(drawn));
+    QCOMPARE(ui(w).Picture1->drawing(), drawing(drawn));
     QCOMPARE(tutor.prompter.messages, QStringList());
 }
 
@@ -122,24 +121,24 @@ void TestStepping::promptComesBackOnlyWithoutAResponse()
     Tutor tutor;
     MainWindow& w = startOn(tutor, {"005.  `class notes 5", "Q1", "A1", "Q2", "A2", "Q3"});
     // The blank the answer box starts with is not typed text: the first step leaves it.
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.txt_answer->text(), QStringLiteral(" "));
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.txt_answer->text(), w.answerPrompt);
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(ui(w).txt_answer->text(), QStringLiteral(" "));
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(ui(w).txt_answer->text(), w.session().answerPrompt());
     // "clear answer" empties the box but leaves the line waiting for its response.
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    w.txt_answer->setText(QStringLiteral("to be cleared"));
-    QTest::mouseClick(w.cmd_clr_answer, Qt::LeftButton);
-    QCOMPARE(w.txt_answer->text(), QString());
-    QVERIFY(w.responsePending);
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.txt_answer->text(), w.answerPrompt);
-    w.txt_answer->setText(QStringLiteral("an answer"));
-    QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
-    QCOMPARE(w.txt_answer->text(), QString());
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.txt_answer->text(), QString());
-    QCOMPARE(w.txt_question->text(), QStringLiteral("\r\n\r\nQ3"));
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    ui(w).txt_answer->setText(QStringLiteral("to be cleared"));
+    QTest::mouseClick(ui(w).cmd_clr_answer, Qt::LeftButton);
+    QCOMPARE(ui(w).txt_answer->text(), QString());
+    QVERIFY(w.session().responsePending());
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(ui(w).txt_answer->text(), w.session().answerPrompt());
+    ui(w).txt_answer->setText(QStringLiteral("an answer"));
+    QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
+    QCOMPARE(ui(w).txt_answer->text(), QString());
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(ui(w).txt_answer->text(), QString());
+    QCOMPARE(ui(w).txt_question->text(), QStringLiteral("\r\n\r\nQ3"));
     QCOMPARE(tutor.prompter.messages, QStringList());
 }
 
@@ -170,31 +169,32 @@ void TestStepping::transcriptIsNewestFirst()
     for (const QString& action : actions) {
         const QString text = action.section(u':', 1);
         if (action == QLatin1String("next")) {
-            QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+            QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
             continue;
         }
-        w.txt_answer->setText(text);
-        QTest::mouseClick(action.startsWith(QLatin1String("note")) ? w.cmd_save_as_notes : w.cmd_enter_response,
+        ui(w).txt_answer->setText(text);
+        QTest::mouseClick(action.startsWith(QLatin1String("note")) ? ui(w).cmd_save_as_notes : ui(w).cmd_enter_response,
                           Qt::LeftButton);
     }
-    expected.replace(QStringLiteral("{Q}"), w.qaSeparator).replace(QStringLiteral("{A}"), w.answerSeparator);
+    expected.replace(QStringLiteral("{Q}"), w.session().qaSeparator())
+        .replace(QStringLiteral("{A}"), w.session().answerSeparator());
     QCOMPARE(tutor.prompter.messages, QStringList());
-    QCOMPARE(w.cumulativeText.text(), expected);
-    QTest::mouseClick(w.cmd_displayCumulativeText, Qt::LeftButton);
-    QCOMPARE(w.txt_question->text(), expected);
+    QCOMPARE(w.session().cumulativeText().text(), expected);
+    QTest::mouseClick(ui(w).cmd_displayCumulativeText, Qt::LeftButton);
+    QCOMPARE(ui(w).txt_question->text(), expected);
 }
 
 void TestStepping::endOfTheTableEndsTheWalk()
 {
     Tutor tutor;
     MainWindow& w = startOn(tutor, {"005.  `class notes 5"});
-    w.classNotesLines[5000] = QStringLiteral("last slot");
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.lineIndex, 5000);
-    QCOMPARE(w.txt_question->text(), QStringLiteral("\r\n\r\nlast slot"));
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    w.session().setLine(5000, QStringLiteral("last slot"));
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(w.session().lineIndex(), 5000);
+    QCOMPARE(ui(w).txt_question->text(), QStringLiteral("\r\n\r\nlast slot"));
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
     QVERIFY(w.hasEnded());
-    QCOMPARE(w.lineIndex, 5000);
+    QCOMPARE(w.session().lineIndex(), 5000);
 }
 
 void TestStepping::longLineArrivesWhole()
@@ -203,8 +203,8 @@ void TestStepping::longLineArrivesWhole()
     const QString longLine = QStringLiteral("** ") + QString(1200, u'x') + QStringLiteral("\r\n\r\n") +
                              QString(1200, u'y') + QStringLiteral(" **");
     MainWindow& w = startOn(tutor, {"005.  `class notes 5", longLine});
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.txt_question->text(), QStringLiteral("\r\n\r\n") + longLine);
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(ui(w).txt_question->text(), QStringLiteral("\r\n\r\n") + longLine);
 }
 
 QTEST_MAIN(TestStepping)

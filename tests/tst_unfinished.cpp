@@ -33,19 +33,19 @@ void act(MainWindow& w, Action action)
 {
     switch (action) {
     case Action::Next:
-        QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+        QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
         break;
     case Action::Quit:
-        QTest::mouseClick(w.cmd_quit, Qt::LeftButton);
+        QTest::mouseClick(ui(w).cmd_quit, Qt::LeftButton);
         break;
     case Action::Close:
         w.close();
         break;
     case Action::EnterResponse:
-        QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+        QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
         break;
     case Action::SaveAsNotes:
-        QTest::mouseClick(w.cmd_save_as_notes, Qt::LeftButton);
+        QTest::mouseClick(ui(w).cmd_save_as_notes, Qt::LeftButton);
         break;
     }
 }
@@ -131,13 +131,13 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
 
     Tutor tutor;
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
     const QString draft = QStringLiteral("draft");
 
     std::unique_ptr<FileSizeLimit> limit;
     switch (box) {
     case Box::Typed:
-        w.txt_answer->setText(draft);
+        ui(w).txt_answer->setText(draft);
         break;
     case Box::Unfinished:
     case Box::StillFailing: {
@@ -148,26 +148,26 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
         sendFile.write(QByteArray(20000, 'x'));
         sendFile.close();
         limit = std::make_unique<FileSizeLimit>(10000);
-        w.txt_answer->setText(draft);
-        QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+        ui(w).txt_answer->setText(draft);
+        QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
         QCOMPARE(responses(tutor.homeBytes(kMaster), draft), 1);
         QCOMPARE(responses(tutor.homeBytes(kSend), draft), 0);
-        QCOMPARE(w.txt_answer->text(), draft);
+        QCOMPARE(ui(w).txt_answer->text(), draft);
         if (box == Box::Unfinished)
             limit.reset();
         break;
     }
     case Box::Empty:
-        w.txt_answer->setText(QString());
+        ui(w).txt_answer->setText(QString());
         break;
     case Box::Reminder:
-        w.txt_answer->setText(w.answerPrompt);
+        ui(w).txt_answer->setText(w.session().answerPrompt());
         break;
     }
     if (!next.isEmpty())
-        w.txt_answer->setText(next);
+        ui(w).txt_answer->setText(next);
 
-    const int lineBefore = w.lineIndex;
+    const int lineBefore = w.session().lineIndex();
     const qsizetype told = tutor.prompter.messages.size();
     if (choice >= 0)
         tutor.prompter.choices = {choice};
@@ -186,9 +186,9 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
         QCOMPARE(responses(tutor.homeBytes(kSend), next), 1);
     }
     QCOMPARE(w.hasEnded(), ended);
-    QCOMPARE(w.lineIndex != lineBefore, stepped);
-    const QString expectedBox = answerBox == QLatin1String("reminder") ? w.answerPrompt : answerBox;
-    QCOMPARE(w.txt_answer->text(), expectedBox);
+    QCOMPARE(w.session().lineIndex() != lineBefore, stepped);
+    const QString expectedBox = answerBox == QLatin1String("reminder") ? w.session().answerPrompt() : answerBox;
+    QCOMPARE(ui(w).txt_answer->text(), expectedBox);
 }
 
 void TestUnfinished::enterPressesTheFocusedButton_data()
@@ -211,12 +211,12 @@ void TestUnfinished::enterPressesTheFocusedButton()
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.txt_answer->setText(QStringLiteral("by key"));
-    w.cmd_enter_response->setFocus();
-    QTRY_VERIFY(w.cmd_enter_response->hasFocus());
-    QTest::keyClick(w.cmd_enter_response, Qt::Key(key), modifiers);
+    ui(w).txt_answer->setText(QStringLiteral("by key"));
+    ui(w).cmd_enter_response->setFocus();
+    QTRY_VERIFY(ui(w).cmd_enter_response->hasFocus());
+    QTest::keyClick(ui(w).cmd_enter_response, Qt::Key(key), modifiers);
     QCOMPARE(responses(tutor.homeBytes(kMaster), QStringLiteral("by key")), presses ? 1 : 0);
-    QCOMPARE(w.txt_answer->text(), presses ? QString() : QStringLiteral("by key"));
+    QCOMPARE(ui(w).txt_answer->text(), presses ? QString() : QStringLiteral("by key"));
 }
 
 void TestUnfinished::closingWhileAQuestionIsOpenIsRefused()
@@ -231,7 +231,10 @@ void TestUnfinished::closingWhileAQuestionIsOpenIsRefused()
         std::optional<QString> ask(const QString& p) override { return script->ask(p); }
         void tell(const QString& m) override { script->tell(m); }
         bool retryOrQuit(const QString& m) override { return script->retryOrQuit(m); }
-        FolderChoice createRetryOrQuit(const QString& m) override { return script->createRetryOrQuit(m); }
+        FolderChoice createRetryOrQuit(const QString& m, FolderChoice preferred) override
+        {
+            return script->createRetryOrQuit(m, preferred);
+        }
         int choose(const QString& m, const QStringList& c) override
         {
             // As the window manager's close button sends it, not through close().
@@ -242,35 +245,32 @@ void TestUnfinished::closingWhileAQuestionIsOpenIsRefused()
         }
     } prompter;
     prompter.script = &tutor.prompter;
-    TutorServices services = tutor.services();
-    services.prompter = &prompter;
-    tutor.prompter.answers = {QStringLiteral("1"), QStringLiteral("Ann"), QStringLiteral("5")};
-    MainWindow window(services);
-    window.Form_Load();
+    tutor.prompterInUse = &prompter;
+    MainWindow& window = tutor.startHome(QStringLiteral("5"));
     prompter.window = &window;
     const QString big(1 << 20, u'a');
-    window.txt_answer->setText(big);
-    QTest::mouseClick(window.cmd_quit, Qt::LeftButton);
+    ui(window).txt_answer->setText(big);
+    QTest::mouseClick(ui(window).cmd_quit, Qt::LeftButton);
     QVERIFY(!prompter.closedAccepted);
     QVERIFY(!window.hasEnded());
-    QCOMPARE(window.txt_answer->text(), big);
+    QCOMPARE(ui(window).txt_answer->text(), big);
 }
 
 void TestUnfinished::goingOnWithoutAFileIsFinishedAtTheNextStart()
 {
     Tutor first;
     MainWindow& w = first.startHome(QStringLiteral("5"));
-    QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
     QFile sendFile(first.homePath(kSend));
     QVERIFY(sendFile.open(QIODevice::Append));
     sendFile.write(QByteArray(20000, 'x'));
     sendFile.close();
     {
         FileSizeLimit limit(10000);
-        w.txt_answer->setText(QStringLiteral("draft"));
-        QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
+        ui(w).txt_answer->setText(QStringLiteral("draft"));
+        QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
         first.prompter.choices = {1};
-        QTest::mouseClick(w.cmd_quit, Qt::LeftButton);
+        QTest::mouseClick(ui(w).cmd_quit, Qt::LeftButton);
     }
     QVERIFY(w.hasEnded());
     QCOMPARE(responses(first.homeBytes(kSend), QStringLiteral("draft")), 0);

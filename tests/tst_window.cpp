@@ -7,13 +7,17 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "support/expected_records.h"
 #include "support/tutor_fixture.h"
+
+using namespace expected;
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
 
 class TestWindow : public QObject {
     Q_OBJECT
 private slots:
+    void wholeSessionOnSetFive();
     void controls_data();
     void controls();
     void windowItself();
@@ -110,10 +114,10 @@ void TestWindow::windowItself()
     QVERIFY(!timer->isActive());
     QCOMPARE(timer->interval(), 15);
     QCOMPARE(w.findChild<QListWidget*>(QStringLiteral("List1"))->count(), 0);
-    const QFont textFont = w.txt_question->font();
+    const QFont textFont = ui(w).txt_question->font();
     QCOMPARE(textFont.pointSizeF(), 9.75);
-    QCOMPARE(w.cmd_quit->font().pointSizeF(), 8.0);
-    QCOMPARE(w.lbl_parameter[0]->font().pointSizeF(), 8.0);
+    QCOMPARE(ui(w).cmd_quit->font().pointSizeF(), 8.0);
+    QCOMPARE(ui(w).lbl_parameter[0]->font().pointSizeF(), 8.0);
 }
 
 void TestWindow::tabOrderFollowsTheLayout()
@@ -143,18 +147,18 @@ void TestWindow::tabOrderFollowsTheLayout()
                                "cmd_copy_picture",
                                "cmd_clr_answer",
                                "txt_question"};
-    const QString question = w.txt_question->text();
-    const QString answer = w.txt_answer->text();
-    w.txt_question->setFocus();
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.txt_question));
+    const QString question = ui(w).txt_question->text();
+    const QString answer = ui(w).txt_answer->text();
+    ui(w).txt_question->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(ui(w).txt_question));
     // The real key, as a student presses it: the text boxes pass it on instead of typing it.
     for (qsizetype i = 1; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QVERIFY2(QApplication::focusWidget(), qPrintable(expected[i]));
         QCOMPARE(QApplication::focusWidget()->objectName(), expected[i]);
     }
-    QCOMPARE(w.txt_question->text(), question);
-    QCOMPARE(w.txt_answer->text(), answer);
+    QCOMPARE(ui(w).txt_question->text(), question);
+    QCOMPARE(ui(w).txt_answer->text(), answer);
 }
 
 void TestWindow::focusStartsInTheQuestionBox()
@@ -163,7 +167,7 @@ void TestWindow::focusStartsInTheQuestionBox()
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.txt_question));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(ui(w).txt_question));
 }
 
 void TestWindow::captionsReadInFull()
@@ -181,7 +185,7 @@ void TestWindow::captionsReadInFull()
         for (const QString& line : button->captionLines())
             QVERIFY2(metrics.horizontalAdvance(line) <= button->captionRect().width(), qPrintable(name));
     }
-    QCOMPARE(w.cmd_pend_exp->captionLines(), (QStringList{"pend", "exp"}));
+    QCOMPARE(ui(w).cmd_pend_exp->captionLines(), (QStringList{"pend", "exp"}));
     for (auto* label : w.findChildren<QLabel*>()) {
         const QRect needed = label->fontMetrics().boundingRect(label->rect(), Qt::TextWordWrap, label->text());
         QVERIFY2(label->rect().contains(needed), qPrintable(label->objectName()));
@@ -198,14 +202,14 @@ void TestWindow::inertControlsDoNothing()
     Tutor tutor;
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
-    const int index = w.lineIndex;
-    QTest::mouseClick(w.cmd_timerTrigger, Qt::LeftButton);
-    QTest::mouseClick(w.lbl_only_if_prompted, Qt::LeftButton);
-    QTest::keyClicks(w.txt_parameter[2], QStringLiteral("42"));
-    QVERIFY(!w.tmr_pend_exp->isActive());
-    QCOMPARE(w.lineIndex, index);
-    QCOMPARE(w.txt_answer->text(), QStringLiteral(" "));
-    QCOMPARE(w.txt_question->text(), QString());
+    const int index = w.session().lineIndex();
+    QTest::mouseClick(ui(w).cmd_timerTrigger, Qt::LeftButton);
+    QTest::mouseClick(ui(w).lbl_only_if_prompted, Qt::LeftButton);
+    QTest::keyClicks(ui(w).txt_parameter[2], QStringLiteral("42"));
+    QVERIFY(!ui(w).tmr_pend_exp->isActive());
+    QCOMPARE(w.session().lineIndex(), index);
+    QCOMPARE(ui(w).txt_answer->text(), QStringLiteral(" "));
+    QCOMPARE(ui(w).txt_question->text(), QString());
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
     QCOMPARE(tutor.sound.beeps, 0);
     QCOMPARE(tutor.prompter.messages, QStringList());
@@ -253,26 +257,70 @@ void TestWindow::endingClosesAndStopsEverything()
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.tmr_pend_exp->start();
+    ui(w).tmr_pend_exp->start();
     if (titleBar) {
         // What the window system sends when the student clicks the close button.
         QCloseEvent close;
         QApplication::sendEvent(w.windowHandle(), &close);
     } else {
-        QTest::mouseClick(w.cmd_quit, Qt::LeftButton);
+        QTest::mouseClick(ui(w).cmd_quit, Qt::LeftButton);
     }
     QVERIFY(w.hasEnded());
     QCOMPARE(tutor.ends, 1);
     QVERIFY(!w.isVisible());
-    QVERIFY(!w.tmr_pend_exp->isActive());
+    QVERIFY(!ui(w).tmr_pend_exp->isActive());
     // After the end no handler shows or writes anything.
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
-    w.txt_answer->setText(QStringLiteral("late answer"));
-    QMetaObject::invokeMethod(w.cmd_enter_response, "click");
-    QMetaObject::invokeMethod(w.cmdNextQuestion, "click");
+    ui(w).txt_answer->setText(QStringLiteral("late answer"));
+    QMetaObject::invokeMethod(ui(w).cmd_enter_response, "click");
+    QMetaObject::invokeMethod(ui(w).cmdNextQuestion, "click");
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
-    QCOMPARE(w.txt_question->text(), QString());
+    QCOMPARE(ui(w).txt_question->text(), QString());
     QCOMPARE(tutor.ends, 1);
+}
+
+void TestWindow::wholeSessionOnSetFive()
+{
+    // The same session as the record book's own test, clicked through the window.
+    Tutor tutor;
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    QStringList shown;
+    auto next = [&] {
+        QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+        if (!w.hasEnded())
+            shown << w.session().currentLine();
+    };
+    next();
+    ui(w).txt_answer->setText(QStringLiteral("v = 12 m / 4 s = 3 m/s\r\nso 3 m/s."));
+    QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
+    next();
+    ui(w).txt_answer->setText(QStringLiteral("I forgot the units at first."));
+    QTest::mouseClick(ui(w).cmd_save_as_notes, Qt::LeftButton);
+    next();
+    tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30)));
+    ui(w).txt_answer->setText(QStringLiteral("OK"));
+    QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
+    next();
+    next();
+    next();
+    QVERIFY(w.hasEnded());
+    QCOMPARE(shown.size(), 4);
+    QCOMPARE(tutor.ends, 1);
+
+    const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
+    const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
+    const QByteArray notes = tutor.homeBytes(QStringLiteral("notes_.txt"));
+    QCOMPARE(header(master), header(send));
+    QVERIFY(header(master).endsWith(recordBytes(
+        QStringLiteral("assignment #005\r\n005.  `class notes 5\r\nPhysics I Class Notes\r\n12-08-2026\r\n"))));
+    const QString answer1 = QStringLiteral("v = 12 m / 4 s = 3 m/s\r\nso 3 m/s.");
+    const QString note = QStringLiteral("I forgot the units at first.");
+    QCOMPARE(master, header(master) +
+                         recordBytes(questionMaster(" 50000 ", shown[0], answer1) + notesRecord(shown[1], note, true) +
+                                     questionMaster(" 50000 ", shown[2], "OK")));
+    QCOMPARE(send, header(send) + recordBytes(questionSend(shown[0], answer1) + notesRecord(shown[1], note, false) +
+                                              questionSend(shown[2], "OK")));
+    QCOMPARE(notes, recordBytes(notesRecord(shown[1], note, false)));
 }
 
 QTEST_MAIN(TestWindow)

@@ -1,4 +1,4 @@
-#include "diagrams/picture_line.h"
+#include "content/picture_line.h"
 #include "window/main_window.h"
 
 QString MainWindow::remSpaces(const QString& text) const
@@ -34,17 +34,17 @@ void MainWindow::runRoutine(const QString& routine)
 void MainWindow::cmd_next_picture_Click()
 {
     for (int i = 1; i <= 2; ++i) {
-        const long long k = static_cast<long long>(lineIndex) + i;
+        const long long k = static_cast<long long>(session_.lineIndex()) + i;
         // Past the last slot there are no lines, so no picture lines either.
-        if (k < 0 || k > kLastSlot || k >= static_cast<long long>(classNotesLines.size()))
+        if (k < 0 || k > Session::kLastSlot)
             continue;
-        const QString& line = classNotesLines[std::size_t(k)];
+        const QString line = session_.line(int(k));
         // Unlike a question step, no length test: the bare marker gives the empty name.
         if (!isPictureLine(line))
             continue;
         runRoutine(routineNameOf(line));
         if (ended_)
             return;
-        lineIndex += i;
+        session_.moveTo(session_.lineIndex() + i);
     }
 }

@@ -16,9 +16,9 @@ int lightComponent(float r)
 
 QColor MainWindow::randomColour()
 {
-    const int red = lightComponent(random_.next());
-    const int green = lightComponent(random_.next());
-    const int blue = lightComponent(random_.next());
+    const int red = lightComponent(session_.random().next());
+    const int green = lightComponent(session_.random().next());
+    const int blue = lightComponent(session_.random().next());
     return {red, green, blue};
 }
 

@@ -16,6 +16,6 @@ void MainWindow::tmr_pend_exp_Timer()
     services_.sound->beep();
     Picture1->describe(QStringLiteral("circles of the pendulum experiment"));
     // The run's one generator, shared with the code line and the circle colours.
-    const float r = random_.next();
+    const float r = session_.random().next();
     Picture1->circle(500, 500, double(r) * 500.0);
 }

@@ -16,7 +16,9 @@ public:
     // Offers the choices as buttons, the first of them the default (for Enter and for
     // Escape); gives the index of the one chosen.
     virtual int choose(const QString& message, const QStringList& choices) = 0;
-    // A missing folder the program may create, but only when the student says so.
+    // A missing folder the program may create, but only when the student says so. The
+    // preferred choice is the one Enter takes: Create only where creating is what the
+    // student expects (the first start), Retry after a failure.
     enum class FolderChoice { Create, Retry, Quit };
-    virtual FolderChoice createRetryOrQuit(const QString& message) = 0;
+    virtual FolderChoice createRetryOrQuit(const QString& message, FolderChoice preferred) = 0;
 };

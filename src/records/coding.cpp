@@ -1,15 +1,16 @@
 #include "platform/code_page.h"
 #include "platform/runtime_text.h"
-#include "window/main_window.h"
+#include "records/record_book.h"
+#include "session/session.h"
 
 // Records are written in plain form: the coding was switched off, but every text still
 // passes through here so that it can be switched on again in one place.
-QString MainWindow::code(const QString& a, double) const
+QString RecordBook::code(const QString& a, double) const
 {
     return a;
 }
 
-std::optional<QString> MainWindow::decode(const QString& a, double codeNbr) const
+std::optional<QString> RecordBook::decode(const QString& a, double codeNbr) const
 {
     QString result;
     result.reserve(a.size());
@@ -40,17 +41,17 @@ std::optional<QString> MainWindow::decode(const QString& a, double codeNbr) cons
     return result;
 }
 
-QString MainWindow::makeCodeLine(double codeNbr)
+QString RecordBook::makeCodeLine(double codeNbr)
 {
     QString line;
     for (double counter = 1; counter <= codeNbr; ++counter) {
         // In single precision, as the generator gives it: a double sum would round some ties
         // the other way and give other characters.
-        if (random_.next() < 0.1f) {
-            const float r2 = random_.next();
+        if (session_.random().next() < 0.1f) {
+            const float r2 = session_.random().next();
             line += codepage::charOf(static_cast<unsigned char>(rt::roundHalfEven(r2 * 50.0f + 66.0f)));
         }
-        const float r3 = random_.next();
+        const float r3 = session_.random().next();
         line += codepage::charOf(static_cast<unsigned char>(rt::roundHalfEven(r3 * 137.0f + 118.0f)));
     }
     return line;

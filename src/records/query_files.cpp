@@ -1,11 +1,13 @@
 #include "platform/code_page.h"
 #include "platform/runtime_text.h"
-#include "window/main_window.h"
+#include "records/record_book.h"
+#include "session/session.h"
 
-std::optional<Failure> MainWindow::codeFile()
+std::optional<Failure> RecordBook::codeFile()
 {
-    const QString queryFile = dataFolder + QStringLiteral("\\query") + queryFileSuffix + QStringLiteral(".txt");
-    const QString answerFile = dataFolder + QStringLiteral("\\queri") + queryFileSuffix + QStringLiteral(".txt");
+    const QString& folder = session_.dataFolder();
+    const QString queryFile = folder + QStringLiteral("\\query") + queryFileSuffix_ + QStringLiteral(".txt");
+    const QString answerFile = folder + QStringLiteral("\\queri") + queryFileSuffix_ + QStringLiteral(".txt");
     channels_.closeAll();
     auto fail = [this](const QString& message) {
         channels_.closeAll();
@@ -17,7 +19,7 @@ std::optional<Failure> MainWindow::codeFile()
     if (channels_.atEnd(1))
         return fail(QStringLiteral("%1 is empty: there is nothing to code").arg(queryFile));
     // The code number is the length of the first line, and it stays the session's from here on.
-    sessionCodeNbr = int(codepage::decode(channels_.readLine(1)).size());
+    session_.setSessionCodeNbr(int(codepage::decode(channels_.readLine(1)).size()));
     channels_.closeAll();
 
     if (const auto failure = channels_.open(1, drives_.local(queryFile), Channels::Mode::Input))
@@ -31,9 +33,9 @@ std::optional<Failure> MainWindow::codeFile()
         if (head == QLatin1String("assign"))
             out = line;
         else if (head == QLatin1String("query "))
-            out = QStringLiteral("query") + code(rt::midFrom(line, 8), sessionCodeNbr);
+            out = QStringLiteral("query") + code(rt::midFrom(line, 8), session_.sessionCodeNbr());
         else
-            out = code(line, sessionCodeNbr);
+            out = code(line, session_.sessionCodeNbr());
         if (const auto failure = channels_.write(2, codepage::encode(out + rt::kCrLf)))
             return fail(QStringLiteral("%1 could not be written: %2").arg(answerFile, failure->reason));
     }

@@ -4,8 +4,9 @@
 #include "platform/code_page.h"
 #include "platform/prompter.h"
 #include "platform/runtime_text.h"
+#include "records/record_book.h"
 #include "records/record_layout.h"
-#include "window/main_window.h"
+#include "session/session.h"
 
 namespace {
 
@@ -24,46 +25,52 @@ QString whatIsRecorded(RecordKind kind)
 
 } // namespace
 
-QList<FileAppend> MainWindow::composeRecord(RecordKind kind, const QString& answer)
+RecordBook::RecordBook(Session& session, RecordServices services)
+    : session_(session), services_(std::move(services)), drives_(services_.drivesRoot)
+{
+}
+
+QList<FileAppend> RecordBook::composeRecord(RecordKind kind, const QString& answer)
 {
     auto to = [this](const QString& programPath, const QString& text) {
         return FileAppend{programPath, drives_.local(programPath), codepage::encode(text)};
     };
     // Every text passes through code() once for each file it goes to, as each file's
     // record is written on its own.
-    auto coded = [this](const QString& text) { return code(text, sessionCodeNbr); };
+    auto coded = [this](const QString& text) { return code(text, session_.sessionCodeNbr()); };
+    const Session& s = session_;
     switch (kind) {
     case RecordKind::SessionHeader: {
         // One code line per run, the same in both files.
-        const QString codeLine = makeCodeLine(sessionCodeNbr);
-        const QString headerLine = classNotesLines[size_t(lineIndex)];
+        const QString codeLine = makeCodeLine(s.sessionCodeNbr());
         const QString date = services_.clock->dateText();
         auto header = [&] {
-            return records::sessionHeader(codeLine, coded(QStringLiteral("assignment #") + classNotesNo),
-                                          coded(headerLine), courseTitle, date);
+            return records::sessionHeader(codeLine, coded(QStringLiteral("assignment #") + s.classNotesNo()),
+                                          coded(s.headerLine()), s.courseTitle(), date);
         };
-        return {to(masterFile, header()), to(sendFile, header())};
+        return {to(s.masterFile(), header()), to(s.sendFile(), header())};
     }
     case RecordKind::Response: {
         const QString time = services_.clock->timeText();
-        const double number = rt::leadingNumber(classNotesNo) * 10000.0 + rt::leadingNumber(questionNo);
-        return {to(masterFile, records::questionRecord(time, coded(currentLine), coded(answer), number)),
-                to(sendFile, records::questionRecord(time, coded(currentLine), coded(answer), std::nullopt))};
+        const double number = rt::leadingNumber(s.classNotesNo()) * 10000.0 + rt::leadingNumber(s.questionNo());
+        const QString line = coded(s.currentLine());
+        return {to(s.masterFile(), records::questionRecord(time, line, coded(answer), number)),
+                to(s.sendFile(), records::questionRecord(time, coded(s.currentLine()), coded(answer), std::nullopt))};
     }
     case RecordKind::Note: {
         const QString time = services_.clock->timeText();
         const QString date = services_.clock->dateText();
         const QString note = records::kNotesMarker + answer;
         auto record = [&](bool lineEnd) {
-            return records::notesRecord(time, date, coded(currentLine), coded(note), lineEnd);
+            return records::notesRecord(time, date, coded(s.currentLine()), coded(note), lineEnd);
         };
-        return {to(masterFile, record(true)), to(sendFile, record(false)), to(notesFile, record(false))};
+        return {to(s.masterFile(), record(true)), to(s.sendFile(), record(false)), to(s.notesFile(), record(false))};
     }
     }
     return {};
 }
 
-std::optional<Failure> MainWindow::appendToRecordFiles(PendingRecord& record)
+std::optional<Failure> RecordBook::appendToRecordFiles(PendingRecord& record)
 {
     const AppendOutcome outcome = appendRecord(record.files, {services_.journalFolder, {}}, record.journalEntry);
     // Files that took the record are done; a retry writes only to the others.
@@ -85,19 +92,23 @@ std::optional<Failure> MainWindow::appendToRecordFiles(PendingRecord& record)
     return Failure{message};
 }
 
-void MainWindow::finishLeftOverRecords()
+std::optional<Failure> RecordBook::appendPending(PendingRecord record)
 {
-    if (const auto told = finishJournal({services_.journalFolder, {}}))
-        services_.prompter->tell(*told);
+    pending_.reset();
+    if (auto failure = appendToRecordFiles(record)) {
+        pending_ = std::move(record);
+        return failure;
+    }
+    return std::nullopt;
 }
 
-std::optional<Failure> MainWindow::unwritable(const QString& text) const
+std::optional<Failure> RecordBook::unwritable(const QString& text) const
 {
     // The line shown goes into the record too: a stand-in character there would be a false record.
     QList<char32_t> bad = codepage::unmappablePoints(text);
     const bool inText = !bad.isEmpty();
     if (!inText)
-        bad = codepage::unmappablePoints(currentLine);
+        bad = codepage::unmappablePoints(session_.currentLine());
     if (bad.isEmpty())
         return std::nullopt;
     QStringList named;

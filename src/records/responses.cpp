@@ -1,7 +1,7 @@
 #include "platform/prompter.h"
+#include "records/record_book.h"
 #include "records/record_layout.h"
-#include "widgets/text_box.h"
-#include "window/main_window.h"
+#include "session/session.h"
 
 namespace {
 
@@ -10,60 +10,49 @@ const QString kTextStays = QStringLiteral("\n\nYour text stays in the answer box
 
 } // namespace
 
-void MainWindow::cmd_enter_response_Click()
+Boxes RecordBook::cmd_enter_response_Click(const QString& answerBox)
 {
-    if (!settleUnfinishedRecord(RecordKind::Response))
-        return;
-    if (const auto failure = recordAnswerBox(RecordKind::Response))
-        services_.prompter->tell(failure->reason + kTextStays);
+    const Settled settled = settleUnfinishedRecord(RecordKind::Response, answerBox);
+    if (!settled.goOn)
+        return settled.boxes;
+    return toldUnlessRecorded(recordAnswerBox(RecordKind::Response, answerBox));
 }
 
-void MainWindow::cmd_save_as_notes_Click()
+Boxes RecordBook::cmd_save_as_notes_Click(const QString& answerBox)
 {
-    if (!settleUnfinishedRecord(RecordKind::Note))
-        return;
-    if (const auto failure = recordAnswerBox(RecordKind::Note))
-        services_.prompter->tell(failure->reason + kTextStays);
+    const Settled settled = settleUnfinishedRecord(RecordKind::Note, answerBox);
+    if (!settled.goOn)
+        return settled.boxes;
+    return toldUnlessRecorded(recordAnswerBox(RecordKind::Note, answerBox));
 }
 
-std::optional<Failure> MainWindow::recordAnswerBox(RecordKind kind)
+Boxes RecordBook::toldUnlessRecorded(const std::optional<Failure>& failure)
 {
-    const QString answer = txt_answer->text();
+    if (!failure)
+        return Boxes::ClearBoth;
+    services_.prompter->tell(failure->reason + kTextStays);
+    return Boxes::Keep;
+}
+
+std::optional<Failure> RecordBook::recordAnswerBox(RecordKind kind, const QString& answerBox)
+{
     const bool isNote = kind == RecordKind::Note;
-    if (answer != answerPrompt) {
-        if (auto failure = recordAnswer(kind, answer))
+    const bool toRecord = answerBox != session_.answerPrompt();
+    if (toRecord) {
+        if (auto failure = recordAnswer(kind, answerBox))
             return failure;
-        responsePending = false;
-        currentText = isNote ? records::kNotesMarker + answer : answer;
     }
-    // With the reminder in the box nothing was recorded: Enter Response adds the reminder,
-    // Save as Notes adds what currentText held before the click (the last record, or the
-    // question box as the last step left it).
-    if (isNote)
-        cumulativeText.prepend(answerSeparator + currentText + QStringLiteral("\r\n\r\n"));
-    else
-        cumulativeText.prepend(answerSeparator + answer);
-    txt_question->setText(QString());
-    txt_answer->setText(QString());
+    session_.tookAnswerBox(answerBox, isNote ? records::kNotesMarker + answerBox : answerBox, isNote, toRecord);
     return std::nullopt;
 }
 
-std::optional<Failure> MainWindow::recordAnswer(RecordKind kind, const QString& answer)
+std::optional<Failure> RecordBook::recordAnswer(RecordKind kind, const QString& answer)
 {
     if (auto failure = unwritable(answer))
         return failure;
     // A record that some files already took is finished, not written again, when the
     // student tries once more with the same text.
-    PendingRecord record;
-    if (pendingRecord_ && pendingRecord_->kind == kind && pendingRecord_->answer == answer &&
-        pendingRecord_->line == currentLine)
-        record = *pendingRecord_;
-    else
-        record = {kind, answer, currentLine, composeRecord(kind, answer), {}};
-    pendingRecord_.reset();
-    if (auto failure = appendToRecordFiles(record)) {
-        pendingRecord_ = record;
-        return failure;
-    }
-    return std::nullopt;
+    if (pending_ && pending_->isFor(kind, answer, session_.currentLine()))
+        return appendPending(*pending_);
+    return appendPending({kind, answer, session_.currentLine(), composeRecord(kind, answer), {}});
 }

@@ -1,12 +1,14 @@
+#include <QLocale>
 #include <QtMath>
 
+#include "content/class_notes_content.h"
+#include "content/course_texts.h"
+#include "content/line_table.h"
 #include "platform/clock.h"
 #include "platform/prompter.h"
 #include "platform/runtime_text.h"
-#include "records/record_layout.h"
 #include "session/record_folders.h"
-#include "widgets/picture_box.h"
-#include "window/main_window.h"
+#include "session/session.h"
 
 namespace {
 
@@ -31,58 +33,106 @@ bool isNetworkUser(const QString& entry)
     return ok && value == 2.0;
 }
 
+QString withThousands(qsizetype n)
+{
+    return QLocale(QLocale::English, QLocale::UnitedStates).toString(qlonglong(n));
+}
+
 } // namespace
 
-const QString MainWindow::kClassNotesPrompt = QStringLiteral("Number of Class Notes:  ");
+const QString Session::kClassNotesPrompt = QStringLiteral("Number of Class Notes:  ");
 
-void MainWindow::Form_Load()
+Session::Session(SessionServices services) : services_(std::move(services)) {}
+
+void Session::Form_Load()
 {
-    courseTitle = records::kCourseTitle;
+    courseTitle_ = records::kCourseTitle;
     setupSession();
     if (ended_)
         return;
     startClassNotes();
 }
 
-void MainWindow::setupSession()
+void Session::setupSession()
 {
     random_.seedFrom(services_.seed.value_or(services_.clock->secondsSinceMidnight()));
     // In double precision: a float sum would round the largest draws up to 29.
-    sessionCodeNbr = int(std::floor(double(random_.next()) * 10.0 + 19.0));
-
-    Picture1->setScale(1000, 1000);
-    Picture2->setScale(1000, 1000);
+    sessionCodeNbr_ = int(std::floor(double(random_.next()) * 10.0 + 19.0));
 
     const auto kind = services_.prompter->ask(kKindOfUserPrompt);
     if (!kind)
-        return endProgram();
-    dataFolder = isNetworkUser(*kind) ? folders::kNetwork : folders::kHome;
+        return end();
+    dataFolder_ = isNetworkUser(*kind) ? folders::kNetwork : folders::kHome;
 
     if (!services_.prompter->ask(kNamePrompt))
-        return endProgram();
+        return end();
 
     const QString date = services_.clock->dateText();
-    masterFile = dataFolder + QStringLiteral("\\masterFile") + QStringLiteral(".txt");
-    sendFile = dataFolder + QStringLiteral("\\send_") + rt::left(date, 2) + date.mid(3, 2) + QStringLiteral(".txt");
-    notesFile = dataFolder + QStringLiteral("\\notes_.txt");
+    masterFile_ = dataFolder_ + QStringLiteral("\\masterFile") + QStringLiteral(".txt");
+    sendFile_ = dataFolder_ + QStringLiteral("\\send_") + rt::left(date, 2) + date.mid(3, 2) + QStringLiteral(".txt");
+    notesFile_ = dataFolder_ + QStringLiteral("\\notes_.txt");
 
     const auto entry = services_.prompter->ask(kClassNotesPrompt);
     if (!entry)
-        return endProgram();
-    classNotesNo = *entry;
+        return end();
+    classNotesNo_ = *entry;
 
-    answerPrompt = records::kAnswerPrompt;
-    qaSeparator = QStringLiteral(" <-<-<-<-  Q/A:   ");
-    answerSeparator = QStringLiteral(" YOUR ANSWER  ->->->->  ");
+    answerPrompt_ = records::kAnswerPrompt;
+    qaSeparator_ = QStringLiteral(" <-<-<-<-  Q/A:   ");
+    answerSeparator_ = QStringLiteral(" YOUR ANSWER  ->->->->  ");
 
-    setClassNotesNumbers(classNotesNo);
-    lineIndex = 0;
+    setClassNotesNumbers(classNotesNo_);
+    lineIndex_ = 0;
     loadClassNotes();
 }
 
-void MainWindow::setClassNotesNumbers(const QString& entry)
+void Session::setClassNotesNumbers(const QString& entry)
 {
     classNotesEntry_ = entry;
-    classNotesNo = padClassNotesNo(entry);
-    nextClassNotesNo = padClassNotesNo(rt::plainNumber(rt::leadingNumber(classNotesNo) + 1));
+    classNotesNo_ = padClassNotesNo(entry);
+    nextClassNotesNo_ = padClassNotesNo(rt::plainNumber(rt::leadingNumber(classNotesNo_) + 1));
+}
+
+void Session::loadClassNotes()
+{
+    const ClassNotesContent content = readClassNotes(services_.contentPath);
+    if (!content.error.isEmpty()) {
+        services_.prompter->tell(QStringLiteral("The class notes in \"%1\" cannot be used: %2. The program ends.")
+                                     .arg(services_.contentPath, content.error));
+        return end();
+    }
+    if (!fillLineTable(classNotesLines_, lineIndex_, content.lines)) {
+        services_.prompter->tell(
+            QStringLiteral("The class notes in \"%1\" have %2 lines, more than the %3 the tutor can hold. "
+                           "Nothing beyond line %3 was loaded, and the program ends.")
+                .arg(services_.contentPath, withThousands(content.lines.size()), withThousands(kLastSlot)));
+        return end();
+    }
+}
+
+void Session::end()
+{
+    if (ended_)
+        return;
+    ended_ = true;
+    if (onEnd_)
+        onEnd_();
+}
+
+QString Session::line(int slot) const
+{
+    if (slot < 0 || size_t(slot) >= classNotesLines_.size())
+        return {};
+    return classNotesLines_[size_t(slot)];
+}
+
+void Session::moveTo(int slot)
+{
+    lineIndex_ = slot;
+}
+
+void Session::setLine(int slot, const QString& text)
+{
+    if (slot >= 0 && size_t(slot) < classNotesLines_.size())
+        classNotesLines_[size_t(slot)] = text;
 }

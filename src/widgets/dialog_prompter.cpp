@@ -27,22 +27,25 @@ void DialogPrompter::tell(const QString& message)
 
 bool DialogPrompter::retryOrQuit(const QString& message)
 {
-    return retryCreateOrQuit(message, false) == FolderChoice::Retry;
+    return retryCreateOrQuit(message, false, FolderChoice::Retry) == FolderChoice::Retry;
 }
 
-Prompter::FolderChoice DialogPrompter::createRetryOrQuit(const QString& message)
+Prompter::FolderChoice DialogPrompter::createRetryOrQuit(const QString& message, FolderChoice preferred)
 {
-    return retryCreateOrQuit(message, true);
+    return retryCreateOrQuit(message, true, preferred);
 }
 
-Prompter::FolderChoice DialogPrompter::retryCreateOrQuit(const QString& message, bool offerCreate)
+Prompter::FolderChoice DialogPrompter::retryCreateOrQuit(const QString& message, bool offerCreate,
+                                                         FolderChoice preferred)
 {
-    QMessageBox box(QMessageBox::Warning, kTitle, message);
+    const bool firstStart = offerCreate && preferred == FolderChoice::Create;
+    QMessageBox box(firstStart ? QMessageBox::Question : QMessageBox::Warning, kTitle, message);
     QPushButton* create = offerCreate ? box.addButton(QStringLiteral("Create"), QMessageBox::AcceptRole) : nullptr;
     QPushButton* retry = box.addButton(QMessageBox::Retry);
     QPushButton* quit = box.addButton(QStringLiteral("Quit"), QMessageBox::RejectRole);
-    // Enter must not create a folder by accident: creating takes a click on Create.
-    box.setDefaultButton(retry);
+    // After a failure Enter must not create a folder by accident: creating takes a click on
+    // Create. On the first start creating the student's own folder is the expected answer.
+    box.setDefaultButton(firstStart ? create : retry);
     box.setEscapeButton(quit);
     box.setTextFormat(Qt::PlainText);
     box.exec();

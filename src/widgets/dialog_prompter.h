@@ -9,9 +9,9 @@ public:
     void tell(const QString& message) override;
     bool retryOrQuit(const QString& message) override;
     int choose(const QString& message, const QStringList& choices) override;
-    FolderChoice createRetryOrQuit(const QString& message) override;
+    FolderChoice createRetryOrQuit(const QString& message, FolderChoice preferred) override;
 
 private:
-    // A warning with Retry (the default) and Quit (Escape), and Create when offered.
-    FolderChoice retryCreateOrQuit(const QString& message, bool offerCreate);
+    // Retry and Quit (Escape), and Create when offered; Enter takes the preferred one.
+    FolderChoice retryCreateOrQuit(const QString& message, bool offerCreate, FolderChoice preferred);
 };

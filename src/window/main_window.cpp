@@ -43,8 +43,12 @@ QFont textBoxFont()
 } // namespace
 
 MainWindow::MainWindow(const TutorServices& services, QWidget* parent)
-    : QWidget(parent), services_(services), drives_(services.drivesRoot)
+    : QWidget(parent), services_(services),
+      session_({services.prompter, services.clock, services.contentPath, services.seed}),
+      records_(session_, {services.prompter, services.clock, services.drivesRoot, services.journalFolder})
 {
+    // Whoever ends the session (the walk past its set, a Quit at start-up) ends the program.
+    session_.setOnEnd([this] { endProgram(); });
     // The window carries the name the designer gave it, which is also the pendulum button's:
     // a form and a control may share a name. Tests find the button as a child, never the window.
     setObjectName(QStringLiteral("cmd_pend_exp"));
@@ -56,6 +60,17 @@ MainWindow::MainWindow(const TutorServices& services, QWidget* parent)
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::Form_Load()
+{
+    Picture1->setScale(1000, 1000);
+    Picture2->setScale(1000, 1000);
+    session_.Form_Load();
+    if (ended_)
+        return;
+    records_.finishLeftOverRecords();
+    records_.writeSessionHeader();
+}
 
 void MainWindow::buildControls()
 {
@@ -192,18 +207,13 @@ void MainWindow::wireEvents()
     onEvent(tmr_pend_exp, &QTimer::timeout, &MainWindow::tmr_pend_exp_Timer);
 }
 
-void MainWindow::cmd_quit_Click()
-{
-    if (settleAnswerBox())
-        endProgram();
-}
-
 void MainWindow::endProgram()
 {
     if (ended_)
         return;
     ended_ = true;
-    channels_.closeAll();
+    session_.end();
+    records_.closeChannels();
     tmr_pend_exp->stop();
     close();
     if (services_.leaveEventLoop)
@@ -214,7 +224,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Closing the window ends the program like "quit program", once nothing typed or
     // half-recorded would be lost; never while a question or message is still open.
-    if (!ended_ && (settling_ || QApplication::activeModalWidget() || !settleAnswerBox())) {
+    if (!ended_ && (records_.isAsking() || QApplication::activeModalWidget() || !settleAnswerBox())) {
         event->ignore();
         return;
     }

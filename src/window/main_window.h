@@ -1,19 +1,15 @@
 #pragma once
 
-#include <QImage>
+#include <QColor>
 #include <QString>
 #include <QWidget>
 
 #include <array>
 #include <functional>
 #include <optional>
-#include <vector>
 
-#include "platform/drive_paths.h"
-#include "platform/failure.h"
-#include "platform/random_source.h"
-#include "platform/transcript.h"
-#include "storage/record_files.h"
+#include "records/record_book.h"
+#include "session/session.h"
 #include "storage/record_journal.h"
 
 class Clock;
@@ -43,11 +39,9 @@ struct TutorServices {
     std::function<void()> leaveEventLoop;
 };
 
-// What a record is; each kind has its own layout and its own set of files.
-enum class RecordKind { SessionHeader, Response, Note };
-
-// The tutor's one window. Every procedure of the program is a member, declared below under
-// the file that defines it; the session state and the controls come last.
+// The tutor's one window: the controls, their geometry, and thin handlers that pass each
+// event to the session or the record book and show what comes back. Declarations are
+// grouped under the file that defines them.
 class MainWindow : public QWidget {
     Q_OBJECT
 
@@ -55,7 +49,13 @@ class MainWindow : public QWidget {
 public:
     explicit MainWindow(const TutorServices& services, QWidget* parent = nullptr);
     ~MainWindow() override;
+    // Start-up before the window is first shown: the questions, the chosen set, the
+    // records a killed run left, the session header.
+    void Form_Load();
     bool hasEnded() const { return ended_; }
+    // The walk the window shows; tests read it and set up lines of their own.
+    const Session& session() const { return session_; }
+    Session& session() { return session_; }
 
 private:
     void buildControls();
@@ -63,105 +63,26 @@ private:
     // Connects a control's event to its handler; no handler runs once the program has ended.
     template <typename Sender, typename Signal>
     void onEvent(Sender* sender, Signal signal, void (MainWindow::*handler)());
-    void cmd_quit_Click();
     void closeEvent(QCloseEvent* event) override;
     // The one way the program ends: close every channel, stop the timer, close the
     // window, leave the event loop. After it no handler shows or writes anything.
     void endProgram();
 
-    // ---- session/startup.cpp: the load event and the three start-up questions
-public:
-    static const QString kClassNotesPrompt;
-    // Start-up before the window is first shown.
-    void Form_Load();
-
-private:
-    void setupSession();
-    void setClassNotesNumbers(const QString& entry);
-
-    // ---- session/positioning.cpp: the chosen set and the session header
-private:
-    void startClassNotes();
-    bool positionAtClassNotes();
-    void writeSessionHeader();
-
-    // ---- session/stepping.cpp: the walk from line to line
-public:
-    void readNextQuestion();
-
+    // ---- window/handlers.cpp: the buttons of the walk and the records
 private:
     void cmdNextQuestion_Click();
-
-    // ---- content/line_table.cpp: the line table and its loader
-public:
-    static constexpr int kLastSlot = 5000;
-
-private:
-    void loadClassNotes();
-
-    // ---- records/coding.cpp: line coding
-public:
-    QString code(const QString& a, double codeNbr) const;
-    // The text as coded back, or nothing when a character's computed code falls outside 0..255.
-    std::optional<QString> decode(const QString& a, double codeNbr) const;
-    QString makeCodeLine(double codeNbr);
-
-    // ---- records/query_files.cpp
-public:
-    // No channel is left open either way.
-    std::optional<Failure> codeFile();
-
-    // ---- records/responses.cpp: Enter Response and Save as Notes
-private:
     void cmd_enter_response_Click();
     void cmd_save_as_notes_Click();
-    // What either button does with the answer box: record it (unless it holds the reminder),
-    // add it to the transcript, empty both boxes. Nothing changes when it was not recorded.
-    std::optional<Failure> recordAnswerBox(RecordKind kind);
-    // Records the text as a record of its kind in every one of its files.
-    std::optional<Failure> recordAnswer(RecordKind kind, const QString& answer);
-
-    // ---- records/unfinished.cpp: nothing typed or half-recorded is dropped without a word
-private:
-    // Before the walk goes on or the program ends: finishes an unfinished record and asks
-    // about text that was typed but not recorded. False when the student chose to stay.
-    bool settleAnswerBox();
-    // Finishes a record that some of its files took and others did not, unless the student's
-    // next click finishes it anyway; asks whether to go on without it where that fails.
-    // False when the student chose to stay.
-    bool settleUnfinishedRecord(std::optional<RecordKind> nextRecord);
-    bool isUnfinished() const;
-    // True while a question to the student about the answer box is open.
-    bool settling_ = false;
-
-    // ---- records/record_writing.cpp: composing a record and appending it to its files
-private:
-    // A record and the files still missing it. One that some files did not take stays
-    // pending; the next click with the same text completes it instead of writing it twice.
-    struct PendingRecord {
-        RecordKind kind = RecordKind::Response;
-        QString answer;
-        QString line;
-        QList<FileAppend> files; // still missing the record
-        QStringList recordedIn;  // names of the files that took it
-        QString journalEntry{};  // kept while some files hold the record and others do not
-    };
-    // Each file's bytes of a record of this kind, composed in full before any is written.
-    QList<FileAppend> composeRecord(RecordKind kind, const QString& answer);
-    // Appends to every file still missing the record, dropping those that took it.
-    std::optional<Failure> appendToRecordFiles(PendingRecord& record);
-    // Before the session header: records a killed run left unfinished, told once.
-    void finishLeftOverRecords();
-    // Why the text, or the line shown, cannot go into the files: characters the code page
-    // cannot hold. Empty when it can.
-    std::optional<Failure> unwritable(const QString& text) const;
-    std::optional<PendingRecord> pendingRecord_;
-
-    // ---- records/display.cpp: display notes, display everything, clear answer
-private:
     void cmd_display_note_file_Click();
     void cmd_displayCumulativeText_Click();
     void cmd_clr_answer_Click();
+    void cmd_quit_Click();
+    // One step of the walk; the answer box shows the reminder where the line before got
+    // no response.
+    void readNextQuestion();
+    // Before the walk goes on or the program ends; false when the student chose to stay.
+    bool settleAnswerBox();
+    void showBoxes(Boxes boxes);
 
     // ---- diagrams/dispatch.cpp: picture lines and their routines
 public:
@@ -209,36 +130,15 @@ private:
     void cmd_pend_exp_Click();
     void tmr_pend_exp_Timer();
 
-    // ---- Session state: plain fields, read and written by the procedures
-public:
-    QString courseTitle;
-    int sessionCodeNbr = 0;
-    QString dataFolder;
-    QString masterFile;
-    QString sendFile;
-    QString notesFile;
-    QString classNotesNo;
-    QString nextClassNotesNo;
-    QString answerPrompt;
-    QString qaSeparator;
-    QString answerSeparator;
-    std::vector<QString> classNotesLines = std::vector<QString>(kLastSlot + 1);
-    int lineIndex = 0;
-    QString currentLine;
-    QString displayText;
-    QString questionNo;
-    bool responsePending = false;
-    Transcript cumulativeText;
-    QString currentText;
-    // Part of the query files' names; nothing in the program sets it, so they are always
-    // query.txt and queri.txt. Kept as a field so that a caller of codeFile can.
-    QString queryFileSuffix;
-
+    // ---- The walk, the records, and what the procedures share
 private:
-    QString classNotesEntry_; // as the student typed it, for messages
+    TutorServices services_;
+    Session session_;
+    RecordBook records_;
+    bool ended_ = false;
 
-    // ---- Controls, in tab order
-public:
+    // ---- Controls, in tab order; tests find them by name
+private:
     TextBox* txt_question = nullptr;
     TextBox* txt_answer = nullptr;
     CommandButton* cmdNextQuestion = nullptr;
@@ -259,12 +159,4 @@ public:
     CommandButton* cmd_copy_picture = nullptr;
     CommandButton* cmd_clr_answer = nullptr;
     QTimer* tmr_pend_exp = nullptr;
-
-    // ---- What the procedures share besides the session state
-private:
-    TutorServices services_;
-    DrivePaths drives_;
-    RandomSource random_;
-    Channels channels_;
-    bool ended_ = false;
 };

@@ -26,9 +26,10 @@ int ScriptedPrompter::choose(const QString& message, const QStringList& offered)
     return choice >= 0 && choice < offered.size() ? choice : 0;
 }
 
-Prompter::FolderChoice ScriptedPrompter::createRetryOrQuit(const QString& message)
+Prompter::FolderChoice ScriptedPrompter::createRetryOrQuit(const QString& message, FolderChoice preferred)
 {
     messages << message;
     createOffers << message;
+    preferredFolderChoices << preferred;
     return folderChoices.isEmpty() ? FolderChoice::Quit : folderChoices.takeFirst();
 }

@@ -1,11 +1,9 @@
 #include "support/tutor_fixture.h"
 
-#include "platform/code_page.h"
-
 TutorServices Tutor::services()
 {
     TutorServices s;
-    s.prompter = &prompter;
+    s.prompter = prompterInUse;
     s.clock = clockInUse;
     s.sound = soundInUse;
     s.drivesRoot = drivesRoot;
@@ -30,25 +28,39 @@ MainWindow& Tutor::start(const QList<std::optional<QString>>& answers)
     return *window;
 }
 
-MainWindow& Tutor::startHome(const QString& classNotes)
+namespace {
+
+template <typename T> T* named(const MainWindow& w, const QString& name)
 {
-    return start({QStringLiteral("1"), QStringLiteral("Ann"), classNotes});
+    T* found = w.findChild<T*>(name);
+    Q_ASSERT(found);
+    return found;
 }
 
-QString Tutor::homePath(const QString& name) const
-{
-    return drivesRoot + QStringLiteral("/c/tulmarox/") + name;
-}
+} // namespace
 
-QByteArray Tutor::homeBytes(const QString& name) const
+Controls::Controls(const MainWindow& w)
+    : txt_question(named<TextBox>(w, QStringLiteral("txt_question"))),
+      txt_answer(named<TextBox>(w, QStringLiteral("txt_answer"))),
+      cmdNextQuestion(named<CommandButton>(w, QStringLiteral("cmdNextQuestion"))),
+      cmd_enter_response(named<CommandButton>(w, QStringLiteral("cmd_enter_response"))),
+      Picture1(named<PictureBox>(w, QStringLiteral("Picture1"))),
+      Picture2(named<PictureBox>(w, QStringLiteral("Picture2"))),
+      cmd_save_as_notes(named<CommandButton>(w, QStringLiteral("cmd_save_as_notes"))),
+      cmd_timerTrigger(named<CommandButton>(w, QStringLiteral("cmd_timerTrigger"))),
+      List1(named<QListWidget>(w, QStringLiteral("List1"))),
+      cmd_displayCumulativeText(named<CommandButton>(w, QStringLiteral("cmd_displayCumulativeText"))),
+      cmd_display_note_file(named<CommandButton>(w, QStringLiteral("cmd_display_note_file"))),
+      cmd_quit(named<CommandButton>(w, QStringLiteral("cmd_quit"))),
+      cmd_pend_exp(named<CommandButton>(w, QStringLiteral("cmd_pend_exp"))),
+      cmd_next_picture(named<CommandButton>(w, QStringLiteral("cmd_next_picture"))),
+      lbl_only_if_prompted(named<QLabel>(w, QStringLiteral("lbl_only_if_prompted"))),
+      cmd_copy_picture(named<CommandButton>(w, QStringLiteral("cmd_copy_picture"))),
+      cmd_clr_answer(named<CommandButton>(w, QStringLiteral("cmd_clr_answer"))),
+      tmr_pend_exp(named<QTimer>(w, QStringLiteral("tmr_pend_exp"))), lbl_parameter{}, txt_parameter{}
 {
-    QFile f(homePath(name));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-QByteArray recordBytes(const QString& text)
-{
-    return codepage::encode(text);
+    for (int i = 0; i < 4; ++i) {
+        lbl_parameter[size_t(i)] = named<QLabel>(w, QStringLiteral("lbl_parameter(%1)").arg(i));
+        txt_parameter[size_t(i)] = named<QLineEdit>(w, QStringLiteral("txt_parameter(%1)").arg(i));
+    }
 }

@@ -1,53 +1,66 @@
 #pragma once
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTimer>
+
+#include <array>
 #include <memory>
 
-#include "support/counting_sound.h"
-#include "support/scripted_prompter.h"
-#include "support/settable_clock.h"
+#include "support/core_tutor.h"
 #include "widgets/command_button.h"
+#include "widgets/picture_box.h"
+#include "widgets/text_box.h"
 #include "window/main_window.h"
 
-// A tutor with scripted prompts, a settable clock, a fixed seed and a temporary drives root:
-// the one set-up that tests, benchmarks and the reliability tools share.
-struct Tutor {
-    QTemporaryDir drives;
-    QTemporaryDir journal;
-    ScriptedPrompter prompter;
-    SettableClock clock{QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30))};
-    CountingSound sound;
-    int ends = 0;
-    double seed = 1.0;
-    QString contentPath = QStringLiteral(":/content/class_notes.json");
-    // Set before create() to use another drives root, clock or sound than the tutor's own.
-    QString drivesRoot = drives.path();
-    QString journalFolder = journal.path();
-    Clock* clockInUse = &clock;
-    Sound* soundInUse = &sound;
+// The whole tutor in its window, set up as every scripted tutor is: the one set-up that
+// the window's tests, the benchmarks and the picture tools share.
+struct Tutor : TutorSetup {
     std::unique_ptr<MainWindow> window;
 
-    explicit Tutor(bool makeHomeFolder = true)
-    {
-        if (makeHomeFolder)
-            QDir(drives.path()).mkpath(QStringLiteral("c/tulmarox"));
-    }
+    explicit Tutor(bool makeHomeFolder = true) : TutorSetup(makeHomeFolder) {}
 
     TutorServices services();
     MainWindow& create();
     // Runs start-up with the given answers to the prompts.
     MainWindow& start(const QList<std::optional<QString>>& answers);
-    MainWindow& startHome(const QString& classNotes);
-
-    QString homePath(const QString& name) const;
-    QByteArray homeBytes(const QString& name) const;
+    MainWindow& startHome(const QString& classNotes) { return start(homeAnswers(classNotes)); }
 
     template <typename T> T* control(const char* name) const { return window->findChild<T*>(QLatin1String(name)); }
 };
 
-// The bytes of a text as the record files hold it.
-QByteArray recordBytes(const QString& text);
+// The window's controls, found by their names as an accessibility tool finds them.
+struct Controls {
+    explicit Controls(const MainWindow& w);
+    TextBox* txt_question;
+    TextBox* txt_answer;
+    CommandButton* cmdNextQuestion;
+    CommandButton* cmd_enter_response;
+    PictureBox* Picture1;
+    PictureBox* Picture2;
+    CommandButton* cmd_save_as_notes;
+    CommandButton* cmd_timerTrigger;
+    QListWidget* List1;
+    CommandButton* cmd_displayCumulativeText;
+    CommandButton* cmd_display_note_file;
+    CommandButton* cmd_quit;
+    CommandButton* cmd_pend_exp;
+    CommandButton* cmd_next_picture;
+    QLabel* lbl_only_if_prompted;
+    CommandButton* cmd_copy_picture;
+    CommandButton* cmd_clr_answer;
+    QTimer* tmr_pend_exp;
+    std::array<QLabel*, 4> lbl_parameter;
+    std::array<QLineEdit*, 4> txt_parameter;
+};
+inline Controls ui(const MainWindow& w)
+{
+    return Controls(w);
+}
+inline Controls ui(const std::unique_ptr<MainWindow>& w)
+{
+    return Controls(*w);
+}

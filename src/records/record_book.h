@@ -1,0 +1,135 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+#include "platform/drive_paths.h"
+#include "platform/failure.h"
+#include "storage/record_files.h"
+#include "storage/record_journal.h"
+
+class Clock;
+class Prompter;
+class Session;
+
+// What the record book needs from its surroundings; tests hand in stand-ins.
+struct RecordServices {
+    Prompter* prompter = nullptr;
+    Clock* clock = nullptr;
+    QString drivesRoot;
+    // Where records are kept until every record file holds them: local, never the shared folder.
+    QString journalFolder = journal::defaultFolder();
+};
+
+// What a record is; each kind has its own layout and its own set of files.
+enum class RecordKind { SessionHeader, Response, Note };
+
+// What an action leaves in the window's boxes.
+enum class Boxes {
+    Keep,
+    ClearAnswer,
+    ClearBoth, // the answer box was taken: recorded, or the reminder passed on
+};
+
+// Before the walk goes on or the program ends: whether it may, and what happened to the boxes.
+struct Settled {
+    bool goOn = true;
+    Boxes boxes = Boxes::Keep;
+};
+
+// Composes the session's records and writes them to their files, all of them or, where
+// some files fail, keeping the record pending until the rest hold it too. It also reads
+// the notes back, codes the query files, and finishes at start-up what a killed run left.
+// It runs without a window: it is given the answer box's text and says what became of it.
+class RecordBook {
+public:
+    RecordBook(Session& session, RecordServices services);
+
+    // ---- records/session_header.cpp: start-up, after the set is chosen
+    // Before the session header: records a killed run left unfinished, told once.
+    void finishLeftOverRecords();
+    // Writes the header to the master and send files, offering to mend a missing or
+    // unwritable folder; ends the session when the student quits.
+    void writeSessionHeader();
+
+    // ---- records/responses.cpp: Enter Response and Save as Notes
+    Boxes cmd_enter_response_Click(const QString& answerBox);
+    Boxes cmd_save_as_notes_Click(const QString& answerBox);
+    // What either button does with the answer box: record it (unless it holds the reminder)
+    // and add it to the transcript. Nothing changes when it was not recorded.
+    std::optional<Failure> recordAnswerBox(RecordKind kind, const QString& answerBox);
+    // Records the text as a record of its kind in every one of its files.
+    std::optional<Failure> recordAnswer(RecordKind kind, const QString& answer);
+
+    // ---- records/unfinished.cpp: nothing typed or half-recorded is dropped without a word
+    // Before the walk goes on or the program ends: finishes an unfinished record and asks
+    // about text that was typed but not recorded.
+    Settled settleAnswerBox(const QString& answerBox);
+    // Finishes a record that some of its files took and others did not, unless the student's
+    // next click finishes it anyway; asks whether to go on without it where that fails.
+    Settled settleUnfinishedRecord(std::optional<RecordKind> nextRecord, const QString& answerBox);
+    bool isUnfinished() const;
+    // True while a question to the student about the answer box is open.
+    bool isAsking() const { return asking_; }
+
+    // ---- records/display.cpp
+    // The notes file's text for "display notes" (added to currentText), or nothing when
+    // there is none to show; the student is told why.
+    std::optional<QString> cmd_display_note_file_Click();
+
+    // ---- records/coding.cpp: line coding
+    QString code(const QString& a, double codeNbr) const;
+    // The text as coded back, or nothing when a character's computed code falls outside 0..255.
+    std::optional<QString> decode(const QString& a, double codeNbr) const;
+    QString makeCodeLine(double codeNbr);
+
+    // ---- records/query_files.cpp
+    // No channel is left open either way.
+    std::optional<Failure> codeFile();
+    // Part of the query files' names; nothing in the program sets it, so they are always
+    // query.txt and queri.txt. Kept so that a caller of codeFile can.
+    void setQueryFileSuffix(const QString& suffix) { queryFileSuffix_ = suffix; }
+
+    // ---- records/record_writing.cpp: composing a record and appending it to its files
+    // Each file's bytes of a record of this kind, composed in full before any is written.
+    QList<FileAppend> composeRecord(RecordKind kind, const QString& answer);
+    // At the end of the program.
+    void closeChannels() { channels_.closeAll(); }
+
+private:
+    // A record and the files still missing it. One that some files did not take stays
+    // pending; the next click with the same text completes it instead of writing it twice.
+    struct PendingRecord {
+        RecordKind kind = RecordKind::Response;
+        QString answer;
+        QString line;
+        QList<FileAppend> files; // still missing the record
+        QStringList recordedIn;  // names of the files that took it
+        QString journalEntry{};  // kept while some files hold the record and others do not
+
+        bool isFor(RecordKind k, const QString& text, const QString& shownLine) const
+        {
+            return kind == k && answer == text && line == shownLine;
+        }
+    };
+    // Appends to every file still missing the record, dropping those that took it.
+    std::optional<Failure> appendToRecordFiles(PendingRecord& record);
+    // The record, or the one pending for the same click, appended; still pending on failure.
+    std::optional<Failure> appendPending(PendingRecord record);
+    // Why the text, or the line shown, cannot go into the files: characters the code page
+    // cannot hold. Empty when it can.
+    std::optional<Failure> unwritable(const QString& text) const;
+    // Tells a failure of a record button; the text stays in the answer box.
+    Boxes toldUnlessRecorded(const std::optional<Failure>& failure);
+
+    Session& session_;
+    RecordServices services_;
+    DrivePaths drives_;
+    Channels channels_;
+    std::optional<PendingRecord> pending_;
+    QString queryFileSuffix_;
+    bool asking_ = false;
+};
