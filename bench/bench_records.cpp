@@ -139,7 +139,7 @@ struct BenchSession {
     {
         std::vector<QString> floorFiles;
         for (int i = 0; i < 3; ++i)
-            floorFiles.push_back(drives.root.path() + QStringLiteral("/c/tulmarox/floor_%1.txt").arg(i));
+            floorFiles.push_back(drives.home(QStringLiteral("floor_%1.txt").arg(i)));
         for (std::size_t bi = 0; bi < kButtons.size(); ++bi) {
             const Button& b = kButtons[bi];
             const std::vector<QString> paths(floorFiles.begin(), floorFiles.begin() + qsizetype(b.files.size()));

@@ -166,8 +166,8 @@ inline bool fillNotesFile(const QString& path, qint64 bytes)
 // A drives root with the home record folder in it.
 struct Drives {
     QTemporaryDir root;
-    Drives() { QDir(root.path()).mkpath(QStringLiteral("c/tulmarox")); }
-    QString home(const QString& name) const { return root.path() + QStringLiteral("/c/tulmarox/") + name; }
+    Drives() { QDir(root.path()).mkpath(testfiles::kHomeFolder); }
+    QString home(const QString& name) const { return testfiles::homePath(root.path(), name); }
 };
 
 // The tutor's window, started as a student starts it: home user, a name, class notes 5,

@@ -64,7 +64,7 @@ int main(int argc, char** argv)
         return 2;
     }
     QTemporaryDir drives;
-    QDir(drives.path()).mkpath(QStringLiteral("c/tulmarox"));
+    QDir(drives.path()).mkpath(testfiles::kHomeFolder);
     using S = Step;
     const bool written =
         runSession(drives.path(), QStringLiteral("2"), QTime(10, 15, 30),
@@ -89,7 +89,7 @@ int main(int argc, char** argv)
     const QDir out(QString::fromLocal8Bit(argv[1]));
     out.mkpath(QStringLiteral("."));
     for (const char* name : {"masterFile.txt", "send_1208.txt", "notes_.txt"}) {
-        const QString from = drives.filePath(QStringLiteral("c/tulmarox/") + QLatin1String(name));
+        const QString from = testfiles::homePath(drives.path(), QLatin1String(name));
         QFile::remove(out.filePath(QLatin1String(name)));
         if (!QFile::copy(from, out.filePath(QLatin1String(name))))
             return 1;

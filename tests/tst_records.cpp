@@ -208,11 +208,7 @@ void TestRecords::failureKeepsTheTextAndRetryCompletes()
     tutor.next();
     // A send file far larger than the master file, and a file size limit just above it:
     // the master file takes the record, the send file's write comes up short.
-    {
-        QFile f(tutor.homePath(QStringLiteral("send_1208.txt")));
-        QVERIFY(f.open(QIODevice::Append));
-        f.write(QByteArray(100000, 'e') + "\r\n");
-    }
+    QVERIFY(testfiles::append(tutor.homePath(QStringLiteral("send_1208.txt")), QByteArray(100000, 'e') + "\r\n"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
     tutor.answerBox = QStringLiteral("my answer");
@@ -281,12 +277,9 @@ void TestRecords::folderRemovedDuringTheSession()
     QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("does not exist")));
     QCOMPARE(tutor.answerBox, QStringLiteral("a note"));
 
-    QVERIFY(QDir(tutor.drives.path()).mkpath(QStringLiteral("c/tulmarox")));
-    for (auto [name, bytes] : {std::pair{"masterFile.txt", master}, std::pair{"send_1208.txt", send}}) {
-        QFile f(tutor.homePath(QLatin1String(name)));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
+    QVERIFY(QDir(tutor.drives.path()).mkpath(testfiles::kHomeFolder));
+    QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("masterFile.txt")), master));
+    QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("send_1208.txt")), send));
     tutor.saveAsNotes(tutor.answerBox);
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")),
@@ -361,10 +354,7 @@ void TestRecords::queryFiles()
     QFETCH(int, codeNbr);
     CoreTutor tutor;
     Session& s = tutor.startHome(QStringLiteral("5"));
-    QFile q(tutor.homePath(QStringLiteral("query.txt")));
-    QVERIFY(q.open(QIODevice::WriteOnly));
-    q.write(query);
-    q.close();
+    QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("query.txt")), query));
     for (int run = 0; run < 2; ++run) {
         QVERIFY(!tutor.records->codeFile());
         QCOMPARE(tutor.homeBytes(QStringLiteral("queri.txt")), answer);
@@ -386,7 +376,7 @@ void TestRecords::queryFileFailures()
     QVERIFY(missing.has_value());
     QVERIFY(missing->reason.contains(QStringLiteral("query.txt")));
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("queri.txt"))));
-    QFile(tutor.homePath(QStringLiteral("query.txt"))).open(QIODevice::WriteOnly);
+    QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("query.txt")), {}));
     const auto empty = tutor.records->codeFile();
     QVERIFY(empty.has_value() && empty->reason.contains(QStringLiteral("empty")));
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("queri.txt"))));

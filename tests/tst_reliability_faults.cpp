@@ -71,13 +71,6 @@ qint64 pagesToGrow(qint64 size, qint64 by)
     return (size + by + kPage - 1) / kPage - (size + kPage - 1) / kPage;
 }
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Fault)
@@ -176,7 +169,7 @@ void TestReliabilityFaults::faultThenMendedRetry()
     case Fault::SizeLimit:
         // The target grows far past the others; the limit then lets only the others grow.
         before[target] += QByteArray(200000, 'p') + "\r\n";
-        writeFile(targetPath, before[target]);
+        QVERIFY(testfiles::write(targetPath, before[target]));
         limit = std::make_unique<FileSizeLimit>(before[target].size() + 10);
         break;
     case Fault::ReadOnly:
@@ -233,11 +226,11 @@ void TestReliabilityFaults::faultThenMendedRetry()
     case Fault::FolderRemoved:
         QVERIFY(QDir().mkpath(tutor.homePath(QString())));
         for (const QString& f : {kMaster, kSend, kNotes})
-            writeFile(tutor.homePath(f), before[f]);
+            QVERIFY(testfiles::write(tutor.homePath(f), before[f]));
         break;
     case Fault::FileIsAFolder:
         QVERIFY(QDir().rmdir(targetPath));
-        writeFile(targetPath, before[target]);
+        QVERIFY(testfiles::write(targetPath, before[target]));
         break;
     }
     // The retry comes later, but the record keeps the time it was first given.

@@ -144,7 +144,7 @@ void TestReliabilitySweep::startUpEntries()
     }
     // Only the good entry and never the name reach the files.
     const QString local = folder == kHome
-                              ? QStringLiteral("c/tulmarox")
+                              ? testfiles::kHomeFolder
                               : QStringLiteral("i/bkp_000416/My Documents/distance students/interactive problems/lb1");
     QFile master(tutor.drives.path() + u'/' + local + QStringLiteral("/masterFile.txt"));
     QVERIFY(master.open(QIODevice::ReadOnly));
@@ -349,10 +349,7 @@ void TestReliabilitySweep::notesFileReadBack()
     QFETCH(QString, shown);
     Tutor tutor;
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    QFile notes(tutor.homePath(QStringLiteral("notes_.txt")));
-    QVERIFY(notes.open(QIODevice::WriteOnly));
-    notes.write(file);
-    notes.close();
+    QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("notes_.txt")), file));
     QTest::mouseClick(ui(w).cmd_display_note_file, Qt::LeftButton);
     QCOMPARE(tutor.prompter.messages, QStringList());
     QCOMPARE(w.session().currentText(), shown);

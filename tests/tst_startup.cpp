@@ -303,7 +303,7 @@ void TestStartup::missingFolderOffersRetry()
             t->prompter.messages << m;
             t->prompter.preferredFolderChoices << preferred;
             if (++*offered == 2)
-                QDir(t->drives.path()).mkpath(QStringLiteral("c/tulmarox"));
+                QDir(t->drives.path()).mkpath(testfiles::kHomeFolder);
             return FolderChoice::Retry;
         }
     } prompter;
@@ -417,10 +417,7 @@ void TestStartup::readOnlyMasterFile()
 {
     CoreTutor tutor;
     const QString master = tutor.homePath(QStringLiteral("masterFile.txt"));
-    QFile f(master);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("earlier\r\n");
-    f.close();
+    QVERIFY(testfiles::write(master, "earlier\r\n"));
     if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), master}) != 0) {
         QFile::setPermissions(master, QFileDevice::ReadOwner);
         if (QFile(master).open(QIODevice::Append))
@@ -443,16 +440,10 @@ void TestStartup::finishesALeftOverRecordBeforeTheHeader()
     const QByteArray earlier = "earlier\r\n";
     const QByteArray note = "a note\r\n";
     const QString master = t.homePath(QStringLiteral("masterFile.txt"));
-    QFile file(master);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(earlier + note);
-    file.close();
+    QVERIFY(testfiles::write(master, earlier + note));
     const QList<journal::File> entry{{QStringLiteral("masterFile"), master, earlier.size(), note},
                                      {QStringLiteral("send"), t.homePath(QStringLiteral("send_1208.txt")), 0, note}};
-    QFile journalEntry(t.journalFolder + QStringLiteral("/1-1-1.entry"));
-    QVERIFY(journalEntry.open(QIODevice::WriteOnly));
-    journalEntry.write(journal::encode(entry));
-    journalEntry.close();
+    QVERIFY(testfiles::write(t.journalFolder + QStringLiteral("/1-1-1.entry"), journal::encode(entry)));
 
     t.startHome(QStringLiteral("3"));
 

@@ -143,10 +143,7 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
     case Box::StillFailing: {
         // A send file far larger than the master file: a size limit between the two lets the
         // record into the master file only.
-        QFile sendFile(tutor.homePath(kSend));
-        QVERIFY(sendFile.open(QIODevice::Append));
-        sendFile.write(QByteArray(20000, 'x'));
-        sendFile.close();
+        QVERIFY(testfiles::append(tutor.homePath(kSend), QByteArray(20000, 'x')));
         limit = std::make_unique<FileSizeLimit>(10000);
         ui(w).txt_answer->setText(draft);
         QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
@@ -261,10 +258,7 @@ void TestUnfinished::goingOnWithoutAFileIsFinishedAtTheNextStart()
     Tutor first;
     MainWindow& w = first.startHome(QStringLiteral("5"));
     QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
-    QFile sendFile(first.homePath(kSend));
-    QVERIFY(sendFile.open(QIODevice::Append));
-    sendFile.write(QByteArray(20000, 'x'));
-    sendFile.close();
+    QVERIFY(testfiles::append(first.homePath(kSend), QByteArray(20000, 'x')));
     {
         FileSizeLimit limit(10000);
         ui(w).txt_answer->setText(QStringLiteral("draft"));

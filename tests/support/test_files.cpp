@@ -23,6 +23,12 @@ bool write(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size() && f.flush();
 }
 
+bool append(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::Append) && f.write(bytes) == bytes.size() && f.flush();
+}
+
 } // namespace testfiles
 
 QByteArray recordBytes(const QString& text)

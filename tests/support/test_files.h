@@ -14,6 +14,8 @@ QString homePath(const QString& drivesRoot, const QString& name);
 QByteArray read(const QString& path);
 // Replaces the file with the bytes; false when that did not work whole.
 [[nodiscard]] bool write(const QString& path, const QByteArray& bytes);
+// Adds the bytes at the file's end, making it where it is missing.
+[[nodiscard]] bool append(const QString& path, const QByteArray& bytes);
 
 } // namespace testfiles
 
