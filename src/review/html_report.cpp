@@ -24,6 +24,14 @@ td.n { text-align: right; white-space: nowrap; }
 .reminder { background: #ffd; color: #660; }
 tr.skip td, p.skip { background: #f6f6f6; color: #800; font-style: italic; }
 .summary { color: #555; }
+@media print {
+  body { margin: 0; font-size: 10pt; }
+  .t { max-height: none; overflow: visible; }
+  tr { break-inside: avoid; }
+  thead { display: table-header-group; }
+  h2, h3 { break-after: avoid; }
+  .session { break-inside: avoid; }
+}
 </style>
 </head>
 <body>
@@ -34,8 +42,8 @@ const char kTableHead[] =
     "<table>\n<colgroup><col style=\"width: 2.5em\"><col style=\"width: 5.5em\">"
     "<col style=\"width: 6em\"><col style=\"width: 6em\"><col style=\"width: 6.5em\">"
     "<col style=\"width: 35%\"><col><col style=\"width: "
-    "7.5em\"></colgroup>\n<tr><th>#</th><th>Time</th><th>Seconds</th><th>Kind</th><th>Question</th>"
-    "<th>Line shown</th><th>Text</th><th>Flags</th></tr>\n";
+    "7.5em\"></colgroup>\n<thead><tr><th>#</th><th>Time</th><th>Seconds</th><th>Kind</th><th>Question</th>"
+    "<th>Line shown</th><th>Text</th><th>Flags</th></tr></thead>\n";
 
 struct Counts {
     int records = 0;
@@ -72,9 +80,11 @@ public:
 
     void session(const Session& s) override
     {
-        closeTable();
+        closeSession();
         ++file_.sessions;
         QByteArray& out = buffer();
+        out += "<div class=\"session\">\n";
+        sessionOpen_ = true;
         out += "<h3>Session " + QByteArray::number(s.number) + " · ";
         appendHtmlRecordText(out, s.date);
         out += " · class notes ";
@@ -87,8 +97,10 @@ public:
     void record(const Record& r) override
     {
         if (!tableOpen_) {
-            if (!r.session)
-                buffer() += "<h3>Records outside any session header</h3>\n";
+            if (!r.session) {
+                buffer() += "<div class=\"session\">\n<h3>Records outside any session header</h3>\n";
+                sessionOpen_ = true;
+            }
             buffer() += kTableHead;
             tableOpen_ = true;
             number_ = 0;
@@ -114,7 +126,7 @@ public:
     {
         ++file_.skipped;
         const QByteArray text = "Skipped at line " + QByteArray::number(s.line) + ": " + QByteArray::number(s.bytes) +
-                                " bytes, " + s.reason.toUtf8() + '.';
+                                (s.bytes == 1 ? " byte, " : " bytes, ") + s.reason.toUtf8() + '.';
         if (tableOpen_) {
             buffer() += "<tr class=\"skip\"><td colspan=\"8\">";
             appendHtml(buffer(), text);
@@ -128,7 +140,7 @@ public:
 
     void endFile(const ReadTotals&) override
     {
-        closeTable();
+        closeSession();
         buffer() += "<p class=\"summary\">" + countText(file_) + "</p>\n</section>\n";
         all_.records += file_.records;
         all_.empty += file_.empty;
@@ -173,11 +185,22 @@ private:
         tableOpen_ = false;
     }
 
+    // A session is one block, so that printing starts it on a new page when it would
+    // otherwise be split and fits on one.
+    void closeSession()
+    {
+        closeTable();
+        if (sessionOpen_)
+            buffer() += "</div>\n";
+        sessionOpen_ = false;
+    }
+
     Counts file_;
     Counts all_;
     int files_ = 0;
     int number_ = 0;
     bool tableOpen_ = false;
+    bool sessionOpen_ = false;
 };
 
 } // namespace
