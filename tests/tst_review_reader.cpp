@@ -449,6 +449,27 @@ void TestReviewReader::utf8Input()
     QCOMPARE(errors.filter(QStringLiteral("UTF-8")).isEmpty(), message.isEmpty());
     if (!message.isEmpty())
         QVERIFY2(errors.join(u'\n').contains(message), qPrintable(errors.join(u'\n')));
+
+    // The same wherever the chunks that are read end.
+    auto open = [&](QBuffer& buffer) {
+        buffer.setData(input);
+        buffer.open(QIODevice::ReadOnly);
+    };
+    QBuffer whole;
+    open(whole);
+    const review::InputEncoding encoding = review::detectEncoding(whole);
+    review::Utf8ToCodePage wholeConverted(whole);
+    wholeConverted.open(QIODevice::ReadOnly);
+    const QByteArray converted = wholeConverted.readAll();
+    for (const qsizetype chunk : {1, 2, 3, 5}) {
+        QBuffer in;
+        open(in);
+        QCOMPARE(review::detectEncoding(in, chunk), encoding);
+        QCOMPARE(in.pos(), 0);
+        review::Utf8ToCodePage small(in, chunk);
+        small.open(QIODevice::ReadOnly);
+        QCOMPARE(small.readAll(), converted);
+    }
 }
 
 void TestReviewReader::utf8Validity_data()

@@ -85,27 +85,21 @@ qsizetype validUtf8Prefix(QByteArrayView bytes, bool& invalid, bool& nonAscii)
 InputEncoding detectEncoding(QIODevice& in, qsizetype chunk)
 {
     const qint64 start = in.pos();
-    InputEncoding found = InputEncoding::CodePage;
-    QByteArray buffer;
+    QByteArray buffer = in.read(kByteOrderMark.size());
+    InputEncoding found = buffer == kByteOrderMark ? InputEncoding::Utf8WithBom : InputEncoding::CodePage;
     bool nonAscii = false;
     bool invalid = false;
-    for (bool first = true;; first = false) {
+    while (found == InputEncoding::CodePage && !invalid) {
+        const qsizetype valid = validUtf8Prefix(buffer, invalid, nonAscii);
+        buffer.remove(0, valid);
         const QByteArray more = in.read(chunk);
-        if (first && more.startsWith(kByteOrderMark)) {
-            found = InputEncoding::Utf8WithBom;
-            break;
-        }
-        if (more.isEmpty()) {
-            // A sequence cut off by the end of the file is no UTF-8 either.
+        // A sequence cut off by the end of the file is no UTF-8 either.
+        if (more.isEmpty() && !invalid) {
             if (buffer.isEmpty() && nonAscii)
                 found = InputEncoding::Utf8;
             break;
         }
         buffer += more;
-        const qsizetype valid = validUtf8Prefix(buffer, invalid, nonAscii);
-        if (invalid)
-            break;
-        buffer.remove(0, valid);
     }
     in.seek(start);
     return found;
