@@ -24,12 +24,19 @@ td.n { text-align: right; white-space: nowrap; }
 .reminder { background: #ffd; color: #660; }
 tr.skip td, p.skip { background: #f6f6f6; color: #800; font-style: italic; }
 .summary { color: #555; }
+.c-n { width: 2.5em; } .c-time { width: 5.5em; } .c-secs { width: 6em; } .c-kind { width: 6em; }
+.c-q { width: 6.5em; } .c-line { width: 35%; } .c-flags { width: 7.5em; }
+/* On paper every text is shown whole: no scroll box, the header row on every page, a row
+   kept on one page and a session on one page where they fit. */
+@page { size: landscape; margin: 12mm; }
 @media print {
-  body { margin: 0; font-size: 10pt; }
+  body { margin: 0; font-size: 9pt; }
   .t { max-height: none; overflow: visible; }
-  tr { break-inside: avoid; }
+  .c-n { width: 2.4em; } .c-time { width: 5em; } .c-secs { width: 5.2em; } .c-kind { width: 5.4em; }
+  .c-q { width: 5.8em; } .c-line { width: 25%; } .c-flags { width: 6.5em; }
   thead { display: table-header-group; }
-  h2, h3 { break-after: avoid; }
+  tr { break-inside: avoid; }
+  h1, h2, h3, h3 + p { break-after: avoid; }
   .session { break-inside: avoid; }
 }
 </style>
@@ -39,10 +46,9 @@ tr.skip td, p.skip { background: #f6f6f6; color: #800; font-style: italic; }
 )";
 
 const char kTableHead[] =
-    "<table>\n<colgroup><col style=\"width: 2.5em\"><col style=\"width: 5.5em\">"
-    "<col style=\"width: 6em\"><col style=\"width: 6em\"><col style=\"width: 6.5em\">"
-    "<col style=\"width: 35%\"><col><col style=\"width: "
-    "7.5em\"></colgroup>\n<thead><tr><th>#</th><th>Time</th><th>Seconds</th><th>Kind</th><th>Question</th>"
+    "<table>\n<colgroup><col class=\"c-n\"><col class=\"c-time\"><col class=\"c-secs\"><col class=\"c-kind\">"
+    "<col class=\"c-q\"><col class=\"c-line\"><col><col class=\"c-flags\"></colgroup>\n"
+    "<thead><tr><th>#</th><th>Time</th><th>Seconds</th><th>Kind</th><th>Question</th>"
     "<th>Line shown</th><th>Text</th><th>Flags</th></tr></thead>\n";
 
 struct Counts {
