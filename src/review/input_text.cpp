@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/code_page.h"
@@ -89,10 +90,13 @@ InputEncoding detectEncoding(QIODevice& in, qsizetype chunk)
     InputEncoding found = buffer == kByteOrderMark ? InputEncoding::Utf8WithBom : InputEncoding::CodePage;
     bool nonAscii = false;
     bool invalid = false;
+    // A file the tutor wrote shows it is no UTF-8 in its first line, so the first reads are small.
+    qsizetype step = std::min<qsizetype>(chunk, 4096);
     while (found == InputEncoding::CodePage && !invalid) {
         const qsizetype valid = validUtf8Prefix(buffer, invalid, nonAscii);
         buffer.remove(0, valid);
-        const QByteArray more = in.read(chunk);
+        const QByteArray more = in.read(step);
+        step = std::min(chunk, step * 2);
         // A sequence cut off by the end of the file is no UTF-8 either.
         if (more.isEmpty() && !invalid) {
             if (buffer.isEmpty() && nonAscii)
