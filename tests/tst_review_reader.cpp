@@ -416,6 +416,10 @@ void TestReviewReader::utf8Input_data()
     QTest::newRow("characters the code page lacks")
         << bom + codepage::decode(written).replace(u'é', QStringLiteral("Δ😀")).toUtf8()
         << QByteArray(written).replace("\xE9", "??") << "4 characters that Windows-1252 does not have";
+    // Without a mark, such a file is no copy of one the tutor wrote; its bytes are kept.
+    const QByteArray beyond = codepage::decode(written).replace(u'é', QStringLiteral("Δ")).toUtf8();
+    QTest::newRow("valid UTF-8 with characters the code page lacks, no mark")
+        << beyond << beyond << "read as the Windows-1252 the tutor writes, though it is valid UTF-8";
     QTest::newRow("UTF-8 cut inside a character") << bom + ascii + "\xE2\x82" << ascii + "?"
                                                   << "1 character that Windows-1252 does not have";
 }
@@ -477,18 +481,22 @@ void TestReviewReader::utf8Validity_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<qsizetype>("validUpTo");
     QTest::addColumn<bool>("invalid");
+    QTest::addColumn<bool>("beyondCodePage");
 
-    QTest::newRow("ASCII") << QByteArray("plain text, longer than a word") << qsizetype(30) << false;
-    QTest::newRow("two, three and four bytes")
-        << QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80") << qsizetype(9) << false;
-    QTest::newRow("cut at the end") << QByteArray("abcdefghij\xE2\x82") << qsizetype(10) << false;
-    QTest::newRow("lone continuation byte") << QByteArray("abc\x80") << qsizetype(3) << true;
-    QTest::newRow("overlong two bytes") << QByteArray("\xC0\xAF") << qsizetype(0) << true;
-    QTest::newRow("overlong three bytes") << QByteArray("\xE0\x80\xAF") << qsizetype(0) << true;
-    QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << qsizetype(0) << true;
-    QTest::newRow("past U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << qsizetype(0) << true;
-    QTest::newRow("ASCII inside a sequence") << QByteArray("\xE2\x82x") << qsizetype(0) << true;
-    QTest::newRow("Windows-1252 text") << QByteArray("caf\xE9 ok") << qsizetype(3) << true;
+    QTest::newRow("ASCII") << QByteArray("plain text, longer than a word") << qsizetype(30) << false << false;
+    QTest::newRow("characters of the code page")
+        << QByteArray("\xC3\xA9\xE2\x82\xAC\xC5\x92\xC2\x81") << qsizetype(9) << false << false;
+    QTest::newRow("two bytes beyond the code page") << QByteArray("\xCE\x94") << qsizetype(2) << false << true;
+    QTest::newRow("four bytes") << QByteArray("\xF0\x9F\x98\x80") << qsizetype(4) << false << true;
+    QTest::newRow("U+10FFFF") << QByteArray("\xF4\x8F\xBF\xBF") << qsizetype(4) << false << true;
+    QTest::newRow("cut at the end") << QByteArray("abcdefghij\xE2\x82") << qsizetype(10) << false << false;
+    QTest::newRow("lone continuation byte") << QByteArray("abc\x80") << qsizetype(3) << true << false;
+    QTest::newRow("overlong two bytes") << QByteArray("\xC0\xAF") << qsizetype(0) << true << false;
+    QTest::newRow("overlong three bytes") << QByteArray("\xE0\x80\xAF") << qsizetype(0) << true << false;
+    QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << qsizetype(0) << true << false;
+    QTest::newRow("past U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << qsizetype(0) << true << false;
+    QTest::newRow("ASCII inside a sequence") << QByteArray("\xE2\x82x") << qsizetype(0) << true << false;
+    QTest::newRow("Windows-1252 text") << QByteArray("caf\xE9 ok") << qsizetype(3) << true << false;
 }
 
 void TestReviewReader::utf8Validity()
@@ -496,12 +504,15 @@ void TestReviewReader::utf8Validity()
     QFETCH(QByteArray, bytes);
     QFETCH(qsizetype, validUpTo);
     QFETCH(bool, invalid);
+    QFETCH(bool, beyondCodePage);
 
     bool foundInvalid = false;
     bool nonAscii = false;
-    QCOMPARE(review::validUtf8Prefix(bytes, foundInvalid, nonAscii), validUpTo);
+    bool beyond = false;
+    QCOMPARE(review::validUtf8Prefix(bytes, foundInvalid, nonAscii, &beyond), validUpTo);
     QCOMPARE(foundInvalid, invalid);
-    QCOMPARE(nonAscii, validUpTo < bytes.size() || bytes.contains('\x80') || bytes.contains('\xC3'));
+    QCOMPARE(nonAscii, std::any_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) >= 0x80; }));
+    QCOMPARE(beyond, beyondCodePage);
 }
 
 QTEST_GUILESS_MAIN(TestReviewReader)

@@ -54,7 +54,7 @@ Lead leadOf(uchar c)
 
 } // namespace
 
-qsizetype validUtf8Prefix(QByteArrayView bytes, bool& invalid, bool& nonAscii)
+qsizetype validUtf8Prefix(QByteArrayView bytes, bool& invalid, bool& nonAscii, bool* beyondCodePage)
 {
     const char* p = bytes.data();
     const qsizetype n = bytes.size();
@@ -69,6 +69,7 @@ qsizetype validUtf8Prefix(QByteArrayView bytes, bool& invalid, bool& nonAscii)
             invalid = true;
             return i;
         }
+        char32_t point = uchar(p[i]) & (0xFF >> (lead.length + 1));
         for (int k = 1; k < lead.length; ++k) {
             if (i + k == n)
                 return i;
@@ -77,7 +78,10 @@ qsizetype validUtf8Prefix(QByteArrayView bytes, bool& invalid, bool& nonAscii)
                 invalid = true;
                 return i;
             }
+            point = (point << 6) | (c & 0x3F);
         }
+        if (beyondCodePage && (point > 0xFFFF || codepage::byteOf(QChar(char16_t(point))) < 0))
+            *beyondCodePage = true;
         i += lead.length;
     }
     return n;
@@ -90,17 +94,18 @@ InputEncoding detectEncoding(QIODevice& in, qsizetype chunk)
     InputEncoding found = buffer == kByteOrderMark ? InputEncoding::Utf8WithBom : InputEncoding::CodePage;
     bool nonAscii = false;
     bool invalid = false;
+    bool beyond = false;
     // A file the tutor wrote shows it is no UTF-8 in its first line, so the first reads are small.
     qsizetype step = std::min<qsizetype>(chunk, 4096);
     while (found == InputEncoding::CodePage && !invalid) {
-        const qsizetype valid = validUtf8Prefix(buffer, invalid, nonAscii);
+        const qsizetype valid = validUtf8Prefix(buffer, invalid, nonAscii, &beyond);
         buffer.remove(0, valid);
         const QByteArray more = in.read(step);
         step = std::min(chunk, step * 2);
         // A sequence cut off by the end of the file is no UTF-8 either.
         if (more.isEmpty() && !invalid) {
             if (buffer.isEmpty() && nonAscii)
-                found = InputEncoding::Utf8;
+                found = beyond ? InputEncoding::Utf8BeyondCodePage : InputEncoding::Utf8;
             break;
         }
         buffer += more;

@@ -9,18 +9,24 @@
 // that the layouts match and the texts come out as they were typed.
 namespace review {
 
-enum class InputEncoding { CodePage, Utf8, Utf8WithBom };
+// Utf8BeyondCodePage: valid UTF-8 with characters that Windows-1252 lacks, and no mark; read
+// in the code page all the same (see detectEncoding).
+enum class InputEncoding { CodePage, Utf8, Utf8WithBom, Utf8BeyondCodePage };
 
 // From the device's position to its end, then back: UTF-8 when it starts with a byte-order
-// mark, or when every byte is valid UTF-8 and some are not ASCII. A file the tutor wrote is
-// not: each session header's code line holds bytes that UTF-8 does not allow there.
+// mark, or when every byte is valid UTF-8, some are not ASCII, and every character is one
+// the code page has (as in a file of the tutor's saved again by an editor). A file the tutor
+// wrote is almost never valid UTF-8 at all, as each session header's code line holds
+// random bytes above 0x75; that those bytes also spell only characters of the code page is
+// past any chance, so such a file is never taken for UTF-8.
 // The device must be able to seek.
 InputEncoding detectEncoding(QIODevice& in, qsizetype chunk = qsizetype(1) << 20);
 
 // Where the valid UTF-8 at the start of `bytes` ends: bytes.size() when all of it is valid,
 // less when a sequence is cut off at the end (its lead byte's place) or is invalid
-// (`invalid` set). `nonAscii` is set when a byte above 0x7F is met.
-qsizetype validUtf8Prefix(QByteArrayView bytes, bool& invalid, bool& nonAscii);
+// (`invalid` set). `nonAscii` is set when a byte above 0x7F is met, `beyondCodePage` when a
+// character is met that Windows-1252 does not have.
+qsizetype validUtf8Prefix(QByteArrayView bytes, bool& invalid, bool& nonAscii, bool* beyondCodePage = nullptr);
 
 // Reads UTF-8 from `source`, gives the code page's bytes; a byte-order mark at the start is
 // dropped, and a character the code page has no byte for becomes '?'.

@@ -154,7 +154,12 @@ int readFile(const QString& path, Report& report, const Console& console)
     const InputEncoding encoding = detectEncoding(*in);
     Utf8ToCodePage utf8(*in);
     QIODevice* source = in;
-    if (encoding != InputEncoding::CodePage) {
+    if (encoding == InputEncoding::Utf8BeyondCodePage) {
+        say(console,
+            QStringLiteral("%1: read as the Windows-1252 the tutor writes, though it is valid UTF-8: it holds "
+                           "characters the tutor cannot write (with a UTF-8 byte-order mark it is read as UTF-8)")
+                .arg(name));
+    } else if (encoding != InputEncoding::CodePage) {
         utf8.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
         source = &utf8;
         say(console, QStringLiteral("%1: read as UTF-8 (%2), not as the Windows-1252 the tutor writes")
