@@ -84,10 +84,11 @@ constexpr int kBadUsage = 1;
 // of the command line later, so they are no mistake here. The value says whether one follows.
 std::optional<bool> qtOption(QStringView arg)
 {
-    static const QStringList withValue{
-        "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowicon",  "qwindowtitle",
-        "display",  "geometry",           "session",       "style",  "stylesheet",      "qmljsdebugger"};
-    static const QStringList alone{"reverse", "widgetcount", "nograb", "dograb", "sync"};
+    static const QStringList withValue = QStringLiteral("platform platformpluginpath platformtheme plugin "
+                                                        "qwindowgeometry qwindowicon qwindowtitle display geometry "
+                                                        "session style stylesheet qmljsdebugger")
+                                             .split(u' ');
+    static const QStringList alone = QStringLiteral("reverse widgetcount nograb dograb sync").split(u' ');
     if (!arg.startsWith(u'-') || arg.startsWith(QLatin1String("--drives")))
         return std::nullopt;
     QStringView name = arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1);
