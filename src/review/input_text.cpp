@@ -114,10 +114,7 @@ InputEncoding detectEncoding(QIODevice& in, qsizetype chunk)
     return found;
 }
 
-Utf8ToCodePage::Utf8ToCodePage(QIODevice& source, qsizetype chunk) : source_(source), chunk_(chunk)
-{
-    pending_.reserve(chunk_);
-}
+Utf8ToCodePage::Utf8ToCodePage(QIODevice& source, qsizetype chunk) : source_(source), chunk_(chunk) {}
 
 void Utf8ToCodePage::replaceOne()
 {
