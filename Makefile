@@ -26,8 +26,16 @@ build-test: deps
 	cmake --preset test
 	cmake --build --preset test
 
-run: build-release
+# Only the tutor is built, and only when there is a display to show its window on.
+run:
+	@if [ "$$(uname)" = Linux ] && [ -z "$$DISPLAY$$WAYLAND_DISPLAY$$QT_QPA_PLATFORM" ]; then \
+	  echo "make run opens the tutor's window, and there is no display here (DISPLAY and WAYLAND_DISPLAY are unset)."; \
+	  echo "Run it in a desktop session (or over ssh -X); make test needs no display."; exit 1; fi
+	@$(MAKE) --no-print-directory deps
+	cmake --preset release
+	cmake --build --preset release --target classnotes-tutor
 	@mkdir -p "$(DRIVES)/c/tulmarox"
+	@echo "The record files (masterFile.txt, send_MMDD.txt, notes_.txt) go to $(DRIVES)/c/tulmarox"
 	./build/release/classnotes-tutor --drives "$(DRIVES)"
 
 test: check-format build-test

@@ -8,6 +8,9 @@ set(TUTOR_APP_ID io.github.classnotestutor.ClassNotesTutor)
 set(TUTOR_PACKAGING_DIR ${CMAKE_CURRENT_SOURCE_DIR}/packaging)
 set(TUTOR_GENERATED_DIR ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 set(TUTOR_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/classnotes-tutor)
+# The project's home page; the AppStream screenshot is the README's picture there.
+set(TUTOR_HOMEPAGE https://github.com/classnotestutor/classnotes-tutor)
+set(TUTOR_SCREENSHOT_URL https://raw.githubusercontent.com/classnotestutor/classnotes-tutor/main/docs/window.png)
 
 # The programs the package carries, each with its man page packaging/<program>.1.
 # The instructor's review tool joins the list as soon as its target exists.
@@ -39,7 +42,9 @@ endif()
 
 if(UNIX AND NOT APPLE)
     # Relocations resolved at start and then made read-only, as distributions build programs.
-    target_link_options(classnotes-tutor PRIVATE -Wl,-z,relro,-z,now)
+    foreach(program IN LISTS TUTOR_INSTALLED_PROGRAMS)
+        target_link_options(${program} PRIVATE -Wl,-z,relro,-z,now)
+    endforeach()
     configure_file(${TUTOR_PACKAGING_DIR}/${TUTOR_APP_ID}.metainfo.xml
         ${TUTOR_GENERATED_DIR}/${TUTOR_APP_ID}.metainfo.xml @ONLY)
     install(FILES ${TUTOR_PACKAGING_DIR}/${TUTOR_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -98,6 +103,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION education)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${TUTOR_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so the library scan cannot see them: the display plugins and the fonts

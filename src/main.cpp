@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPainter>
@@ -9,10 +10,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 #include "platform/clock.h"
 #include "platform/drive_paths.h"
+#include "session/record_folders.h"
 #include "widgets/dialog_prompter.h"
 #include "widgets/system_sound.h"
 #include "window/main_window.h"
@@ -74,26 +77,113 @@ QIcon applicationIcon()
     return icon;
 }
 
-bool wantsOnlyText(int argc, char** argv)
+const char kUsage[] = "Usage: classnotes-tutor [--drives DIR] [--help] [--version]";
+constexpr int kBadUsage = 1;
+
+// Qt's own options (-platform NAME, -style=NAME, -reverse, ...): QApplication takes them out
+// of the command line later, so they are no mistake here. The value says whether one follows.
+std::optional<bool> qtOption(QStringView arg)
 {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "-v")
-            return true;
+    static const QStringList withValue = QStringLiteral("platform platformpluginpath platformtheme plugin "
+                                                        "qwindowgeometry qwindowicon qwindowtitle display geometry "
+                                                        "session style stylesheet qmljsdebugger")
+                                             .split(u' ');
+    static const QStringList alone = QStringLiteral("reverse widgetcount nograb dograb sync").split(u' ');
+    if (!arg.startsWith(u'-') || arg.startsWith(QLatin1String("--drives")))
+        return std::nullopt;
+    QStringView name = arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1);
+    const qsizetype equals = name.indexOf(u'=');
+    if (equals >= 0)
+        return withValue.contains(name.first(equals)) ? std::optional<bool>(false) : std::nullopt;
+    if (withValue.contains(name))
+        return true;
+    if (alone.contains(name))
+        return false;
+    return std::nullopt;
+}
+
+// What the command line asks for; when `exitCode` is set, the program prints `text` (to
+// standard error when the code is not 0) and ends without opening a window.
+struct CommandLine {
+    QString drivesRoot;
+    std::optional<int> exitCode;
+    QString text;
+};
+
+QString recordFoldersText(const QString& drivesRoot)
+{
+    const DrivePaths paths(drivesRoot);
+    return QStringLiteral("The record files (masterFile.txt, send_MMDD.txt, notes_.txt) are written to\n"
+                          "  %1\n"
+                          "for a home user, and for a network user to\n"
+                          "  %2")
+        .arg(QDir::toNativeSeparators(paths.local(folders::kHome)),
+             QDir::toNativeSeparators(paths.local(folders::kNetwork)));
+}
+
+// Read before the window's application exists, so that --help, --version and a mistake in
+// the command line need no display.
+CommandLine readCommandLine(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (const auto valueFollows = i > 0 ? qtOption(arg) : std::nullopt) {
+            i += *valueFollows ? 1 : 0;
+            continue;
+        }
+        arguments << arg;
     }
-    return false;
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Class Notes Tutor: work through one set of physics class notes."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show these options and where the record files go."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version."));
+    const QCommandLineOption drives(QStringLiteral("drives"),
+                                    QStringLiteral("Folder that stands for the drives C:, I:, ... (default: %1).")
+                                        .arg(QDir::toNativeSeparators(DrivePaths::defaultRoot())),
+                                    QStringLiteral("DIR"));
+    parser.addOptions({help, version, drives});
+
+    CommandLine line;
+    auto misuse = [&](const QString& problem) {
+        line.exitCode = kBadUsage;
+        line.text = QStringLiteral("classnotes-tutor: %1\n%2").arg(problem, QLatin1String(kUsage));
+        return line;
+    };
+    if (!parser.parse(arguments))
+        return misuse(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return misuse(QStringLiteral("unexpected argument '%1'; the tutor takes no files")
+                          .arg(parser.positionalArguments().first()));
+    line.drivesRoot = parser.isSet(drives) ? parser.value(drives) : DrivePaths::defaultRoot();
+    if (parser.isSet(help)) {
+        int appArgc = 1;
+        const QCoreApplication helpOnly(appArgc, argv); // the help text names the program as it was started
+        line.exitCode = 0;
+        line.text = parser.helpText() + u'\n' + recordFoldersText(line.drivesRoot);
+    } else if (parser.isSet(version)) {
+        line.exitCode = 0;
+        line.text = QStringLiteral("classnotes-tutor " TUTOR_VERSION);
+    }
+    return line;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (!wantsOnlyText(argc, argv) && !displayAvailable(argc, argv)) {
+    const CommandLine commandLine = readCommandLine(argc, argv);
+    if (commandLine.exitCode) {
+        std::fprintf(*commandLine.exitCode ? stderr : stdout, "%s\n", qPrintable(commandLine.text));
+        return *commandLine.exitCode;
+    }
+    if (!displayAvailable(argc, argv)) {
         std::fputs("classnotes-tutor: no display to open a window on (set DISPLAY, or run it on a desktop)\n", stderr);
         return 2;
     }
-    if (wantsOnlyText(argc, argv))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
 
     const QtMessageHandler previous = qInstallMessageHandler(reportUnreachableDisplay);
     QApplication app(argc, argv);
@@ -103,17 +193,6 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("classnotes-tutor"));
     QApplication::setApplicationVersion(QStringLiteral(TUTOR_VERSION));
     QGuiApplication::setDesktopFileName(kAppId);
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Class Notes Tutor: work through one set of physics class notes."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption drives(
-        QStringLiteral("drives"),
-        QStringLiteral("Folder that stands for the drives C:, I:, ... (default: %1).").arg(DrivePaths::defaultRoot()),
-        QStringLiteral("DIR"));
-    parser.addOption(drives);
-    parser.process(app);
     QApplication::setWindowIcon(applicationIcon());
 
     DialogPrompter prompter;
@@ -123,7 +202,7 @@ int main(int argc, char** argv)
     services.prompter = &prompter;
     services.clock = &clock;
     services.sound = &sound;
-    services.drivesRoot = parser.isSet(drives) ? parser.value(drives) : DrivePaths::defaultRoot();
+    services.drivesRoot = commandLine.drivesRoot;
     services.leaveEventLoop = [] { QCoreApplication::exit(0); };
 
     MainWindow window(services);

@@ -10,13 +10,18 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // By descriptor, not through stdio's buffer: a write that the device refuses (a full disk,
+    // /dev/full) then fails at once, where the report can still say so.
     QFile out;
-    if (!out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         std::fputs("classnotes-review: standard output cannot be written\n", stderr);
         return review::kBadUsage;
     }
+    QFile in;
+    const bool inOpen = in.open(STDIN_FILENO, QIODevice::ReadOnly | QIODevice::Unbuffered);
     bool progressShown = false;
     review::Console console;
+    console.in = inOpen ? &in : nullptr;
     console.out = &out;
     console.error = [&](const QString& line) {
         // A message takes the progress line's place; the next progress line comes below it.

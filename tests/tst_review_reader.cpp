@@ -6,6 +6,7 @@
 
 #include "platform/code_page.h"
 #include "records/record_layout.h"
+#include "review/input_text.h"
 #include "review/record_reader.h"
 #include "review/review_command.h"
 #include "review/review_text.h"
@@ -75,6 +76,20 @@ QStringList readBack(const QByteArray& file, qsizetype chunk)
     return collect.items;
 }
 
+// A device that takes nothing, as a full disk does.
+class FullDevice final : public QIODevice {
+public:
+    FullDevice() { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char*, qint64) override
+    {
+        setErrorString(QStringLiteral("No space left on device"));
+        return -1;
+    }
+};
+
 } // namespace
 
 class TestReviewReader : public QObject {
@@ -90,6 +105,12 @@ private slots:
     void flags();
     void commandLine_data();
     void commandLine();
+    void reportOutput_data();
+    void reportOutput();
+    void utf8Input_data();
+    void utf8Input();
+    void utf8Validity_data();
+    void utf8Validity();
 };
 
 void TestReviewReader::readsWhatWasWritten_data()
@@ -285,6 +306,213 @@ void TestReviewReader::commandLine()
     QFile check(dir.filePath(QStringLiteral("good.txt")));
     QVERIFY(check.open(QIODevice::ReadOnly));
     QCOMPARE(check.readAll(), good);
+}
+
+void TestReviewReader::reportOutput_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // "@name": a path in the test's folder
+    QTest::addColumn<bool>("stdoutRefuses");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("report"); // what report.csv (there before the run) holds after it
+
+    const QString newReport = QStringLiteral("file,session,");
+    QTest::newRow("device that refuses the report") << QStringList{"-o", "/dev/full", "@good.txt"} << false << 2
+                                                    << "classnotes-review: /dev/full: the report could not be written"
+                                                    << "old";
+    QTest::newRow("standard output that refuses the report")
+        << QStringList{"--html", "@good.txt"} << true << 2
+        << "classnotes-review: standard output: the report could not be written"
+        << "old";
+    QTest::newRow("standard output that refuses the version")
+        << QStringList{"--version"} << true << 2 << "classnotes-review: standard output could not be written"
+        << "old";
+    QTest::newRow("a missing input leaves the report as it was")
+        << QStringList{"-o", "@report.csv", "@good.txt", "@nope.txt"} << false << 2
+        << "classnotes-review: @report.csv: left as it was"
+        << "old";
+    QTest::newRow("an empty folder leaves the report as it was")
+        << QStringList{"-o", "@report.csv", "@nothing", "@good.txt"} << false << 2 << "left as it was"
+        << "old";
+    QTest::newRow("all read: replaced") << QStringList{"-o", "@report.csv", "@good.txt"} << false << 0 << QString()
+                                        << newReport;
+    QTest::newRow("stretches skipped: still replaced, the skips named")
+        << QStringList{"-o", "@report.csv", "@cut.txt"} << false << 1 << "classnotes-review: @cut.txt:6: skipped"
+        << newReport;
+    QTest::newRow("one byte skipped") << QStringList{"-o", "@report.csv", "@one.txt"} << false << 1
+                                      << "classnotes-review: @one.txt:1: skipped 1 byte: text that" << newReport;
+    QTest::newRow("report in a folder that does not exist")
+        << QStringList{"-o", "@no/report.csv", "@good.txt"} << false << 2
+        << "classnotes-review: @no/report.csv: cannot be written"
+        << "old";
+}
+
+void TestReviewReader::reportOutput()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, stdoutRefuses);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    QFETCH(QString, report);
+
+    QTemporaryDir dir;
+    auto write = [&](const QString& name, const QByteArray& content) {
+        QFile f(dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+    };
+    const QByteArray good = header("005") + response("10:00:00", "L", "a");
+    QDir(dir.path()).mkpath(QStringLiteral("nothing"));
+    write(QStringLiteral("good.txt"), good);
+    write(QStringLiteral("cut.txt"), good.left(good.size() - 9));
+    write(QStringLiteral("one.txt"), "x");
+    write(QStringLiteral("report.csv"), "old");
+    const QString at = dir.path() + u'/';
+    for (QString& a : arguments)
+        a.replace(u'@', at);
+    message.replace(u'@', at);
+
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    FullDevice full;
+    QStringList errors;
+    review::Console console;
+    console.out = stdoutRefuses ? static_cast<QIODevice*>(&full) : &out;
+    console.error = [&](const QString& line) { errors << line; };
+    QCOMPARE(review::reviewMain(arguments, console), status);
+    const QString said = errors.join(u'\n');
+    if (message.isEmpty())
+        QCOMPARE(errors, QStringList());
+    else
+        QVERIFY2(said.contains(message), qPrintable(said));
+    for (const QString& line : std::as_const(errors))
+        QVERIFY2(line.startsWith(QLatin1String("classnotes-review: ")), qPrintable(line));
+    QFile after(dir.filePath(QStringLiteral("report.csv")));
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QVERIFY2(after.readAll().startsWith(report.toUtf8()), qPrintable(report));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 4); // nothing left beside the report
+}
+
+void TestReviewReader::utf8Input_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("readAs"); // the code-page bytes whose report it must give
+    QTest::addColumn<QString>("message");
+
+    const QByteArray written = header("005") + response("10:00:00", QStringLiteral("Line é € ‘x’ Œ"),
+                                                        QStringLiteral("café, naïve\r\n“quoted” ™ ÿ"));
+    const QByteArray utf8 = codepage::decode(written).toUtf8();
+    const QByteArray bom("\xEF\xBB\xBF");
+    QTest::newRow("as the tutor writes it") << written << written << QString();
+    QTest::newRow("saved again as UTF-8")
+        << utf8 << written << "standard input: read as UTF-8 (all of it is valid UTF-8, with characters outside ASCII)";
+    QTest::newRow("saved again as UTF-8 with a byte-order mark")
+        << bom + utf8 << written << "standard input: read as UTF-8 (it starts with a UTF-8 byte-order mark)";
+    const QByteArray ascii = note("09:00:00", "L", "plain", false);
+    QTest::newRow("ASCII after a byte-order mark") << bom + ascii << ascii << "byte-order mark";
+    // The tutor wrote these texts' bytes, which happen to be UTF-8 for "é": the code line
+    // keeps the file in the code page.
+    const QByteArray lookalike = header("005") + response("10:00:00", "L", codepage::decode("caf\xC3\xA9"));
+    QTest::newRow("code page whose texts look like UTF-8") << lookalike << lookalike << QString();
+    QTest::newRow("characters the code page lacks")
+        << bom + codepage::decode(written).replace(u'é', QStringLiteral("Δ😀")).toUtf8()
+        << QByteArray(written).replace("\xE9", "??") << "4 characters that Windows-1252 does not have";
+    // Without a mark, such a file is no copy of one the tutor wrote; its bytes are kept.
+    const QByteArray beyond = codepage::decode(written).replace(u'é', QStringLiteral("Δ")).toUtf8();
+    QTest::newRow("valid UTF-8 with characters the code page lacks, no mark")
+        << beyond << beyond << "read as the Windows-1252 the tutor writes, though it is valid UTF-8";
+    QTest::newRow("UTF-8 cut inside a character") << bom + ascii + "\xE2\x82" << ascii + "?"
+                                                  << "1 character that Windows-1252 does not have";
+}
+
+// The CSV of `input` given on standard input must be the CSV of `readAs`, and the notices
+// on standard error as expected.
+void TestReviewReader::utf8Input()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, readAs);
+    QFETCH(QString, message);
+
+    auto run = [](const QByteArray& bytes, QStringList& errors) {
+        QBuffer in;
+        in.setData(bytes);
+        in.open(QIODevice::ReadOnly);
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        review::Console console;
+        console.in = &in;
+        console.out = &out;
+        console.error = [&](const QString& line) { errors << line; };
+        review::reviewMain({QStringLiteral("-")}, console);
+        return out.data();
+    };
+    QStringList errors;
+    QStringList expectedErrors;
+    const QByteArray csv = run(input, errors);
+    QCOMPARE(csv, run(readAs, expectedErrors));
+    QVERIFY2(csv.contains("standard input,"), qPrintable(errors.join(u'\n') + csv));
+    QCOMPARE(errors.filter(QStringLiteral("UTF-8")).isEmpty(), message.isEmpty());
+    if (!message.isEmpty())
+        QVERIFY2(errors.join(u'\n').contains(message), qPrintable(errors.join(u'\n')));
+
+    // The same wherever the chunks that are read end.
+    auto open = [&](QBuffer& buffer) {
+        buffer.setData(input);
+        buffer.open(QIODevice::ReadOnly);
+    };
+    QBuffer whole;
+    open(whole);
+    const review::InputEncoding encoding = review::detectEncoding(whole);
+    review::Utf8ToCodePage wholeConverted(whole);
+    wholeConverted.open(QIODevice::ReadOnly);
+    const QByteArray converted = wholeConverted.readAll();
+    for (const qsizetype chunk : {1, 2, 3, 5}) {
+        QBuffer in;
+        open(in);
+        QCOMPARE(review::detectEncoding(in, chunk), encoding);
+        QCOMPARE(in.pos(), 0);
+        review::Utf8ToCodePage small(in, chunk);
+        small.open(QIODevice::ReadOnly);
+        QCOMPARE(small.readAll(), converted);
+    }
+}
+
+void TestReviewReader::utf8Validity_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qsizetype>("validUpTo");
+    QTest::addColumn<bool>("invalid");
+    QTest::addColumn<bool>("beyondCodePage");
+
+    QTest::newRow("ASCII") << QByteArray("plain text, longer than a word") << qsizetype(30) << false << false;
+    QTest::newRow("characters of the code page")
+        << QByteArray("\xC3\xA9\xE2\x82\xAC\xC5\x92\xC2\x81") << qsizetype(9) << false << false;
+    QTest::newRow("two bytes beyond the code page") << QByteArray("\xCE\x94") << qsizetype(2) << false << true;
+    QTest::newRow("four bytes") << QByteArray("\xF0\x9F\x98\x80") << qsizetype(4) << false << true;
+    QTest::newRow("U+10FFFF") << QByteArray("\xF4\x8F\xBF\xBF") << qsizetype(4) << false << true;
+    QTest::newRow("cut at the end") << QByteArray("abcdefghij\xE2\x82") << qsizetype(10) << false << false;
+    QTest::newRow("lone continuation byte") << QByteArray("abc\x80") << qsizetype(3) << true << false;
+    QTest::newRow("overlong two bytes") << QByteArray("\xC0\xAF") << qsizetype(0) << true << false;
+    QTest::newRow("overlong three bytes") << QByteArray("\xE0\x80\xAF") << qsizetype(0) << true << false;
+    QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << qsizetype(0) << true << false;
+    QTest::newRow("past U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << qsizetype(0) << true << false;
+    QTest::newRow("ASCII inside a sequence") << QByteArray("\xE2\x82x") << qsizetype(0) << true << false;
+    QTest::newRow("Windows-1252 text") << QByteArray("caf\xE9 ok") << qsizetype(3) << true << false;
+}
+
+void TestReviewReader::utf8Validity()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(qsizetype, validUpTo);
+    QFETCH(bool, invalid);
+    QFETCH(bool, beyondCodePage);
+
+    bool foundInvalid = false;
+    bool nonAscii = false;
+    bool beyond = false;
+    QCOMPARE(review::validUtf8Prefix(bytes, foundInvalid, nonAscii, &beyond), validUpTo);
+    QCOMPARE(foundInvalid, invalid);
+    QCOMPARE(nonAscii, std::any_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) >= 0x80; }));
+    QCOMPARE(beyond, beyondCodePage);
 }
 
 QTEST_GUILESS_MAIN(TestReviewReader)

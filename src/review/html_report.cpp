@@ -24,6 +24,21 @@ td.n { text-align: right; white-space: nowrap; }
 .reminder { background: #ffd; color: #660; }
 tr.skip td, p.skip { background: #f6f6f6; color: #800; font-style: italic; }
 .summary { color: #555; }
+.c-n { width: 2.5em; } .c-time { width: 5.5em; } .c-secs { width: 6em; } .c-kind { width: 6em; }
+.c-q { width: 6.5em; } .c-line { width: 35%; } .c-flags { width: 7.5em; }
+/* On paper every text is shown whole: no scroll box, the header row on every page, a row
+   kept on one page and a session on one page where they fit. */
+@page { size: landscape; margin: 12mm; }
+@media print {
+  body { margin: 0; font-size: 9pt; }
+  .t { max-height: none; overflow: visible; }
+  .c-n { width: 2.4em; } .c-time { width: 5em; } .c-secs { width: 5.2em; } .c-kind { width: 5.4em; }
+  .c-q { width: 5.8em; } .c-line { width: 25%; } .c-flags { width: 6.5em; }
+  thead { display: table-header-group; }
+  tr { break-inside: avoid; }
+  h1, h2, h3, h3 + p { break-after: avoid; }
+  .session { break-inside: avoid; }
+}
 </style>
 </head>
 <body>
@@ -31,11 +46,10 @@ tr.skip td, p.skip { background: #f6f6f6; color: #800; font-style: italic; }
 )";
 
 const char kTableHead[] =
-    "<table>\n<colgroup><col style=\"width: 2.5em\"><col style=\"width: 5.5em\">"
-    "<col style=\"width: 6em\"><col style=\"width: 6em\"><col style=\"width: 6.5em\">"
-    "<col style=\"width: 35%\"><col><col style=\"width: "
-    "7.5em\"></colgroup>\n<tr><th>#</th><th>Time</th><th>Seconds</th><th>Kind</th><th>Question</th>"
-    "<th>Line shown</th><th>Text</th><th>Flags</th></tr>\n";
+    "<table>\n<colgroup><col class=\"c-n\"><col class=\"c-time\"><col class=\"c-secs\"><col class=\"c-kind\">"
+    "<col class=\"c-q\"><col class=\"c-line\"><col><col class=\"c-flags\"></colgroup>\n"
+    "<thead><tr><th>#</th><th>Time</th><th>Seconds</th><th>Kind</th><th>Question</th>"
+    "<th>Line shown</th><th>Text</th><th>Flags</th></tr></thead>\n";
 
 struct Counts {
     int records = 0;
@@ -72,9 +86,11 @@ public:
 
     void session(const Session& s) override
     {
-        closeTable();
+        closeSession();
         ++file_.sessions;
         QByteArray& out = buffer();
+        out += "<div class=\"session\">\n";
+        sessionOpen_ = true;
         out += "<h3>Session " + QByteArray::number(s.number) + " · ";
         appendHtmlRecordText(out, s.date);
         out += " · class notes ";
@@ -87,8 +103,10 @@ public:
     void record(const Record& r) override
     {
         if (!tableOpen_) {
-            if (!r.session)
-                buffer() += "<h3>Records outside any session header</h3>\n";
+            if (!r.session) {
+                buffer() += "<div class=\"session\">\n<h3>Records outside any session header</h3>\n";
+                sessionOpen_ = true;
+            }
             buffer() += kTableHead;
             tableOpen_ = true;
             number_ = 0;
@@ -114,7 +132,7 @@ public:
     {
         ++file_.skipped;
         const QByteArray text = "Skipped at line " + QByteArray::number(s.line) + ": " + QByteArray::number(s.bytes) +
-                                " bytes, " + s.reason.toUtf8() + '.';
+                                (s.bytes == 1 ? " byte, " : " bytes, ") + s.reason.toUtf8() + '.';
         if (tableOpen_) {
             buffer() += "<tr class=\"skip\"><td colspan=\"8\">";
             appendHtml(buffer(), text);
@@ -128,7 +146,7 @@ public:
 
     void endFile(const ReadTotals&) override
     {
-        closeTable();
+        closeSession();
         buffer() += "<p class=\"summary\">" + countText(file_) + "</p>\n</section>\n";
         all_.records += file_.records;
         all_.empty += file_.empty;
@@ -173,11 +191,22 @@ private:
         tableOpen_ = false;
     }
 
+    // A session is one block, so that printing starts it on a new page when it would
+    // otherwise be split and fits on one.
+    void closeSession()
+    {
+        closeTable();
+        if (sessionOpen_)
+            buffer() += "</div>\n";
+        sessionOpen_ = false;
+    }
+
     Counts file_;
     Counts all_;
     int files_ = 0;
     int number_ = 0;
     bool tableOpen_ = false;
+    bool sessionOpen_ = false;
 };
 
 } // namespace

@@ -15,20 +15,29 @@ enum ExitStatus { kAllRead = 0, kSomeSkipped = 1, kBadUsage = 2 };
 struct Options {
     enum class Format { Csv, Html };
     Format format = Format::Csv;
-    QString output; // empty: standard output
-    QStringList paths;
+    QString output;    // empty: standard output
+    QStringList paths; // "-": standard input
     bool help = false;
+    bool version = false;
 };
 
 struct Console {
+    QIODevice* in = nullptr;                      // standard input, for "-"
     QIODevice* out = nullptr;                     // standard output
-    std::function<void(const QString&)> error;    // one line for standard error
+    std::function<void(const QString&)> error;    // one line for standard error, as it is
     std::function<void(const QString&)> progress; // unset: no progress line
 };
 
+inline constexpr char kProgram[] = "classnotes-review";
+// How standard input is named in messages and in the report.
+inline constexpr char kStandardInput[] = "standard input";
+
 QString usage();
+// "1 byte", "2 bytes".
+QString countOf(qint64 n, const char* one, const char* many);
 // Options, or the reason they are not usable.
 std::variant<Options, QString> parseArguments(const QStringList& arguments);
+// Its messages start with the program's name.
 int runReview(const Options& options, const Console& console);
 // Parses, runs, and says what is wrong with the command line.
 int reviewMain(const QStringList& arguments, const Console& console);

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QIODevice>
+
+// The bytes of a record file as the tutor wrote them. An editor may have saved the file
+// again as UTF-8; such a file is turned back into the tutor's code page as it is read, so
+// that the layouts match and the texts come out as they were typed.
+namespace review {
+
+// Utf8BeyondCodePage: valid UTF-8 with characters that Windows-1252 lacks, and no mark; read
+// in the code page all the same (see detectEncoding).
+enum class InputEncoding { CodePage, Utf8, Utf8WithBom, Utf8BeyondCodePage };
+
+// From the device's position to its end, then back: UTF-8 when it starts with a byte-order
+// mark, or when every byte is valid UTF-8, some are not ASCII, and every character is one
+// the code page has (as in a file of the tutor's saved again by an editor). A file the tutor
+// wrote is almost never valid UTF-8 at all, as each session header's code line holds
+// random bytes above 0x75; that those bytes also spell only characters of the code page is
+// past any chance, so such a file is never taken for UTF-8.
+// The device must be able to seek.
+InputEncoding detectEncoding(QIODevice& in, qsizetype chunk = qsizetype(1) << 20);
+
+// Where the valid UTF-8 at the start of `bytes` ends: bytes.size() when all of it is valid,
+// less when a sequence is cut off at the end (its lead byte's place) or is invalid
+// (`invalid` set). `nonAscii` is set when a byte above 0x7F is met, `beyondCodePage` when a
+// character is met that Windows-1252 does not have.
+qsizetype validUtf8Prefix(QByteArrayView bytes, bool& invalid, bool& nonAscii, bool* beyondCodePage = nullptr);
+
+// Reads UTF-8 from `source`, gives the code page's bytes; a byte-order mark at the start is
+// dropped, and a character the code page has no byte for becomes '?'.
+class Utf8ToCodePage final : public QIODevice {
+public:
+    explicit Utf8ToCodePage(QIODevice& source, qsizetype chunk = qsizetype(1) << 20);
+
+    bool isSequential() const override { return true; }
+    // Characters that had no byte, or bytes that were no UTF-8.
+    qint64 replaced() const { return replaced_; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    void append(const QString& text);
+    void replaceOne();
+    // Turns what has come in so far; at the end, a sequence cut off is replaced too.
+    void convert(bool atEnd);
+
+    QIODevice& source_;
+    qsizetype chunk_ = 0;
+    QByteArray incoming_;
+    QByteArray pending_;
+    qsizetype head_ = 0;
+    bool started_ = false;
+    bool sourceDone_ = false;
+    bool sourceFailed_ = false;
+    qint64 replaced_ = 0;
+};
+
+} // namespace review
