@@ -372,17 +372,19 @@ void TestRecords::queryFileFailures()
     CoreTutor tutor;
     Session& s = tutor.startHome(QStringLiteral("5"));
     const int codeNbr = s.sessionCodeNbr();
-    const auto missing = tutor.records->codeFile();
-    QVERIFY(missing.has_value());
-    QVERIFY(missing->reason.contains(QStringLiteral("query.txt")));
+    auto failure = [&] { return tutor.records->codeFile().value_or(Failure{QStringLiteral("none")}).reason; };
+    QCOMPARE(failure(), QStringLiteral("c:\\tulmarox\\query.txt could not be read: the file does not exist"));
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("queri.txt"))));
     QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("query.txt")), {}));
-    const auto empty = tutor.records->codeFile();
-    QVERIFY(empty.has_value() && empty->reason.contains(QStringLiteral("empty")));
+    QCOMPARE(failure(), QStringLiteral("c:\\tulmarox\\query.txt is empty: there is nothing to code"));
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("queri.txt"))));
     QCOMPARE(s.sessionCodeNbr(), codeNbr);
+    // The answer file cannot be made: the message names it, not the query file.
+    QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("query.txt")), "q\r\n"));
+    QVERIFY(QDir(tutor.homePath(QString())).mkdir(QStringLiteral("queri.txt")));
+    QCOMPARE(failure(), QStringLiteral("c:\\tulmarox\\queri.txt could not be written: it is a folder, not a file"));
     QVERIFY(QDir(tutor.homePath(QString())).removeRecursively());
-    QVERIFY(tutor.records->codeFile().has_value());
+    QVERIFY(failure().startsWith(QStringLiteral("c:\\tulmarox\\query.txt could not be read: the folder ")));
 }
 
 QTEST_GUILESS_MAIN(TestRecords)
