@@ -76,6 +76,8 @@ private slots:
     void notesFileReadBack();
     void messagesShowEntriesAsTyped_data();
     void messagesShowEntriesAsTyped();
+    void enterTakesThePreferredFolderChoice_data();
+    void enterTakesThePreferredFolderChoice();
     void shippedContentFitsTheRecordFiles();
 };
 
@@ -401,6 +403,37 @@ void TestReliabilitySweep::shippedContentFitsTheRecordFiles()
     MainWindow& w = tutor.startHome(QStringLiteral("1"));
     for (const QString& line : w.session().lineTable())
         QVERIFY2(codepage::unmappable(line).isEmpty(), qPrintable(line));
+}
+
+void TestReliabilitySweep::enterTakesThePreferredFolderChoice_data()
+{
+    using Choice = Prompter::FolderChoice;
+    QTest::addColumn<Choice>("preferred");
+    QTest::addColumn<Choice>("onEnter");
+    QTest::addColumn<Choice>("onEscape");
+    QTest::newRow("first start: Create") << Choice::Create << Choice::Create << Choice::Quit;
+    QTest::newRow("after a failure: Retry") << Choice::Retry << Choice::Retry << Choice::Quit;
+}
+
+void TestReliabilitySweep::enterTakesThePreferredFolderChoice()
+{
+    // The real dialog, answered by the keys a student presses.
+    QFETCH(Prompter::FolderChoice, preferred);
+    QFETCH(Prompter::FolderChoice, onEnter);
+    QFETCH(Prompter::FolderChoice, onEscape);
+    for (const auto& [key, expected] : {std::pair{Qt::Key_Return, onEnter}, std::pair{Qt::Key_Escape, onEscape}}) {
+        QTimer presser;
+        QObject::connect(&presser, &QTimer::timeout, [&, key = key] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                presser.stop();
+                QTest::keyClick(box, key);
+            }
+        });
+        presser.start(10);
+        DialogPrompter prompter;
+        QCOMPARE(prompter.createRetryOrQuit(QStringLiteral("The folder c:\\tulmarox does not exist yet."), preferred),
+                 expected);
+    }
 }
 
 QTEST_MAIN(TestReliabilitySweep)
