@@ -76,45 +76,53 @@ void TestUnfinished::nothingIsDroppedWithoutAWord_data()
     QTest::addColumn<int>("send");     // and in the send file
     QTest::addColumn<bool>("stepped"); // the walk went on to the next line
     QTest::addColumn<bool>("ended");
-    QTest::addColumn<QString>("answerBox"); // "draft", "", or "reminder"
+    QTest::addColumn<QString>("answerBox");    // "draft", "", or "reminder"
+    QTest::addColumn<bool>("questionCleared"); // a record through the box empties the question box too
 
     // Typed and not recorded: asked once; keep editing is the default.
     QTest::newRow("typed, Next, keep editing")
-        << Box::Typed << Action::Next << 0 << "" << 0 << 0 << false << false << "draft";
-    QTest::newRow("typed, Next, record it") << Box::Typed << Action::Next << 1 << "" << 1 << 1 << true << false << "";
+        << Box::Typed << Action::Next << 0 << "" << 0 << 0 << false << false << "draft" << false;
+    QTest::newRow("typed, Next, record it")
+        << Box::Typed << Action::Next << 1 << "" << 1 << 1 << true << false << "" << true;
     QTest::newRow("typed, Next, discard")
-        << Box::Typed << Action::Next << 2 << "" << 0 << 0 << true << false << "reminder";
+        << Box::Typed << Action::Next << 2 << "" << 0 << 0 << true << false << "reminder" << false;
     QTest::newRow("typed, quit, keep editing")
-        << Box::Typed << Action::Quit << 0 << "" << 0 << 0 << false << false << "draft";
-    QTest::newRow("typed, quit, discard") << Box::Typed << Action::Quit << 2 << "" << 0 << 0 << false << true << "";
-    QTest::newRow("typed, close, record it") << Box::Typed << Action::Close << 1 << "" << 1 << 1 << false << true << "";
+        << Box::Typed << Action::Quit << 0 << "" << 0 << 0 << false << false << "draft" << false;
+    QTest::newRow("typed, quit, discard")
+        << Box::Typed << Action::Quit << 2 << "" << 0 << 0 << false << true << "" << false;
+    QTest::newRow("typed, close, record it")
+        << Box::Typed << Action::Close << 1 << "" << 1 << 1 << false << true << "" << true;
     QTest::newRow("typed, close, keep editing")
-        << Box::Typed << Action::Close << 0 << "" << 0 << 0 << false << false << "draft";
+        << Box::Typed << Action::Close << 0 << "" << 0 << 0 << false << false << "draft" << false;
     // In the master file only, the cause since mended: finished first, never written twice.
-    QTest::newRow("unfinished, Next") << Box::Unfinished << Action::Next << -1 << "" << 1 << 1 << true << false << "";
-    QTest::newRow("unfinished, quit") << Box::Unfinished << Action::Quit << -1 << "" << 1 << 1 << false << true << "";
-    QTest::newRow("unfinished, close") << Box::Unfinished << Action::Close << -1 << "" << 1 << 1 << false << true << "";
+    QTest::newRow("unfinished, Next") << Box::Unfinished << Action::Next << -1 << "" << 1 << 1 << true << false << ""
+                                      << true;
+    QTest::newRow("unfinished, quit") << Box::Unfinished << Action::Quit << -1 << "" << 1 << 1 << false << true << ""
+                                      << true;
+    QTest::newRow("unfinished, close") << Box::Unfinished << Action::Close << -1 << "" << 1 << 1 << false << true << ""
+                                       << true;
     QTest::newRow("unfinished, Enter Response again")
-        << Box::Unfinished << Action::EnterResponse << -1 << "" << 1 << 1 << false << false << "";
+        << Box::Unfinished << Action::EnterResponse << -1 << "" << 1 << 1 << false << false << "" << true;
     QTest::newRow("unfinished, another answer")
-        << Box::Unfinished << Action::EnterResponse << -1 << "second" << 1 << 1 << false << false << "";
+        << Box::Unfinished << Action::EnterResponse << -1 << "second" << 1 << 1 << false << false << "" << true;
     QTest::newRow("unfinished, the same text as a note")
-        << Box::Unfinished << Action::SaveAsNotes << -1 << "draft" << 1 << 1 << false << false << "";
+        << Box::Unfinished << Action::SaveAsNotes << -1 << "draft" << 1 << 1 << false << false << "" << true;
     // Still failing: the student stays (the default) or goes on without the send file.
     QTest::newRow("still failing, Next, stay")
-        << Box::StillFailing << Action::Next << 0 << "" << 1 << 0 << false << false << "draft";
+        << Box::StillFailing << Action::Next << 0 << "" << 1 << 0 << false << false << "draft" << false;
     QTest::newRow("still failing, Next, go on")
-        << Box::StillFailing << Action::Next << 1 << "" << 1 << 0 << true << false << "";
+        << Box::StillFailing << Action::Next << 1 << "" << 1 << 0 << true << false << "" << true;
     QTest::newRow("still failing, quit, stay")
-        << Box::StillFailing << Action::Quit << 0 << "" << 1 << 0 << false << false << "draft";
+        << Box::StillFailing << Action::Quit << 0 << "" << 1 << 0 << false << false << "draft" << false;
     QTest::newRow("still failing, another answer, stay")
-        << Box::StillFailing << Action::EnterResponse << 0 << "second" << 1 << 0 << false << false << "second";
+        << Box::StillFailing << Action::EnterResponse << 0 << "second" << 1 << 0 << false << false << "second" << false;
     // Nothing typed: exactly as before, no question.
-    QTest::newRow("empty, Next") << Box::Empty << Action::Next << -1 << "" << 0 << 0 << true << false << "reminder";
+    QTest::newRow("empty, Next") << Box::Empty << Action::Next << -1 << "" << 0 << 0 << true << false << "reminder"
+                                 << false;
     QTest::newRow("reminder, quit") << Box::Reminder << Action::Quit << -1 << "" << 0 << 0 << false << true
-                                    << "reminder";
+                                    << "reminder" << false;
     QTest::newRow("reminder, close") << Box::Reminder << Action::Close << -1 << "" << 0 << 0 << false << true
-                                     << "reminder";
+                                     << "reminder" << false;
 }
 
 void TestUnfinished::nothingIsDroppedWithoutAWord()
@@ -128,6 +136,7 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
     QFETCH(bool, stepped);
     QFETCH(bool, ended);
     QFETCH(QString, answerBox);
+    QFETCH(bool, questionCleared);
 
     Tutor tutor;
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
@@ -165,6 +174,7 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
         ui(w).txt_answer->setText(next);
 
     const int lineBefore = w.session().lineIndex();
+    const QString questionBefore = ui(w).txt_question->text();
     const qsizetype told = tutor.prompter.messages.size();
     if (choice >= 0)
         tutor.prompter.choices = {choice};
@@ -186,6 +196,8 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
     QCOMPARE(w.session().lineIndex() != lineBefore, stepped);
     const QString expectedBox = answerBox == QLatin1String("reminder") ? w.session().answerPrompt() : answerBox;
     QCOMPARE(ui(w).txt_answer->text(), expectedBox);
+    const QString step = stepped ? QStringLiteral("\r\n\r\n") + w.session().currentLine() : QString();
+    QCOMPARE(ui(w).txt_question->text(), (questionCleared ? QString() : questionBefore) + step);
 }
 
 void TestUnfinished::enterPressesTheFocusedButton_data()
