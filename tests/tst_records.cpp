@@ -42,10 +42,10 @@ void TestRecords::wholeSessionOnSetFive()
             shown << s.currentLine();
     };
     next();
-    tutor.answerBox = QStringLiteral("v = 12 m / 4 s = 3 m/s\r\nso 3 m/s.");
+    tutor.answerBox = kSetFiveAnswer;
     tutor.enterResponse(tutor.answerBox);
     next();
-    tutor.answerBox = QStringLiteral("I forgot the units at first.");
+    tutor.answerBox = kSetFiveNote;
     tutor.saveAsNotes(tutor.answerBox);
     next();
     tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30)));
@@ -64,14 +64,10 @@ void TestRecords::wholeSessionOnSetFive()
     QCOMPARE(header(master), header(send));
     QVERIFY(header(master).endsWith(recordBytes(
         QStringLiteral("assignment #005\r\n005.  `class notes 5\r\nPhysics I Class Notes\r\n12-08-2026\r\n"))));
-    const QString answer1 = QStringLiteral("v = 12 m / 4 s = 3 m/s\r\nso 3 m/s.");
-    const QString note = QStringLiteral("I forgot the units at first.");
-    QCOMPARE(master, header(master) +
-                         recordBytes(questionMaster(" 50000 ", shown[0], answer1) + notesRecord(shown[1], note, true) +
-                                     questionMaster(" 50000 ", shown[2], "OK")));
-    QCOMPARE(send, header(send) + recordBytes(questionSend(shown[0], answer1) + notesRecord(shown[1], note, false) +
-                                              questionSend(shown[2], "OK")));
-    QCOMPARE(notes, recordBytes(notesRecord(shown[1], note, false)));
+    const RecordFiles want = setFiveSession(header(master), shown);
+    QCOMPARE(master, want.master);
+    QCOMPARE(send, want.send);
+    QCOMPARE(notes, want.notes);
 }
 
 void TestRecords::recordEdgeCases_data()

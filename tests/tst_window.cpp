@@ -291,10 +291,10 @@ void TestWindow::wholeSessionOnSetFive()
             shown << w.session().currentLine();
     };
     next();
-    ui(w).txt_answer->setText(QStringLiteral("v = 12 m / 4 s = 3 m/s\r\nso 3 m/s."));
+    ui(w).txt_answer->setText(kSetFiveAnswer);
     QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
     next();
-    ui(w).txt_answer->setText(QStringLiteral("I forgot the units at first."));
+    ui(w).txt_answer->setText(kSetFiveNote);
     QTest::mouseClick(ui(w).cmd_save_as_notes, Qt::LeftButton);
     next();
     tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30)));
@@ -313,14 +313,10 @@ void TestWindow::wholeSessionOnSetFive()
     QCOMPARE(header(master), header(send));
     QVERIFY(header(master).endsWith(recordBytes(
         QStringLiteral("assignment #005\r\n005.  `class notes 5\r\nPhysics I Class Notes\r\n12-08-2026\r\n"))));
-    const QString answer1 = QStringLiteral("v = 12 m / 4 s = 3 m/s\r\nso 3 m/s.");
-    const QString note = QStringLiteral("I forgot the units at first.");
-    QCOMPARE(master, header(master) +
-                         recordBytes(questionMaster(" 50000 ", shown[0], answer1) + notesRecord(shown[1], note, true) +
-                                     questionMaster(" 50000 ", shown[2], "OK")));
-    QCOMPARE(send, header(send) + recordBytes(questionSend(shown[0], answer1) + notesRecord(shown[1], note, false) +
-                                              questionSend(shown[2], "OK")));
-    QCOMPARE(notes, recordBytes(notesRecord(shown[1], note, false)));
+    const RecordFiles want = setFiveSession(header(master), shown);
+    QCOMPARE(master, want.master);
+    QCOMPARE(send, want.send);
+    QCOMPARE(notes, want.notes);
 }
 
 QTEST_MAIN(TestWindow)

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "support/test_files.h"
+
 // The records as the files must hold them, written out line by line from the layouts, so
 // that a test compares whole files byte for byte.
 namespace expected {
@@ -41,6 +43,26 @@ inline QByteArray header(const QByteArray& file)
     for (int i = 0; i < 5; ++i)
         at = file.indexOf("\r\n", at) + 2;
     return file.left(at);
+}
+
+// The whole-session tests walk set 5 with an answer, a note and an "OK" on the first three
+// lines shown; these are the three files they must leave, after the session header.
+inline const QString kSetFiveAnswer = QStringLiteral("v = 12 m / 4 s = 3 m/s\r\nso 3 m/s.");
+inline const QString kSetFiveNote = QStringLiteral("I forgot the units at first.");
+
+struct RecordFiles {
+    QByteArray master;
+    QByteArray send;
+    QByteArray notes;
+};
+
+inline RecordFiles setFiveSession(const QByteArray& header, const QStringList& shown)
+{
+    return {header + recordBytes(questionMaster(" 50000 ", shown[0], kSetFiveAnswer) +
+                                 notesRecord(shown[1], kSetFiveNote, true) + questionMaster(" 50000 ", shown[2], "OK")),
+            header + recordBytes(questionSend(shown[0], kSetFiveAnswer) + notesRecord(shown[1], kSetFiveNote, false) +
+                                 questionSend(shown[2], "OK")),
+            recordBytes(notesRecord(shown[1], kSetFiveNote, false))};
 }
 
 } // namespace expected
