@@ -6,26 +6,12 @@
 #include <cstring>
 
 #include "platform/code_page.h"
+#include "review/review_text.h"
 
 namespace review {
 namespace {
 
 const QByteArrayView kByteOrderMark("\xEF\xBB\xBF");
-
-// The length of the leading ASCII run, eight bytes at a time.
-qsizetype asciiRun(const char* p, qsizetype size)
-{
-    constexpr quint64 kHighBits = 0x8080808080808080ULL;
-    qsizetype n = 0;
-    for (quint64 word = 0; n + 8 <= size; n += 8) {
-        std::memcpy(&word, p + n, 8);
-        if (word & kHighBits)
-            break;
-    }
-    while (n < size && uchar(p[n]) < 0x80)
-        ++n;
-    return n;
-}
 
 struct Lead {
     int length = 0; // 0: no lead byte

@@ -38,21 +38,6 @@ bool needsQuotes(QByteArrayView bytes)
     return false;
 }
 
-// The length of the leading ASCII run, eight bytes at a time.
-qsizetype asciiRun(const char* p, qsizetype size)
-{
-    constexpr quint64 kHighBits = 0x8080808080808080ULL;
-    qsizetype n = 0;
-    for (quint64 word = 0; n + 8 <= size; n += 8) {
-        std::memcpy(&word, p + n, 8);
-        if (word & kHighBits)
-            break;
-    }
-    while (n < size && uchar(p[n]) < 0x80)
-        ++n;
-    return n;
-}
-
 using Append = void (*)(QByteArray&, QByteArrayView);
 
 void appendAsIs(QByteArray& out, QByteArrayView bytes)
@@ -165,6 +150,20 @@ TextFlag flagOf(QByteArrayView recordBytes)
     if (recordBytes.startsWith(reminder))
         return TextFlag::StartsWithReminder;
     return TextFlag::None;
+}
+
+qsizetype asciiRun(const char* p, qsizetype size)
+{
+    constexpr quint64 kHighBits = 0x8080808080808080ULL;
+    qsizetype n = 0;
+    for (quint64 word = 0; n + 8 <= size; n += 8) {
+        std::memcpy(&word, p + n, 8);
+        if (word & kHighBits)
+            break;
+    }
+    while (n < size && uchar(p[n]) < 0x80)
+        ++n;
+    return n;
 }
 
 } // namespace review

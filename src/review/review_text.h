@@ -22,4 +22,7 @@ enum class TextFlag { None, Empty, OnlyReminder, StartsWithReminder };
 // Empty: nothing but blanks and line ends. The reminder is the answer box's prompt.
 TextFlag flagOf(QByteArrayView recordBytes);
 
+// The length of the leading ASCII run of the bytes, eight at a time.
+qsizetype asciiRun(const char* p, qsizetype size);
+
 } // namespace review
