@@ -6,6 +6,7 @@
 
 #include "platform/code_page.h"
 #include "records/record_layout.h"
+#include "storage/record_files.h"
 #include "support/core_tutor.h"
 #include "support/expected_records.h"
 #include "support/file_size_limit.h"
@@ -30,6 +31,8 @@ private slots:
     void queryFiles_data();
     void queryFiles();
     void queryFileFailures();
+    void channelNumbers_data();
+    void channelNumbers();
 };
 
 void TestRecords::wholeSessionOnSetFive()
@@ -381,6 +384,42 @@ void TestRecords::queryFileFailures()
     QCOMPARE(failure(), QStringLiteral("c:\\tulmarox\\queri.txt could not be written: it is a folder, not a file"));
     QVERIFY(QDir(tutor.homePath(QString())).removeRecursively());
     QVERIFY(failure().startsWith(QStringLiteral("c:\\tulmarox\\query.txt could not be read: the folder ")));
+}
+
+void TestRecords::channelNumbers_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("0") << 0 << false;
+    QTest::newRow("1, the first") << 1 << true;
+    QTest::newRow("3, the last") << 3 << true;
+    QTest::newRow("4") << 4 << false;
+    QTest::newRow("-1") << -1 << false;
+}
+
+void TestRecords::channelNumbers()
+{
+    QFETCH(int, channel);
+    QFETCH(bool, exists);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("channel.txt"));
+    Channels channels;
+    const auto opened = channels.open(channel, path, Channels::Mode::Output);
+    const auto written = channels.write(channel, "x\r\n");
+    channels.closeAll();
+    if (exists) {
+        QVERIFY(!opened && !written);
+        QCOMPARE(testfiles::read(path), QByteArray("x\r\n"));
+        QVERIFY(!channels.open(channel, path, Channels::Mode::Input));
+        QCOMPARE(channels.readLine(channel), QByteArray("x"));
+        QVERIFY(channels.atEnd(channel));
+        return;
+    }
+    QCOMPARE(opened.value_or(Failure{}).reason, QStringLiteral("channel %1 does not exist").arg(channel));
+    QCOMPARE(written.value_or(Failure{}).reason, QStringLiteral("channel %1 holds no file").arg(channel));
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(channels.atEnd(channel));
+    QCOMPARE(channels.readLine(channel), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestRecords)
