@@ -28,6 +28,13 @@ struct Options {
     QStringList drivesRoots;
     // Where the files are checked: the server's own copy; none: the first drives root.
     QString checkRoot;
+    // Each drives root is one computer: its writers share a data folder (and so an identity).
+    // A command that starts each writer of computer k (wrappers[k mod N]): a shifted clock,
+    // a host name and process numbers of its own, …; none: started directly.
+    QStringList wrappers;
+    // Writers may be killed from outside (runStress): their runs count as killed, and what
+    // their journals hold is finished before the check, as their next start would.
+    bool killsExpected = false;
     int processes = 8; // writers at once
     int records = 500; // per writer (runStress)
     int rounds = 0;    // kills (runCrash)

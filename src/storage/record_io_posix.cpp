@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 
 #include <fcntl.h>
@@ -201,6 +202,32 @@ int flushFolder(const QString& folder)
 int removeFile(const QString& path)
 {
     return ::unlink(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
+}
+
+int renameFile(const QString& from, const QString& to)
+{
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0 ? 0 : errno;
+}
+
+int renameNoReplace(const QString& from, const QString& to)
+{
+    const QByteArray f = QFile::encodeName(from);
+    const QByteArray t = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    // User-space and network file systems often lack the flag.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    if (::link(f.constData(), t.constData()) == 0) {
+        ::unlink(f.constData());
+        return 0;
+    }
+    if (errno == EEXIST || errno == ENOENT)
+        return errno;
+    struct stat there {};
+    if (::lstat(t.constData(), &there) == 0)
+        return EEXIST;
+    return ::rename(f.constData(), t.constData()) == 0 ? 0 : errno;
 }
 
 int sizeOfPath(const QString& path, qint64& out)
