@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -276,18 +277,23 @@ void TestRecordProtocol::aHolderWhoseLeaseRanOutWritesNothing()
 
 void TestRecordProtocol::breaksOnlyTheLockJudged_data()
 {
+    QTest::addColumn<bool>("lastStepOnly"); // the lock changed between the last look and the move
     QTest::addColumn<QString>("meanwhile"); // what happened to the lock since it was judged
     QTest::addColumn<int>("result");
     QTest::addColumn<bool>("lockStays");
-    QTest::newRow("still the one judged") << "" << int(BreakResult::Removed) << false;
-    QTest::newRow("renewed since") << "renewed" << int(BreakResult::NotTheOne) << true;
-    QTest::newRow("replaced by a new holder") << "replaced" << int(BreakResult::NotTheOne) << true;
-    QTest::newRow("let go since") << "gone" << int(BreakResult::Gone) << false;
-    QTest::newRow("another breaker at work") << "token" << int(BreakResult::Busy) << true;
+    for (const bool last : {false, true}) {
+        const char* step = last ? "after the last look: " : "";
+        QTest::addRow("%sstill the one judged", step) << last << "" << int(BreakResult::Removed) << false;
+        QTest::addRow("%srenewed since", step) << last << "renewed" << int(BreakResult::NotTheOne) << true;
+        QTest::addRow("%sreplaced by a new holder", step) << last << "replaced" << int(BreakResult::NotTheOne) << true;
+        QTest::addRow("%slet go since", step) << last << "gone" << int(BreakResult::Gone) << false;
+    }
+    QTest::newRow("another breaker at work") << false << "token" << int(BreakResult::Busy) << true;
 }
 
 void TestRecordProtocol::breaksOnlyTheLockJudged()
 {
+    QFETCH(bool, lastStepOnly);
     QFETCH(QString, meanwhile);
     QFETCH(int, result);
     QFETCH(bool, lockStays);
@@ -303,7 +309,10 @@ void TestRecordProtocol::breaksOnlyTheLockJudged()
     if (meanwhile == QLatin1String("token"))
         writeAll(folder.lockPath() + QStringLiteral(".breaking"), lockText("breaker", kThereId, 6));
     recordlock::Watch tokenWatch;
-    QCOMPARE(int(recordlock::breakStale(folder.lockPath(), judged, true, kHereId, 12000, tokenWatch)), result);
+    const BreakResult got =
+        lastStepOnly ? recordlock::moveAsideIfSame(folder.lockPath(), judged, true, std::numeric_limits<qint64>::max())
+                     : recordlock::breakStale(folder.lockPath(), judged, true, kHereId, 12000, tokenWatch);
+    QCOMPARE(int(got), result);
     QCOMPARE(QFileInfo::exists(folder.lockPath()), lockStays);
     if (lockStays)
         QCOMPARE(readAll(folder.lockPath()), now);

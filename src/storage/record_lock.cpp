@@ -78,9 +78,18 @@ template <typename Step> int retryingWhileBusy(Step step)
     return error;
 }
 
-// Moves the file at `path` aside and removes it only if it is the one judged; one made since
-// is put back. Before the move, `notAfterMs` (monotonic) is checked: a program that stalled
-// since it looked must look again.
+QString describe(const std::optional<Holder>& holder, bool readable, const QByteArray& thisId)
+{
+    if (!holder)
+        return readable ? QStringLiteral("an unknown holder (the lock file names nobody)")
+                        : QStringLiteral("an unknown holder (the lock file cannot be read)");
+    if (!thisId.isEmpty() && holder->id == thisId)
+        return QStringLiteral("another tutor on this computer (process %1)").arg(holder->process);
+    return QStringLiteral("the computer %1 (process %2)").arg(holder->computer).arg(holder->process);
+}
+
+} // namespace
+
 BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool judgedReadable, qint64 notAfterMs)
 {
     const QString aside = path + u'.' + QString::fromLatin1(randomHex(8)) + QStringLiteral(".broken");
@@ -101,18 +110,6 @@ BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool 
         retryingWhileBusy([&] { return recordio::removeFile(aside); });
     return BreakResult::NotTheOne;
 }
-
-QString describe(const std::optional<Holder>& holder, bool readable, const QByteArray& thisId)
-{
-    if (!holder)
-        return readable ? QStringLiteral("an unknown holder (the lock file names nobody)")
-                        : QStringLiteral("an unknown holder (the lock file cannot be read)");
-    if (!thisId.isEmpty() && holder->id == thisId)
-        return QStringLiteral("another tutor on this computer (process %1)").arg(holder->process);
-    return QStringLiteral("the computer %1 (process %2)").arg(holder->computer).arg(holder->process);
-}
-
-} // namespace
 
 QByteArray randomHex(int bytes)
 {

@@ -104,6 +104,11 @@ private:
 
 enum class BreakResult { Removed, Gone, NotTheOne, Busy };
 
+// The last step of a break: the file at `path` is moved to a name of this breaker's own and
+// removed only if it is the one judged; one made since the look is put back. Not after
+// `notAfterMs` (steady clock): a breaker that stalled since it looked must look again.
+BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool judgedReadable, qint64 notAfterMs);
+
 // One breaker at a time, under a token file of its own (`records.lock.breaking`): the lock at
 // `path` is looked at once more, moved to a name of this breaker's own, and removed only when
 // it is the very lock judged stale (`judged`); one made meanwhile by somebody else is put
