@@ -58,6 +58,14 @@ void File::opened(std::intptr_t handle, bool created)
     handle_ = handle;
     created_ = created;
     remote_ = onRemoteFileSystem(int(handle));
+    // Past this computer's page cache: a client that keeps pages writes whole pages back, and
+    // a page it read before another computer appended carries old bytes over the new ones.
+    // Where the file system refuses, the read-back still catches a record that did not arrive.
+    if (remote_) {
+        const int flags = ::fcntl(int(handle), F_GETFL);
+        if (flags >= 0)
+            ::fcntl(int(handle), F_SETFL, flags | O_DIRECT);
+    }
 }
 
 void File::close()
