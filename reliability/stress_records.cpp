@@ -38,7 +38,9 @@ int main(int argc, char** argv)
                                   QStringLiteral("COMMAND"));
     const QCommandLineOption kills(QStringLiteral("kills-expected"),
                                    QStringLiteral("writers are killed from outside: finish their journals"));
-    parser.addOptions({processes, records, seed, keep, drives, checkDrives, wrap, kills});
+    const QCommandLineOption giveUps(QStringLiteral("give-ups-allowed"),
+                                     QStringLiteral("a holder is frozen: writers may give up waiting"));
+    parser.addOptions({processes, records, seed, keep, drives, checkDrives, wrap, kills, giveUps});
     parser.process(app);
 
     QTemporaryDir temporary;
@@ -52,6 +54,7 @@ int main(int argc, char** argv)
     options.checkRoot = parser.value(checkDrives);
     options.wrappers = parser.values(wrap);
     options.killsExpected = parser.isSet(kills);
+    options.giveUpsAllowed = parser.isSet(giveUps);
 
     std::printf("stress_records: %d processes x %d records into one folder through %lld drives roots (seed %llu)\n",
                 options.processes, options.records,
