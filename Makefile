@@ -58,7 +58,7 @@ stress: build-release
 	./build/release/stress_records --processes 8 --records 500
 	./build/release/crash_records --rounds 200
 
-# Two computers on one SFTP share (loopback, own network namespace): as root.
+# A class on one share: SFTP and SMB mounts, shifted clocks, frozen and killed holders (as root).
 stress-shared: build-release
 	./reliability/stress-shared build/release
 

@@ -32,7 +32,15 @@ int main(int argc, char** argv)
     const QCommandLineOption checkDrives(QStringLiteral("check-drives"),
                                          QStringLiteral("check the files under this drives root (the server's copy)"),
                                          QStringLiteral("ROOT"));
-    parser.addOptions({processes, records, seed, keep, drives, checkDrives});
+    const QCommandLineOption wrap(QStringLiteral("wrap"),
+                                  QStringLiteral("a command that starts each writer of the next computer (one per "
+                                                 "drives root, in order)"),
+                                  QStringLiteral("COMMAND"));
+    const QCommandLineOption kills(QStringLiteral("kills-expected"),
+                                   QStringLiteral("writers are killed from outside: finish their journals"));
+    const QCommandLineOption giveUps(QStringLiteral("give-ups-allowed"),
+                                     QStringLiteral("a holder is frozen: writers may give up waiting"));
+    parser.addOptions({processes, records, seed, keep, drives, checkDrives, wrap, kills, giveUps});
     parser.process(app);
 
     QTemporaryDir temporary;
@@ -44,6 +52,9 @@ int main(int argc, char** argv)
     options.seed = parser.value(seed).toULongLong();
     options.drivesRoots = parser.values(drives);
     options.checkRoot = parser.value(checkDrives);
+    options.wrappers = parser.values(wrap);
+    options.killsExpected = parser.isSet(kills);
+    options.giveUpsAllowed = parser.isSet(giveUps);
 
     std::printf("stress_records: %d processes x %d records into one folder through %lld drives roots (seed %llu)\n",
                 options.processes, options.records,

@@ -28,6 +28,16 @@ struct Options {
     QStringList drivesRoots;
     // Where the files are checked: the server's own copy; none: the first drives root.
     QString checkRoot;
+    // Each drives root is one computer: its writers share a data folder (and so an identity).
+    // A command that starts each writer of computer k (wrappers[k mod N]): a shifted clock,
+    // a host name and process numbers of its own, …; none: started directly.
+    QStringList wrappers;
+    // Writers may be killed from outside (runStress): their runs count as killed, and what
+    // their journals hold is finished before the check, as their next start would.
+    bool killsExpected = false;
+    // A holder is frozen from outside: a writer that gives up waiting for the files (or finds
+    // them taken over) is counted apart, not as a failure.
+    bool giveUpsAllowed = false;
     int processes = 8; // writers at once
     int records = 500; // per writer (runStress)
     int rounds = 0;    // kills (runCrash)
@@ -46,6 +56,7 @@ struct Outcome {
     int killsMidRecord = 0; // after a click began, before its record was reported
     int killsBetweenRecords = 0;
     int writerFailures = 0;         // writers that stopped by themselves with an error
+    int gaveUp = 0;                 // of which stopped waiting while a holder was frozen (allowed)
     QStringList finishedAfterwards; // what the last start-ups finished from the journals
     int sanitizerReports = 0;
     qsizetype largestAnswer = 0;

@@ -13,6 +13,16 @@
 
 using namespace expected;
 
+namespace {
+
+// How often a response with this text stands in the file.
+int responses(const QByteArray& file, const QString& text)
+{
+    return int(file.count(recordBytes(QStringLiteral("RESPONSE -->  \r\n") + text + QStringLiteral("\r\n"))));
+}
+
+} // namespace
+
 class TestRecords : public QObject {
     Q_OBJECT
 private slots:
@@ -31,6 +41,7 @@ private slots:
     void queryFiles_data();
     void queryFiles();
     void queryFileFailures();
+    void anUnwritableJournalIsNamedOnce();
     void channelNumbers_data();
     void channelNumbers();
 };
@@ -384,6 +395,26 @@ void TestRecords::queryFileFailures()
     QCOMPARE(failure(), QStringLiteral("c:\\tulmarox\\queri.txt could not be written: it is a folder, not a file"));
     QVERIFY(QDir(tutor.homePath(QString())).removeRecursively());
     QVERIFY(failure().startsWith(QStringLiteral("c:\\tulmarox\\query.txt could not be read: the folder ")));
+}
+
+void TestRecords::anUnwritableJournalIsNamedOnce()
+{
+    CoreTutor tutor;
+    // A file where the journal folder should be: records still reach the files.
+    const QString journal = tutor.drives.filePath(QStringLiteral("journal"));
+    QVERIFY(testfiles::write(journal, "not a folder"));
+    tutor.journalFolder = journal;
+    tutor.startHome(QStringLiteral("5"));
+    tutor.next();
+    tutor.enterResponse(QStringLiteral("first"));
+    tutor.saveAsNotes(QStringLiteral("second"));
+    // Named at the start, not again at each record.
+    QCOMPARE(tutor.prompter.messages,
+             QStringList{QStringLiteral("The tutor's journal cannot be used, so records that a crash interrupts cannot "
+                                        "be finished at the next start:\n- %1: it is a file, not a folder")
+                             .arg(QDir::toNativeSeparators(journal))});
+    QCOMPARE(responses(tutor.homeBytes(QStringLiteral("send_1208.txt")), QStringLiteral("first")), 1);
+    QCOMPARE(tutor.answerBox, QString());
 }
 
 void TestRecords::channelNumbers_data()

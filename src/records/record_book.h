@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 #include "platform/drive_paths.h"
@@ -22,6 +23,9 @@ struct RecordServices {
     QString drivesRoot;
     // Where records are kept until every record file holds them: local, never the shared folder.
     QString journalFolder = journal::defaultFolder();
+    // Told who holds the record files while a record waits for them; an empty text when the
+    // wait is over.
+    std::function<void(const QString&)> waiting{};
 };
 
 // What a record is; each kind has its own layout and its own set of files.
@@ -72,7 +76,8 @@ public:
     // next click finishes it anyway; asks whether to go on without it where that fails.
     Settled settleUnfinishedRecord(std::optional<RecordKind> nextRecord, const QString& answerBox);
     bool isUnfinished() const;
-    // True while a question to the student about the answer box is open.
+    // True while a question to the student about the answer box is open, or a record is on
+    // its way to the files: the window is not to be closed under either.
     bool isAsking() const { return asking_; }
 
     // ---- records/display.cpp
@@ -122,6 +127,8 @@ private:
     // Why the text, or the line shown, cannot go into the files: characters the code page
     // cannot hold. Empty when it can.
     std::optional<Failure> unwritable(const QString& text) const;
+    // The settings every append and the start-up's finishing share.
+    AppendSettings appendSettings() const;
     // Tells a failure of a record button; the text stays in the answer box.
     Boxes toldUnlessRecorded(const std::optional<Failure>& failure);
 

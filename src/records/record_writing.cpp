@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QScopedValueRollback>
 
 #include "platform/clock.h"
 #include "platform/code_page.h"
@@ -70,9 +71,21 @@ QList<FileAppend> RecordBook::composeRecord(RecordKind kind, const QString& answ
     return {};
 }
 
+AppendSettings RecordBook::appendSettings() const
+{
+    AppendSettings settings;
+    settings.journalFolder = services_.journalFolder;
+    settings.waiting = services_.waiting;
+    return settings;
+}
+
 std::optional<Failure> RecordBook::appendToRecordFiles(PendingRecord& record)
 {
-    const AppendOutcome outcome = appendRecord(record.files, {services_.journalFolder, {}}, record.journalEntry);
+    const QScopedValueRollback<bool> busy(asking_, true);
+    const AppendOutcome outcome = appendRecord(record.files, appendSettings(), record.journalEntry);
+    // The journal is a safety net: recording goes on without it, and the student hears of it once.
+    if (!outcome.journalFailure.isEmpty())
+        services_.prompter->tell(outcome.journalFailure);
     // Files that took the record are done; a retry writes only to the others.
     record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
     record.recordedIn << outcome.written;

@@ -69,7 +69,7 @@ bool mayRetry(Prompter& prompter, const QString& message, Prompter::FolderChoice
 
 void RecordBook::finishLeftOverRecords()
 {
-    if (const auto told = finishJournal({services_.journalFolder, {}}))
+    if (const auto told = finishJournal(appendSettings()))
         services_.prompter->tell(*told);
 }
 

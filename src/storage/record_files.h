@@ -31,6 +31,9 @@ struct AppendOutcome {
     QString reason; // in plain words
     // Kept while some files hold the record and others do not; give it back on the retry.
     QString journalEntry{};
+    // The journal folder could not take the record, why, and that recording went on without
+    // it; said once per journal folder in a run.
+    QString journalFailure{};
 
     bool ok() const { return failedName.isEmpty(); }
 };
@@ -38,7 +41,15 @@ struct AppendOutcome {
 struct AppendSettings {
     QString journalFolder; // none: no journal
     recordlock::Timing lock;
+    // Told while a record waits for the files (who holds them), with an empty text at the end.
+    recordlock::WaitingHook waiting{};
+    // This computer's identity; none: `computer-id` beside the journal folder, in the tutor's
+    // own local data.
+    QString identityFile{};
 };
+
+// The identity file the settings name.
+QString identityFileOf(const AppendSettings& settings);
 
 // Appends one record to several files so that it holds across computers sharing one folder:
 // every file is opened read-write and locked (an operating-system lock, and the folder's lock
@@ -52,8 +63,8 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
                            const QString& journalEntry = {});
 
 // Finishes the records that a run ended before every file held them: each into the files
-// still missing it, found from their bytes, never twice. What was done, for the student, or
-// nothing when there was nothing to tell.
+// still missing it, found from their bytes, never twice, all under one taking of the locks
+// within one wait. What was done, for the student, or nothing when there was nothing to tell.
 std::optional<QString> finishJournal(const AppendSettings& settings);
 
 // Numbered channels for reading and writing whole files line by line.

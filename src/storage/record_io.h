@@ -60,6 +60,11 @@ private:
 
 int flushFolder(const QString& folder);
 int removeFile(const QString& path);
+// Moves whatever lies at `from` at this moment, in one step on the file server.
+int renameFile(const QString& from, const QString& to);
+// Never replaces a file at `to` (EEXIST). Where the file system has no such rename and no hard
+// links, it looks first, so a file made in that very moment could be replaced.
+int renameNoReplace(const QString& from, const QString& to);
 // Fresh from the file server; 0 when the file does not exist.
 int sizeOfPath(const QString& path, qint64& out);
 qint64 processId();

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 
 #include <fcntl.h>
@@ -57,6 +58,14 @@ void File::opened(std::intptr_t handle, bool created)
     handle_ = handle;
     created_ = created;
     remote_ = onRemoteFileSystem(int(handle));
+    // Past this computer's page cache: a client that keeps pages writes whole pages back, and
+    // a page it read before another computer appended carries old bytes over the new ones.
+    // Where the file system refuses, the read-back still catches a record that did not arrive.
+    if (remote_) {
+        const int flags = ::fcntl(int(handle), F_GETFL);
+        if (flags >= 0)
+            ::fcntl(int(handle), F_SETFL, flags | O_DIRECT);
+    }
 }
 
 void File::close()
@@ -201,6 +210,32 @@ int flushFolder(const QString& folder)
 int removeFile(const QString& path)
 {
     return ::unlink(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
+}
+
+int renameFile(const QString& from, const QString& to)
+{
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0 ? 0 : errno;
+}
+
+int renameNoReplace(const QString& from, const QString& to)
+{
+    const QByteArray f = QFile::encodeName(from);
+    const QByteArray t = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    // User-space and network file systems often lack the flag.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    if (::link(f.constData(), t.constData()) == 0) {
+        ::unlink(f.constData());
+        return 0;
+    }
+    if (errno == EEXIST || errno == ENOENT)
+        return errno;
+    struct stat there {};
+    if (::lstat(t.constData(), &there) == 0)
+        return EEXIST;
+    return ::rename(f.constData(), t.constData()) == 0 ? 0 : errno;
 }
 
 int sizeOfPath(const QString& path, qint64& out)

@@ -101,6 +101,16 @@ int removeFile(const QString& path)
     return winfile::removeFile(wide(path));
 }
 
+int renameFile(const QString& from, const QString& to)
+{
+    return winfile::renameNoReplace(wide(from), wide(to));
+}
+
+int renameNoReplace(const QString& from, const QString& to)
+{
+    return winfile::renameNoReplace(wide(from), wide(to));
+}
+
 int sizeOfPath(const QString& path, qint64& out)
 {
     std::int64_t value = 0;

@@ -5,13 +5,16 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <mutex>
 
 #include "record_io.h"
+#include "storage/plain_reason.h"
 
 namespace journal {
 namespace {
@@ -111,24 +114,39 @@ ReadState decode(const QByteArray& bytes, QList<File>& files)
     return ReadState::Whole;
 }
 
-QString begin(const QString& folder, const QList<File>& files)
+QString begin(const QString& folder, const QList<File>& files, QString* why)
 {
+    auto failed = [&](const QString& reason) {
+        if (why)
+            *why = reason;
+        return QString();
+    };
+    const QFileInfo info(folder);
+    if (info.exists() && !info.isDir())
+        return failed(QStringLiteral("it is a file, not a folder"));
     if (!QDir().mkpath(folder))
-        return {};
+        return failed(QStringLiteral("the folder cannot be made"));
     const QString base = folder + u'/' + newName();
     const QString part = base + kPartSuffix;
     const QString id = base + kEntrySuffix;
     auto file = std::make_unique<recordio::File>();
-    if (file->createNew(part) != 0)
-        return {};
+    if (const int error = file->createNew(part))
+        return failed(plainReason(error, part));
     const QByteArray bytes = encode(files);
     qint64 done = 0;
     // Written under a temporary name and renamed once on the disk, so that an entry that is
     // there is whole.
-    if (file->tryLock() != 0 || file->writeAt(0, bytes, done) != 0 || file->flush() != 0 || !QFile::rename(part, id)) {
+    int error = file->tryLock();
+    if (error == 0)
+        error = file->writeAt(0, bytes, done);
+    if (error == 0)
+        error = file->flush();
+    if (error == 0 && !QFile::rename(part, id))
+        error = EACCES;
+    if (error != 0) {
         file.reset();
         recordio::removeFile(part);
-        return {};
+        return failed(plainReason(error, part));
     }
     hold(id, std::move(file));
     return id;
@@ -142,10 +160,13 @@ void drop(const QString& id)
     release(id);
 }
 
-QList<LeftOver> takeLeftOvers(const QString& folder)
+QList<LeftOver> takeLeftOvers(const QString& folder, QStringList* problems)
 {
     QList<LeftOver> found;
     const QDir dir(folder);
+    const QFileInfo info(folder);
+    if (!folder.isEmpty() && info.exists() && !info.isDir() && problems)
+        *problems << QStringLiteral("%1: it is a file, not a folder").arg(QDir::toNativeSeparators(folder));
     if (folder.isEmpty() || !dir.exists())
         return found;
     const QStringList names = dir.entryList({QLatin1Char('*') + kPartSuffix, QLatin1Char('*') + kEntrySuffix},
@@ -158,8 +179,11 @@ QList<LeftOver> takeLeftOvers(const QString& folder)
                 continue;
         }
         auto file = std::make_unique<recordio::File>();
-        if (file->openReadWrite(path) != 0)
+        if (const int error = file->openReadWrite(path)) {
+            if (problems)
+                *problems << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), plainReason(error, path));
             continue;
+        }
         if (file->created()) {
             // Dropped by its owner since the listing.
             file.reset();

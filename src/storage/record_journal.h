@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // A record composed in full, kept in the program's own local data folder from before the
 // first record file is touched until every file holds it, so that a run killed between
@@ -26,8 +27,9 @@ enum class ReadState { Whole, Damaged, OtherVersion };
 QByteArray encode(const QList<File>& files);
 ReadState decode(const QByteArray& bytes, QList<File>& files);
 
-// Writes and locks a new entry; its id, or empty when the journal could not be written.
-QString begin(const QString& folder, const QList<File>& files);
+// Writes and locks a new entry; its id, or empty when the journal could not be written, and
+// then why in `why`.
+QString begin(const QString& folder, const QList<File>& files, QString* why = nullptr);
 // Removes an entry of this process once every file holds its record.
 void drop(const QString& id);
 
@@ -39,7 +41,8 @@ struct LeftOver {
 // Entries that no running program holds, oldest first, each locked for this process until
 // dropped, kept or set aside. An entry cut short while it was written touched no record
 // file and is removed.
-QList<LeftOver> takeLeftOvers(const QString& folder);
+// `problem` says why the folder or an entry in it cannot be used, if so.
+QList<LeftOver> takeLeftOvers(const QString& folder, QStringList* problems = nullptr);
 // Leaves the entry for the next start.
 void keep(const QString& id);
 // Moves an entry that cannot be read out of the way; its new path.

@@ -1,13 +1,16 @@
 #include "record_lock.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QRandomGenerator>
 #include <QSysInfo>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 
 #include "record_io.h"
 #include "storage/plain_reason.h"
@@ -16,10 +19,12 @@ namespace recordlock {
 namespace {
 
 const QByteArray kFirstLine = "classnotes-tutor record lock";
+const QString kBreakingSuffix = QStringLiteral(".breaking");
 
-QString shownTime(const QDateTime& utc)
+qint64 monotonicMs()
 {
-    return utc.toLocalTime().toString(QStringLiteral("hh:mm:ss 'on' MM-dd-yyyy"));
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 QString native(const QString& path)
@@ -31,13 +36,17 @@ struct Content {
     QByteArray bytes;
     bool readable = false;
     bool exists = true;
+
+    bool same(const QByteArray& b, bool r) const { return readable == r && bytes == b; }
 };
 
+// Opened only for the moment of the read: some SMB clients refuse to move or remove a file
+// that another computer has open.
 Content readLockFile(const QString& path)
 {
     QFile file(path);
     Content c;
-    if (file.open(QIODevice::ReadOnly)) {
+    if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         c.bytes = file.read(4096);
         c.readable = true;
     } else {
@@ -51,19 +60,75 @@ bool isPermission(int error)
     return error == EACCES || error == EPERM;
 }
 
+bool isBusy(int error)
+{
+    return error == EBUSY || error == EACCES || error == EPERM || error == ETXTBSY || error == EWOULDBLOCK;
+}
+
+// A file that another computer is reading may refuse to move or go for a moment.
+template <typename Step> int retryingWhileBusy(Step step)
+{
+    int error = 0;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        error = step();
+        if (!isBusy(error))
+            return error;
+        recordio::pause(std::min(2 + attempt, 25));
+    }
+    return error;
+}
+
+QString describe(const std::optional<Holder>& holder, bool readable, const QByteArray& thisId)
+{
+    if (!holder)
+        return readable ? QStringLiteral("an unknown holder (the lock file names nobody)")
+                        : QStringLiteral("an unknown holder (the lock file cannot be read)");
+    if (!thisId.isEmpty() && holder->id == thisId)
+        return QStringLiteral("another tutor on this computer (process %1)").arg(holder->process);
+    return QStringLiteral("the computer %1 (process %2)").arg(holder->computer).arg(holder->process);
+}
+
 } // namespace
+
+BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool judgedReadable, qint64 notAfterMs)
+{
+    const QString aside = path + u'.' + QString::fromLatin1(randomHex(8)) + QStringLiteral(".broken");
+    if (monotonicMs() >= notAfterMs)
+        return BreakResult::Busy;
+    const int moved = retryingWhileBusy([&] { return recordio::renameFile(path, aside); });
+    if (moved == ENOENT)
+        return BreakResult::Gone;
+    if (moved != 0)
+        return BreakResult::Busy;
+    const Content c = readLockFile(aside);
+    if (c.same(judged, judgedReadable)) {
+        retryingWhileBusy([&] { return recordio::removeFile(aside); });
+        return BreakResult::Removed;
+    }
+    // Made after the look: back where it was, unless another lock took its place since.
+    if (recordio::renameNoReplace(aside, path) != 0)
+        retryingWhileBusy([&] { return recordio::removeFile(aside); });
+    return BreakResult::NotTheOne;
+}
+
+QByteArray randomHex(int bytes)
+{
+    QByteArray raw(bytes, Qt::Uninitialized);
+    QRandomGenerator::system()->generate(raw.begin(), raw.end());
+    return raw.toHex();
+}
 
 QByteArray text(const Holder& holder)
 {
-    return kFirstLine + "\r\ncomputer: " + holder.computer.toUtf8() +
-           "\r\nprocess: " + QByteArray::number(holder.process) +
-           "\r\nsince: " + holder.since.toString(Qt::ISODateWithMs).toUtf8() + "\r\n";
+    return kFirstLine + "\r\ncomputer: " + holder.computer.toUtf8() + "\r\nid: " + holder.id +
+           "\r\nprocess: " + QByteArray::number(holder.process) + "\r\nlease: " + holder.lease +
+           "\r\nrenewed: " + QByteArray::number(holder.renewed).rightJustified(10, '0') + "\r\n";
 }
 
 std::optional<Holder> parse(const QByteArray& text)
 {
     const QList<QByteArray> lines = text.split('\n');
-    if (lines.size() != 5 || lines[0].trimmed() != kFirstLine || !lines[4].isEmpty())
+    if (lines.size() != 7 || lines[0].trimmed() != kFirstLine || !lines[6].isEmpty())
         return std::nullopt;
     auto field = [&](int i, const char* key) -> std::optional<QByteArray> {
         const QByteArray line = lines[i].trimmed();
@@ -73,77 +138,190 @@ std::optional<Holder> parse(const QByteArray& text)
         return line.mid(prefix.size());
     };
     const auto computer = field(1, "computer");
-    const auto process = field(2, "process");
-    const auto since = field(3, "since");
-    if (!computer || !process || !since || computer->isEmpty())
+    const auto id = field(2, "id");
+    const auto process = field(3, "process");
+    const auto lease = field(4, "lease");
+    const auto renewed = field(5, "renewed");
+    if (!computer || !id || !process || !lease || !renewed || computer->isEmpty() || id->isEmpty() || lease->isEmpty())
         return std::nullopt;
     Holder h;
-    bool ok = false;
+    bool processOk = false;
+    bool renewedOk = false;
     h.computer = QString::fromUtf8(*computer);
-    h.process = process->toLongLong(&ok);
-    h.since = QDateTime::fromString(QString::fromLatin1(*since), Qt::ISODateWithMs);
-    if (!ok || h.process <= 0 || !h.since.isValid())
+    h.id = *id;
+    h.process = process->toLongLong(&processOk);
+    h.lease = *lease;
+    h.renewed = renewed->toUInt(&renewedOk);
+    if (!processOk || !renewedOk || h.process <= 0)
         return std::nullopt;
-    h.since = h.since.toUTC();
     return h;
 }
 
-QString thisComputer()
+QString hostName()
 {
     const QString name = QSysInfo::machineHostName();
     return name.isEmpty() ? QStringLiteral("unnamed computer") : name;
 }
 
-Holder thisProgram(const QDateTime& now)
+QByteArray computerId(const QString& file)
 {
-    return {thisComputer(), recordio::processId(), now.toUTC()};
+    static std::mutex mutex;
+    static QHash<QString, QByteArray> known;
+    std::lock_guard guard(mutex);
+    if (const auto it = known.constFind(file); it != known.constEnd())
+        return *it;
+    auto valid = [](const QByteArray& id) {
+        return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) { return std::isxdigit(uchar(c)); });
+    };
+    QByteArray id;
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    // Made once, create-new, so that two tutors starting together agree on it.
+    for (int attempt = 0; attempt < 50 && id.isEmpty(); ++attempt) {
+        recordio::File made;
+        const int error = made.createNew(file);
+        if (error == 0) {
+            const QByteArray fresh = randomHex(16);
+            qint64 done = 0;
+            if (made.writeAt(0, fresh + '\n', done) == 0 && made.flush() == 0)
+                id = fresh;
+            break;
+        }
+        if (error != EEXIST)
+            break;
+        QFile existing(file);
+        if (existing.open(QIODevice::ReadOnly)) {
+            const QByteArray kept = existing.read(64).trimmed();
+            if (valid(kept))
+                id = kept;
+        }
+        if (id.isEmpty())
+            recordio::pause(2);
+    }
+    if (id.isEmpty())
+        id = randomHex(16);
+    known.insert(file, id);
+    return id;
+}
+
+QString holderOf(const QString& folder, const QByteArray& thisId)
+{
+    const Content c = readLockFile(folder + u'/' + kFileName);
+    if (!c.exists)
+        return QStringLiteral("another tutor on this computer");
+    return describe(c.readable ? parse(c.bytes) : std::nullopt, c.readable, thisId);
 }
 
 Judgement judge(const Facts& f)
 {
     const auto holder = f.readable ? parse(f.content) : std::nullopt;
     Judgement j;
-    QDateTime since = f.fileTime.toUTC();
-    if (holder) {
-        const bool here = holder->computer == f.thisComputer;
-        j.holder = here ? QStringLiteral("another tutor on this computer (process %1)").arg(holder->process)
-                        : QStringLiteral("the computer %1 (process %2)").arg(holder->computer).arg(holder->process);
-        // A time far ahead of this computer's clock cannot be trusted to ever run out.
-        if (holder->since.secsTo(f.now) > -f.staleAfterSecs)
-            since = holder->since;
-        if (here && (holder->process == f.thisProcess || !f.processAlive || !f.processAlive(holder->process))) {
-            j.verdict = Verdict::StaleProcessGone;
-            j.holder += QStringLiteral(" since %1").arg(shownTime(since));
-            return j;
-        }
-    } else {
-        j.holder = f.readable ? QStringLiteral("an unknown holder (the lock file names nobody)")
-                              : QStringLiteral("an unknown holder (the lock file cannot be read)");
-        if (f.unchangedForMs > f.namelessGraceMs) {
-            j.verdict = Verdict::StaleNameless;
-            return j;
-        }
+    j.holder = describe(holder, f.readable, f.thisId);
+    // Only the computer that made a process can tell whether it still runs.
+    if (holder && !f.thisId.isEmpty() && holder->id == f.thisId &&
+        (holder->process == f.thisProcess || !f.processAlive || !f.processAlive(holder->process))) {
+        j.verdict = Verdict::StaleProcessGone;
+        return j;
     }
-    if (since.isValid())
-        j.holder += QStringLiteral(" since %1").arg(shownTime(since));
-    // Without any time the lock may have been made this very moment.
-    if (since.isValid() && since.secsTo(f.now) > f.staleAfterSecs)
-        j.verdict = Verdict::StaleByAge;
+    if (f.unchangedForMs >= f.staleAfterMs)
+        j.verdict = Verdict::StaleUnrenewed;
     return j;
 }
 
-std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& timing, qint64 deadline)
+qint64 Watch::see(const QByteArray& bytes, bool readable, qint64 nowMs)
+{
+    if (!seen_ || bytes != bytes_ || readable != readable_) {
+        seen_ = true;
+        bytes_ = bytes;
+        readable_ = readable;
+        sinceMs_ = nowMs;
+    }
+    return nowMs - sinceMs_;
+}
+
+void WaitNotice::waiting(const QString& holder, qint64 waitedMs, int waitMs)
+{
+    if (!hook_ || waitedMs < 500)
+        return;
+    const QString message = QStringLiteral("The record files are in use by %1. The tutor is waiting for them "
+                                           "(at most %2 seconds).")
+                                .arg(holder)
+                                .arg(std::max(1, waitMs / 1000));
+    if (message == told_)
+        return;
+    told_ = message;
+    hook_(message);
+}
+
+void WaitNotice::done()
+{
+    if (told_.isEmpty())
+        return;
+    told_.clear();
+    if (hook_)
+        hook_(QString());
+}
+
+BreakResult breakStale(const QString& path, const QByteArray& judged, bool judgedReadable, const QByteArray& id,
+                       int staleAfterMs, Watch& tokenWatch)
+{
+    // One breaker at a time: the token is a lock of its own, created atomically.
+    const QString token = path + kBreakingSuffix;
+    // Past this the breaker has stalled for as long as a holder may go without renewing, and
+    // what it saw may be old. Never below a few milliseconds, so that the very short leases
+    // of tests still let a lock go.
+    const qint64 stallMs = std::max(staleAfterMs / 2, 50);
+    const qint64 notAfter = monotonicMs() + stallMs;
+    recordio::File made;
+    const int error = made.createNew(token);
+    if (error != 0) {
+        const Content seen = readLockFile(token);
+        if (!seen.exists)
+            return BreakResult::Busy;
+        // A breaker that died or stalled while breaking: its token goes the way of a stale lock.
+        Facts facts;
+        facts.content = seen.bytes;
+        facts.readable = seen.readable;
+        facts.thisId = id;
+        facts.thisProcess = recordio::processId();
+        facts.processAlive = recordio::processAlive;
+        facts.unchangedForMs = tokenWatch.see(seen.bytes, seen.readable, monotonicMs());
+        facts.staleAfterMs = staleAfterMs;
+        if (judge(facts).verdict != Verdict::Held)
+            moveAsideIfSame(token, seen.bytes, seen.readable, monotonicMs() + stallMs);
+        return BreakResult::Busy;
+    }
+    const QByteArray ours = text({hostName(), id, recordio::processId(), randomHex(16), 0});
+    qint64 done = 0;
+    made.writeAt(0, ours, done);
+    made.close();
+    // Under the token, once more: a holder that renewed since keeps its lock.
+    BreakResult result = BreakResult::Busy;
+    const Content now = readLockFile(path);
+    if (!now.exists)
+        result = BreakResult::Gone;
+    else if (!now.same(judged, judgedReadable))
+        result = BreakResult::NotTheOne;
+    else
+        result = moveAsideIfSame(path, judged, judgedReadable, notAfter);
+    // Our own token only: after a stall somebody may have broken it and taken the next one.
+    if (monotonicMs() < notAfter)
+        retryingWhileBusy([&] { return recordio::removeFile(token); });
+    else
+        moveAsideIfSame(token, ours, true, monotonicMs() + stallMs);
+    return result;
+}
+
+std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& timing, const QDeadlineTimer& deadline,
+                                           const QByteArray& computerId, WaitNotice* notice)
 {
     release();
     const QString path = folder + u'/' + kFileName;
+    const qint64 startedMs = monotonicMs();
     int pauseMs = 1;
     int permissionFailures = 0;
     QString holder = QStringLiteral("another program");
-    // The lock as last seen, and since when it has not changed.
-    QElapsedTimer watched;
-    QByteArray watchedBytes;
-    bool watchedReadable = false;
-    QDateTime watchedTime;
+    Watch watch;
+    Watch tokenWatch;
     auto heldTooLong = [&] {
         return QStringLiteral("the record files are in use by %1, for longer than %2 seconds; please try again "
                               "in a moment")
@@ -152,22 +330,27 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
     };
     // Bounded however the lock file behaves: by the deadline, and by a count of breaks.
     for (int breaks = 0, tries = 0; breaks < 50; ++tries) {
-        if (tries > 0 && QDateTime::currentMSecsSinceEpoch() >= deadline)
+        if (tries > 0 && deadline.hasExpired())
             return heldTooLong();
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        const QByteArray ours = text(thisProgram(now));
+        const Holder candidate{hostName(), computerId, recordio::processId(), randomHex(16), 0};
+        const qint64 createdMs = monotonicMs();
         recordio::File file;
         const int error = file.createNew(path);
         if (error == 0) {
-            // The atomic create is the lock; the text only says who holds it, so it is not
-            // flushed, and a full disk leaves the lock empty rather than refusing the record.
-            path_ = path;
-            ours_ = ours;
+            // The atomic create is the lock; the text says who holds it and carries the lease.
+            // A full disk leaves it empty: others then break it after the stale time.
             qint64 done = 0;
-            if (file.writeAt(0, ours, done) != 0) {
+            if (file.writeAt(0, text(candidate), done) != 0)
                 file.truncateTo(0);
-                ours_.clear();
-            }
+            file.close();
+            std::lock_guard guard(mutex_);
+            path_ = path;
+            ours_ = candidate;
+            timing_ = timing;
+            lastGoodMs_ = createdMs;
+            lost_ = false;
+            stop_ = false;
+            renewer_ = std::thread([this] { renewing(); });
             return std::nullopt;
         }
         const QFileInfo info(path);
@@ -181,45 +364,28 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
             return QStringLiteral("the lock file %1 is a folder; it must be removed before anyone can record there")
                 .arg(native(path));
         const Content seen = readLockFile(path);
-        // The time of the very file read: it may have been replaced since the look above.
-        const QFileInfo read(path);
-        if (!seen.exists || !read.exists())
+        if (!seen.exists)
             continue;
         Facts facts;
         facts.content = seen.bytes;
         facts.readable = seen.readable;
-        facts.fileTime = read.lastModified().toUTC();
-        facts.now = now;
-        facts.thisComputer = thisComputer();
+        facts.thisId = computerId;
         facts.thisProcess = recordio::processId();
-        facts.staleAfterSecs = timing.staleAfterSecs;
         facts.processAlive = recordio::processAlive;
-        if (!watched.isValid() || seen.bytes != watchedBytes || seen.readable != watchedReadable ||
-            facts.fileTime != watchedTime) {
-            watched.start();
-            watchedBytes = seen.bytes;
-            watchedReadable = seen.readable;
-            watchedTime = facts.fileTime;
-        }
-        facts.unchangedForMs = watched.elapsed();
-        facts.namelessGraceMs = timing.namelessGraceMs;
+        facts.unchangedForMs = watch.see(seen.bytes, seen.readable, monotonicMs());
+        facts.staleAfterMs = timing.staleAfterMs;
         const Judgement judgement = judge(facts);
+        holder = judgement.holder;
         if (judgement.verdict != Verdict::Held) {
             ++breaks;
-            // Removed only if it is still the very lock judged stale.
-            const Content again = readLockFile(path);
-            if (!again.exists)
+            const BreakResult broken =
+                breakStale(path, seen.bytes, seen.readable, computerId, timing.staleAfterMs, tokenWatch);
+            if (broken != BreakResult::Busy)
                 continue;
-            if (again.readable == seen.readable && again.bytes == seen.bytes) {
-                const int removed = recordio::removeFile(path);
-                if (removed != 0 && removed != ENOENT)
-                    return QStringLiteral("a lock file left behind by %1 cannot be removed (%2): %3")
-                        .arg(judgement.holder, native(path), plainReason(removed, path));
-                continue;
-            }
         }
-        holder = judgement.holder;
-        if (QDateTime::currentMSecsSinceEpoch() >= deadline)
+        if (notice)
+            notice->waiting(holder, monotonicMs() - startedMs, timing.waitMs);
+        if (deadline.hasExpired())
             return heldTooLong();
         recordio::pause(pauseMs);
         pauseMs = std::min(pauseMs * 2, 20);
@@ -227,15 +393,88 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
     return QStringLiteral("the lock file %1 keeps coming back stale; please tell the instructor").arg(native(path));
 }
 
+bool FolderLock::renew()
+{
+    std::lock_guard guard(mutex_);
+    if (path_.isEmpty() || lost_)
+        return false;
+    const qint64 startMs = monotonicMs();
+    // An expired lease is never taken up again: somebody may be breaking it this moment.
+    if (startMs - lastGoodMs_ >= timing_.staleAfterMs / 2) {
+        lost_ = true;
+        return false;
+    }
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered)) {
+        if (!QFileInfo::exists(path_))
+            lost_ = true;
+        return false;
+    }
+    const auto there = parse(file.read(4096));
+    if (!there || there->lease != ours_.lease) {
+        lost_ = true;
+        return false;
+    }
+    Holder next = ours_;
+    ++next.renewed;
+    const QByteArray bytes = text(next);
+    if (!file.seek(0) || file.write(bytes) != bytes.size() || !file.flush())
+        return false;
+    ours_ = next;
+    lastGoodMs_ = startMs;
+    return true;
+}
+
+void FolderLock::renewing()
+{
+    std::unique_lock wait(mutex_);
+    while (!stop_) {
+        const int every = std::max(1, timing_.renewEveryMs);
+        if (wake_.wait_for(wait, std::chrono::milliseconds(every), [this] { return stop_; }))
+            break;
+        wait.unlock();
+        const bool ok = renew();
+        wait.lock();
+        if (!ok && lost_)
+            break;
+    }
+}
+
+bool FolderLock::confirm()
+{
+    if (path_.isEmpty() || lost_)
+        return false;
+    if (monotonicMs() - lastGoodMs_ < timing_.staleAfterMs / 2)
+        return true;
+    return renew();
+}
+
+void FolderLock::stopRenewing()
+{
+    {
+        std::lock_guard guard(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    if (renewer_.joinable())
+        renewer_.join();
+}
+
 void FolderLock::release()
 {
+    stopRenewing();
     if (path_.isEmpty())
         return;
-    // Only our own: after a break by age somebody else may hold it now.
-    if (readLockFile(path_).bytes == ours_)
-        recordio::removeFile(path_);
+    // Within the lease nobody else can have broken it; after it only the very lock we left
+    // is removed, the way a breaker would.
+    if (!lost_ && monotonicMs() - lastGoodMs_ < timing_.staleAfterMs / 2) {
+        retryingWhileBusy([&] { return recordio::removeFile(path_); });
+    } else {
+        Watch unused;
+        breakStale(path_, text(ours_), true, ours_.id, timing_.staleAfterMs, unused);
+    }
     path_.clear();
-    ours_.clear();
+    ours_ = {};
 }
 
 } // namespace recordlock

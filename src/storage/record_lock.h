@@ -1,65 +1,120 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QString>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 // The lock file of a record folder: created atomically while one record is appended, so
 // that computers whose file-system clients keep operating-system locks to themselves still
-// take turns. It names its holder, so that a lock left by a dead program can be told apart.
+// take turns. It is a lease: its holder rewrites it every few seconds, and a lock that nobody
+// has seen change for a fixed time is stale. No clock of another computer is trusted: the
+// time is the waiter's own monotonic clock, watching the same bytes.
 namespace recordlock {
 
 inline const QString kFileName = QStringLiteral("records.lock");
 
 struct Holder {
-    QString computer;
+    QString computer; // the host name, for people
+    QByteArray id;    // the installation's own identity: cloned computers share host names
     qint64 process = 0;
-    QDateTime since; // UTC
+    QByteArray lease; // new for every lock taken, so that a lock is told from the next one
+    quint32 renewed = 0;
 
     friend bool operator==(const Holder&, const Holder&) = default;
 };
 
+// Every renewal has the same length, so that it is rewritten in place.
 QByteArray text(const Holder& holder);
 std::optional<Holder> parse(const QByteArray& text);
-Holder thisProgram(const QDateTime& now);
-QString thisComputer();
+QString hostName();
+QByteArray randomHex(int bytes);
 
-enum class Verdict { Held, StaleProcessGone, StaleByAge, StaleNameless };
+// The identity kept in `file` (made on first use, 32 hex digits). One that cannot be kept
+// there is made for this run only: still unique, but a lock left by a killed earlier run is
+// then judged by its lease alone.
+QByteArray computerId(const QString& file);
+
+enum class Verdict { Held, StaleProcessGone, StaleUnrenewed };
 
 struct Judgement {
     Verdict verdict = Verdict::Held;
-    QString holder; // who holds it and since when, in words
+    QString holder; // who holds the files, in words
 };
 
 struct Facts {
     QByteArray content;
     bool readable = true;
-    QDateTime fileTime; // when the file was last written, for a lock that names nobody
-    QDateTime now;
-    QString thisComputer;
+    QByteArray thisId;
     qint64 thisProcess = 0;
-    qint64 staleAfterSecs = 600;
     std::function<bool(qint64)> processAlive;
-    // How long this program has watched the same nameless lock, and how long a holder may
-    // take between creating the lock and naming itself in it.
-    qint64 unchangedForMs = 0;
-    qint64 namelessGraceMs = 5000;
+    qint64 unchangedForMs = 0; // how long this program has watched the very same lock
+    qint64 staleAfterMs = 12000;
 };
 
-// A lock is broken only when plainly stale: its process is gone on this computer, or it is
-// older than a limit far above any real append, or it has named nobody for far longer than a
-// holder takes to write its name (a program killed right after creating it). One that cannot
-// be read, or names nobody, counts its age from its file time.
+// Who holds the lock file of `folder`, in words; another tutor here when there is none.
+QString holderOf(const QString& folder, const QByteArray& thisId);
+
+// Stale when its process is gone and it was made on this computer (by identity, not by host
+// name), or when it has not changed for the stale time, whatever it names.
 Judgement judge(const Facts& facts);
 
-struct Timing {
-    int waitMs = 15000;
-    qint64 staleAfterSecs = 600;
-    qint64 namelessGraceMs = 5000;
+// How long the lock file has shown the same bytes, on this program's monotonic clock.
+class Watch {
+public:
+    qint64 see(const QByteArray& bytes, bool readable, qint64 nowMs);
+
+private:
+    bool seen_ = false;
+    QByteArray bytes_;
+    bool readable_ = false;
+    qint64 sinceMs_ = 0;
 };
+
+struct Timing {
+    int waitMs = 30000;       // the longest wait for the files, then a message
+    int staleAfterMs = 12000; // a lock watched unchanged this long is stale
+    int renewEveryMs = 2000;  // a holder rewrites its lock this often
+};
+
+// Told while a record waits for the files (who holds them, that the tutor waits), and with an
+// empty text when the wait is over.
+using WaitingHook = std::function<void(const QString&)>;
+
+class WaitNotice {
+public:
+    explicit WaitNotice(WaitingHook hook) : hook_(std::move(hook)) {}
+    ~WaitNotice() { done(); }
+    WaitNotice(const WaitNotice&) = delete;
+    WaitNotice& operator=(const WaitNotice&) = delete;
+    // Tells `holder` once the wait has lasted a moment, and again when the holder changes.
+    void waiting(const QString& holder, qint64 waitedMs, int waitMs);
+    void done();
+
+private:
+    WaitingHook hook_;
+    QString told_;
+};
+
+enum class BreakResult { Removed, Gone, NotTheOne, Busy };
+
+// The last step of a break: the file at `path` is moved to a name of this breaker's own and
+// removed only if it is the one judged; one made since the look is put back. Not after
+// `notAfterMs` (steady clock): a breaker that stalled since it looked must look again.
+BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool judgedReadable, qint64 notAfterMs);
+
+// One breaker at a time, under a token file of its own (`records.lock.breaking`): the lock at
+// `path` is looked at once more, moved to a name of this breaker's own, and removed only when
+// it is the very lock judged stale (`judged`); one made meanwhile by somebody else is put
+// back. A token left by a breaker that died is judged by `tokenWatch` like a lock.
+BreakResult breakStale(const QString& path, const QByteArray& judged, bool judgedReadable, const QByteArray& id,
+                       int staleAfterMs, Watch& tokenWatch);
 
 // Holds the lock file of one folder while it lives; never left behind on a path the program
 // controls.
@@ -70,14 +125,30 @@ public:
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    // Nothing when held, otherwise why not in plain words. Waits at most until the deadline
-    // (milliseconds since the epoch) for a holder to let go.
-    std::optional<QString> acquire(const QString& folder, const Timing& timing, qint64 deadline);
+    // Nothing when held, otherwise why not in plain words.
+    std::optional<QString> acquire(const QString& folder, const Timing& timing, const QDeadlineTimer& deadline,
+                                   const QByteArray& computerId, WaitNotice* notice = nullptr);
+    // Whether the lease still holds, renewed when due. False once it may have been broken:
+    // then nothing more may be written under it.
+    bool confirm();
     void release();
+    QString path() const { return path_; }
 
 private:
+    bool renew();
+    void renewing();
+    void stopRenewing();
+
     QString path_;
-    QByteArray ours_;
+    Holder ours_;
+    Timing timing_;
+    std::mutex mutex_; // guards ours_ and the file between the two threads
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread renewer_;
+    // The start of the last renewal known to have reached the lock, monotonic milliseconds.
+    std::atomic<qint64> lastGoodMs_{0};
+    std::atomic<bool> lost_{false};
 };
 
 } // namespace recordlock

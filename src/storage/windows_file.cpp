@@ -213,6 +213,22 @@ int removeFile(const std::wstring& path)
     return EWOULDBLOCK;
 }
 
+int renameNoReplace(const std::wstring& from, const std::wstring& to)
+{
+    const ULONGLONG deadline = GetTickCount64() + 500;
+    for (int attempt = 0; attempt < 250; ++attempt) {
+        // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
+        if (MoveFileExW(from.c_str(), to.c_str(), 0))
+            return 0;
+        if (GetLastError() != ERROR_SHARING_VIOLATION)
+            return lastError();
+        if (GetTickCount64() >= deadline)
+            break;
+        Sleep(2);
+    }
+    return EWOULDBLOCK;
+}
+
 int flushFolder(const std::wstring& folder)
 {
     const HANDLE h = CreateFileW(folder.c_str(), GENERIC_READ | GENERIC_WRITE,

@@ -35,6 +35,9 @@ int truncateTo(Handle handle, std::int64_t size);
 
 // A file held open by a reader that does not share deletion is tried again for a moment.
 int removeFile(const std::wstring& path);
+// Never over an existing file (EEXIST); a file held by a reader that does not share deletion is
+// tried again for a moment.
+int renameNoReplace(const std::wstring& from, const std::wstring& to);
 // Best effort: a file system that cannot flush a folder counts as done.
 int flushFolder(const std::wstring& folder);
 // 0 bytes when the file does not exist.

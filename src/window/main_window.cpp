@@ -13,6 +13,8 @@
 
 namespace {
 
+const QString kTitle = QStringLiteral("Form1");
+
 // The designed layout is in twips; 15 twips make a pixel at 96 dots per inch.
 QRect twips(int left, int top, int width, int height)
 {
@@ -45,14 +47,15 @@ QFont textBoxFont()
 MainWindow::MainWindow(const TutorServices& services, QWidget* parent)
     : QWidget(parent), services_(services),
       session_({services.prompter, services.clock, services.contentPath, services.seed}),
-      records_(session_, {services.prompter, services.clock, services.drivesRoot, services.journalFolder})
+      records_(session_, {services.prompter, services.clock, services.drivesRoot, services.journalFolder,
+                          [this](const QString& text) { showWaiting(text); }})
 {
     // Whoever ends the session (the walk past its set, a Quit at start-up) ends the program.
     session_.setOnEnd([this] { endProgram(); });
     // The window carries the name the designer gave it, which is also the pendulum button's:
     // a form and a control may share a name. Tests find the button as a child, never the window.
     setObjectName(QStringLiteral("cmd_pend_exp"));
-    setWindowTitle(QStringLiteral("Form1"));
+    setWindowTitle(kTitle);
     setFont(dialogFont());
     buildControls();
     wireEvents();
@@ -218,6 +221,18 @@ void MainWindow::endProgram()
     close();
     if (services_.leaveEventLoop)
         services_.leaveEventLoop();
+}
+
+void MainWindow::showWaiting(const QString& text)
+{
+    // The record waits inside a click: the title says who holds the files and the window is
+    // repainted, but no click or key is taken until the record is done.
+    setWindowTitle(text.isEmpty() ? kTitle : kTitle + QStringLiteral(" — ") + text);
+    if (text.isEmpty())
+        unsetCursor();
+    else
+        setCursor(Qt::WaitCursor);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -64,6 +64,8 @@ private:
     template <typename Sender, typename Signal>
     void onEvent(Sender* sender, Signal signal, void (MainWindow::*handler)());
     void closeEvent(QCloseEvent* event) override;
+    // While a record waits for files another program holds, and once more when it is done.
+    void showWaiting(const QString& text);
     // The one way the program ends: close every channel, stop the timer, close the
     // window, leave the event loop. After it no handler shows or writes anything.
     void endProgram();
