@@ -125,6 +125,7 @@ class TestReviewRoundTrip : public QObject {
 private slots:
     void readsTheWindowsFiles();
     void csvHoldsTheTextsByteForByte();
+    void htmlCountsEachFileAndAll();
     void damagedCopies_data();
     void damagedCopies();
 };
@@ -171,6 +172,46 @@ void TestReviewRoundTrip::csvHoldsTheTextsByteForByte()
     QFile csv(csvPath);
     QVERIFY(csv.open(QIODevice::ReadOnly));
     QCOMPARE(csv.readAll(), expected);
+}
+
+// The lines that count and name what was skipped, whole; the page around them may change.
+void TestReviewRoundTrip::htmlCountsEachFileAndAll()
+{
+    Tutor tutor;
+    runSession(tutor);
+    const QString extra = tutor.drives.filePath(QStringLiteral("extra.txt"));
+    QFile file(extra);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(recordBytes(records::questionRecord(QStringLiteral("10:00:00"), QStringLiteral("L"),
+                                                   records::kAnswerPrompt, std::nullopt)) +
+               "edited by hand\r\n");
+    file.close();
+    const QString html = tutor.drives.filePath(QStringLiteral("report.html"));
+    review::Console console;
+    console.error = [](const QString&) {};
+    QCOMPARE(review::reviewMain({QStringLiteral("--html"), QStringLiteral("-o"), html,
+                                 tutor.homePath(QStringLiteral("send_1208.txt")),
+                                 tutor.homePath(QStringLiteral("notes_.txt")), extra},
+                                console),
+             1);
+
+    QFile report(html);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    QList<QByteArray> counted;
+    for (const QByteArray& line : report.readAll().split('\n')) {
+        if (line.contains("class=\"summary\"") || line.contains("class=\"skip\""))
+            counted << line;
+    }
+    const QList<QByteArray> expected{
+        "<p class=\"summary\">1 session, 5 records: 1 empty, 0 only the reminder, 1 starting with the reminder.</p>",
+        "<p class=\"summary\">0 sessions, 1 record: 0 empty, 0 only the reminder, 0 starting with the reminder.</p>",
+        "<tr class=\"skip\"><td colspan=\"8\">Skipped at line 10: 16 bytes, text after the end of a record or "
+        "session header.</td></tr>",
+        "<p class=\"summary\">0 sessions, 1 record: 0 empty, 1 only the reminder, 0 starting with the reminder; 1 "
+        "stretch that could not be read, skipped.</p>",
+        "<p class=\"summary\">3 files, 1 session, 7 records: 1 empty, 1 only the reminder, 1 starting with the "
+        "reminder; 1 stretch that could not be read, skipped.</p>"};
+    QCOMPARE(counted, expected);
 }
 
 void TestReviewRoundTrip::damagedCopies_data()
