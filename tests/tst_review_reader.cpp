@@ -6,6 +6,7 @@
 
 #include "platform/code_page.h"
 #include "records/record_layout.h"
+#include "review/record_parser.h"
 #include "review/record_reader.h"
 #include "review/review_command.h"
 #include "review/review_text.h"
@@ -88,6 +89,8 @@ private slots:
     void readsWhatWasWritten();
     void damage_data();
     void damage();
+    void codeLineStarts_data();
+    void codeLineStarts();
     void escaping_data();
     void escaping();
     void flags_data();
@@ -175,16 +178,22 @@ void TestReviewReader::damage_data()
     QByteArray noise(4096, Qt::Uninitialized);
     for (char& c : noise)
         c = char(random());
+    QTest::newRow("a line like a header's, in no record")
+        << "Dear instructor,\r\nassignment #5 is attached.\r\n" + first
+        << QStringList{"skip @1 46 bytes: " + neither, "session 1 12-08-2026 005 @3",
+                       "response s1 12-08-2026 10:00:00 q= [L] [a] +- @8"};
     QTest::newRow("random bytes") << noise << QStringList{"skip @1 4096 bytes: " + neither};
     QTest::newRow("empty") << QByteArray() << QStringList{};
     // Past what is held at once, a stretch is skipped in pieces: one skip, its lines all counted.
+    // The header right after it starts exactly where the first piece ends (read a MB at a time).
     const QByteArray line = "no record here\r\n";
-    const qsizetype lines = (review::StretchSplitter::kMaxHeld + (qsizetype(1) << 20)) / line.size();
+    const qsizetype lines = (review::StretchSplitter::kMaxHeld + (qsizetype(1) << 20) - 256) / line.size();
     QTest::newRow("more than is held at once")
-        << line.repeated(lines) + second
+        << line.repeated(lines) + first
         << QStringList{QStringLiteral("skip @1 %1 bytes: more than 64 MB with no record or session header in it")
                            .arg(lines * line.size()),
-                       QStringLiteral("response s0  10:00:09 q= [M] [bb] +- @%1").arg(lines + 1)};
+                       QStringLiteral("session 1 12-08-2026 005 @%1").arg(lines + 1),
+                       QStringLiteral("response s1 12-08-2026 10:00:00 q= [L] [a] +- @%1").arg(lines + 6)};
 }
 
 void TestReviewReader::damage()
@@ -194,6 +203,33 @@ void TestReviewReader::damage()
     QCOMPARE(readBack(file, qsizetype(1) << 20), expected);
     if (file.size() < (qsizetype(1) << 20))
         QCOMPARE(readBack(file, 3), expected);
+}
+
+void TestReviewReader::codeLineStarts_data()
+{
+    QTest::addColumn<QByteArray>("before"); // the bytes before a session header's anchor
+    QTest::addColumn<int>("start");         // where its code line starts; -1: no code line
+
+    // A code line: at least 19 characters from byte 118 up, some after one from 66 to 116;
+    // 56 characters at most.
+    const QByteArray high(19, '\xF0');
+    QTest::newRow("after a line end") << "x\r\n" + high + high << 3;
+    QTest::newRow("at the start of the file") << high + high << 0;
+    QTest::newRow("19 high characters") << "\r\n" + high << 2;
+    QTest::newRow("18 are too few") << "\r\n" + high.left(18) << -1;
+    QTest::newRow("v (118) is the lowest high one") << "\r\nv" + high.left(18) << 2;
+    QTest::newRow("u (117) is none") << "\r\nu" + high << 3;
+    QTest::newRow("B (66) and t (116) are low ones") << "\r\nBt" + high << 2;
+    QTest::newRow("low ones do not count as high") << "\r\nBt" + high.left(17) << -1;
+    QTest::newRow("A (65) is none") << "A" + high << 1;
+    QTest::newRow("56 characters at most") << QByteArray(57, '\xF0') << 1;
+}
+
+void TestReviewReader::codeLineStarts()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(int, start);
+    QCOMPARE(review::codeLineStart(before + review::headerAnchor().toByteArray(), before.size()), start);
 }
 
 void TestReviewReader::escaping_data()
