@@ -164,6 +164,12 @@ void TestReviewReader::damage_data()
     QTest::newRow("torn record before a whole one")
         << first + second.left(70) + second
         << firstRead + QStringList{"skip @13 70 bytes: " + after, "response s1 12-08-2026 10:00:09 q= [M] [bb] +9 @14"};
+    QByteArray altered = note("10:00:05", "L", "n", true);
+    altered[altered.lastIndexOf("10:00:05") + 7] = 'x'; // the time beside the date
+    QTest::newRow("a note's second time altered")
+        << first + altered + second
+        << firstRead + QStringList{QStringLiteral("skip @13 %1 bytes: ").arg(altered.size()) + cut,
+                                   "response s1 12-08-2026 10:00:09 q= [M] [bb] +9 @20"};
     QTest::newRow("hand-edited lines between records")
         << first + "edited\r\n" + second
         << firstRead + QStringList{"skip @13 8 bytes: " + after, "response s1 12-08-2026 10:00:09 q= [M] [bb] +9 @14"};
