@@ -1,4 +1,5 @@
 #include <QBuffer>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "platform/code_page.h"
@@ -197,8 +198,20 @@ void TestReviewRoundTrip::htmlCountsEachFileAndAll()
 
     QFile report(html);
     QVERIFY(report.open(QIODevice::ReadOnly));
+    const QByteArray page = report.readAll();
+    // Each record row ends in its flag cell, whole.
+    QStringList flags;
+    const QRegularExpression flagCell(
+        QStringLiteral("</div></td><td>([^<]*|<span class=\"[^\"]*\">[^<]*</span>)</td></tr>\n"));
+    for (const QRegularExpressionMatch& m : flagCell.globalMatch(QString::fromUtf8(page)))
+        flags << m.captured(1);
+    const QString empty = QStringLiteral("<span class=\"flag empty\">empty</span>");
+    const QString starts = QStringLiteral("<span class=\"flag reminder\">starts with the reminder</span>");
+    const QString only = QStringLiteral("<span class=\"flag reminder\">only the reminder</span>");
+    QCOMPARE(flags, QStringList({"", "", "", empty, starts, "", only}));
+
     QList<QByteArray> counted;
-    for (const QByteArray& line : report.readAll().split('\n')) {
+    for (const QByteArray& line : page.split('\n')) {
         if (line.contains("class=\"summary\"") || line.contains("class=\"skip\""))
             counted << line;
     }
