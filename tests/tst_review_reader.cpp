@@ -200,6 +200,12 @@ void TestReviewReader::damage_data()
                            .arg(lines * line.size()),
                        QStringLiteral("session 1 12-08-2026 005 @%1").arg(lines + 1),
                        QStringLiteral("response s1 12-08-2026 10:00:00 q= [L] [a] +- @%1").arg(lines + 6)};
+    QTest::newRow("a record right where a skipped piece ends")
+        << line.repeated(lines) + second + second
+        << QStringList{QStringLiteral("skip @1 %1 bytes: more than 64 MB with no record or session header in it")
+                           .arg(lines * line.size()),
+                       QStringLiteral("response s0  10:00:09 q= [M] [bb] +- @%1").arg(lines + 1),
+                       QStringLiteral("response s0  10:00:09 q= [M] [bb] +- @%1").arg(lines + 8)};
 }
 
 void TestReviewReader::damage()
