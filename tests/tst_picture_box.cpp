@@ -72,6 +72,7 @@ private slots:
     void textPrintedTwiceLooksAsOnce_data();
     void textPrintedTwiceLooksAsOnce();
     void pictureStaysApartFromTheDrawing();
+    void drawingSurvivesShrinkingAndGrowing_data();
     void drawingSurvivesShrinkingAndGrowing();
     void firstDrawingCoversTheBoxAsItIsThen_data();
     void firstDrawingCoversTheBoxAsItIsThen();
@@ -258,21 +259,35 @@ void TestPictureBox::textLeavesWhatIsUnderItsGaps()
     p.filledBox(0, 0, 1000, 1000, red);
     p.setCurrentX(100);
     p.setCurrentY(100);
-    p.print(QStringLiteral("I      I"));
+    p.print(QStringLiteral("I  -  I"));
 
+    // Each pixel as a person sees it: the glyphs' ink, the background colour in an outline
+    // that follows them (two pixels to the sides and above, one below, round at the corners),
+    // and the red box untouched everywhere else, between the words too.
     const QImage& d = p.drawing();
-    const QFontMetrics metrics(p.font());
-    const QPoint corner = p.toPixels(100, 100);
-    const int middle = corner.y() + metrics.ascent() - metrics.capHeight() / 2;
-    int dark = 0;
-    int red_ = 0;
-    for (int x = corner.x(); x < corner.x() + metrics.horizontalAdvance(QStringLiteral("I      I")); ++x) {
-        const QColor c = d.pixelColor(x, middle);
-        dark += c.red() < 128;
-        red_ += c == red;
+    QRgb black = qRgb(0, 0, 0);
+    const QRect ink = inkBounds(d, &black);
+    QVERIFY(ink.width() > QFontMetrics(p.font()).horizontalAdvance(QStringLiteral("I  -")));
+    auto nearInk = [&](int x, int y) {
+        for (int dy = -1; dy <= 2; ++dy) {
+            for (int dx = -2; dx <= 2; ++dx) {
+                if (dx * dx + dy * dy <= 5 && d.pixel(x + dx, y + dy) == black)
+                    return true;
+            }
+        }
+        return false;
+    };
+    QStringList wrong;
+    for (int y = ink.top() - 4; y <= ink.bottom() + 4; ++y) {
+        for (int x = ink.left() - 4; x <= ink.right() + 4; ++x) {
+            const QColor expected = d.pixel(x, y) == black ? QColor(Qt::black)
+                                    : nearInk(x, y)        ? QColor(Qt::white)
+                                                           : red;
+            if (d.pixelColor(x, y) != expected)
+                wrong << QStringLiteral("(%1, %2) %3").arg(x).arg(y).arg(d.pixelColor(x, y).name());
+        }
     }
-    QVERIFY2(dark >= 2, "both letters are drawn");
-    QVERIFY2(red_ > metrics.horizontalAdvance(QStringLiteral("     ")), "the blanks between them stay red");
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.mid(0, 10).join(QStringLiteral(", "))));
 }
 
 void TestPictureBox::textPrintedTwiceLooksAsOnce_data()
@@ -326,8 +341,18 @@ void TestPictureBox::pictureStaysApartFromTheDrawing()
     QCOMPARE(p.rendered().pixelColor(30, row), QColor(Qt::black));
 }
 
+void TestPictureBox::drawingSurvivesShrinkingAndGrowing_data()
+{
+    QTest::addColumn<QList<QSize>>("sizes"); // the box's sizes in turn, after the drawing
+    QTest::newRow("smaller, then as before") << QList<QSize>{QSize(100, 60), kDesignedBox};
+    QTest::newRow("wider only") << QList<QSize>{QSize(445, 225)};
+    QTest::newRow("taller only") << QList<QSize>{QSize(345, 325)};
+    QTest::newRow("narrower, then taller") << QList<QSize>{QSize(200, 225), QSize(200, 325)};
+}
+
 void TestPictureBox::drawingSurvivesShrinkingAndGrowing()
 {
+    QFETCH(QList<QSize>, sizes);
     PictureBox p;
     p.resize(kDesignedBox);
     p.show();
@@ -335,12 +360,19 @@ void TestPictureBox::drawingSurvivesShrinkingAndGrowing()
     p.circle(500, 500, 450);
     const QImage before = p.rendered();
 
-    p.resize(100, 60);
-    QCoreApplication::processEvents();
-    QCOMPARE(p.rendered(), before.copy(0, 0, 96, 56));
-    p.resize(kDesignedBox);
-    QCoreApplication::processEvents();
-    QCOMPARE(p.rendered(), before);
+    for (const QSize& size : sizes) {
+        p.resize(size);
+        QCoreApplication::processEvents();
+        QImage expected(p.innerRect().size(), before.format());
+        expected.fill(Qt::white);
+        QPainter(&expected).drawImage(0, 0, before);
+        QCOMPARE(p.rendered(), expected);
+    }
+    // The kept drawing has grown with the box: a box over the whole scale covers every pixel.
+    p.filledBox(0, 0, 1000, 1000, QColor(255, 0, 0));
+    QImage red(p.innerRect().size(), before.format());
+    red.fill(QColor(255, 0, 0));
+    QCOMPARE(p.rendered(), red);
 }
 
 void TestPictureBox::firstDrawingCoversTheBoxAsItIsThen_data()
@@ -399,6 +431,42 @@ void TestPictureBox::screenShowsDrawingOverPictureOverBackground()
     QCOMPARE(screen.pixelColor(inner + QPoint(200, row)), QColor(255, 0, 0));
     QCOMPARE(screen.pixelColor(inner + QPoint(200, 150)), QColor(Qt::white));
     QCOMPARE(screen.copy(p.innerRect()), p.rendered().convertToFormat(screen.format()));
+
+    // A sunken frame, whole to every corner: dark outside and shadow inside along the top and
+    // the left, midlight outside and light inside along the bottom and the right.
+    QVERIFY(!p.hasFocus());
+    const QPalette& pal = p.palette();
+    const int w = p.width();
+    const int h = p.height();
+    auto frame = [&](int x, int y) {
+        if (x == 0 || y == 0)
+            return pal.color(QPalette::Dark);
+        if (x == w - 1 || y == h - 1)
+            return pal.color(QPalette::Midlight);
+        return pal.color(x == 1 || y == 1 ? QPalette::Shadow : QPalette::Light);
+    };
+    auto wrongInFrame = [&p](const QImage& shown, auto colourAt) {
+        QStringList wrong;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                if (!p.innerRect().contains(x, y) && shown.pixel(x, y) != colourAt(x, y).rgb())
+                    wrong << QStringLiteral("(%1, %2) %3").arg(x).arg(y).arg(shown.pixelColor(x, y).name());
+            }
+        }
+        return wrong.mid(0, 10).join(QStringLiteral(", "));
+    };
+    QCOMPARE(wrongInFrame(screen, frame), QString());
+    // With the focus (a box in a window), the whole frame takes the highlight colour.
+    QWidget window;
+    auto* focused = new PictureBox(&window);
+    focused->resize(kDesignedBox);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    focused->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(focused->hasFocus());
+    const QColor highlight = focused->palette().color(QPalette::Highlight);
+    QCOMPARE(wrongInFrame(focused->grab().toImage(), [&](int, int) { return highlight; }), QString());
 }
 
 void TestPictureBox::repaintsOnlyWhatAnOperationTouched_data()

@@ -7,9 +7,11 @@
 #include "platform/code_page.h"
 #include "records/record_layout.h"
 #include "review/input_text.h"
+#include "review/record_parser.h"
 #include "review/record_reader.h"
 #include "review/review_command.h"
 #include "review/review_text.h"
+#include "review/stretch_splitter.h"
 
 namespace {
 
@@ -62,7 +64,10 @@ struct Collect final : review::ReadSink {
                           r.seconds ? QString::number(*r.seconds) : QStringLiteral("-"))
                      .arg(r.lineNumber);
     }
-    void skipped(const review::Skipped& s) override { items << QStringLiteral("skip @%1").arg(s.line); }
+    void skipped(const review::Skipped& s) override
+    {
+        items << QStringLiteral("skip @%1 %2 bytes: %3").arg(s.line).arg(s.bytes).arg(s.reason);
+    }
 };
 
 // Read whole, and read a few bytes at a time so that every start falls across a boundary.
@@ -99,6 +104,8 @@ private slots:
     void readsWhatWasWritten();
     void damage_data();
     void damage();
+    void codeLineStarts_data();
+    void codeLineStarts();
     void escaping_data();
     void escaping();
     void flags_data();
@@ -169,25 +176,57 @@ void TestReviewReader::damage_data()
     const QByteArray first = header("005") + response("10:00:00", "L", "a");
     const QByteArray second = response("10:00:09", "M", "bb");
     const QStringList firstRead{"session 1 12-08-2026 005 @1", "response s1 12-08-2026 10:00:00 q= [L] [a] +- @6"};
-    QTest::newRow("cut inside a record") << first + second.left(second.size() - 20)
-                                         << firstRead + QStringList{"skip @13"};
+    const QString cut = QStringLiteral("a record cut short or altered");
+    const QString after = QStringLiteral("text after the end of a record or session header");
+    const QString neither = QStringLiteral("text that is no record and no session header");
+    QTest::newRow("cut inside a record")
+        << first + second.left(second.size() - 20)
+        << firstRead + QStringList{QStringLiteral("skip @13 %1 bytes: ").arg(second.size() - 20) + cut};
     QTest::newRow("torn record before a whole one")
         << first + second.left(70) + second
-        << firstRead + QStringList{"skip @13", "response s1 12-08-2026 10:00:09 q= [M] [bb] +9 @14"};
+        << firstRead + QStringList{"skip @13 70 bytes: " + after, "response s1 12-08-2026 10:00:09 q= [M] [bb] +9 @14"};
+    QByteArray altered = note("10:00:05", "L", "n", true);
+    altered[altered.lastIndexOf("10:00:05") + 7] = 'x'; // the time beside the date
+    QTest::newRow("a note's second time altered")
+        << first + altered + second
+        << firstRead + QStringList{QStringLiteral("skip @13 %1 bytes: ").arg(altered.size()) + cut,
+                                   "response s1 12-08-2026 10:00:09 q= [M] [bb] +9 @20"};
     QTest::newRow("hand-edited lines between records")
         << first + "edited\r\n" + second
-        << firstRead + QStringList{"skip @13", "response s1 12-08-2026 10:00:09 q= [M] [bb] +9 @14"};
+        << firstRead + QStringList{"skip @13 8 bytes: " + after, "response s1 12-08-2026 10:00:09 q= [M] [bb] +9 @14"};
     QTest::newRow("header cut") << header("005").left(40) + second
-                                << QStringList{"skip @1", "response s0  10:00:09 q= [M] [bb] +- @2"};
+                                << QStringList{"skip @1 40 bytes: a session header cut short or altered",
+                                               "response s0  10:00:09 q= [M] [bb] +- @2"};
     QTest::newRow("text before the first header")
         << "Dear instructor,\r\n" + first
-        << QStringList{"skip @1", "session 1 12-08-2026 005 @2", "response s1 12-08-2026 10:00:00 q= [L] [a] +- @7"};
+        << QStringList{"skip @1 18 bytes: " + neither, "session 1 12-08-2026 005 @2",
+                       "response s1 12-08-2026 10:00:00 q= [L] [a] +- @7"};
     std::mt19937 random(7);
     QByteArray noise(4096, Qt::Uninitialized);
     for (char& c : noise)
         c = char(random());
-    QTest::newRow("random bytes") << noise << QStringList{"skip @1"};
+    QTest::newRow("a line like a header's, in no record")
+        << "Dear instructor,\r\nassignment #5 is attached.\r\n" + first
+        << QStringList{"skip @1 46 bytes: " + neither, "session 1 12-08-2026 005 @3",
+                       "response s1 12-08-2026 10:00:00 q= [L] [a] +- @8"};
+    QTest::newRow("random bytes") << noise << QStringList{"skip @1 4096 bytes: " + neither};
     QTest::newRow("empty") << QByteArray() << QStringList{};
+    // Past what is held at once, a stretch is skipped in pieces: one skip, its lines all counted.
+    // The header right after it starts exactly where the first piece ends (read a MB at a time).
+    const QByteArray line = "no record here\r\n";
+    const qsizetype lines = (review::StretchSplitter::kMaxHeld + (qsizetype(1) << 20) - 256) / line.size();
+    QTest::newRow("more than is held at once")
+        << line.repeated(lines) + first
+        << QStringList{QStringLiteral("skip @1 %1 bytes: more than 64 MB with no record or session header in it")
+                           .arg(lines * line.size()),
+                       QStringLiteral("session 1 12-08-2026 005 @%1").arg(lines + 1),
+                       QStringLiteral("response s1 12-08-2026 10:00:00 q= [L] [a] +- @%1").arg(lines + 6)};
+    QTest::newRow("a record right where a skipped piece ends")
+        << line.repeated(lines) + second + second
+        << QStringList{QStringLiteral("skip @1 %1 bytes: more than 64 MB with no record or session header in it")
+                           .arg(lines * line.size()),
+                       QStringLiteral("response s0  10:00:09 q= [M] [bb] +- @%1").arg(lines + 1),
+                       QStringLiteral("response s0  10:00:09 q= [M] [bb] +- @%1").arg(lines + 8)};
 }
 
 void TestReviewReader::damage()
@@ -195,7 +234,35 @@ void TestReviewReader::damage()
     QFETCH(QByteArray, file);
     QFETCH(QStringList, expected);
     QCOMPARE(readBack(file, qsizetype(1) << 20), expected);
-    QCOMPARE(readBack(file, 3), expected);
+    if (file.size() < (qsizetype(1) << 20))
+        QCOMPARE(readBack(file, 3), expected);
+}
+
+void TestReviewReader::codeLineStarts_data()
+{
+    QTest::addColumn<QByteArray>("before"); // the bytes before a session header's anchor
+    QTest::addColumn<int>("start");         // where its code line starts; -1: no code line
+
+    // A code line: at least 19 characters from byte 118 up, some after one from 66 to 116;
+    // 56 characters at most.
+    const QByteArray high(19, '\xF0');
+    QTest::newRow("after a line end") << "x\r\n" + high + high << 3;
+    QTest::newRow("at the start of the file") << high + high << 0;
+    QTest::newRow("19 high characters") << "\r\n" + high << 2;
+    QTest::newRow("18 are too few") << "\r\n" + high.left(18) << -1;
+    QTest::newRow("v (118) is the lowest high one") << "\r\nv" + high.left(18) << 2;
+    QTest::newRow("u (117) is none") << "\r\nu" + high << 3;
+    QTest::newRow("B (66) and t (116) are low ones") << "\r\nBt" + high << 2;
+    QTest::newRow("low ones do not count as high") << "\r\nBt" + high.left(17) << -1;
+    QTest::newRow("A (65) is none") << "A" + high << 1;
+    QTest::newRow("56 characters at most") << QByteArray(57, '\xF0') << 1;
+}
+
+void TestReviewReader::codeLineStarts()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(int, start);
+    QCOMPARE(review::codeLineStart(before + review::headerAnchor().toByteArray(), before.size()), start);
 }
 
 void TestReviewReader::escaping_data()

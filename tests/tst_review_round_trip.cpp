@@ -1,4 +1,5 @@
 #include <QBuffer>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "platform/code_page.h"
@@ -126,6 +127,7 @@ class TestReviewRoundTrip : public QObject {
 private slots:
     void readsTheWindowsFiles();
     void csvHoldsTheTextsByteForByte();
+    void htmlCountsEachFileAndAll();
     void damagedCopies_data();
     void damagedCopies();
 };
@@ -172,6 +174,58 @@ void TestReviewRoundTrip::csvHoldsTheTextsByteForByte()
     QFile csv(csvPath);
     QVERIFY(csv.open(QIODevice::ReadOnly));
     QCOMPARE(csv.readAll(), expected);
+}
+
+// The lines that count and name what was skipped, whole; the page around them may change.
+void TestReviewRoundTrip::htmlCountsEachFileAndAll()
+{
+    Tutor tutor;
+    runSession(tutor);
+    const QString extra = tutor.drives.filePath(QStringLiteral("extra.txt"));
+    QFile file(extra);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(recordBytes(records::questionRecord(QStringLiteral("10:00:00"), QStringLiteral("L"),
+                                                   records::kAnswerPrompt, std::nullopt)) +
+               "edited by hand\r\n");
+    file.close();
+    const QString html = tutor.drives.filePath(QStringLiteral("report.html"));
+    review::Console console;
+    console.error = [](const QString&) {};
+    QCOMPARE(review::reviewMain({QStringLiteral("--html"), QStringLiteral("-o"), html,
+                                 tutor.homePath(QStringLiteral("send_1208.txt")),
+                                 tutor.homePath(QStringLiteral("notes_.txt")), extra},
+                                console),
+             1);
+
+    QFile report(html);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    const QByteArray page = report.readAll();
+    // Each record row ends in its flag cell, whole.
+    QStringList flags;
+    const QRegularExpression flagCell(
+        QStringLiteral("</div></td><td>([^<]*|<span class=\"[^\"]*\">[^<]*</span>)</td></tr>\n"));
+    for (const QRegularExpressionMatch& m : flagCell.globalMatch(QString::fromUtf8(page)))
+        flags << m.captured(1);
+    const QString empty = QStringLiteral("<span class=\"flag empty\">empty</span>");
+    const QString starts = QStringLiteral("<span class=\"flag reminder\">starts with the reminder</span>");
+    const QString only = QStringLiteral("<span class=\"flag reminder\">only the reminder</span>");
+    QCOMPARE(flags, QStringList({"", "", "", empty, starts, "", only}));
+
+    QList<QByteArray> counted;
+    for (const QByteArray& line : page.split('\n')) {
+        if (line.contains("class=\"summary\"") || line.contains("class=\"skip\""))
+            counted << line;
+    }
+    const QList<QByteArray> expected{
+        "<p class=\"summary\">1 session, 5 records: 1 empty, 0 only the reminder, 1 starting with the reminder.</p>",
+        "<p class=\"summary\">0 sessions, 1 record: 0 empty, 0 only the reminder, 0 starting with the reminder.</p>",
+        "<tr class=\"skip\"><td colspan=\"8\">Skipped at line 10: 16 bytes, text after the end of a record or "
+        "session header.</td></tr>",
+        "<p class=\"summary\">0 sessions, 1 record: 0 empty, 1 only the reminder, 0 starting with the reminder; 1 "
+        "stretch that could not be read, skipped.</p>",
+        "<p class=\"summary\">3 files, 1 session, 7 records: 1 empty, 1 only the reminder, 1 starting with the "
+        "reminder; 1 stretch that could not be read, skipped.</p>"};
+    QCOMPARE(counted, expected);
 }
 
 void TestReviewRoundTrip::damagedCopies_data()

@@ -183,7 +183,9 @@ void PictureBox::paintEvent(QPaintEvent* event)
         return;
     if (hasFocus()) {
         // The box takes the focus by Tab; the frame shows where it is.
-        p.setPen(QPen(palette().color(QPalette::Highlight), kBorder));
+        QPen pen(palette().color(QPalette::Highlight), kBorder);
+        pen.setJoinStyle(Qt::MiterJoin); // square corners: a bevel leaves the outer corner pixels out
+        p.setPen(pen);
         p.setBrush(Qt::NoBrush);
         p.drawRect(QRectF(rect()).adjusted(kBorder / 2.0, kBorder / 2.0, -kBorder / 2.0, -kBorder / 2.0));
         return;
