@@ -8,7 +8,9 @@
 #include <memory>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "storage/record_files.h"
 #include "storage/record_io.h"
@@ -82,6 +84,10 @@ struct OtherComputer {
 class TestRecordProtocol : public QObject {
     Q_OBJECT
 private slots:
+    void journalEntriesItCannotTrust_data();
+    void journalEntriesItCannotTrust();
+    void aRecordFileOnDescriptorZero_data();
+    void aRecordFileOnDescriptorZero();
     void judgesLockFiles_data();
     void judgesLockFiles();
     void watchesOnItsOwnClock_data();
@@ -618,6 +624,69 @@ void TestRecordProtocol::finishesAllLeftOversWithinOneWait()
     // One wait for all of them: told once who holds the files, and once that it is over.
     QCOMPARE(told.count(QString()), held ? 1 : 0);
     QCOMPARE(told.size(), held ? 2 : 0);
+}
+
+void TestRecordProtocol::journalEntriesItCannotTrust_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<qint64>("sizeBefore");
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("whole") << "/r/master.txt" << qint64(0) << true;
+    QTest::newRow("no path") << "" << qint64(0) << false;
+    QTest::newRow("a size below zero") << "/r/master.txt" << qint64(-1) << false;
+    QTest::newRow("neither") << "" << qint64(-1) << false;
+}
+
+void TestRecordProtocol::journalEntriesItCannotTrust()
+{
+    // An entry with its checksum intact may still name no file or no place in it: finishing
+    // it would write where nobody asked.
+    QFETCH(QString, path);
+    QFETCH(qint64, sizeBefore);
+    QFETCH(bool, whole);
+    const QList<journal::File> files{{QStringLiteral("masterFile"), path, sizeBefore, "rec\r\n"}};
+    QList<journal::File> read;
+    const journal::ReadState state = journal::decode(journal::encode(files), read);
+    QCOMPARE(state, whole ? journal::ReadState::Whole : journal::ReadState::Damaged);
+    QCOMPARE(read, whole ? files : QList<journal::File>());
+    QCOMPARE(journal::decode(journal::encode({}), read), journal::ReadState::Damaged);
+}
+
+void TestRecordProtocol::aRecordFileOnDescriptorZero_data()
+{
+    // With the journal its entry is the first file opened, without it the master file.
+    QTest::addColumn<bool>("journal");
+    QTest::addColumn<bool>("masterThere");
+    QTest::newRow("the journal entry") << true << true;
+    QTest::newRow("a record file there already") << false << true;
+    QTest::newRow("a record file made now") << false << false;
+}
+
+void TestRecordProtocol::aRecordFileOnDescriptorZero()
+{
+    QFETCH(bool, journal);
+    QFETCH(bool, masterThere);
+    // A program started without standard input is given descriptor 0 for the first file it
+    // opens: that is a file like any other, not a failure.
+    Folder folder;
+    if (!journal)
+        folder.settings.journalFolder.clear();
+    const QByteArray old = masterThere ? "old\r\n" : "";
+    if (masterThere)
+        writeAll(folder.path(QStringLiteral("master.txt")), old);
+    const int saved = ::dup(0);
+    QVERIFY(saved >= 0);
+    ::close(0);
+    const AppendOutcome outcome = appendRecord(folder.record("zero\r\n"), folder.settings);
+    // Whatever took descriptor 0 was closed again, as every file of the record is.
+    const bool leftOpen = ::fcntl(0, F_GETFD) != -1;
+    ::dup2(saved, 0);
+    ::close(saved);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    QCOMPARE(outcome.journalFailure, QString());
+    QVERIFY(!leftOpen);
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), old + "Mzero\r\n");
+    QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), QByteArray("Szero\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestRecordProtocol)
