@@ -182,6 +182,12 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
     limit.reset();
 
     QCOMPARE(tutor.prompter.messages.size() - told, qsizetype(choice >= 0 ? 1 : 0));
+    if (choice >= 0) {
+        const QStringList buttons = box == Box::Typed
+                                        ? QStringList{"Keep editing", "Record it as your answer", "Discard it"}
+                                        : QStringList{"Stay", "Go on without it"};
+        QCOMPARE(tutor.prompter.offered, QList<QStringList>{buttons});
+    }
     QCOMPARE(responses(tutor.homeBytes(kMaster), draft), master);
     QCOMPARE(responses(tutor.homeBytes(kSend), draft), send);
     if (action == Action::SaveAsNotes) {

@@ -19,11 +19,12 @@ bool ScriptedPrompter::retryOrQuit(const QString& message)
     return !retries.isEmpty() && retries.takeFirst();
 }
 
-int ScriptedPrompter::choose(const QString& message, const QStringList& offered)
+int ScriptedPrompter::choose(const QString& message, const QStringList& buttons)
 {
     messages << message;
+    offered << buttons;
     const int choice = choices.isEmpty() ? 0 : choices.takeFirst();
-    return choice >= 0 && choice < offered.size() ? choice : 0;
+    return choice >= 0 && choice < buttons.size() ? choice : 0;
 }
 
 Prompter::FolderChoice ScriptedPrompter::createRetryOrQuit(const QString& message, FolderChoice preferred)

@@ -13,6 +13,7 @@ public:
     QList<std::optional<QString>> answers;      // taken from the front; none left means Cancel
     QList<bool> retries;                        // taken from the front; none left means Quit
     QList<int> choices;                         // taken from the front; none left means the default
+    QList<QStringList> offered;                 // the buttons of every choice, in order
     QStringList createOffers;                   // every message offered with Create/Retry/Quit (also in messages)
     QList<FolderChoice> folderChoices;          // taken from the front; none left means Quit
     QList<FolderChoice> preferredFolderChoices; // the one Enter would take, per Create offer
