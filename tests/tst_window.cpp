@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -100,6 +101,12 @@ void TestWindow::controls()
     QCOMPARE(captionOf(control), caption);
     QVERIFY(control->isEnabled());
     QVERIFY(!control->isHidden());
+    // Text boxes show their scroll bar from the start, before the text outgrows them.
+    if (auto* box = qobject_cast<TextBox*>(control)) {
+        w.show();
+        QVERIFY(box->verticalScrollBar()->isVisible());
+        QVERIFY(!box->horizontalScrollBar()->isVisible());
+    }
 }
 
 void TestWindow::windowItself()
