@@ -4,6 +4,7 @@
 // With --drives given twice (two mounts of one shared folder), the writers take turns
 // between them, as students on two computers would.
 //   stress_records [--processes N] [--records M] [--seed S] [--keep DIR] [--drives ROOT]...
+//                  [--check-drives ROOT] [--writer-program PROGRAM]
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -32,12 +33,19 @@ int main(int argc, char** argv)
     const QCommandLineOption checkDrives(QStringLiteral("check-drives"),
                                          QStringLiteral("check the files under this drives root (the server's copy)"),
                                          QStringLiteral("ROOT"));
-    parser.addOptions({processes, records, seed, keep, drives, checkDrives});
+    // Another writer program taking record_writer's arguments: a wrapper that starts it on
+    // another system (the Windows build under Wine).
+    const QCommandLineOption writerProgram(QStringLiteral("writer-program"),
+                                           QStringLiteral("the writer to start (default: record_writer beside this)"),
+                                           QStringLiteral("PROGRAM"));
+    parser.addOptions({processes, records, seed, keep, drives, checkDrives, writerProgram});
     parser.process(app);
 
     QTemporaryDir temporary;
     stress::Options options;
-    options.writerProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/record_writer");
+    options.writerProgram = parser.isSet(writerProgram)
+                                ? parser.value(writerProgram)
+                                : QCoreApplication::applicationDirPath() + QStringLiteral("/record_writer");
     options.workDir = parser.isSet(keep) ? parser.value(keep) : temporary.path();
     options.processes = parser.value(processes).toInt();
     options.records = parser.value(records).toInt();

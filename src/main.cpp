@@ -4,8 +4,10 @@
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
-#include <QSvgRenderer>
 #include <QTextStream>
+#ifndef _WIN32
+#include <QSvgRenderer>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -56,7 +58,9 @@ void reportUnreachableDisplay(QtMsgType type, const QMessageLogContext&, const Q
 const QString kAppId = QStringLiteral("io.github.classnotestutor.ClassNotesTutor");
 
 // Drawn at the common sizes up front, so small title-bar icons come from a drawing of
-// their own size rather than a scaled-down large one.
+// their own size rather than a scaled-down large one. A Windows program carries its icon as
+// a resource (IDI_ICON1), which Qt's Windows plugin gives every window by itself.
+#ifndef _WIN32
 QIcon applicationIcon()
 {
     QSvgRenderer renderer(QStringLiteral(":/icons/%1.svg").arg(kAppId));
@@ -73,6 +77,7 @@ QIcon applicationIcon()
     }
     return icon;
 }
+#endif
 
 bool wantsOnlyText(int argc, char** argv)
 {
@@ -108,13 +113,17 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral("Class Notes Tutor: work through one set of physics class notes."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption drives(
-        QStringLiteral("drives"),
-        QStringLiteral("Folder that stands for the drives C:, I:, ... (default: %1).").arg(DrivePaths::defaultRoot()),
-        QStringLiteral("DIR"));
+    const QCommandLineOption drives(QStringLiteral("drives"),
+                                    QStringLiteral("Folder that stands for the drives C:, I:, ... (default: %1).")
+                                        .arg(DrivePaths::defaultRoot().isEmpty()
+                                                 ? QStringLiteral("the drives themselves")
+                                                 : DrivePaths::defaultRoot()),
+                                    QStringLiteral("DIR"));
     parser.addOption(drives);
     parser.process(app);
+#ifndef _WIN32
     QApplication::setWindowIcon(applicationIcon());
+#endif
 
     DialogPrompter prompter;
     SystemClock clock;

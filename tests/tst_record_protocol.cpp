@@ -3,12 +3,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/resource.h>
-
 #include "platform/record_files.h"
 #include "platform/record_io.h"
 #include "platform/record_journal.h"
 #include "platform/record_lock.h"
+#include "support/file_size_limit.h"
 
 using recordlock::Verdict;
 
@@ -196,14 +195,10 @@ void TestRecordProtocol::keepsTheJournalOnlyWhileSomeFilesMissTheRecord()
     // the retry.
     const QByteArray full(2000, 'x');
     writeAll(files[1].path, full);
+    SKIP_WITHOUT_FILE_SIZE_LIMIT();
     {
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit limit = saved;
-        limit.rlim_cur = rlim_t(full.size());
-        setrlimit(RLIMIT_FSIZE, &limit);
+        FileSizeLimit limit(full.size());
         outcome = appendRecord(files, folder.settings);
-        setrlimit(RLIMIT_FSIZE, &saved);
     }
     QCOMPARE(outcome.written, QStringList{QStringLiteral("masterFile")});
     QVERIFY(!outcome.journalEntry.isEmpty());

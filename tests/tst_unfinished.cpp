@@ -147,6 +147,7 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
         QVERIFY(sendFile.open(QIODevice::Append));
         sendFile.write(QByteArray(20000, 'x'));
         sendFile.close();
+        SKIP_WITHOUT_FILE_SIZE_LIMIT();
         limit = std::make_unique<FileSizeLimit>(10000);
         w.txt_answer->setText(draft);
         QTest::mouseClick(w.cmd_enter_response, Qt::LeftButton);
@@ -258,6 +259,7 @@ void TestUnfinished::closingWhileAQuestionIsOpenIsRefused()
 
 void TestUnfinished::goingOnWithoutAFileIsFinishedAtTheNextStart()
 {
+    SKIP_WITHOUT_FILE_SIZE_LIMIT();
     Tutor first;
     MainWindow& w = first.startHome(QStringLiteral("5"));
     QTest::mouseClick(w.cmdNextQuestion, Qt::LeftButton);
