@@ -63,15 +63,17 @@ set(TUTOR_ZIP_FILE ${CMAKE_CURRENT_BINARY_DIR}/classnotes-tutor-${PROJECT_VERSIO
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/LICENSE ${TUTOR_WINDOWS_OUT}/LICENSE.txt COPYONLY)
 if(TUTOR_WIXL AND TUTOR_MSIBUILD AND TUTOR_ZIP)
     add_custom_command(OUTPUT ${TUTOR_MSI}
+        # wixl takes the icon's path only relative to where it runs.
         COMMAND ${TUTOR_WIXL} -a x64 -o ${TUTOR_MSI}
                 -D Version=${PROJECT_VERSION} -D Publisher=${TUTOR_PUBLISHER}
-                -D TutorExe=$<TARGET_FILE:classnotes-tutor> -D ReviewExe=$<TARGET_FILE:classnotes-review>
-                -D Licence=${TUTOR_WINDOWS_OUT}/LICENSE.txt -D Icon=${TUTOR_ICO}
+                -D TutorExe=$<TARGET_FILE_NAME:classnotes-tutor> -D ReviewExe=$<TARGET_FILE_NAME:classnotes-review>
+                -D Licence=windows/LICENSE.txt -D Icon=windows/classnotes-tutor.ico
                 ${TUTOR_WINDOWS_DIR}/classnotes-tutor.wxs
         # wixl has no Permanent attribute: mark the home folder's component permanent (16, with
         # 256 for 64-bit), so that no uninstall ever removes c:\tulmarox.
         COMMAND ${TUTOR_MSIBUILD} ${TUTOR_MSI} -q "UPDATE Component SET Attributes = 272 WHERE Component = 'HomeFolder'"
         DEPENDS classnotes-tutor classnotes-review ${TUTOR_WINDOWS_DIR}/classnotes-tutor.wxs ${TUTOR_ICO}
+        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
         VERBATIM)
     set(zip_dir ${TUTOR_WINDOWS_OUT}/zip/classnotes-tutor-${PROJECT_VERSION})
     add_custom_command(OUTPUT ${TUTOR_ZIP_FILE}
