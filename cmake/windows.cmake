@@ -19,9 +19,13 @@ foreach(target_name IN LISTS tutor_targets)
         set_target_properties(${target_name} PROPERTIES EXCLUDE_FROM_ALL TRUE)
     elseif(target_type STREQUAL "EXECUTABLE")
         target_link_options(${target_name} PRIVATE -static)
-        qt_import_plugins(${target_name}
-            INCLUDE Qt6::QWindowsIntegrationPlugin Qt6::QOffscreenIntegrationPlugin
-                    Qt6::QMinimalIntegrationPlugin)
+        get_target_property(target_libraries ${target_name} LINK_LIBRARIES)
+        if(target_libraries MATCHES "tutor_gui|tutor_test_support|Qt6::Gui|Qt6::Widgets")
+            qt_import_plugins(${target_name}
+                INCLUDE Qt6::QWindowsIntegrationPlugin Qt6::QOffscreenIntegrationPlugin
+                        Qt6::QMinimalIntegrationPlugin)
+            target_sources(${target_name} PRIVATE ${TUTOR_WINDOWS_DIR}/directwrite_stub.cpp)
+        endif()
     endif()
 endforeach()
 
@@ -51,6 +55,9 @@ function(tutor_windows_resources target_name description with_icon)
         set_source_files_properties(${TUTOR_WINDOWS_OUT}/${target_name}.rc PROPERTIES OBJECT_DEPENDS ${TUTOR_ICO})
     endif()
 endfunction()
+# What is shipped goes without its symbols (a static Qt's make each program about 40 MB).
+target_link_options(classnotes-tutor PRIVATE -s)
+target_link_options(classnotes-review PRIVATE -s)
 tutor_windows_resources(classnotes-tutor "Class Notes Tutor" ON)
 tutor_windows_resources(classnotes-review "Class Notes Tutor: reader of the record files" OFF)
 
@@ -81,8 +88,8 @@ if(TUTOR_WIXL AND TUTOR_MSIBUILD AND TUTOR_ZIP)
         COMMAND ${CMAKE_COMMAND} -E make_directory ${zip_dir}
         COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:classnotes-tutor> $<TARGET_FILE:classnotes-review>
                 ${TUTOR_WINDOWS_OUT}/LICENSE.txt ${zip_dir}
-        COMMAND ${TUTOR_ZIP} -q -X -r ${TUTOR_ZIP_FILE} classnotes-tutor-${PROJECT_VERSION}
-        WORKING_DIRECTORY ${TUTOR_WINDOWS_OUT}/zip
+        COMMAND ${CMAKE_COMMAND} -E chdir ${TUTOR_WINDOWS_OUT}/zip
+                ${TUTOR_ZIP} -q -X -r ${TUTOR_ZIP_FILE} classnotes-tutor-${PROJECT_VERSION}
         DEPENDS classnotes-tutor classnotes-review
         VERBATIM)
     add_custom_target(windows_packages ALL DEPENDS ${TUTOR_MSI} ${TUTOR_ZIP_FILE})
