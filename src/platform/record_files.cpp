@@ -21,7 +21,7 @@ QString plainReason(int error, const QString& path)
     case ENOENT: {
         const QFileInfo info(path);
         if (!info.absoluteDir().exists())
-            return QStringLiteral("the folder %1 does not exist").arg(info.absolutePath());
+            return QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(info.absolutePath()));
         return QStringLiteral("the file does not exist");
     }
     case EACCES:
