@@ -5,7 +5,7 @@ DRIVES ?= $(HOME)/.local/share/classnotes-tutor/drives
 DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation clang-format
 
 .PHONY: check-format format run test bench stress stress-shared deps build-release build-test screenshots package \
-        check-package check-windows mutants
+        check-package check-windows windows mutants
 
 deps:
 	@missing=""; \
@@ -85,6 +85,12 @@ package: deps
 check-package:
 	./tools/check-package
 
-# The Windows file layer built with MinGW-w64 and checked under Wine (installs both when missing).
-check-windows:
+# The Windows programs, their tests, the MSI and the zip in build/windows (as root: builds Qt for
+# MinGW-w64 from Debian's source once, cached in /var/cache/classnotes-tutor).
+windows:
+	./tools/make-windows
+
+# The Windows file layer, then the Windows programs and the MSI, checked under Wine (as root).
+check-windows: windows build-release
 	./tools/check-windows
+	./tools/check-windows-program build/windows build/release

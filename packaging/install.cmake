@@ -19,7 +19,7 @@ if(TARGET classnotes-review)
     list(APPEND TUTOR_INSTALLED_PROGRAMS classnotes-review)
 endif()
 
-# A Windows program without a console window; a macOS application bundle. Neither is built here.
+# A Windows program without a console window; a macOS application bundle (not built here).
 set_target_properties(classnotes-tutor PROPERTIES
     WIN32_EXECUTABLE TRUE
     MACOSX_BUNDLE TRUE
@@ -32,9 +32,9 @@ install(TARGETS ${TUTOR_INSTALLED_PROGRAMS}
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     BUNDLE DESTINATION .)
 
-# On Windows and macOS the Qt libraries and plugins travel with the program; on Linux the
-# package depends on the distribution's Qt instead.
-if(WIN32 OR APPLE)
+# On macOS the Qt libraries and plugins travel with the program; on Linux the package depends
+# on the distribution's Qt instead. On Windows Qt is linked statically (cmake/windows.cmake).
+if(APPLE)
     qt_generate_deploy_app_script(TARGET classnotes-tutor FILENAME_VARIABLE tutor_deploy_script)
     install(SCRIPT ${tutor_deploy_script})
     install(FILES LICENSE DESTINATION ${TUTOR_DOC_DIR})

@@ -18,7 +18,11 @@
 #include <random>
 
 #include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "platform/code_page.h"
 #include "reliability/record_checker.h"
@@ -33,12 +37,23 @@ public:
     QDateTime now() const override { return QDateTime(stress::kDay, QTime::currentTime()); }
 };
 
+#ifdef _WIN32
+constexpr int kLogFlags = O_WRONLY | O_APPEND | O_CREAT | O_BINARY | O_NOINHERIT;
+int syncToDisk(int fd)
+{
+    return _commit(fd);
+}
+#else
+constexpr int kLogFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+int syncToDisk(int fd)
+{
+    return ::fsync(fd);
+}
+#endif
+
 class Reporter {
 public:
-    explicit Reporter(const QString& path)
-        : fd_(::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644))
-    {
-    }
+    explicit Reporter(const QString& path) : fd_(::open(QFile::encodeName(path).constData(), kLogFlags, 0644)) {}
     ~Reporter()
     {
         if (fd_ >= 0)
@@ -49,7 +64,7 @@ public:
     // In one write and on the disk before the next record starts.
     bool report(const QByteArray& line)
     {
-        if (::write(fd_, line.constData(), size_t(line.size())) != line.size() || ::fsync(fd_) != 0)
+        if (::write(fd_, line.constData(), size_t(line.size())) != line.size() || syncToDisk(fd_) != 0)
             return false;
         progress(line);
         return true;

@@ -4,6 +4,7 @@
 // With --drives given twice (two mounts of one shared folder), the writers take turns
 // between them, as students on two computers would.
 //   stress_records [--processes N] [--records M] [--seed S] [--keep DIR] [--drives ROOT]...
+//                  [--check-drives ROOT] [--writer-program PROGRAM]
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -40,12 +41,19 @@ int main(int argc, char** argv)
                                    QStringLiteral("writers are killed from outside: finish their journals"));
     const QCommandLineOption giveUps(QStringLiteral("give-ups-allowed"),
                                      QStringLiteral("a holder is frozen: writers may give up waiting"));
-    parser.addOptions({processes, records, seed, keep, drives, checkDrives, wrap, kills, giveUps});
+    // Another writer program taking record_writer's arguments: a wrapper that starts it on
+    // another system (the Windows build under Wine).
+    const QCommandLineOption writerProgram(QStringLiteral("writer-program"),
+                                           QStringLiteral("the writer to start (default: record_writer beside this)"),
+                                           QStringLiteral("PROGRAM"));
+    parser.addOptions({processes, records, seed, keep, drives, checkDrives, wrap, kills, giveUps, writerProgram});
     parser.process(app);
 
     QTemporaryDir temporary;
     stress::Options options;
-    options.writerProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/record_writer");
+    options.writerProgram = parser.isSet(writerProgram)
+                                ? parser.value(writerProgram)
+                                : QCoreApplication::applicationDirPath() + QStringLiteral("/record_writer");
     options.workDir = parser.isSet(keep) ? parser.value(keep) : temporary.path();
     options.processes = parser.value(processes).toInt();
     options.records = parser.value(records).toInt();

@@ -3,10 +3,13 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
-#include <QSvgRenderer>
 #include <QTextStream>
+#ifndef _WIN32
+#include <QSvgRenderer>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -59,7 +62,9 @@ void reportUnreachableDisplay(QtMsgType type, const QMessageLogContext&, const Q
 const QString kAppId = QStringLiteral("io.github.classnotestutor.ClassNotesTutor");
 
 // Drawn at the common sizes up front, so small title-bar icons come from a drawing of
-// their own size rather than a scaled-down large one.
+// their own size rather than a scaled-down large one. A Windows program carries its icon as
+// a resource (IDI_ICON1), which Qt's Windows plugin gives every window by itself.
+#ifndef _WIN32
 QIcon applicationIcon()
 {
     QSvgRenderer renderer(QStringLiteral(":/icons/%1.svg").arg(kAppId));
@@ -76,6 +81,7 @@ QIcon applicationIcon()
     }
     return icon;
 }
+#endif
 
 const char kUsage[] = "Usage: classnotes-tutor [--drives DIR] [--help] [--version]";
 constexpr int kBadUsage = 1;
@@ -143,7 +149,9 @@ CommandLine readCommandLine(int argc, char** argv)
                                      QStringLiteral("Show the version."));
     const QCommandLineOption drives(QStringLiteral("drives"),
                                     QStringLiteral("Folder that stands for the drives C:, I:, ... (default: %1).")
-                                        .arg(QDir::toNativeSeparators(DrivePaths::defaultRoot())),
+                                        .arg(DrivePaths::defaultRoot().isEmpty()
+                                                 ? QStringLiteral("the drives themselves")
+                                                 : QDir::toNativeSeparators(DrivePaths::defaultRoot())),
                                     QStringLiteral("DIR"));
     parser.addOptions({help, version, drives});
 
@@ -177,7 +185,16 @@ int main(int argc, char** argv)
 {
     const CommandLine commandLine = readCommandLine(argc, argv);
     if (commandLine.exitCode) {
+#ifdef _WIN32
+        // A program of the GUI subsystem has no console to print to.
+        QApplication app(argc, argv);
+        QMessageBox box(*commandLine.exitCode ? QMessageBox::Warning : QMessageBox::Information,
+                        QStringLiteral("Class Notes Tutor"), commandLine.text);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+#else
         std::fprintf(*commandLine.exitCode ? stderr : stdout, "%s\n", qPrintable(commandLine.text));
+#endif
         return *commandLine.exitCode;
     }
     if (!displayAvailable(argc, argv)) {
@@ -193,7 +210,9 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("classnotes-tutor"));
     QApplication::setApplicationVersion(QStringLiteral(TUTOR_VERSION));
     QGuiApplication::setDesktopFileName(kAppId);
+#ifndef _WIN32
     QApplication::setWindowIcon(applicationIcon());
+#endif
 
     DialogPrompter prompter;
     SystemClock clock;

@@ -177,10 +177,10 @@ void TestRuntimeText::drivePaths()
 {
     QFETCH(QString, windowsPath);
     QFETCH(QString, local);
-#ifdef Q_OS_WIN
-    QSKIP("paths are used as written on Windows");
-#endif
     QCOMPARE(DrivePaths(QStringLiteral("/root")).local(windowsPath), local);
+#ifdef Q_OS_WIN
+    QCOMPARE(DrivePaths(DrivePaths::defaultRoot()).local(windowsPath), windowsPath);
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestRuntimeText)

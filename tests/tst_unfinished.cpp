@@ -153,6 +153,7 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
         // A send file far larger than the master file: a size limit between the two lets the
         // record into the master file only.
         QVERIFY(testfiles::append(tutor.homePath(kSend), QByteArray(20000, 'x')));
+        SKIP_WITHOUT_FILE_SIZE_LIMIT();
         limit = std::make_unique<FileSizeLimit>(10000);
         ui(w).txt_answer->setText(draft);
         QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
@@ -273,6 +274,7 @@ void TestUnfinished::closingWhileAQuestionIsOpenIsRefused()
 
 void TestUnfinished::goingOnWithoutAFileIsFinishedAtTheNextStart()
 {
+    SKIP_WITHOUT_FILE_SIZE_LIMIT();
     Tutor first;
     MainWindow& w = first.startHome(QStringLiteral("5"));
     QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);

@@ -6,8 +6,11 @@
 QString DrivePaths::local(const QString& windowsPath) const
 {
 #ifdef Q_OS_WIN
-    return windowsPath;
-#else
+    // The drives themselves unless a root is given: the tests give one, so that they never
+    // touch the real c:\tulmarox or I:.
+    if (root_.isEmpty())
+        return windowsPath;
+#endif
     QString rest = windowsPath;
     QString drive;
     if (rest.size() >= 2 && rest[1] == u':' && rest[0].isLetter()) {
@@ -23,11 +26,13 @@ QString DrivePaths::local(const QString& windowsPath) const
     if (!rest.isEmpty())
         path += u'/' + rest;
     return QDir::cleanPath(path);
-#endif
 }
 
 QString DrivePaths::defaultRoot()
 {
+#ifdef Q_OS_WIN
+    return {};
+#endif
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/classnotes-tutor/drives");
 }

@@ -12,7 +12,7 @@ QString plainReason(int error, const QString& path)
     case ENOENT: {
         const QFileInfo info(path);
         if (!info.absoluteDir().exists())
-            return QStringLiteral("the folder %1 does not exist").arg(info.absolutePath());
+            return QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(info.absolutePath()));
         return QStringLiteral("the file does not exist");
     }
     case EACCES:
@@ -33,6 +33,12 @@ QString plainReason(int error, const QString& path)
         return QStringLiteral("part of its path is a file, not a folder");
     case EIO:
         return QStringLiteral("the disk reported an input/output error");
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+        // Windows refuses to open a file that another program holds without sharing it;
+        // its C library has no words for this number.
+        return QStringLiteral("another program has the file open and lets nobody write to it (close it there)");
+#endif
     default:
         return QString::fromLocal8Bit(std::strerror(error));
     }
