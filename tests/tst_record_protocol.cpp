@@ -101,6 +101,8 @@ private slots:
     void breaksOnlyTheLockJudged();
     void breakersRaceAndOneWins();
     void keepsItsIdentity();
+    void refusesClientsWithoutCreateNew_data();
+    void refusesClientsWithoutCreateNew();
     void appendsPastLockFiles_data();
     void appendsPastLockFiles();
     void keepsTheJournalOnlyWhileSomeFilesMissTheRecord();
@@ -401,6 +403,45 @@ void TestRecordProtocol::keepsItsIdentity()
     AppendSettings settings;
     settings.journalFolder = dir.path() + QStringLiteral("/data/journal");
     QCOMPARE(identityFileOf(settings), dir.path() + QStringLiteral("/data/computer-id"));
+}
+
+void TestRecordProtocol::refusesClientsWithoutCreateNew_data()
+{
+    const QByteArray mounts =
+        "22 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw\n"
+        "61 22 0:52 / /mnt/class rw,nosuid,nodev,relatime shared:33 - fuse.sshfs root@server:/class rw,user_id=0\n"
+        "62 22 0:53 / /mnt/my\\040drive rw,nosuid,nodev,relatime - fuse.smbnetfs smbnetfs rw,user_id=0\n"
+        "63 22 0:54 / /mnt/i rw,relatime shared:40 master:2 - cifs //server/i rw,vers=3.1.1\n";
+    QTest::addColumn<QByteArray>("mountInfo");
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("local disk") << mounts << 259 << 2 << QStringLiteral("ext4") << false;
+    QTest::newRow("sshfs") << mounts << 0 << 52 << QStringLiteral("fuse.sshfs") << false;
+    QTest::newRow("smbnetfs, no optional fields") << mounts << 0 << 53 << QStringLiteral("fuse.smbnetfs") << true;
+    QTest::newRow("kernel SMB, two optional fields") << mounts << 0 << 54 << QStringLiteral("cifs") << false;
+    QTest::newRow("not listed") << mounts << 0 << 99 << QString() << false;
+    QTest::newRow("cut short") << QByteArray("62 22 0:53 / /mnt/x rw -") << 0 << 53 << QString() << false;
+}
+
+void TestRecordProtocol::refusesClientsWithoutCreateNew()
+{
+    QFETCH(QByteArray, mountInfo);
+    QFETCH(int, major);
+    QFETCH(int, minor);
+    QFETCH(QString, type);
+    QFETCH(bool, refused);
+    const QString found = recordlock::mountType(mountInfo, quint64(major), quint64(minor));
+    QCOMPARE(found, type);
+    const auto why = recordlock::refusal(QStringLiteral("/mnt/i/class"), found);
+    QCOMPARE(why.has_value(), refused);
+    if (why)
+        QVERIFY(why->contains(QStringLiteral("smbnetfs")) && why->contains(QStringLiteral("/mnt/i/class")));
+    // The folder this test works in is told and recorded in.
+    QTemporaryDir dir;
+    QVERIFY(!recordio::fileSystemType(dir.path()).isEmpty());
+    QVERIFY(!recordlock::refusal(dir.path()));
 }
 
 void TestRecordProtocol::appendsPastLockFiles_data()

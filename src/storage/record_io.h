@@ -65,6 +65,9 @@ int renameFile(const QString& from, const QString& to);
 // Never replaces a file at `to` (EEXIST). Where the file system has no such rename and no hard
 // links, it looks first, so a file made in that very moment could be replaced.
 int renameNoReplace(const QString& from, const QString& to);
+// The type of the file system holding `folder` as this system names it ("ext4", "fuse.sshfs"),
+// empty where it cannot be told.
+QString fileSystemType(const QString& folder);
 // Fresh from the file server; 0 when the file does not exist.
 int sizeOfPath(const QString& path, qint64& out);
 qint64 processId();

@@ -1,6 +1,7 @@
 #ifndef _WIN32
 
 #include "record_io.h"
+#include "record_lock.h"
 
 #include <QFile>
 
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -247,6 +249,17 @@ int sizeOfPath(const QString& path, qint64& out)
         return 0;
     }
     return errno == ENOENT ? 0 : errno;
+}
+
+QString fileSystemType(const QString& folder)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(folder).constData(), &info) != 0)
+        return {};
+    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return {};
+    return recordlock::mountType(mounts.readAll(), major(info.st_dev), minor(info.st_dev));
 }
 
 qint64 processId()

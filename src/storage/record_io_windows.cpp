@@ -111,6 +111,12 @@ int renameNoReplace(const QString& from, const QString& to)
     return winfile::renameNoReplace(wide(from), wide(to));
 }
 
+QString fileSystemType(const QString&)
+{
+    // Windows' own clients create a new file on the server in one step.
+    return {};
+}
+
 int sizeOfPath(const QString& path, qint64& out)
 {
     std::int64_t value = 0;

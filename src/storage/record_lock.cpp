@@ -203,6 +203,55 @@ QByteArray computerId(const QString& file)
     return id;
 }
 
+QString mountType(const QByteArray& mountInfo, quint64 major, quint64 minor)
+{
+    const QByteArray device = QByteArray::number(major) + ':' + QByteArray::number(minor);
+    for (const QByteArray& line : mountInfo.split('\n')) {
+        // id parent major:minor root mount-point options [optional fields] - type source options
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 7 || fields[2] != device)
+            continue;
+        const qsizetype dash = fields.indexOf("-", 6);
+        if (dash > 0 && dash + 1 < fields.size())
+            return QString::fromUtf8(fields[dash + 1]);
+    }
+    return {};
+}
+
+std::optional<QString> refusal(const QString& folder, const QString& type)
+{
+    // Through smbnetfs, create-new is a look followed by a create that succeeds over a file made
+    // in between: two computers that look at once both take the lock file and write together.
+    if (type != QStringLiteral("fuse.smbnetfs"))
+        return std::nullopt;
+    return QStringLiteral("the shared folder %1 is reached through the SMB client smbnetfs, which cannot create a "
+                          "file only when it does not exist yet, so two computers could write into the record files "
+                          "at once and tear each other's records; nothing is recorded there. Please reach the share "
+                          "through the system's own network drive (a kernel SMB mount) instead")
+        .arg(native(folder));
+}
+
+std::optional<QString> refusal(const QString& folder)
+{
+    static std::mutex mutex;
+    static QHash<QString, QString> types;
+    QString type;
+    {
+        std::lock_guard guard(mutex);
+        if (const auto it = types.constFind(folder); it != types.constEnd())
+            type = *it;
+    }
+    if (type.isNull()) {
+        type = recordio::fileSystemType(folder);
+        // Not kept while it cannot be told (a folder not there yet).
+        if (!type.isEmpty()) {
+            std::lock_guard guard(mutex);
+            types.insert(folder, type);
+        }
+    }
+    return refusal(folder, type);
+}
+
 QString holderOf(const QString& folder, const QByteArray& thisId)
 {
     const Content c = readLockFile(folder + u'/' + kFileName);

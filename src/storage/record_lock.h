@@ -58,6 +58,16 @@ struct Facts {
     qint64 staleAfterMs = 12000;
 };
 
+// The type of the mount on device `major`:`minor` in the text of /proc/self/mountinfo; empty
+// when none is listed.
+QString mountType(const QByteArray& mountInfo, quint64 major, quint64 minor);
+
+// Why nothing may be recorded in `folder` of file-system type `type`, if so: its client cannot
+// create a file only when it does not exist yet, so two computers could both take the lock file.
+std::optional<QString> refusal(const QString& folder, const QString& type);
+// The same for the folder as it is mounted here, looked up once per folder in a run.
+std::optional<QString> refusal(const QString& folder);
+
 // Who holds the lock file of `folder`, in words; another tutor here when there is none.
 QString holderOf(const QString& folder, const QByteArray& thisId);
 
