@@ -172,10 +172,18 @@ void TestRecords::displayNotes()
     tutor.questionBox = QStringLiteral("shown");
     const QString scratch = s.currentText();
     tutor.displayNotes();
-    QCOMPARE(tutor.prompter.messages.size(), 1);
-    QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("No notes have been saved yet")));
+    QCOMPARE(tutor.prompter.messages,
+             QStringList{QStringLiteral("No notes have been saved yet: use \"Save as Notes\" to keep a note (they go "
+                                        "to c:\\tulmarox\\notes_.txt).")});
     QCOMPARE(tutor.questionBox, QStringLiteral("shown"));
     QCOMPARE(s.currentText(), scratch);
+    // A notes file that cannot be read: the message names it and why.
+    QVERIFY(QDir(tutor.homePath(QString())).mkdir(QStringLiteral("notes_.txt")));
+    tutor.displayNotes();
+    QCOMPARE(tutor.prompter.messages.value(1),
+             QStringLiteral("The notes in c:\\tulmarox\\notes_.txt could not be read: it is a folder, not a file."));
+    QVERIFY(QDir(tutor.homePath(QString())).rmdir(QStringLiteral("notes_.txt")));
+    tutor.prompter.messages.clear();
 
     tutor.answerBox = QStringLiteral("first");
     tutor.saveAsNotes(tutor.answerBox);
@@ -192,7 +200,7 @@ void TestRecords::displayNotes()
     tutor.displayNotes();
     QCOMPARE(s.currentText(), once + joined);
     QCOMPARE(tutor.questionBox, QStringLiteral("\r\n\r\n") + once + QStringLiteral("\r\n\r\n") + once + joined);
-    QCOMPARE(tutor.prompter.messages.size(), 1);
+    QCOMPARE(tutor.prompter.messages, QStringList());
 }
 
 void TestRecords::textOutsideTheCodePageIsRefused()
@@ -394,6 +402,15 @@ void TestRecords::queryFileFailures()
     QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("query.txt")), "q\r\n"));
     QVERIFY(QDir(tutor.homePath(QString())).mkdir(QStringLiteral("queri.txt")));
     QCOMPARE(failure(), QStringLiteral("c:\\tulmarox\\queri.txt could not be written: it is a folder, not a file"));
+    QVERIFY(QDir(tutor.homePath(QString())).rmdir(QStringLiteral("queri.txt")));
+    // The answer file fills up while it is written: the line that did not fit is named.
+    SKIP_WITHOUT_FILE_SIZE_LIMIT();
+    QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("query.txt")), QByteArray(100, 'q') + "\r\n"));
+    {
+        FileSizeLimit limit(10);
+        QCOMPARE(failure(), QStringLiteral("c:\\tulmarox\\queri.txt could not be written: %1")
+                                .arg(QStringLiteral("the file has reached the largest size allowed")));
+    }
     QVERIFY(QDir(tutor.homePath(QString())).removeRecursively());
     QVERIFY(failure().startsWith(QStringLiteral("c:\\tulmarox\\query.txt could not be read: the folder ")));
 }

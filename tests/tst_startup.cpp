@@ -346,10 +346,14 @@ void TestStartup::missingRecordFolder_data()
     QTest::newRow("network folder never offered") << "2"
                                                   << "" << create << 0 << false << "does not exist";
     QTest::newRow("home under a file") << "1"
-                                       << "file" << create << 1 << false << "is a file, not a folder";
+                                       << "file" << create << 1 << false
+                                       << "/c is a file, not a folder.\n\nMend the folder or file, then choose Retry; "
+                                          "or Quit to end the program.";
     QTest::newRow("home under a read-only folder")
         << "1"
-        << "read-only" << create << 1 << false << "read-only (no permission to create a folder";
+        << "read-only" << create << 1 << false
+        << "/c is read-only (no permission to create a folder in it).\n\nMend the folder or file, then choose Retry; "
+           "or Quit to end the program.";
 }
 
 void TestStartup::missingRecordFolder()

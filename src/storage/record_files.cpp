@@ -456,8 +456,12 @@ std::optional<Failure> Channels::write(int channel, const QByteArray& bytes)
     QFile* f = file(channel);
     if (!f)
         return Failure{QStringLiteral("channel %1 holds no file").arg(channel)};
-    if (f->write(bytes) != bytes.size() || !f->flush())
-        return Failure{f->errorString()};
+    errno = 0;
+    if (f->write(bytes) != bytes.size() || !f->flush()) {
+        // The system's own reason in plain words where there is one; Qt's text otherwise.
+        const int error = errno;
+        return Failure{error != 0 ? plainReason(error, f->fileName()) : f->errorString()};
+    }
     return std::nullopt;
 }
 
