@@ -15,6 +15,8 @@ private slots:
     void printZones();
     void roundHalfEven_data();
     void roundHalfEven();
+    void leftAndMidFrom_data();
+    void leftAndMidFrom();
     void splitRecordLines_data();
     void splitRecordLines();
     void codePageRoundTripsEveryByte();
@@ -125,6 +127,35 @@ void TestRuntimeText::splitRecordLines()
     QFETCH(QString, text);
     QFETCH(QStringList, lines);
     QCOMPARE(rt::splitRecordLines(text), lines);
+}
+
+void TestRuntimeText::leftAndMidFrom_data()
+{
+    // The counts as the walk uses them: a count past either end takes what is there.
+    QTest::addColumn<qsizetype>("n");
+    QTest::addColumn<QString>("left");
+    QTest::addColumn<QString>("midFrom");
+    QTest::newRow("below zero") << qsizetype(-1) << ""
+                                << "abc";
+    QTest::newRow("zero") << qsizetype(0) << ""
+                          << "abc";
+    QTest::newRow("one") << qsizetype(1) << "a"
+                         << "abc";
+    QTest::newRow("two") << qsizetype(2) << "ab"
+                         << "bc";
+    QTest::newRow("the whole") << qsizetype(3) << "abc"
+                               << "c";
+    QTest::newRow("past the end") << qsizetype(5) << "abc"
+                                  << "";
+}
+
+void TestRuntimeText::leftAndMidFrom()
+{
+    QFETCH(qsizetype, n);
+    QFETCH(QString, left);
+    QFETCH(QString, midFrom);
+    QCOMPARE(rt::left(QStringLiteral("abc"), n), left);
+    QCOMPARE(rt::midFrom(QStringLiteral("abc"), n), midFrom);
 }
 
 void TestRuntimeText::codePageRoundTripsEveryByte()
