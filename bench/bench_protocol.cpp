@@ -19,25 +19,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "reliability/record_checker.h"
 #include "storage/record_files.h"
 
 namespace {
-
-// Sizes as the writer tool answers: mostly short, some of kilobytes, a few up to 64 KB.
-qsizetype answerSize(std::mt19937_64& random)
-{
-    const auto between = [&](qsizetype low, qsizetype high) {
-        return low + qsizetype(random() % quint64(high - low + 1));
-    };
-    const auto band = random() % 100;
-    if (band < 40)
-        return between(0, 80);
-    if (band < 75)
-        return between(81, 4096);
-    if (band < 95)
-        return between(4097, 32768);
-    return between(32769, 65408);
-}
 
 bool floorAppend(const QString& path, const QByteArray& bytes)
 {
@@ -77,7 +62,7 @@ int main(int argc, char** argv)
     for (int b = 0; b < blocks; ++b) {
         for (int n = 0; n < perBlock; ++n) {
             const bool note = random() % 3 == 0;
-            const QByteArray body(answerSize(random), 'a' + char(n % 26));
+            const QByteArray body(recordcheck::pickBodySize(random), 'a' + char(n % 26));
             const QByteArray record = QByteArray(400, '.') + "\r\n" + body + "\r\n";
             QList<FileAppend> files{{QStringLiteral("masterFile"), folder + QStringLiteral("/masterFile.txt"), record},
                                     {QStringLiteral("send"), folder + QStringLiteral("/send_1208.txt"), record}};

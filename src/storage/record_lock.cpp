@@ -88,6 +88,20 @@ QString describe(const std::optional<Holder>& holder, bool readable, const QByte
     return QStringLiteral("the computer %1 (process %2)").arg(holder->computer).arg(holder->process);
 }
 
+// What this program knows of a lock or token it has just read, to be judged.
+Facts factsOf(const Content& seen, const QByteArray& thisId, Watch& watch, qint64 staleAfterMs)
+{
+    Facts facts;
+    facts.content = seen.bytes;
+    facts.readable = seen.readable;
+    facts.thisId = thisId;
+    facts.thisProcess = recordio::processId();
+    facts.processAlive = recordio::processAlive;
+    facts.unchangedForMs = watch.see(seen.bytes, seen.readable, monotonicMs());
+    facts.staleAfterMs = staleAfterMs;
+    return facts;
+}
+
 } // namespace
 
 BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool judgedReadable, qint64 notAfterMs)
@@ -327,15 +341,7 @@ BreakResult breakStale(const QString& path, const QByteArray& judged, bool judge
         if (!seen.exists)
             return BreakResult::Busy;
         // A breaker that died or stalled while breaking: its token goes the way of a stale lock.
-        Facts facts;
-        facts.content = seen.bytes;
-        facts.readable = seen.readable;
-        facts.thisId = id;
-        facts.thisProcess = recordio::processId();
-        facts.processAlive = recordio::processAlive;
-        facts.unchangedForMs = tokenWatch.see(seen.bytes, seen.readable, monotonicMs());
-        facts.staleAfterMs = staleAfterMs;
-        if (judge(facts).verdict != Verdict::Held)
+        if (judge(factsOf(seen, id, tokenWatch, staleAfterMs)).verdict != Verdict::Held)
             moveAsideIfSame(token, seen.bytes, seen.readable, monotonicMs() + stallMs);
         return BreakResult::Busy;
     }
@@ -415,15 +421,7 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
         const Content seen = readLockFile(path);
         if (!seen.exists)
             continue;
-        Facts facts;
-        facts.content = seen.bytes;
-        facts.readable = seen.readable;
-        facts.thisId = computerId;
-        facts.thisProcess = recordio::processId();
-        facts.processAlive = recordio::processAlive;
-        facts.unchangedForMs = watch.see(seen.bytes, seen.readable, monotonicMs());
-        facts.staleAfterMs = timing.staleAfterMs;
-        const Judgement judgement = judge(facts);
+        const Judgement judgement = judge(factsOf(seen, computerId, watch, timing.staleAfterMs));
         holder = judgement.holder;
         if (judgement.verdict != Verdict::Held) {
             ++breaks;

@@ -59,6 +59,23 @@ HANDLE openWith(const std::wstring& path, DWORD disposition)
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Tries the operation again for up to half a second while another program holds the file:
+// a reader that opened it without sharing deletion holds it only for a moment.
+template <typename Operation> int whileShared(Operation operation)
+{
+    const ULONGLONG deadline = GetTickCount64() + 500;
+    for (int attempt = 0; attempt < 250; ++attempt) {
+        if (operation())
+            return 0;
+        if (GetLastError() != ERROR_SHARING_VIOLATION)
+            return lastError();
+        if (GetTickCount64() >= deadline)
+            break;
+        Sleep(2);
+    }
+    return EWOULDBLOCK;
+}
+
 } // namespace
 
 int errnoFromWindows(unsigned long code)
@@ -198,35 +215,14 @@ int truncateTo(Handle handle, std::int64_t size)
 
 int removeFile(const std::wstring& path)
 {
-    // A reader that opened the file without sharing deletion holds it only for a moment;
-    // giving up at once would leave a lock file behind for everyone.
-    const ULONGLONG deadline = GetTickCount64() + 500;
-    for (int attempt = 0; attempt < 250; ++attempt) {
-        if (DeleteFileW(path.c_str()))
-            return 0;
-        if (GetLastError() != ERROR_SHARING_VIOLATION)
-            return lastError();
-        if (GetTickCount64() >= deadline)
-            break;
-        Sleep(2);
-    }
-    return EWOULDBLOCK;
+    // Giving up at once would leave a lock file behind for everyone.
+    return whileShared([&] { return DeleteFileW(path.c_str()) != 0; });
 }
 
 int renameNoReplace(const std::wstring& from, const std::wstring& to)
 {
-    const ULONGLONG deadline = GetTickCount64() + 500;
-    for (int attempt = 0; attempt < 250; ++attempt) {
-        // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
-        if (MoveFileExW(from.c_str(), to.c_str(), 0))
-            return 0;
-        if (GetLastError() != ERROR_SHARING_VIOLATION)
-            return lastError();
-        if (GetTickCount64() >= deadline)
-            break;
-        Sleep(2);
-    }
-    return EWOULDBLOCK;
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
+    return whileShared([&] { return MoveFileExW(from.c_str(), to.c_str(), 0) != 0; });
 }
 
 int flushFolder(const std::wstring& folder)
