@@ -4,6 +4,12 @@
 
 #include <random>
 
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
 #include "platform/code_page.h"
 #include "records/record_layout.h"
 #include "review/input_text.h"
@@ -398,6 +404,12 @@ void TestReviewReader::reportOutput_data()
         << QStringList{"-o", "@report.csv", "@good.txt", "@nope.txt"} << false << 2
         << "classnotes-review: @report.csv: left as it was"
         << "old";
+#ifdef Q_OS_LINUX
+    QTest::newRow("an input that cannot be opened leaves the report as it was")
+        << QStringList{"-o", "@report.csv", "@socket.txt", "@good.txt"} << false << 2
+        << "classnotes-review: @socket.txt: cannot be read: No such device or address"
+        << "old";
+#endif
     QTest::newRow("an empty folder leaves the report as it was")
         << QStringList{"-o", "@report.csv", "@nothing", "@good.txt"} << false << 2 << "left as it was"
         << "old";
@@ -433,6 +445,15 @@ void TestReviewReader::reportOutput()
     write(QStringLiteral("cut.txt"), good.left(good.size() - 9));
     write(QStringLiteral("one.txt"), "x");
     write(QStringLiteral("report.csv"), "old");
+#ifdef Q_OS_LINUX
+    // A socket is there as a file is, yet nobody can open it, not even root.
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(dir.filePath(QStringLiteral("socket.txt"))), sizeof address.sun_path);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
+    ::close(socket);
+#endif
     const QString at = dir.path() + u'/';
     for (QString& a : arguments)
         a.replace(u'@', at);
