@@ -98,6 +98,10 @@ void TestCommandLine::review_data()
                             QByteArray(49, '.') + QByteArray(7, ' ');
     QTest::newRow("version") << QStringList{"--version"} << QByteArray() << 0 << "classnotes-review " TUTOR_VERSION "\n"
                              << QString();
+    for (const char* help : {"--help", "-h"})
+        QTest::newRow(help) << QStringList{help} << QByteArray() << 0
+                            << "Usage: classnotes-review [--csv | --html] [-o FILE] FILE...\n"
+                            << QString();
     QTest::newRow("standard input through a pipe, as UTF-8") << QStringList{"-"} << note << 0 << ",note,,L,café,\r\n"
                                                              << "classnotes-review: standard input: read as UTF-8";
     QTest::newRow("standard input through a pipe, in the code page")
