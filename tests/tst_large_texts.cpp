@@ -144,8 +144,8 @@ void TestLargeTexts::editsBesideSoftBreaks_data()
     QTest::addColumn<QString>("edit");
     QTest::addColumn<int>("fromCut");
     QTest::addColumn<bool>("afterBreak");
-    QTest::addColumn<int>("selectTo"); // from the cut; 0 for no selection
-    QTest::newRow("Enter inside the next piece") << "enter" << 10 << true << 0;
+    QTest::addColumn<int>("selectTo"); // from the cut; fromCut for no selection
+    QTest::newRow("Enter inside the next piece") << "enter" << 10 << true << 10;
     QTest::newRow("Enter at the start of a piece") << "enter" << 0 << true << 0;
     QTest::newRow("Enter at the end of a piece") << "enter" << 0 << false << 0;
     QTest::newRow("typing at the start of a piece") << "type" << 0 << true << 0;
@@ -154,8 +154,9 @@ void TestLargeTexts::editsBesideSoftBreaks_data()
     QTest::newRow("selection across a break typed over") << "type" << -5 << false << 5;
     QTest::newRow("selection across a break, Enter") << "enter" << -5 << false << 5;
     QTest::newRow("selection across a break deleted") << "backspace" << -5 << false << 5;
+    QTest::newRow("selection up to the start of a piece deleted") << "backspace" << -5 << false << 0;
     QTest::newRow("selection across two breaks deleted") << "delete" << -5 << false << kPiece;
-    QTest::newRow("lines pasted into a piece") << "paste" << 7 << true << 0;
+    QTest::newRow("lines pasted into a piece") << "paste" << 7 << true << 7;
     QTest::newRow("real line end after the pieces removed") << "join" << 0 << false << 0;
 }
 
@@ -184,10 +185,10 @@ void TestLargeTexts::editsBesideSoftBreaks()
         return;
     }
     cursor.setPosition(documentPosition(box, at, afterBreak));
-    if (selectTo != 0)
+    if (selectTo != fromCut)
         cursor.setPosition(documentPosition(box, cut + selectTo, true), QTextCursor::KeepAnchor);
     box.setTextCursor(cursor);
-    const int length = selectTo != 0 ? selectTo - fromCut : 0;
+    const int length = selectTo - fromCut;
     if (edit == QLatin1String("enter")) {
         QTest::keyClick(&box, Qt::Key_Return);
         expected.replace(at, length, QStringLiteral("\n"));
