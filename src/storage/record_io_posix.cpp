@@ -1,7 +1,6 @@
 #ifndef _WIN32
 
 #include "record_io.h"
-#include "record_lock.h"
 
 #include <QFile>
 
@@ -13,7 +12,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -209,6 +207,16 @@ int flushFolder(const QString& folder)
     return rc;
 }
 
+int makeFolder(const QString& path)
+{
+    return ::mkdir(QFile::encodeName(path).constData(), 0777) == 0 ? 0 : errno;
+}
+
+int removeFolder(const QString& path)
+{
+    return ::rmdir(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
+}
+
 int removeFile(const QString& path)
 {
     return ::unlink(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
@@ -249,17 +257,6 @@ int sizeOfPath(const QString& path, qint64& out)
         return 0;
     }
     return errno == ENOENT ? 0 : errno;
-}
-
-QString fileSystemType(const QString& folder)
-{
-    struct stat info {};
-    if (::stat(QFile::encodeName(folder).constData(), &info) != 0)
-        return {};
-    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
-    if (!mounts.open(QIODevice::ReadOnly))
-        return {};
-    return recordlock::mountType(mounts.readAll(), major(info.st_dev), minor(info.st_dev));
 }
 
 qint64 processId()
