@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -26,9 +27,18 @@ int fdOf(std::intptr_t handle)
 int openRetrying(const QByteArray& path, int flags)
 {
     int fd = -1;
-    do {
-        fd = ::open(path.constData(), flags | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    // A user-space SMB client says EIO or EBUSY for a moment while it reconnects to the file
+    // server after another computer removed a folder; a real fault stays and is reported.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        do {
+            fd = ::open(path.constData(), flags | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0 || (errno != EIO && errno != EBUSY) || attempt == 19)
+            break;
+        const int error = errno;
+        pause(std::min(2 * (attempt + 1), 50));
+        errno = error;
+    }
     return fd;
 }
 

@@ -78,39 +78,52 @@ template <typename Step> int retryingWhileBusy(Step step)
     return error;
 }
 
-// 0 when this call made the lock and its holder file. A holder file there already belongs to a
-// lock put back over the folder just made: somebody else's.
-int makeLock(const QString& lock, const QByteArray& text)
-{
-    if (const int error = recordio::makeFolder(lock))
-        return error;
-    recordio::File file;
-    const int error = file.createNew(holderFile(lock));
-    if (error == EEXIST)
-        return EEXIST;
-    if (error != 0) {
-        recordio::removeFolder(lock);
-        return error;
-    }
-    // A full disk leaves it empty: others then break it after the stale time.
-    qint64 done = 0;
-    if (file.writeAt(0, text, done) != 0)
-        file.truncateTo(0);
-    return 0;
-}
-
 // The holder file and the folder; a reader on another computer may hold the file a moment
-// longer, and a lock file of the older layout goes too.
+// longer, and a lock file of the older layout goes too. A lock moved into the emptied folder's
+// place meanwhile is somebody else's and stays.
 int removeLock(const QString& lock)
 {
     retryingWhileBusy([&] { return recordio::removeFile(holderFile(lock)); });
     const int error = retryingWhileBusy([&] {
         const int e = recordio::removeFolder(lock);
-        return e == ENOTEMPTY ? EBUSY : e;
+        return e == ENOTEMPTY && !QFileInfo::exists(holderFile(lock)) ? EBUSY : e;
     });
     if (error == ENOTDIR)
         return retryingWhileBusy([&] { return recordio::removeFile(lock); });
     return error;
+}
+
+// 0 when this call made the lock. It is made whole under a name of its maker's own and moved into
+// place in one step, so it never shows without its holder file, and a move never goes over a
+// lock that names a holder (a folder that is not empty is never replaced). A move that the
+// client reports as failed although the file server made it is told by the holder file's text.
+int makeLock(const QString& lock, const QByteArray& text)
+{
+    const QString staged = lock + u'.' + QString::fromLatin1(randomHex(8)) + QStringLiteral(".new");
+    if (const int error = recordio::makeFolder(staged))
+        return error;
+    {
+        recordio::File file;
+        if (const int error = file.createNew(holderFile(staged))) {
+            recordio::removeFolder(staged);
+            return error;
+        }
+        // A full disk leaves it empty: others then break it after the stale time.
+        qint64 done = 0;
+        if (file.writeAt(0, text, done) != 0)
+            file.truncateTo(0);
+    }
+    const int moved = recordio::renameFile(staged, lock);
+    if (moved == 0)
+        return 0;
+    // A lock there already: a folder that names its holder, or a file of an older layout.
+    const bool taken = moved == EEXIST || moved == ENOTEMPTY || moved == ENOTDIR;
+    if (!taken && readLock(lock).same(text, true))
+        return 0;
+    removeLock(staged);
+    // The folder just made could be made, so a move that failed otherwise met the file server in
+    // a passing state (smbnetfs says ENOENT while another computer moves its lock away).
+    return taken ? EEXIST : EAGAIN;
 }
 
 QString describe(const std::optional<Holder>& holder, bool readable, const QByteArray& thisId)
@@ -355,6 +368,7 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
     const qint64 startedMs = monotonicMs();
     int pauseMs = 1;
     int permissionFailures = 0;
+    int transientFailures = 0;
     QString holder = QStringLiteral("another program");
     Watch watch;
     Watch tokenWatch;
@@ -381,6 +395,12 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
             stop_ = false;
             renewer_ = std::thread([this] { renewing(); });
             return std::nullopt;
+        }
+        // A client that lost its connection to the file server for a moment (smbnetfs while
+        // another computer removes a folder) says so with these; the look is made again.
+        if ((error == EIO || error == EBUSY || error == EAGAIN) && ++transientFailures < 50) {
+            recordio::pause(std::min(2 * transientFailures, 50));
+            continue;
         }
         const QFileInfo info(path);
         // Some network clients report a file that exists as a permission failure, and its
@@ -486,7 +506,14 @@ void FolderLock::release()
     // Within the lease nobody else can have broken it; after it only the very lock we left
     // is removed, the way a breaker would.
     if (!lost_ && monotonicMs() - lastGoodMs_ < timing_.staleAfterMs / 2) {
-        removeLock(path_);
+        // Moved away first and removed under its new name: an SMB server keeps a removed folder
+        // "pending deletion" while another computer looks at it, and a client that looks at
+        // the lock's own name then may lose its connection for seconds.
+        const QString aside = path_ + u'.' + QString::fromLatin1(randomHex(8)) + QStringLiteral(".old");
+        if (retryingWhileBusy([&] { return recordio::renameFile(path_, aside); }) == 0)
+            removeLock(aside);
+        else
+            removeLock(path_);
     } else {
         Watch unused;
         breakStale(path_, text(ours_), true, ours_.id, timing_.staleAfterMs, unused);
