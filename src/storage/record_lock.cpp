@@ -116,14 +116,15 @@ int makeLock(const QString& lock, const QByteArray& text)
     const int moved = recordio::renameFile(staged, lock);
     if (moved == 0)
         return 0;
-    // A lock there already: a folder that names its holder, or a file of an older layout.
-    const bool taken = moved == EEXIST || moved == ENOTEMPTY || moved == ENOTDIR;
-    if (!taken && readLock(lock).same(text, true))
+    // Clients name a lock there already in many ways (EEXIST, ENOTEMPTY, ENOTDIR for a file of an
+    // older layout, EPERM through SFTP), so what lies there is looked at.
+    const Content there = readLock(lock);
+    if (there.same(text, true))
         return 0;
     removeLock(staged);
-    // The folder just made could be made, so a move that failed otherwise met the file server in
-    // a passing state (smbnetfs says ENOENT while another computer moves its lock away).
-    return taken ? EEXIST : EAGAIN;
+    // Nothing there: the move met the file server in a passing state (smbnetfs says ENOENT while
+    // another computer moves its lock away), and the look is made again.
+    return there.exists ? EEXIST : EAGAIN;
 }
 
 QString describe(const std::optional<Holder>& holder, bool readable, const QByteArray& thisId)
