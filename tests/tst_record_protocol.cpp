@@ -57,7 +57,15 @@ struct Folder {
 
     Folder() { QDir().mkpath(records); }
     QString path(const QString& name) const { return records + u'/' + name; }
-    QString lockPath() const { return path(recordlock::kFileName); }
+    QString lockPath() const { return path(recordlock::kLockName); }
+    QString holderPath() const { return recordlock::holderFile(lockPath()); }
+    // A lock made by somebody else: its folder and what its holder file says.
+    void plant(const QByteArray& bytes, const QString& lock = {}) const
+    {
+        const QString at = lock.isEmpty() ? lockPath() : lock;
+        QVERIFY(QDir().mkpath(at));
+        writeAll(recordlock::holderFile(at), bytes);
+    }
     QList<FileAppend> record(const QByteArray& bytes) const
     {
         return {{QStringLiteral("masterFile"), path(QStringLiteral("master.txt")), "M" + bytes},
@@ -66,7 +74,7 @@ struct Folder {
     QStringList entries() const { return QDir(journal).entryList(QDir::Files); }
     QStringList lockFiles() const
     {
-        return QDir(records).entryList({recordlock::kFileName + u'*'}, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+        return QDir(records).entryList({recordlock::kLockName + u'*'}, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
     }
 };
 
@@ -101,8 +109,6 @@ private slots:
     void breaksOnlyTheLockJudged();
     void breakersRaceAndOneWins();
     void keepsItsIdentity();
-    void refusesClientsWithoutCreateNew_data();
-    void refusesClientsWithoutCreateNew();
     void appendsPastLockFiles_data();
     void appendsPastLockFiles();
     void keepsTheJournalOnlyWhileSomeFilesMissTheRecord();
@@ -227,10 +233,10 @@ void TestRecordProtocol::leaseHoldsWhileRenewedAndBreaksWhenNot()
     std::unique_ptr<OtherComputer> holder;
     if (renewing) {
         holder = std::make_unique<OtherComputer>(folder.records, 50);
-        planted = readAll(folder.lockPath());
+        planted = readAll(folder.holderPath());
     } else {
         planted = lockText("there", kThereId, 5);
-        writeAll(folder.lockPath(), planted);
+        folder.plant(planted);
     }
     QStringList told;
     recordlock::WaitNotice notice([&](const QString& m) { told << m; });
@@ -240,11 +246,11 @@ void TestRecordProtocol::leaseHoldsWhileRenewedAndBreaksWhenNot()
     QCOMPARE(!refused.has_value(), taken);
     if (taken) {
         QVERIFY(lock.confirm());
-        QCOMPARE(recordlock::parse(readAll(folder.lockPath()))->id, kHereId);
+        QCOMPARE(recordlock::parse(readAll(folder.holderPath()))->id, kHereId);
     } else {
         QVERIFY2(refused->contains(QLatin1String("the computer")), qPrintable(*refused));
         // Renewed while the waiter watched; the lease is the holder's still.
-        const auto now = recordlock::parse(readAll(folder.lockPath()));
+        const auto now = recordlock::parse(readAll(folder.holderPath()));
         QVERIFY(now && now->id == kThereId);
         QVERIFY(now->renewed > recordlock::parse(planted)->renewed);
         QVERIFY(holder->lock.confirm());
@@ -279,10 +285,10 @@ void TestRecordProtocol::aHolderWhoseLeaseRanOutWritesNothing()
     recordlock::FolderLock held;
     QVERIFY(!held.acquire(folder.records, {1000, 60000, 20}, QDeadlineTimer(1000), kHereId));
     QVERIFY(held.confirm());
-    writeAll(folder.lockPath(), lockText("there", kThereId, 5));
+    writeAll(folder.holderPath(), lockText("there", kThereId, 5));
     QTRY_VERIFY(!held.confirm());
     held.release();
-    QCOMPARE(readAll(folder.lockPath()), lockText("there", kThereId, 5));
+    QCOMPARE(readAll(folder.holderPath()), lockText("there", kThereId, 5));
 }
 
 void TestRecordProtocol::breaksOnlyTheLockJudged_data()
@@ -297,6 +303,8 @@ void TestRecordProtocol::breaksOnlyTheLockJudged_data()
         QTest::addRow("%srenewed since", step) << last << "renewed" << int(BreakResult::NotTheOne) << true;
         QTest::addRow("%sreplaced by a new holder", step) << last << "replaced" << int(BreakResult::NotTheOne) << true;
         QTest::addRow("%slet go since", step) << last << "gone" << int(BreakResult::Gone) << false;
+        // A file names nobody, as no holder file can be read in it.
+        QTest::addRow("%sa lock file of an older layout", step) << last << "file" << int(BreakResult::Removed) << false;
     }
     QTest::newRow("another breaker at work") << false << "token" << int(BreakResult::Busy) << true;
 }
@@ -308,28 +316,31 @@ void TestRecordProtocol::breaksOnlyTheLockJudged()
     QFETCH(int, result);
     QFETCH(bool, lockStays);
     Folder folder;
-    const QByteArray judged = lockText("there", kThereId, 5, 3);
+    const bool file = meanwhile == QLatin1String("file");
+    const QByteArray judged = file ? QByteArray() : lockText("there", kThereId, 5, 3);
     QByteArray now = judged;
     if (meanwhile == QLatin1String("renewed"))
         now = lockText("there", kThereId, 5, 4);
     else if (meanwhile == QLatin1String("replaced"))
         now = lockText("elsewhere", kHereId, 9);
-    if (meanwhile != QLatin1String("gone"))
-        writeAll(folder.lockPath(), now);
+    if (file)
+        writeAll(folder.lockPath(), lockText("there", kThereId, 5, 3));
+    else if (meanwhile != QLatin1String("gone"))
+        folder.plant(now);
     if (meanwhile == QLatin1String("token"))
-        writeAll(folder.lockPath() + QStringLiteral(".breaking"), lockText("breaker", kThereId, 6));
+        folder.plant(lockText("breaker", kThereId, 6), folder.lockPath() + QStringLiteral(".breaking"));
     recordlock::Watch tokenWatch;
     const BreakResult got =
-        lastStepOnly ? recordlock::moveAsideIfSame(folder.lockPath(), judged, true, std::numeric_limits<qint64>::max())
-                     : recordlock::breakStale(folder.lockPath(), judged, true, kHereId, 12000, tokenWatch);
+        lastStepOnly ? recordlock::moveAsideIfSame(folder.lockPath(), judged, !file, std::numeric_limits<qint64>::max())
+                     : recordlock::breakStale(folder.lockPath(), judged, !file, kHereId, 12000, tokenWatch);
     QCOMPARE(int(got), result);
     QCOMPARE(QFileInfo::exists(folder.lockPath()), lockStays);
     if (lockStays)
-        QCOMPARE(readAll(folder.lockPath()), now);
+        QCOMPARE(readAll(folder.holderPath()), now);
     // Nothing of the breaker's own is left behind.
     QStringList left = folder.lockFiles();
-    left.removeAll(recordlock::kFileName);
-    left.removeAll(recordlock::kFileName + QStringLiteral(".breaking"));
+    left.removeAll(recordlock::kLockName);
+    left.removeAll(recordlock::kLockName + QStringLiteral(".breaking"));
     QCOMPARE(left, QStringList());
     QCOMPARE(QFileInfo::exists(folder.lockPath() + QStringLiteral(".breaking")), meanwhile == QLatin1String("token"));
 }
@@ -347,10 +358,11 @@ void TestRecordProtocol::breakersRaceAndOneWins()
     std::atomic<bool> planting{true};
     std::thread planter([&] {
         for (int i = 0; i < 200 && planting; ++i) {
-            QFile f(folder.lockPath());
-            if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-                f.write(lockText("ghost", kThereId, 1, quint32(i)));
-            f.close();
+            if (QDir().mkdir(folder.lockPath())) {
+                QFile f(folder.holderPath());
+                if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+                    f.write(lockText("ghost", kThereId, 1, quint32(i)));
+            }
             recordio::pause(40);
         }
     });
@@ -405,45 +417,6 @@ void TestRecordProtocol::keepsItsIdentity()
     QCOMPARE(identityFileOf(settings), dir.path() + QStringLiteral("/data/computer-id"));
 }
 
-void TestRecordProtocol::refusesClientsWithoutCreateNew_data()
-{
-    const QByteArray mounts =
-        "22 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw\n"
-        "61 22 0:52 / /mnt/class rw,nosuid,nodev,relatime shared:33 - fuse.sshfs root@server:/class rw,user_id=0\n"
-        "62 22 0:53 / /mnt/my\\040drive rw,nosuid,nodev,relatime - fuse.smbnetfs smbnetfs rw,user_id=0\n"
-        "63 22 0:54 / /mnt/i rw,relatime shared:40 master:2 - cifs //server/i rw,vers=3.1.1\n";
-    QTest::addColumn<QByteArray>("mountInfo");
-    QTest::addColumn<int>("major");
-    QTest::addColumn<int>("minor");
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<bool>("refused");
-    QTest::newRow("local disk") << mounts << 259 << 2 << QStringLiteral("ext4") << false;
-    QTest::newRow("sshfs") << mounts << 0 << 52 << QStringLiteral("fuse.sshfs") << false;
-    QTest::newRow("smbnetfs, no optional fields") << mounts << 0 << 53 << QStringLiteral("fuse.smbnetfs") << true;
-    QTest::newRow("kernel SMB, two optional fields") << mounts << 0 << 54 << QStringLiteral("cifs") << false;
-    QTest::newRow("not listed") << mounts << 0 << 99 << QString() << false;
-    QTest::newRow("cut short") << QByteArray("62 22 0:53 / /mnt/x rw -") << 0 << 53 << QString() << false;
-}
-
-void TestRecordProtocol::refusesClientsWithoutCreateNew()
-{
-    QFETCH(QByteArray, mountInfo);
-    QFETCH(int, major);
-    QFETCH(int, minor);
-    QFETCH(QString, type);
-    QFETCH(bool, refused);
-    const QString found = recordlock::mountType(mountInfo, quint64(major), quint64(minor));
-    QCOMPARE(found, type);
-    const auto why = recordlock::refusal(QStringLiteral("/mnt/i/class"), found);
-    QCOMPARE(why.has_value(), refused);
-    if (why)
-        QVERIFY(why->contains(QStringLiteral("smbnetfs")) && why->contains(QStringLiteral("/mnt/i/class")));
-    // The folder this test works in is told and recorded in.
-    QTemporaryDir dir;
-    QVERIFY(!recordio::fileSystemType(dir.path()).isEmpty());
-    QVERIFY(!recordlock::refusal(dir.path()));
-}
-
 void TestRecordProtocol::appendsPastLockFiles_data()
 {
     QTest::addColumn<QString>("lock"); // what lies at the lock file's place beforehand
@@ -454,7 +427,7 @@ void TestRecordProtocol::appendsPastLockFiles_data()
     QTest::newRow("left by a process gone from this computer") << "gone" << true << "";
     QTest::newRow("same host name, process gone, other identity") << "clone" << false << "the computer";
     QTest::newRow("garbage") << "garbage" << false << "unknown holder";
-    QTest::newRow("a folder") << "folder" << false << "is a folder";
+    QTest::newRow("a lock file of an older layout") << "file" << false << "cannot be read";
 }
 
 void TestRecordProtocol::appendsPastLockFiles()
@@ -476,9 +449,9 @@ void TestRecordProtocol::appendsPastLockFiles()
     else if (lock == QLatin1String("garbage"))
         lockBytes = "#!garbage";
     if (!lockBytes.isEmpty())
-        writeAll(folder.lockPath(), lockBytes);
-    if (lock == QLatin1String("folder"))
-        QVERIFY(QDir().mkpath(folder.lockPath()));
+        folder.plant(lockBytes);
+    if (lock == QLatin1String("file"))
+        writeAll(folder.lockPath(), lockText("there", kThereId, 5));
 
     const AppendOutcome outcome = appendRecord(folder.record("record\r\n"), folder.settings);
 
@@ -489,8 +462,10 @@ void TestRecordProtocol::appendsPastLockFiles()
     // A lock someone else holds stays as it is; one of ours never stays behind.
     if (written)
         QCOMPARE(folder.lockFiles(), QStringList());
-    else if (lock != QLatin1String("folder"))
-        QCOMPARE(readAll(folder.lockPath()), lockBytes);
+    else if (lock == QLatin1String("file"))
+        QCOMPARE(readAll(folder.lockPath()), lockText("there", kThereId, 5));
+    else
+        QCOMPARE(readAll(folder.holderPath()), lockBytes);
     QVERIFY(folder.entries().isEmpty());
 }
 

@@ -79,11 +79,6 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
                                                        const QByteArray& id, const QDeadlineTimer& deadline,
                                                        recordlock::WaitNotice& notice, Locks& locks)
 {
-    // Before any file is opened or created there.
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        if (const auto refused = recordlock::refusal(folderOf(files[i].path)))
-            return std::make_pair(i, *refused);
-    }
     QElapsedTimer waited;
     waited.start();
     qint64 lookedAt = -1000;

@@ -59,15 +59,17 @@ private:
 };
 
 int flushFolder(const QString& folder);
+// Made in one step on the file server, also by clients whose create-new is a look followed by a
+// create: EEXIST when anything is there already.
+int makeFolder(const QString& path);
+// An empty folder only: ENOTEMPTY otherwise, ENOTDIR for a file.
+int removeFolder(const QString& path);
 int removeFile(const QString& path);
 // Moves whatever lies at `from` at this moment, in one step on the file server.
 int renameFile(const QString& from, const QString& to);
 // Never replaces a file at `to` (EEXIST). Where the file system has no such rename and no hard
 // links, it looks first, so a file made in that very moment could be replaced.
 int renameNoReplace(const QString& from, const QString& to);
-// The type of the file system holding `folder` as this system names it ("ext4", "fuse.sshfs"),
-// empty where it cannot be told.
-QString fileSystemType(const QString& folder);
 // Fresh from the file server; 0 when the file does not exist.
 int sizeOfPath(const QString& path, qint64& out);
 qint64 processId();

@@ -1,10 +1,10 @@
 #ifndef _WIN32
 
 #include "record_io.h"
-#include "record_lock.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -28,9 +27,18 @@ int fdOf(std::intptr_t handle)
 int openRetrying(const QByteArray& path, int flags)
 {
     int fd = -1;
-    do {
-        fd = ::open(path.constData(), flags | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    // A user-space SMB client says EIO or EBUSY for a moment while it reconnects to the file
+    // server after another computer removed a folder; a real fault stays and is reported.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        do {
+            fd = ::open(path.constData(), flags | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0 || (errno != EIO && errno != EBUSY) || attempt == 19)
+            break;
+        const int error = errno;
+        pause(std::min(2 * (attempt + 1), 50));
+        errno = error;
+    }
     return fd;
 }
 
@@ -209,6 +217,16 @@ int flushFolder(const QString& folder)
     return rc;
 }
 
+int makeFolder(const QString& path)
+{
+    return ::mkdir(QFile::encodeName(path).constData(), 0777) == 0 ? 0 : errno;
+}
+
+int removeFolder(const QString& path)
+{
+    return ::rmdir(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
+}
+
 int removeFile(const QString& path)
 {
     return ::unlink(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
@@ -249,17 +267,6 @@ int sizeOfPath(const QString& path, qint64& out)
         return 0;
     }
     return errno == ENOENT ? 0 : errno;
-}
-
-QString fileSystemType(const QString& folder)
-{
-    struct stat info {};
-    if (::stat(QFile::encodeName(folder).constData(), &info) != 0)
-        return {};
-    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
-    if (!mounts.open(QIODevice::ReadOnly))
-        return {};
-    return recordlock::mountType(mounts.readAll(), major(info.st_dev), minor(info.st_dev));
 }
 
 qint64 processId()

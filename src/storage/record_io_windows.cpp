@@ -96,6 +96,16 @@ int flushFolder(const QString& folder)
     return winfile::flushFolder(wide(folder));
 }
 
+int makeFolder(const QString& path)
+{
+    return winfile::makeFolder(wide(path));
+}
+
+int removeFolder(const QString& path)
+{
+    return winfile::removeFolder(wide(path));
+}
+
 int removeFile(const QString& path)
 {
     return winfile::removeFile(wide(path));
@@ -109,12 +119,6 @@ int renameFile(const QString& from, const QString& to)
 int renameNoReplace(const QString& from, const QString& to)
 {
     return winfile::renameNoReplace(wide(from), wide(to));
-}
-
-QString fileSystemType(const QString&)
-{
-    // Windows' own clients create a new file on the server in one step.
-    return {};
 }
 
 int sizeOfPath(const QString& path, qint64& out)

@@ -42,15 +42,15 @@ struct Content {
 
 // Opened only for the moment of the read: some SMB clients refuse to move or remove a file
 // that another computer has open.
-Content readLockFile(const QString& path)
+Content readLock(const QString& lock)
 {
-    QFile file(path);
+    QFile file(holderFile(lock));
     Content c;
     if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         c.bytes = file.read(4096);
         c.readable = true;
     } else {
-        c.exists = QFileInfo::exists(path);
+        c.exists = QFileInfo::exists(lock);
     }
     return c;
 }
@@ -76,6 +76,57 @@ template <typename Step> int retryingWhileBusy(Step step)
         recordio::pause(std::min(2 + attempt, 25));
     }
     return error;
+}
+
+// The holder file and the folder; a reader on another computer may hold the file a moment
+// longer, and a lock file of the older layout goes too. A lock moved into the emptied folder's
+// place meanwhile is somebody else's and stays.
+int removeLock(const QString& lock)
+{
+    retryingWhileBusy([&] { return recordio::removeFile(holderFile(lock)); });
+    const int error = retryingWhileBusy([&] {
+        const int e = recordio::removeFolder(lock);
+        return e == ENOTEMPTY && !QFileInfo::exists(holderFile(lock)) ? EBUSY : e;
+    });
+    if (error == ENOTDIR)
+        return retryingWhileBusy([&] { return recordio::removeFile(lock); });
+    return error;
+}
+
+// 0 when this call made the lock. It is made whole under a name of its maker's own and moved into
+// place in one step, so it never shows without its holder file, and a move never goes over a
+// lock that names a holder (a folder that is not empty is never replaced). A move that the
+// client reports as failed although the file server made it is told by the holder file's text.
+int makeLock(const QString& lock, const QByteArray& text)
+{
+    const QString staged = lock + u'.' + QString::fromLatin1(randomHex(8)) + QStringLiteral(".new");
+    if (const int error = recordio::makeFolder(staged))
+        return error;
+    {
+        // Nobody else looks into a folder of this name: a plain create will do, without the
+        // record files' care for other computers' caches (one request fewer on a slow link).
+        QFile file(holderFile(staged));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+            const int error = file.error() == QFileDevice::PermissionsError ? EACCES : EIO;
+            recordio::removeFolder(staged);
+            return error;
+        }
+        // A full disk leaves it empty: others then break it after the stale time.
+        if (file.write(text) != text.size())
+            file.resize(0);
+    }
+    const int moved = recordio::renameFile(staged, lock);
+    if (moved == 0)
+        return 0;
+    // Clients name a lock there already in many ways (EEXIST, ENOTEMPTY, ENOTDIR for a file of an
+    // older layout, EPERM through SFTP), so what lies there is looked at.
+    const Content there = readLock(lock);
+    if (there.same(text, true))
+        return 0;
+    removeLock(staged);
+    // Nothing there: the move met the file server in a passing state (smbnetfs says ENOENT while
+    // another computer moves its lock away), and the look is made again.
+    return there.exists ? EEXIST : EAGAIN;
 }
 
 QString describe(const std::optional<Holder>& holder, bool readable, const QByteArray& thisId)
@@ -114,14 +165,14 @@ BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool 
         return BreakResult::Gone;
     if (moved != 0)
         return BreakResult::Busy;
-    const Content c = readLockFile(aside);
+    const Content c = readLock(aside);
     if (c.same(judged, judgedReadable)) {
-        retryingWhileBusy([&] { return recordio::removeFile(aside); });
+        removeLock(aside);
         return BreakResult::Removed;
     }
     // Made after the look: back where it was, unless another lock took its place since.
     if (recordio::renameNoReplace(aside, path) != 0)
-        retryingWhileBusy([&] { return recordio::removeFile(aside); });
+        removeLock(aside);
     return BreakResult::NotTheOne;
 }
 
@@ -217,58 +268,9 @@ QByteArray computerId(const QString& file)
     return id;
 }
 
-QString mountType(const QByteArray& mountInfo, quint64 major, quint64 minor)
-{
-    const QByteArray device = QByteArray::number(major) + ':' + QByteArray::number(minor);
-    for (const QByteArray& line : mountInfo.split('\n')) {
-        // id parent major:minor root mount-point options [optional fields] - type source options
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() < 7 || fields[2] != device)
-            continue;
-        const qsizetype dash = fields.indexOf("-", 6);
-        if (dash > 0 && dash + 1 < fields.size())
-            return QString::fromUtf8(fields[dash + 1]);
-    }
-    return {};
-}
-
-std::optional<QString> refusal(const QString& folder, const QString& type)
-{
-    // Through smbnetfs, create-new is a look followed by a create that succeeds over a file made
-    // in between: two computers that look at once both take the lock file and write together.
-    if (type != QStringLiteral("fuse.smbnetfs"))
-        return std::nullopt;
-    return QStringLiteral("the shared folder %1 is reached through the SMB client smbnetfs, which cannot create a "
-                          "file only when it does not exist yet, so two computers could write into the record files "
-                          "at once and tear each other's records; nothing is recorded there. Please reach the share "
-                          "through the system's own network drive (a kernel SMB mount) instead")
-        .arg(native(folder));
-}
-
-std::optional<QString> refusal(const QString& folder)
-{
-    static std::mutex mutex;
-    static QHash<QString, QString> types;
-    QString type;
-    {
-        std::lock_guard guard(mutex);
-        if (const auto it = types.constFind(folder); it != types.constEnd())
-            type = *it;
-    }
-    if (type.isNull()) {
-        type = recordio::fileSystemType(folder);
-        // Not kept while it cannot be told (a folder not there yet).
-        if (!type.isEmpty()) {
-            std::lock_guard guard(mutex);
-            types.insert(folder, type);
-        }
-    }
-    return refusal(folder, type);
-}
-
 QString holderOf(const QString& folder, const QByteArray& thisId)
 {
-    const Content c = readLockFile(folder + u'/' + kFileName);
+    const Content c = readLock(folder + u'/' + kLockName);
     if (!c.exists)
         return QStringLiteral("another tutor on this computer");
     return describe(c.readable ? parse(c.bytes) : std::nullopt, c.readable, thisId);
@@ -334,10 +336,9 @@ BreakResult breakStale(const QString& path, const QByteArray& judged, bool judge
     // of tests still let a lock go.
     const qint64 stallMs = std::max(staleAfterMs / 2, 50);
     const qint64 notAfter = monotonicMs() + stallMs;
-    recordio::File made;
-    const int error = made.createNew(token);
-    if (error != 0) {
-        const Content seen = readLockFile(token);
+    const QByteArray ours = text({hostName(), id, recordio::processId(), randomHex(16), 0});
+    if (makeLock(token, ours) != 0) {
+        const Content seen = readLock(token);
         if (!seen.exists)
             return BreakResult::Busy;
         // A breaker that died or stalled while breaking: its token goes the way of a stale lock.
@@ -345,13 +346,9 @@ BreakResult breakStale(const QString& path, const QByteArray& judged, bool judge
             moveAsideIfSame(token, seen.bytes, seen.readable, monotonicMs() + stallMs);
         return BreakResult::Busy;
     }
-    const QByteArray ours = text({hostName(), id, recordio::processId(), randomHex(16), 0});
-    qint64 done = 0;
-    made.writeAt(0, ours, done);
-    made.close();
     // Under the token, once more: a holder that renewed since keeps its lock.
     BreakResult result = BreakResult::Busy;
-    const Content now = readLockFile(path);
+    const Content now = readLock(path);
     if (!now.exists)
         result = BreakResult::Gone;
     else if (!now.same(judged, judgedReadable))
@@ -360,7 +357,7 @@ BreakResult breakStale(const QString& path, const QByteArray& judged, bool judge
         result = moveAsideIfSame(path, judged, judgedReadable, notAfter);
     // Our own token only: after a stall somebody may have broken it and taken the next one.
     if (monotonicMs() < notAfter)
-        retryingWhileBusy([&] { return recordio::removeFile(token); });
+        removeLock(token);
     else
         moveAsideIfSame(token, ours, true, monotonicMs() + stallMs);
     return result;
@@ -370,10 +367,11 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
                                            const QByteArray& computerId, WaitNotice* notice)
 {
     release();
-    const QString path = folder + u'/' + kFileName;
+    const QString path = folder + u'/' + kLockName;
     const qint64 startedMs = monotonicMs();
     int pauseMs = 1;
     int permissionFailures = 0;
+    int transientFailures = 0;
     QString holder = QStringLiteral("another program");
     Watch watch;
     Watch tokenWatch;
@@ -389,15 +387,8 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
             return heldTooLong();
         const Holder candidate{hostName(), computerId, recordio::processId(), randomHex(16), 0};
         const qint64 createdMs = monotonicMs();
-        recordio::File file;
-        const int error = file.createNew(path);
+        const int error = makeLock(path, text(candidate));
         if (error == 0) {
-            // The atomic create is the lock; the text says who holds it and carries the lease.
-            // A full disk leaves it empty: others then break it after the stale time.
-            qint64 done = 0;
-            if (file.writeAt(0, text(candidate), done) != 0)
-                file.truncateTo(0);
-            file.close();
             std::lock_guard guard(mutex_);
             path_ = path;
             ours_ = candidate;
@@ -408,6 +399,12 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
             renewer_ = std::thread([this] { renewing(); });
             return std::nullopt;
         }
+        // A client that lost its connection to the file server for a moment (smbnetfs while
+        // another computer removes a folder) says so with these; the look is made again.
+        if ((error == EIO || error == EBUSY || error == EAGAIN) && ++transientFailures < 50) {
+            recordio::pause(std::min(2 * transientFailures, 50));
+            continue;
+        }
         const QFileInfo info(path);
         // Some network clients report a file that exists as a permission failure, and its
         // holder may have removed it again before the look; a real one stays.
@@ -415,10 +412,7 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
             continue;
         if (error != EEXIST && !(isPermission(error) && info.exists()))
             return plainReason(error, path);
-        if (info.isDir())
-            return QStringLiteral("the lock file %1 is a folder; it must be removed before anyone can record there")
-                .arg(native(path));
-        const Content seen = readLockFile(path);
+        const Content seen = readLock(path);
         if (!seen.exists)
             continue;
         const Judgement judgement = judge(factsOf(seen, computerId, watch, timing.staleAfterMs));
@@ -451,9 +445,9 @@ bool FolderLock::renew()
         lost_ = true;
         return false;
     }
-    QFile file(path_);
+    QFile file(holderFile(path_));
     if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered)) {
-        if (!QFileInfo::exists(path_))
+        if (!QFileInfo::exists(file.fileName()))
             lost_ = true;
         return false;
     }
@@ -515,7 +509,14 @@ void FolderLock::release()
     // Within the lease nobody else can have broken it; after it only the very lock we left
     // is removed, the way a breaker would.
     if (!lost_ && monotonicMs() - lastGoodMs_ < timing_.staleAfterMs / 2) {
-        retryingWhileBusy([&] { return recordio::removeFile(path_); });
+        // Moved away first and removed under its new name: an SMB server keeps a removed folder
+        // "pending deletion" while another computer looks at it, and a client that looks at
+        // the lock's own name then may lose its connection for seconds.
+        const QString aside = path_ + u'.' + QString::fromLatin1(randomHex(8)) + QStringLiteral(".old");
+        if (retryingWhileBusy([&] { return recordio::renameFile(path_, aside); }) == 0)
+            removeLock(aside);
+        else
+            removeLock(path_);
     } else {
         Watch unused;
         breakStale(path_, text(ours_), true, ours_.id, timing_.staleAfterMs, unused);

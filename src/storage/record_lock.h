@@ -11,14 +11,22 @@
 #include <optional>
 #include <thread>
 
-// The lock file of a record folder: created atomically while one record is appended, so
-// that computers whose file-system clients keep operating-system locks to themselves still
-// take turns. It is a lease: its holder rewrites it every few seconds, and a lock that nobody
+// The lock of a record folder, taken while one record is appended, so that computers whose
+// file-system clients keep operating-system locks to themselves still take turns. It is a
+// folder, `records.lock`, because making a folder is one step on every file server, also
+// through clients whose create-new is a look followed by a create (smbnetfs); the file `holder`
+// in it names the holder. It is a lease: its holder rewrites it every few seconds, and a lock that nobody
 // has seen change for a fixed time is stale. No clock of another computer is trusted: the
 // time is the waiter's own monotonic clock, watching the same bytes.
 namespace recordlock {
 
-inline const QString kFileName = QStringLiteral("records.lock");
+inline const QString kLockName = QStringLiteral("records.lock");
+
+// The file in a lock's folder that names its holder.
+inline QString holderFile(const QString& lock)
+{
+    return lock + QStringLiteral("/holder");
+}
 
 struct Holder {
     QString computer; // the host name, for people
@@ -58,17 +66,7 @@ struct Facts {
     qint64 staleAfterMs = 12000;
 };
 
-// The type of the mount on device `major`:`minor` in the text of /proc/self/mountinfo; empty
-// when none is listed.
-QString mountType(const QByteArray& mountInfo, quint64 major, quint64 minor);
-
-// Why nothing may be recorded in `folder` of file-system type `type`, if so: its client cannot
-// create a file only when it does not exist yet, so two computers could both take the lock file.
-std::optional<QString> refusal(const QString& folder, const QString& type);
-// The same for the folder as it is mounted here, looked up once per folder in a run.
-std::optional<QString> refusal(const QString& folder);
-
-// Who holds the lock file of `folder`, in words; another tutor here when there is none.
+// Who holds the lock of `folder`, in words; another tutor here when there is none.
 QString holderOf(const QString& folder, const QByteArray& thisId);
 
 // Stale when its process is gone and it was made on this computer (by identity, not by host
@@ -114,19 +112,19 @@ private:
 
 enum class BreakResult { Removed, Gone, NotTheOne, Busy };
 
-// The last step of a break: the file at `path` is moved to a name of this breaker's own and
+// The last step of a break: the lock at `path` is moved to a name of this breaker's own and
 // removed only if it is the one judged; one made since the look is put back. Not after
 // `notAfterMs` (steady clock): a breaker that stalled since it looked must look again.
 BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool judgedReadable, qint64 notAfterMs);
 
-// One breaker at a time, under a token file of its own (`records.lock.breaking`): the lock at
+// One breaker at a time, under a token of its own made like a lock (`records.lock.breaking`): the lock at
 // `path` is looked at once more, moved to a name of this breaker's own, and removed only when
 // it is the very lock judged stale (`judged`); one made meanwhile by somebody else is put
 // back. A token left by a breaker that died is judged by `tokenWatch` like a lock.
 BreakResult breakStale(const QString& path, const QByteArray& judged, bool judgedReadable, const QByteArray& id,
                        int staleAfterMs, Watch& tokenWatch);
 
-// Holds the lock file of one folder while it lives; never left behind on a path the program
+// Holds the lock of one folder while it lives; never left behind on a path the program
 // controls.
 class FolderLock {
 public:

@@ -107,6 +107,8 @@ int errnoFromWindows(unsigned long code)
         return EFBIG;
     case ERROR_DIRECTORY:
         return ENOTDIR;
+    case ERROR_DIR_NOT_EMPTY:
+        return ENOTEMPTY;
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
         return ENOMEM;
@@ -211,6 +213,16 @@ int truncateTo(Handle handle, std::int64_t size)
     if (!SetFilePointerEx(native(handle), to, nullptr, FILE_BEGIN) || !SetEndOfFile(native(handle)))
         return lastError();
     return 0;
+}
+
+int makeFolder(const std::wstring& path)
+{
+    return CreateDirectoryW(path.c_str(), nullptr) ? 0 : lastError();
+}
+
+int removeFolder(const std::wstring& path)
+{
+    return whileShared([&] { return RemoveDirectoryW(path.c_str()) != 0; });
 }
 
 int removeFile(const std::wstring& path)

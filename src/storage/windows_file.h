@@ -33,6 +33,10 @@ int flush(Handle handle);
 int readAt(Handle handle, std::int64_t offset, std::int64_t length, std::string& out);
 int truncateTo(Handle handle, std::int64_t size);
 
+// In one step on the file server: EEXIST when anything is there already.
+int makeFolder(const std::wstring& path);
+// An empty folder only (ENOTEMPTY); one held open by another program is tried again for a moment.
+int removeFolder(const std::wstring& path);
 // A file held open by a reader that does not share deletion is tried again for a moment.
 int removeFile(const std::wstring& path);
 // Never over an existing file (EEXIST); a file held by a reader that does not share deletion is
