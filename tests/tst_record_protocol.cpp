@@ -437,10 +437,14 @@ void TestRecordProtocol::refusesClientsWithoutCreateNew()
     const auto why = recordlock::refusal(QStringLiteral("/mnt/i/class"), found);
     QCOMPARE(why.has_value(), refused);
     if (why)
-        QVERIFY(why->contains(QStringLiteral("smbnetfs")) && why->contains(QStringLiteral("/mnt/i/class")));
-    // The folder this test works in is told and recorded in.
+        QVERIFY(why->contains(QStringLiteral("smbnetfs")) &&
+                why->contains(QDir::toNativeSeparators(QStringLiteral("/mnt/i/class"))));
+    // The folder this test works in is told (Windows tells none: its own clients create a new
+    // file in one step) and recorded in.
     QTemporaryDir dir;
+#ifndef _WIN32
     QVERIFY(!recordio::fileSystemType(dir.path()).isEmpty());
+#endif
     QVERIFY(!recordlock::refusal(dir.path()));
 }
 
