@@ -4,12 +4,22 @@
 #include <cstdio>
 
 #include <unistd.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "review/review_command.h"
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+#ifdef _WIN32
+    // Windows opens both in text mode, which drops the CR of every CR LF read and writes CR CR LF
+    // for the report's own CR LF: the records are bytes, both ways.
+    _setmode(STDIN_FILENO, _O_BINARY);
+    _setmode(STDOUT_FILENO, _O_BINARY);
+#endif
     // By descriptor, not through stdio's buffer: a write that the device refuses (a full disk,
     // /dev/full) then fails at once, where the report can still say so.
     QFile out;

@@ -237,8 +237,9 @@ void TestPictureBox::textHangsFromTheCurrentPosition()
     p.print(text);
 
     // Every row holds a capital, a digit or a tall letter, whose top lies a cap height above
-    // the baseline, and the baseline lies one ascent below the current position.
-    const QFontMetrics metrics(p.font());
+    // the baseline, and the baseline lies one ascent below the current position. Measured in
+    // the font the text is drawn in: FreeType's full hinting widens a text by pixels.
+    const QFontMetrics metrics(p.printFont());
     const QPoint corner = p.toPixels(at.x(), at.y());
     QRgb foreground = qRgb(0, 0, 0); // the outline about the glyphs is not the text's ink
     const QRect ink = inkBounds(p.drawing(), &foreground);

@@ -347,8 +347,9 @@ void TestStartup::missingRecordFolder_data()
                                                   << "" << create << 0 << false << "does not exist";
     QTest::newRow("home under a file") << "1"
                                        << "file" << create << 1 << false
-                                       << "/c is a file, not a folder.\n\nMend the folder or file, then choose Retry; "
-                                          "or Quit to end the program.";
+                                       << QDir::toNativeSeparators(QStringLiteral("/c")) +
+                                              " is a file, not a folder.\n\nMend the folder or file, then choose "
+                                              "Retry; or Quit to end the program.";
     QTest::newRow("home under a read-only folder")
         << "1"
         << "read-only" << create << 1 << false

@@ -117,16 +117,20 @@ void PictureBox::circle(double x, double y, double radius, std::optional<QColor>
     updateInner(QRect(centre - QPoint(reach, reach), centre + QPoint(reach, reach)));
 }
 
+QFont PictureBox::printFont() const
+{
+    QFont crisp = font();
+    crisp.setStyleStrategy(QFont::NoAntialias);
+    crisp.setHintingPreference(QFont::PreferFullHinting);
+    return crisp;
+}
+
 void PictureBox::print(const QString& text)
 {
     ensureCanvas();
     const QPoint at = toPixels(currentX_, currentY_);
-    // Unsmoothed, like every other stroke: a text printed twice looks the same as once.
-    QFont crisp = font();
-    crisp.setStyleStrategy(QFont::NoAntialias);
-    crisp.setHintingPreference(QFont::PreferFullHinting);
     QPainter p(&drawing_);
-    p.setFont(crisp);
+    p.setFont(printFont());
     const QFontMetrics metrics = p.fontMetrics();
     const QPoint baseline = at + QPoint(0, metrics.ascent());
     // An outline of the background colour around the glyphs only, so a stroke beneath

@@ -32,6 +32,9 @@ public:
     // Text with its top-left corner at the current position; its background is not painted,
     // only a thin outline of the background colour around the glyphs.
     void print(const QString& text);
+    // The font print() draws in: the box's own, unsmoothed like every other stroke (a text
+    // printed twice looks the same as once) and fully hinted.
+    QFont printFont() const;
 
     // The picture assigned to the box, kept apart from the drawing.
     QImage picture() const { return picture_; }
