@@ -78,7 +78,7 @@ struct Folder {
     }
 };
 
-// Another computer holding a folder's lock file, renewing it, until it lets go.
+// Another computer holding a folder's lock, renewing it, until it lets go.
 struct OtherComputer {
     recordlock::FolderLock lock;
     explicit OtherComputer(const QString& folder, int renewEveryMs = 50)
@@ -107,6 +107,7 @@ private slots:
     void aHolderWhoseLeaseRanOutWritesNothing();
     void breaksOnlyTheLockJudged_data();
     void breaksOnlyTheLockJudged();
+    void waitsWhileAnotherBreakerIsAtWork();
     void breakersRaceAndOneWins();
     void keepsItsIdentity();
     void appendsPastLockFiles_data();
@@ -284,6 +285,8 @@ void TestRecordProtocol::aHolderWhoseLeaseRanOutWritesNothing()
     // Taken away by another computer while held: the holder learns it at its next renewal.
     recordlock::FolderLock held;
     QVERIFY(!held.acquire(folder.records, {1000, 60000, 20}, QDeadlineTimer(1000), kHereId));
+    // Taken again by the same holder: the first lock is let go, not left to its renewer.
+    QVERIFY(!held.acquire(folder.records, {1000, 60000, 20}, QDeadlineTimer(1000), kHereId));
     QVERIFY(held.confirm());
     writeAll(folder.holderPath(), lockText("there", kThereId, 5));
     QTRY_VERIFY(!held.confirm());
@@ -343,6 +346,19 @@ void TestRecordProtocol::breaksOnlyTheLockJudged()
     left.removeAll(recordlock::kLockName + QStringLiteral(".breaking"));
     QCOMPARE(left, QStringList());
     QCOMPARE(QFileInfo::exists(folder.lockPath() + QStringLiteral(".breaking")), meanwhile == QLatin1String("token"));
+}
+
+void TestRecordProtocol::waitsWhileAnotherBreakerIsAtWork()
+{
+    // A lock left by a process gone from this computer, and another computer breaking it: the
+    // waiter waits for the breaker instead of counting its own tries as breaks.
+    Folder folder;
+    folder.plant(lockText(recordlock::hostName(), kHereId, kGoneProcess));
+    folder.plant(lockText("breaker", kThereId, 6), folder.lockPath() + QStringLiteral(".breaking"));
+    recordlock::FolderLock lock;
+    const auto refused = lock.acquire(folder.records, {300, 60000, 1000}, QDeadlineTimer(300), kHereId);
+    QVERIFY(refused);
+    QVERIFY2(refused->contains(QLatin1String("for longer than 1 seconds")), qPrintable(*refused));
 }
 
 void TestRecordProtocol::breakersRaceAndOneWins()

@@ -56,7 +56,7 @@ const QString kTakenOver = QStringLiteral(
     "nothing more was written there, please try again");
 
 // The locks one append or one start-up takes: an operating-system lock on each file (once per
-// path) and the lock file of each folder.
+// path) and the lock of each folder.
 struct Locks {
     QHash<QString, size_t> osIndex;
     std::vector<recordio::File> os;
@@ -117,7 +117,7 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
         locks.os.push_back(std::move(file));
     }
     // The operating-system locks come first: they let only one program of this computer at a
-    // time take or judge a lock file.
+    // time take or judge a lock.
     QStringList folders;
     for (const FileAppend& f : files)
         folders << folderOf(f.path);
@@ -145,7 +145,7 @@ enum class Step { Written, AlreadyHeld, LeaseLost, Failed };
 // when it opens it, and the size it fetched before the wait is old by now), written at the end
 // the file server reports, flushed, read back. With `sizeBefore` (a left-over journal entry) a
 // file that already holds the record is not written again. Nothing is written once the lease
-// on the folder's lock file may have run out.
+// on the folder's lock may have run out.
 Step writeOne(const FileAppend& f, const qint64* sizeBefore, const Locks& locks, QString& reason)
 {
     recordio::File file;

@@ -132,8 +132,8 @@ int makeLock(const QString& lock, const QByteArray& text)
 QString describe(const std::optional<Holder>& holder, bool readable, const QByteArray& thisId)
 {
     if (!holder)
-        return readable ? QStringLiteral("an unknown holder (the lock file names nobody)")
-                        : QStringLiteral("an unknown holder (the lock file cannot be read)");
+        return readable ? QStringLiteral("an unknown holder (the lock names nobody)")
+                        : QStringLiteral("an unknown holder (the lock cannot be read)");
     if (!thisId.isEmpty() && holder->id == thisId)
         return QStringLiteral("another tutor on this computer (process %1)").arg(holder->process);
     return QStringLiteral("the computer %1 (process %2)").arg(holder->computer).arg(holder->process);
@@ -381,7 +381,7 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
             .arg(holder)
             .arg(std::max(1, timing.waitMs / 1000));
     };
-    // Bounded however the lock file behaves: by the deadline, and by a count of breaks.
+    // Bounded however the lock behaves: by the deadline, and by a count of breaks.
     for (int breaks = 0, tries = 0; breaks < 50; ++tries) {
         if (tries > 0 && deadline.hasExpired())
             return heldTooLong();
@@ -431,7 +431,7 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
         recordio::pause(pauseMs);
         pauseMs = std::min(pauseMs * 2, 20);
     }
-    return QStringLiteral("the lock file %1 keeps coming back stale; please tell the instructor").arg(native(path));
+    return QStringLiteral("the lock %1 keeps coming back stale; please tell the instructor").arg(native(path));
 }
 
 bool FolderLock::renew()
