@@ -444,6 +444,7 @@ void TestRecordProtocol::appendsPastLockFiles_data()
     QTest::newRow("same host name, process gone, other identity") << "clone" << false << "the computer";
     QTest::newRow("garbage") << "garbage" << false << "unknown holder";
     QTest::newRow("a lock file of an older layout") << "file" << false << "cannot be read";
+    QTest::newRow("a neighbour here holding a file") << "neighbour" << false << "another tutor on this computer";
 }
 
 void TestRecordProtocol::appendsPastLockFiles()
@@ -468,8 +469,17 @@ void TestRecordProtocol::appendsPastLockFiles()
         folder.plant(lockBytes);
     if (lock == QLatin1String("file"))
         writeAll(folder.lockPath(), lockText("there", kThereId, 5));
+    recordio::File neighbour;
+    if (lock == QLatin1String("neighbour"))
+        QVERIFY(neighbour.openReadWrite(folder.path(QStringLiteral("master.txt"))) == 0 && neighbour.tryLock() == 0);
+    AppendSettings settings = folder.settings;
+    // Long enough, for the neighbour, for the student to be told who holds the files.
+    if (lock == QLatin1String("neighbour"))
+        settings.lock.waitMs = 700;
+    QStringList told;
+    settings.waiting = [&](const QString& m) { told << m; };
 
-    const AppendOutcome outcome = appendRecord(folder.record("record\r\n"), folder.settings);
+    const AppendOutcome outcome = appendRecord(folder.record("record\r\n"), settings);
 
     QCOMPARE(outcome.ok(), written);
     QVERIFY2(outcome.reason.contains(reason), qPrintable(outcome.reason));
@@ -480,9 +490,16 @@ void TestRecordProtocol::appendsPastLockFiles()
         QCOMPARE(folder.lockFiles(), QStringList());
     else if (lock == QLatin1String("file"))
         QCOMPARE(readAll(folder.lockPath()), lockText("there", kThereId, 5));
-    else
+    else if (lock != QLatin1String("neighbour"))
         QCOMPARE(readAll(folder.holderPath()), lockBytes);
     QVERIFY(folder.entries().isEmpty());
+    // A wait of 30 ms is over before a student is told of it; one of 700 ms is told, then ended.
+    if (lock == QLatin1String("neighbour"))
+        QCOMPARE(told, QStringList({QStringLiteral("The record files are in use by another tutor on this computer. "
+                                                   "The tutor is waiting for them (at most 1 seconds)."),
+                                    QString()}));
+    else
+        QCOMPARE(told, QStringList());
 }
 
 void TestRecordProtocol::keepsTheJournalOnlyWhileSomeFilesMissTheRecord()
