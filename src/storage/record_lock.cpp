@@ -129,6 +129,22 @@ int makeLock(const QString& lock, const QByteArray& text)
     return there.exists ? EEXIST : EAGAIN;
 }
 
+// Lets go of a lock this program holds, showing `ours`: moved away first and removed under its
+// new name, since an SMB server keeps a removed folder "pending deletion" while another computer
+// looks at it, and a client that looks at the lock's own name then may lose its connection for
+// seconds. A move the client reports as failed may still have been made, and somebody else's lock
+// may stand there now: removed in place only while it still shows ours.
+void letGo(const QString& lock, const QByteArray& ours)
+{
+    const QString aside = lock + u'.' + QString::fromLatin1(randomHex(8)) + QStringLiteral(".old");
+    if (retryingWhileBusy([&] { return recordio::renameFile(lock, aside); }) == 0)
+        removeLock(aside);
+    else if (readLock(lock).same(ours, true))
+        removeLock(lock);
+    else
+        removeLock(aside);
+}
+
 QString describe(const std::optional<Holder>& holder, bool readable, const QByteArray& thisId)
 {
     if (!holder)
@@ -357,7 +373,7 @@ BreakResult breakStale(const QString& path, const QByteArray& judged, bool judge
         result = moveAsideIfSame(path, judged, judgedReadable, notAfter);
     // Our own token only: after a stall somebody may have broken it and taken the next one.
     if (monotonicMs() < notAfter)
-        removeLock(token);
+        letGo(token, ours);
     else
         moveAsideIfSame(token, ours, true, monotonicMs() + stallMs);
     return result;
@@ -509,14 +525,7 @@ void FolderLock::release()
     // Within the lease nobody else can have broken it; after it only the very lock we left
     // is removed, the way a breaker would.
     if (!lost_ && monotonicMs() - lastGoodMs_ < timing_.staleAfterMs / 2) {
-        // Moved away first and removed under its new name: an SMB server keeps a removed folder
-        // "pending deletion" while another computer looks at it, and a client that looks at
-        // the lock's own name then may lose its connection for seconds.
-        const QString aside = path_ + u'.' + QString::fromLatin1(randomHex(8)) + QStringLiteral(".old");
-        if (retryingWhileBusy([&] { return recordio::renameFile(path_, aside); }) == 0)
-            removeLock(aside);
-        else
-            removeLock(path_);
+        letGo(path_, text(ours_));
     } else {
         Watch unused;
         breakStale(path_, text(ours_), true, ours_.id, timing_.staleAfterMs, unused);
