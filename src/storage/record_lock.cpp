@@ -427,7 +427,7 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
         if (isPermission(error) && !info.exists() && ++permissionFailures < 20)
             continue;
         if (error != EEXIST && !(isPermission(error) && info.exists()))
-            return plainReason(error, path);
+            return plainReason(error == EAGAIN ? EIO : error, path); // a move that kept failing
         const Content seen = readLock(path);
         if (!seen.exists)
             continue;
