@@ -15,9 +15,9 @@
 // file-system clients keep operating-system locks to themselves still take turns. It is a
 // folder, `records.lock`, because making a folder is one step on every file server, also
 // through clients whose create-new is a look followed by a create (smbnetfs); the file `holder`
-// in it names the holder. It is a lease: its holder rewrites it every few seconds, and a lock that nobody
-// has seen change for a fixed time is stale. No clock of another computer is trusted: the
-// time is the waiter's own monotonic clock, watching the same bytes.
+// in it names the holder. It is a lease: its holder rewrites it every few seconds, and a lock
+// that nobody has seen change for a fixed time is stale. No clock of another computer is
+// trusted: the time is the waiter's own monotonic clock, watching the same bytes.
 namespace recordlock {
 
 inline const QString kLockName = QStringLiteral("records.lock");
