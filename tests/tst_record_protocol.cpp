@@ -133,8 +133,8 @@ void TestRecordProtocol::judgesLockFiles_data()
         QTest::newRow(name) << content << readable << unchangedMs << int(v) << QString::fromLatin1(holder);
     };
     row("other computer, just seen", lockText("there", kThereId, 5), true, 0, Verdict::Held, "the computer there");
-    row("other computer, unchanged just under the limit", lockText("there", kThereId, 5), true, 11999, Verdict::Held,
-        "process 5");
+    row("other computer, process 1, unchanged just under the limit", lockText("there", kThereId, 1), true, 11999,
+        Verdict::Held, "the computer there (process 1)");
     row("other computer, unchanged for the limit", lockText("there", kThereId, 5), true, 12000, Verdict::StaleUnrenewed,
         "the computer there");
     row("this computer, process alive", lockText(here, kHereId, 5), true, 0, Verdict::Held,
@@ -310,6 +310,7 @@ void TestRecordProtocol::breaksOnlyTheLockJudged_data()
         QTest::addRow("%sa lock file of an older layout", step) << last << "file" << int(BreakResult::Removed) << false;
     }
     QTest::newRow("another breaker at work") << false << "token" << int(BreakResult::Busy) << true;
+    QTest::newRow("a breaker that died: its token goes") << false << "dead token" << int(BreakResult::Busy) << true;
 }
 
 void TestRecordProtocol::breaksOnlyTheLockJudged()
@@ -330,12 +331,14 @@ void TestRecordProtocol::breaksOnlyTheLockJudged()
         writeAll(folder.lockPath(), lockText("there", kThereId, 5, 3));
     else if (meanwhile != QLatin1String("gone"))
         folder.plant(now);
-    if (meanwhile == QLatin1String("token"))
+    const bool deadToken = meanwhile == QLatin1String("dead token");
+    if (meanwhile == QLatin1String("token") || deadToken)
         folder.plant(lockText("breaker", kThereId, 6), folder.lockPath() + QStringLiteral(".breaking"));
     recordlock::Watch tokenWatch;
     const BreakResult got =
-        lastStepOnly ? recordlock::moveAsideIfSame(folder.lockPath(), judged, !file, std::numeric_limits<qint64>::max())
-                     : recordlock::breakStale(folder.lockPath(), judged, !file, kHereId, 12000, tokenWatch);
+        lastStepOnly
+            ? recordlock::moveAsideIfSame(folder.lockPath(), judged, !file, std::numeric_limits<qint64>::max())
+            : recordlock::breakStale(folder.lockPath(), judged, !file, kHereId, deadToken ? 0 : 12000, tokenWatch);
     QCOMPARE(int(got), result);
     QCOMPARE(QFileInfo::exists(folder.lockPath()), lockStays);
     if (lockStays)

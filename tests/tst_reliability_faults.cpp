@@ -155,6 +155,8 @@ void TestReliabilityFaults::faultThenMendedRetry_data()
         << Fault::SizeLimit << true << kNotes << "largest size allowed" << QStringList{kMaster, kSend};
     QTest::newRow("read-only send file, answer") << Fault::ReadOnly << false << kSend << "read-only" << none;
     QTest::newRow("read-only notes file, note") << Fault::ReadOnly << true << kNotes << "read-only" << none;
+    // Its files can still be written, but no lock can be made there.
+    QTest::newRow("read-only record folder, answer") << Fault::ReadOnly << false << QString() << "read-only" << none;
     QTest::newRow("folder removed, answer") << Fault::FolderRemoved << false << kMaster << "does not exist" << none;
     QTest::newRow("notes file is a folder, note")
         << Fault::FileIsAFolder << true << kNotes << "it is a folder, not a file" << none;
