@@ -78,6 +78,12 @@ template <typename Step> int retryingWhileBusy(Step step)
     return error;
 }
 
+// Beside the lock, under a name nobody else makes: where a lock is made, let go or broken.
+QString nameOfOurOwn(const QString& lock, const char* what)
+{
+    return lock + u'.' + QString::fromLatin1(randomHex(8)) + u'.' + QLatin1String(what);
+}
+
 // The holder file and the folder; a reader on another computer may hold the file a moment
 // longer, and a lock file of the older layout goes too. A lock moved into the emptied folder's
 // place meanwhile is somebody else's and stays.
@@ -99,7 +105,7 @@ int removeLock(const QString& lock)
 // client reports as failed although the file server made it is told by the holder file's text.
 int makeLock(const QString& lock, const QByteArray& text)
 {
-    const QString staged = lock + u'.' + QString::fromLatin1(randomHex(8)) + QStringLiteral(".new");
+    const QString staged = nameOfOurOwn(lock, "new");
     if (const int error = recordio::makeFolder(staged))
         return error;
     {
@@ -136,7 +142,7 @@ int makeLock(const QString& lock, const QByteArray& text)
 // may stand there now: removed in place only while it still shows ours.
 void letGo(const QString& lock, const QByteArray& ours)
 {
-    const QString aside = lock + u'.' + QString::fromLatin1(randomHex(8)) + QStringLiteral(".old");
+    const QString aside = nameOfOurOwn(lock, "old");
     if (retryingWhileBusy([&] { return recordio::renameFile(lock, aside); }) == 0)
         removeLock(aside);
     else if (readLock(lock).same(ours, true))
@@ -173,7 +179,7 @@ Facts factsOf(const Content& seen, const QByteArray& thisId, Watch& watch, qint6
 
 BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool judgedReadable, qint64 notAfterMs)
 {
-    const QString aside = path + u'.' + QString::fromLatin1(randomHex(8)) + QStringLiteral(".broken");
+    const QString aside = nameOfOurOwn(path, "broken");
     if (monotonicMs() >= notAfterMs)
         return BreakResult::Busy;
     const int moved = retryingWhileBusy([&] { return recordio::renameFile(path, aside); });
