@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 #include "support/test_files.h"
 
@@ -63,6 +64,20 @@ inline RecordFiles setFiveSession(const QByteArray& header, const QStringList& s
             header + recordBytes(questionSend(shown[0], kSetFiveAnswer) + notesRecord(shown[1], kSetFiveNote, false) +
                                  questionSend(shown[2], "OK")),
             recordBytes(notesRecord(shown[1], kSetFiveNote, false))};
+}
+
+// What a whole set-5 session left in the three files, compared whole: the same session header in
+// the master and send files, then the records of the lines `shown`.
+inline void compareSetFiveSession(const RecordFiles& got, const QStringList& shown)
+{
+    QCOMPARE(header(got.master), header(got.send));
+    QVERIFY(header(got.master)
+                .endsWith(recordBytes(QStringLiteral(
+                    "assignment #005\r\n005.  `class notes 5\r\nPhysics I Class Notes\r\n12-08-2026\r\n"))));
+    const RecordFiles want = setFiveSession(header(got.master), shown);
+    QCOMPARE(got.master, want.master);
+    QCOMPARE(got.send, want.send);
+    QCOMPARE(got.notes, want.notes);
 }
 
 } // namespace expected
