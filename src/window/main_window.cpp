@@ -42,16 +42,21 @@ QFont textBoxFont()
     return font;
 }
 
+// The window is told while a record waits for the files.
+TutorServices withWaiting(TutorServices services, std::function<void(const QString&)> waiting)
+{
+    services.waiting = std::move(waiting);
+    return services;
+}
+
 } // namespace
 
-MainWindow::MainWindow(const TutorServices& services, QWidget* parent)
+MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
     : QWidget(parent), services_(services),
-      session_({services.prompter, services.clock, services.contentPath, services.seed}),
-      records_(session_, {services.prompter, services.clock, services.drivesRoot, services.journalFolder,
-                          [this](const QString& text) { showWaiting(text); }})
+      controller_(withWaiting(services.tutor, [this](const QString& text) { showWaiting(text); }), *this)
 {
     // Whoever ends the session (the walk past its set, a Quit at start-up) ends the program.
-    session_.setOnEnd([this] { endProgram(); });
+    controller_.setOnEnd([this] { endProgram(); });
     // The window carries the name the designer gave it, which is also the pendulum button's:
     // a form and a control may share a name. Tests find the button as a child, never the window.
     setObjectName(QStringLiteral("cmd_pend_exp"));
@@ -68,11 +73,7 @@ void MainWindow::Form_Load()
 {
     Picture1->setScale(1000, 1000);
     Picture2->setScale(1000, 1000);
-    session_.Form_Load();
-    if (ended_)
-        return;
-    records_.finishLeftOverRecords();
-    records_.writeSessionHeader();
+    controller_.start();
 }
 
 void MainWindow::buildControls()
@@ -215,8 +216,8 @@ void MainWindow::endProgram()
     if (ended_)
         return;
     ended_ = true;
-    session_.end();
-    records_.closeChannels();
+    controller_.end();
+    controller_.records().closeChannels();
     tmr_pend_exp->stop();
     close();
     if (services_.leaveEventLoop)
@@ -239,9 +240,14 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Closing the window ends the program like "quit program", once nothing typed or
     // half-recorded would be lost; never while a question or message is still open.
-    if (!ended_ && (records_.isAsking() || QApplication::activeModalWidget() || !settleAnswerBox())) {
-        event->ignore();
-        return;
+    if (!ended_) {
+        bool goOn = false;
+        if (!controller_.records().isAsking() && !QApplication::activeModalWidget())
+            withBoxes([&](TextBoxes& b) { goOn = controller_.settleAnswerBox(b); });
+        if (!goOn) {
+            event->ignore();
+            return;
+        }
     }
     endProgram();
     event->accept();
