@@ -90,7 +90,7 @@ void TestContent::initTestCase()
     Started session(QStringLiteral(":/content/class_notes.json"), QStringLiteral("5"));
     QVERIFY2(!session.session().hasEnded(), qPrintable(session.prompter.messages.join(u'\n')));
     QCOMPARE(session.prompter.messages, QStringList());
-    shipped_ = session.session().lineTable();
+    shipped_ = lineTableOf(session.session());
 }
 
 void TestContent::sets_data()
@@ -281,7 +281,7 @@ void TestContent::tableBound()
     QTemporaryDir contentDir;
     const QString path = writeSyntheticContent(contentDir, lineCount);
     Started session(path, QStringLiteral("1"));
-    const std::vector<QString>& table = session.session().lineTable();
+    const std::vector<QString> table = lineTableOf(session.session());
 
     QCOMPARE(table.size(), size_t(Session::kLastSlot + 1));
     QVERIFY(table[0].isEmpty());
@@ -334,7 +334,7 @@ void TestContent::unusableContent()
     QCOMPARE(session.prompter.messages.size(), 1);
     const QString message = session.prompter.messages.first();
     QVERIFY2(message.contains(path) && message.contains(reason), qPrintable(message));
-    for (const QString& slot : session.session().lineTable())
+    for (const QString& slot : lineTableOf(session.session()))
         QVERIFY(slot.isEmpty());
 }
 

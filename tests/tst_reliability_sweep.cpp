@@ -398,7 +398,7 @@ void TestReliabilitySweep::shippedContentFitsTheRecordFiles()
     // Otherwise the refusal for lines the files cannot hold would stop a student for good.
     Tutor tutor;
     MainWindow& w = tutor.startHome(QStringLiteral("1"));
-    for (const QString& line : w.session().lineTable())
+    for (const QString& line : lineTableOf(w.session()))
         QVERIFY2(codepage::unmappable(line).isEmpty(), qPrintable(line));
 }
 

@@ -49,20 +49,11 @@ public:
     // ---- records/responses.cpp: Enter Response and Save as Notes
     Boxes enterResponse(const QString& answerBox);
     Boxes saveAsNotes(const QString& answerBox);
-    // What either button does with the answer box: record it (unless it holds the reminder)
-    // and add it to the transcript. Nothing changes when it was not recorded.
-    std::optional<Failure> recordAnswerBox(RecordKind kind, const QString& answerBox);
-    // Records the text as a record of its kind in every one of its files.
-    std::optional<Failure> recordAnswer(RecordKind kind, const QString& answer);
 
     // ---- records/unfinished.cpp: nothing typed or half-recorded is dropped without a word
     // Before the walk goes on or the program ends: finishes an unfinished record and asks
     // about text that was typed but not recorded.
     Settled settleAnswerBox(const QString& answerBox);
-    // Finishes a record that some of its files took and others did not, unless the student's
-    // next click finishes it anyway; asks whether to go on without it where that fails.
-    Settled settleUnfinishedRecord(std::optional<RecordKind> nextRecord, const QString& answerBox);
-    bool isUnfinished() const;
     // True while a question to the student about the answer box is open, or a record is on
     // its way to the files: the window is not to be closed under either.
     bool isAsking() const { return asking_; }
@@ -82,13 +73,22 @@ public:
     // Codes query.txt into queri.txt; no channel is left open either way.
     std::optional<Failure> codeFile();
 
-    // ---- records/record_writing.cpp: composing a record and appending it to its files
-    // Each file's bytes of a record of this kind, composed in full before any is written.
-    QList<FileAppend> composeRecord(RecordKind kind, const QString& answer);
-    // At the end of the program.
+    // ---- At the end of the program
     void closeChannels() { channels_.closeAll(); }
 
 private:
+    // Each file's bytes of a record of this kind, composed in full before any is written.
+    QList<FileAppend> composeRecord(RecordKind kind, const QString& answer);
+    // What either button does with the answer box: record it (unless it holds the reminder)
+    // and add it to the transcript. Nothing changes when it was not recorded.
+    std::optional<Failure> recordAnswerBox(RecordKind kind, const QString& answerBox);
+    // Records the text as a record of its kind in every one of its files.
+    std::optional<Failure> recordAnswer(RecordKind kind, const QString& answer);
+    // Finishes a record that some of its files took and others did not, unless the student's
+    // next click finishes it anyway; asks whether to go on without it where that fails.
+    Settled settleUnfinishedRecord(std::optional<RecordKind> nextRecord, const QString& answerBox);
+    bool isUnfinished() const;
+
     // A record and the files still missing it. One that some files did not take stays
     // pending; the next click with the same text completes it instead of writing it twice.
     struct PendingRecord {

@@ -20,17 +20,9 @@ public:
 
     explicit Session(TutorServices services);
 
-    // ---- session/startup.cpp: the three start-up questions and the content
+    // ---- session/startup.cpp: the three start-up questions, the content, the chosen set
     // Start-up up to the chosen set: the questions, the content, the positioning.
     void start();
-    void setupSession();
-    void setClassNotesNumbers(const QString& entry);
-    void loadClassNotes();
-
-    // ---- session/positioning.cpp: the chosen set
-    // Asks again for a set that does not exist, until one does or the student cancels.
-    void startClassNotes();
-    bool positionAtClassNotes();
 
     // ---- session/stepping.cpp: the walk from line to line
     // Steps to the next line that is not empty; true when the answer box is to show the
@@ -77,13 +69,20 @@ public:
     int lineIndex() const { return lineIndex_; }
     // An empty text for a slot outside the table.
     QString line(int slot) const;
-    const std::vector<QString>& lineTable() const { return classNotesLines_; }
     // The header line of the chosen set once positioned there.
     QString headerLine() const { return line(headerIndex_); }
     // Moves the walk on to a slot: "next picture" skips the picture lines it drew.
     void moveTo(int slot);
 
 private:
+    void setupSession();
+    void setClassNotesNumbers(const QString& entry);
+    void loadClassNotes();
+    // session/positioning.cpp: asks again for a set that does not exist, until one does or
+    // the student cancels.
+    void startClassNotes();
+    bool positionAtClassNotes();
+
     TutorServices services_;
     RandomSource random_;
     std::function<void()> onEnd_;

@@ -65,6 +65,15 @@ struct TutorSetup {
     }
 };
 
+// The whole line table, slot 0 to the last.
+inline std::vector<QString> lineTableOf(const Session& session)
+{
+    std::vector<QString> table;
+    for (int slot = 0; slot <= Session::kLastSlot; ++slot)
+        table.push_back(session.line(slot));
+    return table;
+}
+
 // Drawings that keep the names of the routines asked for; the graph names are known.
 struct NamedDrawings final : PictureRoutines {
     QStringList known{QStringLiteral("graph1"), QStringLiteral("graph2"), QStringLiteral("graph3")};
