@@ -44,6 +44,8 @@ public:
 
 private:
     void buildControls();
+    void buildParameters();
+    void setTabOrderAsDesigned();
     void wireEvents();
     // Connects a control's event to its handler; no handler runs once the program has ended.
     template <typename Sender, typename Signal>
