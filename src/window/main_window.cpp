@@ -119,6 +119,8 @@ void MainWindow::buildControls()
     // An empty list has no current item to mark, so its frame shows the focus.
     List1->setStyleSheet(QStringLiteral("QListWidget:focus { border: 2px solid palette(highlight); }"));
 
+    // Created here, so that they stack among the controls as the layout lists them.
+    buildParameters();
     cmd_displayCumulativeText = button("cmd_displayCumulativeText", "display everything", twips(3600, 240, 855, 495));
     cmd_display_note_file = button("cmd_display_note_file", "display notes", twips(4440, 240, 975, 495));
     cmd_quit = button("cmd_quit", "quit program", twips(10200, 0, 735, 495));
@@ -138,7 +140,6 @@ void MainWindow::buildControls()
     Picture1->setFont(dialogFont());
     Picture2->setFont(dialogFont());
 
-    buildParameters();
     setTabOrderAsDesigned();
 }
 
