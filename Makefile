@@ -5,7 +5,7 @@ DRIVES ?= $(HOME)/.local/share/classnotes-tutor/drives
 DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation clang-format
 
 .PHONY: check-format format run test bench stress stress-shared deps build-release build-test screenshots package \
-        check-package check-windows windows mutants
+        check-package check-windows check-windows-tests windows mutants
 
 deps:
 	@missing=""; \
@@ -89,6 +89,11 @@ check-package:
 # MinGW-w64 from Debian's source once, cached in /var/cache/classnotes-tutor).
 windows:
 	./tools/make-windows
+
+# The test programs alone, built for Windows and run under Wine (as root); .ci/run does this
+# whenever this machine already has the Windows Qt built.
+check-windows-tests: windows
+	STEPS=1 ./tools/check-windows-program build/windows build/release
 
 # The Windows file layer, then the Windows programs and the MSI, checked under Wine (as root).
 check-windows: windows build-release

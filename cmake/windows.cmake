@@ -11,11 +11,22 @@ set(TUTOR_PUBLISHER "Class Notes Tutor developers")
 # the offscreen and minimal ones let tests and --help run without a desktop.
 # The benchmarks measure this machine's processes and are not built for Windows, nor is the
 # crash tool, which kills its writers with SIGKILL.
-get_property(tutor_targets DIRECTORY PROPERTY BUILDSYSTEM_TARGETS)
+
+# Every target of the project, folder by folder.
+function(tutor_all_targets out dir)
+    get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+    foreach(subdir IN LISTS subdirs)
+        tutor_all_targets(sub ${subdir})
+        list(APPEND targets ${sub})
+    endforeach()
+    set(${out} ${targets} PARENT_SCOPE)
+endfunction()
+tutor_all_targets(tutor_targets ${CMAKE_CURRENT_SOURCE_DIR})
 foreach(target_name IN LISTS tutor_targets)
     get_target_property(target_type ${target_name} TYPE)
-    get_target_property(target_sources ${target_name} SOURCES)
-    if(target_sources MATCHES "/bench/[^;/]+[.]cpp" OR target_name STREQUAL "crash_records")
+    get_target_property(excluded ${target_name} EXCLUDE_FROM_ALL)
+    if(excluded OR target_name STREQUAL "crash_records")
         set_target_properties(${target_name} PROPERTIES EXCLUDE_FROM_ALL TRUE)
     elseif(target_type STREQUAL "EXECUTABLE")
         target_link_options(${target_name} PRIVATE -static)

@@ -1,4 +1,4 @@
-// One student for the stress and crash tools: the tutor's session and record book, without a
+// One student for the stress and crash tools: the tutor's controller, without a
 // window, started with scripted answers (network user, a name, a class-notes number), then
 // typing stamped answers of one line to 64 KB and pressing Enter Response or Save as Notes,
 // now and then stepping to the next line. Once the program has said that a record is written
@@ -27,7 +27,7 @@
 #include "platform/code_page.h"
 #include "reliability/record_checker.h"
 #include "reliability/stress_run.h"
-#include "support/core_tutor.h"
+#include "support/tutor_setup.h"
 
 namespace {
 
@@ -80,11 +80,11 @@ private:
 };
 
 // Steps on only while the set has lines left: reading the next set's header would end the run.
-void maybeStep(CoreTutor& tutor, std::mt19937_64& random)
+void maybeStep(HeadlessTutor& tutor, std::mt19937_64& random)
 {
     if (random() % 4 != 0)
         return;
-    const Session& session = *tutor.session;
+    const Session& session = tutor.session();
     int i = session.lineIndex() + 1;
     while (i <= Session::kLastSlot && session.line(i).isEmpty())
         ++i;
@@ -133,7 +133,7 @@ int main(int argc, char** argv)
     if (!reporter.ok())
         return fail(QStringLiteral("cannot open the report file %1").arg(parser.value(log)));
 
-    CoreTutor tutor(false);
+    HeadlessTutor tutor(false);
     SameDayClock clock;
     tutor.clockInUse = &clock;
     tutor.drivesRoot = parser.value(drives);
@@ -179,7 +179,7 @@ int main(int argc, char** argv)
                 tutor.saveAsNotes(answer);
             else
                 tutor.enterResponse(answer);
-            if (prompter.messages.size() == told && tutor.answerBox.isEmpty() && !session.hasEnded())
+            if (prompter.messages.size() == told && tutor.boxes.answer.isEmpty() && !session.hasEnded())
                 break;
             const QString message = prompter.messages.value(told);
             if (attempt < 3 && message.contains(QLatin1String("taken the record files over")) && !session.hasEnded()) {

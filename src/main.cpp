@@ -217,11 +217,11 @@ int main(int argc, char** argv)
     DialogPrompter prompter;
     SystemClock clock;
     SystemSound sound;
-    TutorServices services;
-    services.prompter = &prompter;
-    services.clock = &clock;
+    WindowServices services;
+    services.tutor.prompter = &prompter;
+    services.tutor.clock = &clock;
+    services.tutor.drivesRoot = commandLine.drivesRoot;
     services.sound = &sound;
-    services.drivesRoot = commandLine.drivesRoot;
     services.leaveEventLoop = [] { QCoreApplication::exit(0); };
 
     MainWindow window(services);

@@ -11,7 +11,7 @@
 
 #include "content/class_notes_content.h"
 #include "content/line_table.h"
-#include "support/core_tutor.h"
+#include "support/tutor_setup.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ bool isHeader(const QString& line)
 
 // A started tutor on the given content: the three start-up answers given, the content
 // loaded, the session header written into a temporary drives root.
-struct Started : CoreTutor {
+struct Started : HeadlessTutor {
     Started(const QString& content, const QString& classNotes)
     {
         contentPath = content;
@@ -88,9 +88,9 @@ private:
 void TestContent::initTestCase()
 {
     Started session(QStringLiteral(":/content/class_notes.json"), QStringLiteral("5"));
-    QVERIFY2(!session.session->hasEnded(), qPrintable(session.prompter.messages.join(u'\n')));
+    QVERIFY2(!session.session().hasEnded(), qPrintable(session.prompter.messages.join(u'\n')));
     QCOMPARE(session.prompter.messages, QStringList());
-    shipped_ = session.session->lineTable();
+    shipped_ = lineTableOf(session.session());
 }
 
 void TestContent::sets_data()
@@ -281,7 +281,7 @@ void TestContent::tableBound()
     QTemporaryDir contentDir;
     const QString path = writeSyntheticContent(contentDir, lineCount);
     Started session(path, QStringLiteral("1"));
-    const std::vector<QString>& table = session.session->lineTable();
+    const std::vector<QString> table = lineTableOf(session.session());
 
     QCOMPARE(table.size(), size_t(Session::kLastSlot + 1));
     QVERIFY(table[0].isEmpty());
@@ -291,7 +291,7 @@ void TestContent::tableBound()
     if (lastWritten < Session::kLastSlot)
         QVERIFY(table[size_t(lastWritten + 1)].isEmpty());
 
-    QCOMPARE(session.session->hasEnded(), !fits);
+    QCOMPARE(session.session().hasEnded(), !fits);
     QCOMPARE(session.ends, fits ? 0 : 1);
     if (fits) {
         QCOMPARE(session.prompter.messages, QStringList());
@@ -329,12 +329,12 @@ void TestContent::unusableContent()
     }
     Started session(path, QStringLiteral("1"));
 
-    QVERIFY(session.session->hasEnded());
+    QVERIFY(session.session().hasEnded());
     QCOMPARE(session.ends, 1);
     QCOMPARE(session.prompter.messages.size(), 1);
     const QString message = session.prompter.messages.first();
     QVERIFY2(message.contains(path) && message.contains(reason), qPrintable(message));
-    for (const QString& slot : session.session->lineTable())
+    for (const QString& slot : lineTableOf(session.session()))
         QVERIFY(slot.isEmpty());
 }
 

@@ -268,6 +268,10 @@ private slots:
     void whiteBoxStartsAfresh();
     void copyPicture_data();
     void copyPicture();
+    void runRoutineKnowsExactlyThreeNames_data();
+    void runRoutineKnowsExactlyThreeNames();
+    void handlersDoNothingAfterTheEnd_data();
+    void handlersDoNothingAfterTheEnd();
 };
 
 void TestDiagrams::everyStepWhereAndHowTheDiagramPutsIt_data()
@@ -396,13 +400,12 @@ void TestDiagrams::copyPicture()
     QFETCH(int, clicks);
     QFETCH(QImage, picture2After);
     Tutor tutor;
-    MainWindow& w = tutor.create();
+    tutor.useLines({QStringLiteral("005.  `class notes 5"), QStringLiteral("a question")});
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
     ui(w).Picture1->setPicture(picture1);
     ui(w).Picture2->setPicture(picture2Before);
     w.graph2();
-    w.session().moveTo(12);
-    w.session().setLine(13, QStringLiteral("a question"));
-    w.session().readNextQuestion();
+    w.readNextQuestion();
     const QString transcript = w.session().cumulativeText().text();
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setText(QStringLiteral("left by another program"));
@@ -425,9 +428,70 @@ void TestDiagrams::copyPicture()
     QCOMPARE(ui(w).Picture1->picture(), picture1);
     QVERIFY(!w.hasEnded());
     QCOMPARE(tutor.ends, 0);
-    QCOMPARE(w.session().lineIndex(), 13);
+    QCOMPARE(w.session().lineIndex(), 2);
     QCOMPARE(w.session().currentLine(), QStringLiteral("a question"));
     QCOMPARE(w.session().cumulativeText().text(), transcript);
+}
+
+void TestDiagrams::runRoutineKnowsExactlyThreeNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("drawn"); // empty: the program ends
+    QTest::newRow("graph1") << QStringLiteral("graph1") << QStringLiteral("graph1");
+    QTest::newRow("graph2") << QStringLiteral("graph2") << QStringLiteral("graph2");
+    QTest::newRow("graph3") << QStringLiteral("graph3") << QStringLiteral("graph3");
+    QTest::newRow("capitals are not lowered here") << QStringLiteral("Graph1") << QString();
+    QTest::newRow("circle routine") << QStringLiteral("venn1") << QString();
+    QTest::newRow("unknown number") << QStringLiteral("graph4") << QString();
+    QTest::newRow("empty name") << QString() << QString();
+    QTest::newRow("trailing full stop") << QStringLiteral("graph1.") << QString();
+    QTest::newRow("leading blank") << QStringLiteral(" graph1") << QString();
+}
+
+void TestDiagrams::runRoutineKnowsExactlyThreeNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, drawn);
+    Tutor tutor;
+    MainWindow& w = tutor.create();
+    w.runRoutine(name);
+    QCOMPARE(w.session().lineIndex(), 0);
+    QCOMPARE(w.hasEnded(), drawn.isEmpty());
+    QCOMPARE(tutor.ends, drawn.isEmpty() ? 1 : 0);
+    QCOMPARE(ui(w).Picture1->drawing(), drawnBy(drawn.isEmpty() ? QStringList() : QStringList{drawn}));
+    QVERIFY(tutor.prompter.messages.isEmpty());
+}
+
+void TestDiagrams::handlersDoNothingAfterTheEnd_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("next picture") << QStringLiteral("cmd_next_picture");
+    QTest::newRow("copy picture") << QStringLiteral("cmd_copy_picture");
+    QTest::newRow("pend exp") << QStringLiteral("cmd_pend_exp");
+}
+
+void TestDiagrams::handlersDoNothingAfterTheEnd()
+{
+    QFETCH(QString, button);
+    Tutor tutor;
+    tutor.useLines({QStringLiteral("005.  `class notes 5"), QStringLiteral("`routine graph1")});
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    QImage picture(20, 20, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    ui(w).Picture1->setPicture(picture);
+    QGuiApplication::clipboard()->setText(QStringLiteral("left by another program"));
+
+    w.runRoutine(QStringLiteral("no such routine"));
+    QVERIFY(w.hasEnded());
+    w.findChild<QPushButton*>(button)->click();
+
+    QCOMPARE(tutor.ends, 1);
+    QCOMPARE(w.session().lineIndex(), 1);
+    QCOMPARE(ui(w).Picture1->drawing(), drawnBy({}));
+    QVERIFY(ui(w).Picture2->picture().isNull());
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("left by another program"));
+    QVERIFY(!ui(w).tmr_pend_exp->isActive());
+    QCOMPARE(tutor.sound.beeps, 0);
 }
 
 QTEST_MAIN(TestDiagrams)

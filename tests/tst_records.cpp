@@ -7,9 +7,9 @@
 #include "platform/code_page.h"
 #include "records/record_layout.h"
 #include "storage/record_files.h"
-#include "support/core_tutor.h"
 #include "support/expected_records.h"
 #include "support/file_size_limit.h"
+#include "support/tutor_setup.h"
 
 using namespace expected;
 
@@ -48,23 +48,23 @@ private slots:
 
 void TestRecords::wholeSessionOnSetFive()
 {
-    CoreTutor tutor;
-    Session& s = tutor.startHome(QStringLiteral("5"));
+    HeadlessTutor tutor;
+    const Session& s = tutor.startHome(QStringLiteral("5"));
     QStringList shown;
     auto next = [&] {
         if (tutor.next())
             shown << s.currentLine();
     };
     next();
-    tutor.answerBox = kSetFiveAnswer;
-    tutor.enterResponse(tutor.answerBox);
+    tutor.boxes.answer = kSetFiveAnswer;
+    tutor.enterResponse(tutor.boxes.answer);
     next();
-    tutor.answerBox = kSetFiveNote;
-    tutor.saveAsNotes(tutor.answerBox);
+    tutor.boxes.answer = kSetFiveNote;
+    tutor.saveAsNotes(tutor.boxes.answer);
     next();
     tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30)));
-    tutor.answerBox = QStringLiteral("OK");
-    tutor.enterResponse(tutor.answerBox);
+    tutor.boxes.answer = QStringLiteral("OK");
+    tutor.enterResponse(tutor.boxes.answer);
     next();
     next();
     next();
@@ -109,11 +109,10 @@ void TestRecords::recordEdgeCases()
     QFETCH(QString, answer);
     QFETCH(QString, expectedLine);
     QFETCH(QString, recordedAnswer);
-    CoreTutor tutor;
-    Session& s = tutor.startHome(QStringLiteral("5"));
+    HeadlessTutor tutor;
+    tutor.useLines({QStringLiteral("005.  `class notes 5"), QStringLiteral("Q")});
+    const Session& s = tutor.startHome(QStringLiteral("5"));
     const QByteArray before = tutor.homeBytes(QStringLiteral("masterFile.txt"));
-    s.setLine(111, QStringLiteral("Q"));
-    s.moveTo(110);
     if (stepFirst)
         tutor.next();
     QString typed = answer;
@@ -121,55 +120,55 @@ void TestRecords::recordEdgeCases()
     QString expected = recordedAnswer;
     expected.replace(QStringLiteral("PROMPT"), s.answerPrompt());
     if (!stepFirst)
-        QCOMPARE(tutor.answerBox, QStringLiteral(" "));
+        QCOMPARE(tutor.boxes.answer, QStringLiteral(" "));
     else
-        tutor.answerBox = typed;
-    tutor.enterResponse(tutor.answerBox);
+        tutor.boxes.answer = typed;
+    tutor.enterResponse(tutor.boxes.answer);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")),
              before + recordBytes(questionMaster(" 50000 ", expectedLine, expected)));
     QVERIFY(!s.responsePending());
-    QCOMPARE(tutor.answerBox, QString());
-    QCOMPARE(tutor.questionBox, QString());
+    QCOMPARE(tutor.boxes.answer, QString());
+    QCOMPARE(tutor.boxes.question, QString());
     QCOMPARE(s.cumulativeText().text().left(s.answerSeparator().size() + expected.size()),
              s.answerSeparator() + expected);
 }
 
 void TestRecords::promptLeftInTheBox()
 {
-    CoreTutor tutor;
-    Session& s = tutor.startHome(QStringLiteral("5"));
+    HeadlessTutor tutor;
+    const Session& s = tutor.startHome(QStringLiteral("5"));
     tutor.next();
     tutor.next();
-    QCOMPARE(tutor.answerBox, s.answerPrompt());
+    QCOMPARE(tutor.boxes.answer, s.answerPrompt());
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     const QString before = s.cumulativeText().text();
     const QString leftOver = s.currentText();
     QVERIFY(!leftOver.isEmpty());
-    tutor.enterResponse(tutor.answerBox);
+    tutor.enterResponse(tutor.boxes.answer);
     QCOMPARE(s.cumulativeText().text(), s.answerSeparator() + s.answerPrompt() + before);
     QVERIFY(s.responsePending());
-    tutor.answerBox = s.answerPrompt();
-    tutor.saveAsNotes(tutor.answerBox);
+    tutor.boxes.answer = s.answerPrompt();
+    tutor.saveAsNotes(tutor.boxes.answer);
     QCOMPARE(s.cumulativeText().text(), s.answerSeparator() + leftOver + QStringLiteral("\r\n\r\n") +
                                             s.answerSeparator() + s.answerPrompt() + before);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("notes_.txt"))));
-    QCOMPARE(tutor.answerBox, QString());
-    QCOMPARE(tutor.questionBox, QString());
+    QCOMPARE(tutor.boxes.answer, QString());
+    QCOMPARE(tutor.boxes.question, QString());
 }
 
 void TestRecords::displayNotes()
 {
-    CoreTutor tutor;
-    Session& s = tutor.startHome(QStringLiteral("5"));
+    HeadlessTutor tutor;
+    const Session& s = tutor.startHome(QStringLiteral("5"));
     // With no notes file yet: a message, nothing else changes.
-    tutor.questionBox = QStringLiteral("shown");
+    tutor.boxes.question = QStringLiteral("shown");
     const QString scratch = s.currentText();
     tutor.displayNotes();
     QCOMPARE(tutor.prompter.messages,
              QStringList{QStringLiteral("No notes have been saved yet: use \"Save as Notes\" to keep a note (they go "
                                         "to c:\\tulmarox\\notes_.txt).")});
-    QCOMPARE(tutor.questionBox, QStringLiteral("shown"));
+    QCOMPARE(tutor.boxes.question, QStringLiteral("shown"));
     QCOMPARE(s.currentText(), scratch);
     // A notes file that cannot be read: the message names it and why.
     QVERIFY(QDir(tutor.homePath(QString())).mkdir(QStringLiteral("notes_.txt")));
@@ -179,10 +178,10 @@ void TestRecords::displayNotes()
     QVERIFY(QDir(tutor.homePath(QString())).rmdir(QStringLiteral("notes_.txt")));
     tutor.prompter.messages.clear();
 
-    tutor.answerBox = QStringLiteral("first");
-    tutor.saveAsNotes(tutor.answerBox);
-    tutor.answerBox = QStringLiteral("second");
-    tutor.saveAsNotes(tutor.answerBox);
+    tutor.boxes.answer = QStringLiteral("first");
+    tutor.saveAsNotes(tutor.boxes.answer);
+    tutor.boxes.answer = QStringLiteral("second");
+    tutor.saveAsNotes(tutor.boxes.answer);
     // Records end without a line end, so the file's lines join rule to rule.
     const QString file = codepage::decode(tutor.homeBytes(QStringLiteral("notes_.txt")));
     QString joined = file;
@@ -190,23 +189,23 @@ void TestRecords::displayNotes()
     tutor.displayNotes();
     const QString once = QStringLiteral("NOTES -------> second") + joined;
     QCOMPARE(s.currentText(), once);
-    QCOMPARE(tutor.questionBox, QStringLiteral("\r\n\r\n") + once);
+    QCOMPARE(tutor.boxes.question, QStringLiteral("\r\n\r\n") + once);
     tutor.displayNotes();
     QCOMPARE(s.currentText(), once + joined);
-    QCOMPARE(tutor.questionBox, QStringLiteral("\r\n\r\n") + once + QStringLiteral("\r\n\r\n") + once + joined);
+    QCOMPARE(tutor.boxes.question, QStringLiteral("\r\n\r\n") + once + QStringLiteral("\r\n\r\n") + once + joined);
     QCOMPARE(tutor.prompter.messages, QStringList());
 }
 
 void TestRecords::textOutsideTheCodePageIsRefused()
 {
-    CoreTutor tutor;
-    Session& s = tutor.startHome(QStringLiteral("5"));
+    HeadlessTutor tutor;
+    const Session& s = tutor.startHome(QStringLiteral("5"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     const QString text = QString::fromUtf8("`dv = Δv and 😀");
-    tutor.answerBox = text;
-    tutor.enterResponse(tutor.answerBox);
+    tutor.boxes.answer = text;
+    tutor.enterResponse(tutor.boxes.answer);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
-    QCOMPARE(tutor.answerBox, text);
+    QCOMPARE(tutor.boxes.answer, text);
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QVERIFY(tutor.prompter.messages[0].contains(QString::fromUtf8("Δ (U+0394)")));
     QVERIFY(tutor.prompter.messages[0].contains(QString::fromUtf8("😀 (U+1F600)")));
@@ -216,28 +215,28 @@ void TestRecords::textOutsideTheCodePageIsRefused()
 void TestRecords::failureKeepsTheTextAndRetryCompletes()
 {
     SKIP_WITHOUT_FILE_SIZE_LIMIT();
-    CoreTutor tutor;
-    Session& s = tutor.startHome(QStringLiteral("5"));
+    HeadlessTutor tutor;
+    const Session& s = tutor.startHome(QStringLiteral("5"));
     tutor.next();
     // A send file far larger than the master file, and a file size limit just above it:
     // the master file takes the record, the send file's write comes up short.
     QVERIFY(testfiles::append(tutor.homePath(QStringLiteral("send_1208.txt")), QByteArray(100000, 'e') + "\r\n"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
-    tutor.answerBox = QStringLiteral("my answer");
-    const QString question = tutor.questionBox;
+    tutor.boxes.answer = QStringLiteral("my answer");
+    const QString question = tutor.boxes.question;
     const QString transcript = s.cumulativeText().text();
     {
         FileSizeLimit limit(send.size() + 10);
-        tutor.enterResponse(tutor.answerBox);
+        tutor.enterResponse(tutor.boxes.answer);
     }
     QCOMPARE(tutor.prompter.messages.size(), 1);
     const QString message = tutor.prompter.messages[0];
     QVERIFY(message.contains(QStringLiteral("c:\\tulmarox\\send_1208.txt")));
     QVERIFY(message.contains(QStringLiteral("largest size")));
     QVERIFY(message.contains(QStringLiteral("already recorded in c:\\tulmarox\\masterFile.txt")));
-    QCOMPARE(tutor.answerBox, QStringLiteral("my answer"));
-    QCOMPARE(tutor.questionBox, question);
+    QCOMPARE(tutor.boxes.answer, QStringLiteral("my answer"));
+    QCOMPARE(tutor.boxes.question, question);
     QCOMPARE(s.cumulativeText().text(), transcript);
     QVERIFY(s.responsePending());
     const QByteArray record = recordBytes(questionMaster(" 50000 ", s.currentLine(), "my answer"));
@@ -247,30 +246,30 @@ void TestRecords::failureKeepsTheTextAndRetryCompletes()
 
     // Mended: the retry writes only to the send file, with the record's first time.
     tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 20, 0)));
-    tutor.enterResponse(tutor.answerBox);
+    tutor.enterResponse(tutor.boxes.answer);
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master + record);
     QCOMPARE(tutor.homeBytes(QStringLiteral("send_1208.txt")),
              send + recordBytes(questionSend(s.currentLine(), "my answer")));
     QVERIFY(!s.responsePending());
-    QCOMPARE(tutor.answerBox, QString());
+    QCOMPARE(tutor.boxes.answer, QString());
 }
 
 void TestRecords::changedTextAfterAFailureIsANewRecord()
 {
-    CoreTutor tutor;
+    HeadlessTutor tutor;
     tutor.startHome(QStringLiteral("5"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     QVERIFY(QFile::remove(tutor.homePath(QStringLiteral("send_1208.txt"))));
     QVERIFY(QDir(tutor.homePath(QString())).mkdir(QStringLiteral("send_1208.txt")));
-    tutor.answerBox = QStringLiteral("first try");
-    tutor.enterResponse(tutor.answerBox);
+    tutor.boxes.answer = QStringLiteral("first try");
+    tutor.enterResponse(tutor.boxes.answer);
     // Every file is opened before any is written: the master file has nothing either.
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
     QVERIFY(tutor.prompter.messages.value(0).contains(QStringLiteral("folder, not a file")));
     QVERIFY(QDir(tutor.homePath(QString())).rmdir(QStringLiteral("send_1208.txt")));
-    tutor.answerBox = QStringLiteral("second try");
-    tutor.enterResponse(tutor.answerBox);
+    tutor.boxes.answer = QStringLiteral("second try");
+    tutor.enterResponse(tutor.boxes.answer);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")),
              master + recordBytes(questionMaster(" 50000 ", QString(), "second try")));
     QCOMPARE(tutor.homeBytes(QStringLiteral("send_1208.txt")), recordBytes(questionSend(QString(), "second try")));
@@ -278,22 +277,22 @@ void TestRecords::changedTextAfterAFailureIsANewRecord()
 
 void TestRecords::folderRemovedDuringTheSession()
 {
-    CoreTutor tutor;
-    Session& s = tutor.startHome(QStringLiteral("5"));
+    HeadlessTutor tutor;
+    const Session& s = tutor.startHome(QStringLiteral("5"));
     tutor.next();
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
     QVERIFY(QDir(tutor.homePath(QString())).removeRecursively());
-    tutor.answerBox = QStringLiteral("a note");
-    tutor.saveAsNotes(tutor.answerBox);
+    tutor.boxes.answer = QStringLiteral("a note");
+    tutor.saveAsNotes(tutor.boxes.answer);
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("does not exist")));
-    QCOMPARE(tutor.answerBox, QStringLiteral("a note"));
+    QCOMPARE(tutor.boxes.answer, QStringLiteral("a note"));
 
     QVERIFY(QDir(tutor.drives.path()).mkpath(testfiles::kHomeFolder));
     QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("masterFile.txt")), master));
     QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("send_1208.txt")), send));
-    tutor.saveAsNotes(tutor.answerBox);
+    tutor.saveAsNotes(tutor.boxes.answer);
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")),
              master + recordBytes(notesRecord(s.currentLine(), "a note", true)));
@@ -320,8 +319,8 @@ void TestRecords::codingProcedures()
     QFETCH(QString, text);
     QFETCH(double, codeNbr);
     QFETCH(QString, decoded);
-    CoreTutor tutor;
-    RecordBook& records = tutor.create();
+    HeadlessTutor tutor;
+    RecordBook& records = tutor.create().records();
     const auto result = records.decode(text, codeNbr);
     QVERIFY(result.has_value());
     QCOMPARE(*result, decoded);
@@ -330,8 +329,8 @@ void TestRecords::codingProcedures()
 
 void TestRecords::decodeRefusesCodesOutsideTheByteRange()
 {
-    CoreTutor tutor;
-    RecordBook& records = tutor.create();
+    HeadlessTutor tutor;
+    RecordBook& records = tutor.create().records();
     for (int codeNbr = 19; codeNbr <= 28; ++codeNbr) {
         QCOMPARE(records.decode(QString(codepage::charOf(uchar(119))), codeNbr).has_value(), codeNbr == 19);
         if (99 + codeNbr > 118)
@@ -365,27 +364,27 @@ void TestRecords::queryFiles()
     QFETCH(QByteArray, query);
     QFETCH(QByteArray, answer);
     QFETCH(int, codeNbr);
-    CoreTutor tutor;
-    Session& s = tutor.startHome(QStringLiteral("5"));
+    HeadlessTutor tutor;
+    const Session& s = tutor.startHome(QStringLiteral("5"));
     QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("query.txt")), query));
     for (int run = 0; run < 2; ++run) {
-        QVERIFY(!tutor.records->codeFile());
+        QVERIFY(!tutor.records().codeFile());
         QCOMPARE(tutor.homeBytes(QStringLiteral("queri.txt")), answer);
     }
     QCOMPARE(s.sessionCodeNbr(), codeNbr);
     QCOMPARE(tutor.homeBytes(QStringLiteral("query.txt")), query);
     // Nothing is left open: a record goes through right after.
-    tutor.answerBox = QStringLiteral("after");
-    tutor.enterResponse(tutor.answerBox);
+    tutor.boxes.answer = QStringLiteral("after");
+    tutor.enterResponse(tutor.boxes.answer);
     QCOMPARE(tutor.prompter.messages, QStringList());
 }
 
 void TestRecords::queryFileFailures()
 {
-    CoreTutor tutor;
-    Session& s = tutor.startHome(QStringLiteral("5"));
+    HeadlessTutor tutor;
+    const Session& s = tutor.startHome(QStringLiteral("5"));
     const int codeNbr = s.sessionCodeNbr();
-    auto failure = [&] { return tutor.records->codeFile().value_or(Failure{QStringLiteral("none")}).reason; };
+    auto failure = [&] { return tutor.records().codeFile().value_or(Failure{QStringLiteral("none")}).reason; };
     QCOMPARE(failure(), QStringLiteral("c:\\tulmarox\\query.txt could not be read: the file does not exist"));
     QVERIFY(!QFile::exists(tutor.homePath(QStringLiteral("queri.txt"))));
     QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("query.txt")), {}));
@@ -411,7 +410,7 @@ void TestRecords::queryFileFailures()
 
 void TestRecords::anUnwritableJournalIsNamedOnce()
 {
-    CoreTutor tutor;
+    HeadlessTutor tutor;
     // A file where the journal folder should be: records still reach the files.
     const QString journal = tutor.drives.filePath(QStringLiteral("journal"));
     QVERIFY(testfiles::write(journal, "not a folder"));
@@ -426,7 +425,7 @@ void TestRecords::anUnwritableJournalIsNamedOnce()
                                         "be finished at the next start:\n- %1: it is a file, not a folder")
                              .arg(QDir::toNativeSeparators(journal))});
     QCOMPARE(responses(tutor.homeBytes(QStringLiteral("send_1208.txt")), QStringLiteral("first")), 1);
-    QCOMPARE(tutor.answerBox, QString());
+    QCOMPARE(tutor.boxes.answer, QString());
 }
 
 void TestRecords::channelNumbers_data()

@@ -291,11 +291,8 @@ void TestReliabilitySweep::contentLines()
     QFETCH(QString, shown);
     QFETCH(QString, number);
     Tutor tutor;
+    tutor.useLines({QStringLiteral("005.  `class notes 5"), line, QStringLiteral("the line after")});
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    for (int i = 111; i < 120; ++i)
-        w.session().line(size_t(i)).clear();
-    w.session().setLine(111, line);
-    w.session().setLine(112, QStringLiteral("the line after"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
     QCOMPARE(w.hasEnded(), ends);
@@ -401,7 +398,7 @@ void TestReliabilitySweep::shippedContentFitsTheRecordFiles()
     // Otherwise the refusal for lines the files cannot hold would stop a student for good.
     Tutor tutor;
     MainWindow& w = tutor.startHome(QStringLiteral("1"));
-    for (const QString& line : w.session().lineTable())
+    for (const QString& line : lineTableOf(w.session()))
         QVERIFY2(codepage::unmappable(line).isEmpty(), qPrintable(line));
 }
 

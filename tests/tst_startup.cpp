@@ -3,7 +3,7 @@
 #include <QTest>
 
 #include "platform/code_page.h"
-#include "support/core_tutor.h"
+#include "support/tutor_setup.h"
 
 namespace {
 
@@ -104,11 +104,11 @@ void TestStartup::entries()
     QFETCH(QString, next);
     QFETCH(int, headerSlot);
     QFETCH(QString, sendName);
-    CoreTutor tutor;
+    HeadlessTutor tutor;
     QDir(tutor.drives.path())
         .mkpath(QStringLiteral("i/bkp_000416/My Documents/distance students/interactive problems/lb1"));
     tutor.clock.set(QDateTime(date, QTime(9, 0)));
-    Session& w = tutor.start({kind, QStringLiteral("Ann Example"), classNotes});
+    const Session& w = tutor.start({kind, QStringLiteral("Ann Example"), classNotes});
     QVERIFY(!w.hasEnded());
     QCOMPARE(w.courseTitle(), QStringLiteral("Physics I Class Notes"));
     QCOMPARE(w.dataFolder(), folder);
@@ -131,7 +131,7 @@ void TestStartup::entries()
 
 void TestStartup::promptsInOrder()
 {
-    CoreTutor tutor;
+    HeadlessTutor tutor;
     tutor.startHome(QStringLiteral("5"));
     QCOMPARE(tutor.prompter.prompts, (QStringList{"Enter 1 for home user, 2 for ZARV LAN user",
                                                   "Your full name:  ", "Number of Class Notes:  "}));
@@ -148,9 +148,9 @@ void TestStartup::cancelEndsBeforeAnythingIsWritten_data()
 void TestStartup::cancelEndsBeforeAnythingIsWritten()
 {
     QFETCH(int, answered);
-    CoreTutor tutor;
+    HeadlessTutor tutor;
     const QList<std::optional<QString>> all{QStringLiteral("1"), QStringLiteral("Ann"), QStringLiteral("5")};
-    Session& w = tutor.start(all.mid(0, answered));
+    const Session& w = tutor.start(all.mid(0, answered));
     QVERIFY(w.hasEnded());
     QCOMPARE(tutor.ends, 1);
     QCOMPARE(tutor.prompter.prompts.size(), answered + 1);
@@ -175,8 +175,8 @@ void TestStartup::unknownClassNotesAskAgain_data()
 void TestStartup::unknownClassNotesAskAgain()
 {
     QFETCH(QString, entry);
-    CoreTutor tutor;
-    Session& w = tutor.start({QStringLiteral("1"), QStringLiteral("Ann"), entry, QStringLiteral("4")});
+    HeadlessTutor tutor;
+    const Session& w = tutor.start({QStringLiteral("1"), QStringLiteral("Ann"), entry, QStringLiteral("4")});
     QVERIFY(!w.hasEnded());
     QCOMPARE(tutor.prompter.messages.size(), 1);
     QVERIFY(tutor.prompter.messages[0].contains(QStringLiteral("1 to 15")));
@@ -191,7 +191,7 @@ void TestStartup::unknownClassNotesAskAgain()
 
 void TestStartup::headerOnEmptyFolder()
 {
-    CoreTutor tutor;
+    HeadlessTutor tutor;
     tutor.startHome(QStringLiteral("5"));
     const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
     const QByteArray send = tutor.homeBytes(QStringLiteral("send_1208.txt"));
@@ -221,9 +221,9 @@ void TestStartup::codeNumberFromTheFirstDraw()
 {
     QFETCH(double, seed);
     QFETCH(int, codeNbr);
-    CoreTutor tutor;
+    HeadlessTutor tutor;
     tutor.seed = seed;
-    Session& w = tutor.startHome(QStringLiteral("5"));
+    const Session& w = tutor.startHome(QStringLiteral("5"));
     QCOMPARE(w.sessionCodeNbr(), codeNbr);
     // The header's code line carries the number as its count of characters 118 to 255.
     const QString codeLine = codepage::decode(firstLine(tutor.homeBytes(QStringLiteral("masterFile.txt"))));
@@ -234,7 +234,7 @@ void TestStartup::codeNumberFromTheFirstDraw()
 
 void TestStartup::secondRunSameDayAndOtherDay()
 {
-    CoreTutor tutor;
+    HeadlessTutor tutor;
     tutor.startHome(QStringLiteral("5"));
     const QByteArray first = tutor.homeBytes(QStringLiteral("masterFile.txt"));
 
@@ -263,9 +263,9 @@ void TestStartup::codeLineShape()
     // Over many seeds: n to 2n characters, codes 66..116 only before one of 118..255,
     // never a blank, never 117, never ending in 66..116.
     for (int seed = 0; seed < 300; ++seed) {
-        CoreTutor tutor;
+        HeadlessTutor tutor;
         tutor.seed = seed * 37.25;
-        RecordBook& w = tutor.create();
+        RecordBook& w = tutor.create().records();
         const int n = 19 + seed % 10;
         const QString line = w.makeCodeLine(n);
         QVERIFY(line.size() >= n && line.size() <= 2 * n);
@@ -282,17 +282,17 @@ void TestStartup::codeLineShape()
         QCOMPARE(high, n);
         QVERIFY(!lastLow);
     }
-    CoreTutor tutor;
-    QCOMPARE(tutor.create().makeCodeLine(0), QString());
+    HeadlessTutor tutor;
+    QCOMPARE(tutor.create().records().makeCodeLine(0), QString());
 }
 
 void TestStartup::missingFolderOffersRetry()
 {
     // The first Retry still finds no folder; the student then makes it and retries again.
-    CoreTutor tutor(false);
+    HeadlessTutor tutor(false);
     int offered = 0;
     struct MakeFolderOnSecondOffer : Prompter {
-        CoreTutor* t;
+        HeadlessTutor* t;
         int* offered;
         std::optional<QString> ask(const QString& p) override { return t->prompter.ask(p); }
         void tell(const QString& m) override { t->prompter.tell(m); }
@@ -365,7 +365,7 @@ void TestStartup::missingRecordFolder()
     QFETCH(int, createOffers);
     QFETCH(bool, started);
     QFETCH(QString, lastMessage);
-    CoreTutor tutor(false);
+    HeadlessTutor tutor(false);
     const QString c = tutor.drives.path() + QStringLiteral("/c");
     bool immutable = false;
     auto unlock = qScopeGuard([&] {
@@ -386,7 +386,7 @@ void TestStartup::missingRecordFolder()
         }
     }
     tutor.prompter.folderChoices = choices;
-    Session& w = tutor.start({kind, QStringLiteral("Ann"), QStringLiteral("5")});
+    const Session& w = tutor.start({kind, QStringLiteral("Ann"), QStringLiteral("5")});
     QCOMPARE(!w.hasEnded(), started);
     QCOMPARE(tutor.prompter.createOffers.size(), createOffers);
     // A missing home folder is first met as a question, never as a failure.
@@ -405,10 +405,10 @@ void TestStartup::missingRecordFolder()
 
 void TestStartup::sendFileThatIsAFolder()
 {
-    CoreTutor tutor;
+    HeadlessTutor tutor;
     QDir(tutor.homePath(QString())).mkdir(QStringLiteral("send_1208.txt"));
     tutor.prompter.retries = {false};
-    Session& w = tutor.startHome(QStringLiteral("5"));
+    const Session& w = tutor.startHome(QStringLiteral("5"));
     QVERIFY(w.hasEnded());
     QCOMPARE(tutor.prompter.messages.size(), 1);
     const QString message = tutor.prompter.messages[0];
@@ -420,7 +420,7 @@ void TestStartup::sendFileThatIsAFolder()
 
 void TestStartup::readOnlyMasterFile()
 {
-    CoreTutor tutor;
+    HeadlessTutor tutor;
     const QString master = tutor.homePath(QStringLiteral("masterFile.txt"));
     QVERIFY(testfiles::write(master, "earlier\r\n"));
     if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), master}) != 0) {
@@ -429,7 +429,7 @@ void TestStartup::readOnlyMasterFile()
             QSKIP("cannot make a file read-only here (root without chattr)");
     }
     tutor.prompter.retries = {false};
-    Session& w = tutor.startHome(QStringLiteral("5"));
+    const Session& w = tutor.startHome(QStringLiteral("5"));
     QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), master});
     QVERIFY(w.hasEnded());
     QVERIFY(tutor.prompter.messages.value(0).contains(QStringLiteral("read-only")));
@@ -441,7 +441,7 @@ void TestStartup::readOnlyMasterFile()
 // A run killed after the master file took a note and before the send file did.
 void TestStartup::finishesALeftOverRecordBeforeTheHeader()
 {
-    CoreTutor t;
+    HeadlessTutor t;
     const QByteArray earlier = "earlier\r\n";
     const QByteArray note = "a note\r\n";
     const QString master = t.homePath(QStringLiteral("masterFile.txt"));

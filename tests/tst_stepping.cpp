@@ -1,31 +1,16 @@
 #include <QTest>
 
-#include "support/tutor_fixture.h"
-#include "widgets/picture_box.h"
-#include "widgets/text_box.h"
+#include "support/tutor_setup.h"
+
+// The walk from line to line on the tutor's controller, its boxes kept as texts.
 
 namespace {
 
-// A tutor at set 005's header of a synthetic line table that starts at slot 1.
-MainWindow& startOn(Tutor& tutor, const QStringList& lines)
+// A tutor at set 005's header of a line table of its own that starts at slot 1.
+const Session& startOn(HeadlessTutor& tutor, const QStringList& lines)
 {
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    for (int slot = 0; slot <= Session::kLastSlot; ++slot)
-        w.session().setLine(slot, lines.value(slot - 1));
-    w.session().moveTo(1);
-    return w;
-}
-
-// What one graph routine draws into a fresh window; an empty name, what no drawing leaves.
-QImage drawing(const QString& graph)
-{
-    Tutor tutor;
-    MainWindow& w = tutor.create();
-    if (graph == QLatin1String("graph1"))
-        w.graph1();
-    else if (graph == QLatin1String("graph3"))
-        w.graph3();
-    return ui(w).Picture1->drawing();
+    tutor.useLines(lines);
+    return tutor.startHome(QStringLiteral("5"));
 }
 
 } // namespace
@@ -52,7 +37,7 @@ void TestStepping::walk_data()
     QTest::addColumn<QString>("question");
     QTest::addColumn<bool>("pending");
     QTest::addColumn<bool>("ended");
-    QTest::addColumn<QString>("drawn"); // the graph in Picture1, if any
+    QTest::addColumn<QString>("drawn"); // the routine drawn, if any
 
     const QString h = QStringLiteral("005.  `class notes 5");
     QTest::newRow("first line after the header") << QStringList{h, "Q1", "", "A1"} << 1 << "\r\n\r\nQ1" << 2 << "Q1"
@@ -101,44 +86,41 @@ void TestStepping::walk()
     QFETCH(bool, pending);
     QFETCH(bool, ended);
     QFETCH(QString, drawn);
-    Tutor tutor;
-    MainWindow& w = startOn(tutor, lines);
+    HeadlessTutor tutor;
+    const Session& s = startOn(tutor, lines);
     for (int i = 0; i < presses; ++i)
-        QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(ui(w).txt_question->text(), shown);
-    QCOMPARE(w.session().lineIndex(), index);
-    QCOMPARE(w.session().currentLine(), current);
-    QCOMPARE(w.session().questionNo(), question);
-    QCOMPARE(w.session().responsePending(), pending);
-    QCOMPARE(w.hasEnded(), ended);
+        tutor.next();
+    QCOMPARE(tutor.boxes.question, shown);
+    QCOMPARE(s.lineIndex(), index);
+    QCOMPARE(s.currentLine(), current);
+    QCOMPARE(s.questionNo(), question);
+    QCOMPARE(s.responsePending(), pending);
+    QCOMPARE(s.hasEnded(), ended);
     QCOMPARE(tutor.ends, ended ? 1 : 0);
-    QCOMPARE(ui(w).Picture1->drawing(), drawing(drawn));
+    QCOMPARE(tutor.drawings.drawn, drawn.isEmpty() ? QStringList() : QStringList{drawn});
     QCOMPARE(tutor.prompter.messages, QStringList());
 }
 
 void TestStepping::promptComesBackOnlyWithoutAResponse()
 {
-    Tutor tutor;
-    MainWindow& w = startOn(tutor, {"005.  `class notes 5", "Q1", "A1", "Q2", "A2", "Q3"});
+    HeadlessTutor tutor;
+    const Session& s = startOn(tutor, {"005.  `class notes 5", "Q1", "A1", "Q2", "A2", "Q3"});
     // The blank the answer box starts with is not typed text: the first step leaves it.
-    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(ui(w).txt_answer->text(), QStringLiteral(" "));
-    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(ui(w).txt_answer->text(), w.session().answerPrompt());
-    // "clear answer" empties the box but leaves the line waiting for its response.
-    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
-    ui(w).txt_answer->setText(QStringLiteral("to be cleared"));
-    QTest::mouseClick(ui(w).cmd_clr_answer, Qt::LeftButton);
-    QCOMPARE(ui(w).txt_answer->text(), QString());
-    QVERIFY(w.session().responsePending());
-    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(ui(w).txt_answer->text(), w.session().answerPrompt());
-    ui(w).txt_answer->setText(QStringLiteral("an answer"));
-    QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
-    QCOMPARE(ui(w).txt_answer->text(), QString());
-    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(ui(w).txt_answer->text(), QString());
-    QCOMPARE(ui(w).txt_question->text(), QStringLiteral("\r\n\r\nQ3"));
+    tutor.next();
+    QCOMPARE(tutor.boxes.answer, QStringLiteral(" "));
+    tutor.next();
+    QCOMPARE(tutor.boxes.answer, s.answerPrompt());
+    // An emptied box ("clear answer") leaves the line waiting for its response.
+    tutor.next();
+    tutor.boxes.answer.clear();
+    QVERIFY(s.responsePending());
+    tutor.next();
+    QCOMPARE(tutor.boxes.answer, s.answerPrompt());
+    tutor.enterResponse(QStringLiteral("an answer"));
+    QCOMPARE(tutor.boxes.answer, QString());
+    tutor.next();
+    QCOMPARE(tutor.boxes.answer, QString());
+    QCOMPARE(tutor.boxes.question, QStringLiteral("\r\n\r\nQ3"));
     QCOMPARE(tutor.prompter.messages, QStringList());
 }
 
@@ -164,48 +146,47 @@ void TestStepping::transcriptIsNewestFirst()
     QFETCH(QStringList, lines);
     QFETCH(QStringList, actions);
     QFETCH(QString, expected);
-    Tutor tutor;
-    MainWindow& w = startOn(tutor, lines);
+    HeadlessTutor tutor;
+    const Session& s = startOn(tutor, lines);
     for (const QString& action : actions) {
         const QString text = action.section(u':', 1);
-        if (action == QLatin1String("next")) {
-            QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
-            continue;
-        }
-        ui(w).txt_answer->setText(text);
-        QTest::mouseClick(action.startsWith(QLatin1String("note")) ? ui(w).cmd_save_as_notes : ui(w).cmd_enter_response,
-                          Qt::LeftButton);
+        if (action == QLatin1String("next"))
+            tutor.next();
+        else if (action.startsWith(QLatin1String("note")))
+            tutor.saveAsNotes(text);
+        else
+            tutor.enterResponse(text);
     }
-    expected.replace(QStringLiteral("{Q}"), w.session().qaSeparator())
-        .replace(QStringLiteral("{A}"), w.session().answerSeparator());
+    expected.replace(QStringLiteral("{Q}"), s.qaSeparator()).replace(QStringLiteral("{A}"), s.answerSeparator());
     QCOMPARE(tutor.prompter.messages, QStringList());
-    QCOMPARE(w.session().cumulativeText().text(), expected);
-    QTest::mouseClick(ui(w).cmd_displayCumulativeText, Qt::LeftButton);
-    QCOMPARE(ui(w).txt_question->text(), expected);
+    tutor.tutor->displayEverything(tutor.boxes);
+    QCOMPARE(tutor.boxes.question, expected);
 }
 
 void TestStepping::endOfTheTableEndsTheWalk()
 {
-    Tutor tutor;
-    MainWindow& w = startOn(tutor, {"005.  `class notes 5"});
-    w.session().setLine(5000, QStringLiteral("last slot"));
-    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(w.session().lineIndex(), 5000);
-    QCOMPARE(ui(w).txt_question->text(), QStringLiteral("\r\n\r\nlast slot"));
-    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
-    QVERIFY(w.hasEnded());
-    QCOMPARE(w.session().lineIndex(), 5000);
+    HeadlessTutor tutor;
+    QStringList lines(Session::kLastSlot);
+    lines.front() = QStringLiteral("005.  `class notes 5");
+    lines.back() = QStringLiteral("last slot");
+    const Session& s = startOn(tutor, lines);
+    tutor.next();
+    QCOMPARE(s.lineIndex(), 5000);
+    QCOMPARE(tutor.boxes.question, QStringLiteral("\r\n\r\nlast slot"));
+    tutor.next();
+    QVERIFY(s.hasEnded());
+    QCOMPARE(s.lineIndex(), 5000);
 }
 
 void TestStepping::longLineArrivesWhole()
 {
-    Tutor tutor;
+    HeadlessTutor tutor;
     const QString longLine = QStringLiteral("** ") + QString(1200, u'x') + QStringLiteral("\r\n\r\n") +
                              QString(1200, u'y') + QStringLiteral(" **");
-    MainWindow& w = startOn(tutor, {"005.  `class notes 5", longLine});
-    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
-    QCOMPARE(ui(w).txt_question->text(), QStringLiteral("\r\n\r\n") + longLine);
+    startOn(tutor, {"005.  `class notes 5", longLine});
+    tutor.next();
+    QCOMPARE(tutor.boxes.question, QStringLiteral("\r\n\r\n") + longLine);
 }
 
-QTEST_MAIN(TestStepping)
+QTEST_GUILESS_MAIN(TestStepping)
 #include "tst_stepping.moc"

@@ -1,14 +1,13 @@
-#include <QCloseEvent>
 #include <QTest>
 
 #include <memory>
 
 #include "support/file_size_limit.h"
-#include "support/tutor_fixture.h"
-#include "widgets/text_box.h"
+#include "support/tutor_setup.h"
 
-// What the window does with text typed and not recorded, and with a record that some of its
-// files took and others did not, when the student moves on, quits or closes the window.
+// What the tutor does with text typed and not recorded, and with a record that some of its
+// files took and others did not, when the student moves on or quits (closing the window
+// settles the box as quitting does: tst_window).
 
 namespace {
 
@@ -16,7 +15,7 @@ const QString kMaster = QStringLiteral("masterFile.txt");
 const QString kSend = QStringLiteral("send_1208.txt");
 
 enum class Box { Typed, Unfinished, StillFailing, Empty, Reminder };
-enum class Action { Next, Quit, Close, EnterResponse, SaveAsNotes };
+enum class Action { Next, Quit, EnterResponse, SaveAsNotes };
 
 // How often a response or a note with this text stands in the file.
 int responses(const QByteArray& file, const QString& text)
@@ -29,23 +28,20 @@ int notes(const QByteArray& file, const QString& text)
     return int(file.count(recordBytes(QStringLiteral("NOTES -------> ") + text + QStringLiteral("\r\n"))));
 }
 
-void act(MainWindow& w, Action action)
+void act(HeadlessTutor& t, Action action)
 {
     switch (action) {
     case Action::Next:
-        QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+        t.next();
         break;
     case Action::Quit:
-        QTest::mouseClick(ui(w).cmd_quit, Qt::LeftButton);
-        break;
-    case Action::Close:
-        w.close();
+        t.tutor->quit(t.boxes);
         break;
     case Action::EnterResponse:
-        QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
+        t.tutor->enterResponse(t.boxes);
         break;
     case Action::SaveAsNotes:
-        QTest::mouseClick(ui(w).cmd_save_as_notes, Qt::LeftButton);
+        t.tutor->saveAsNotes(t.boxes);
         break;
     }
 }
@@ -60,9 +56,6 @@ class TestUnfinished : public QObject {
 private slots:
     void nothingIsDroppedWithoutAWord_data();
     void nothingIsDroppedWithoutAWord();
-    void enterPressesTheFocusedButton_data();
-    void enterPressesTheFocusedButton();
-    void closingWhileAQuestionIsOpenIsRefused();
     void goingOnWithoutAFileIsFinishedAtTheNextStart();
 };
 
@@ -90,17 +83,11 @@ void TestUnfinished::nothingIsDroppedWithoutAWord_data()
         << Box::Typed << Action::Quit << 0 << "" << 0 << 0 << false << false << "draft" << false;
     QTest::newRow("typed, quit, discard")
         << Box::Typed << Action::Quit << 2 << "" << 0 << 0 << false << true << "" << false;
-    QTest::newRow("typed, close, record it")
-        << Box::Typed << Action::Close << 1 << "" << 1 << 1 << false << true << "" << true;
-    QTest::newRow("typed, close, keep editing")
-        << Box::Typed << Action::Close << 0 << "" << 0 << 0 << false << false << "draft" << false;
     // In the master file only, the cause since mended: finished first, never written twice.
     QTest::newRow("unfinished, Next") << Box::Unfinished << Action::Next << -1 << "" << 1 << 1 << true << false << ""
                                       << true;
     QTest::newRow("unfinished, quit") << Box::Unfinished << Action::Quit << -1 << "" << 1 << 1 << false << true << ""
                                       << true;
-    QTest::newRow("unfinished, close") << Box::Unfinished << Action::Close << -1 << "" << 1 << 1 << false << true << ""
-                                       << true;
     QTest::newRow("unfinished, Enter Response again")
         << Box::Unfinished << Action::EnterResponse << -1 << "" << 1 << 1 << false << false << "" << true;
     QTest::newRow("unfinished, another answer")
@@ -121,8 +108,6 @@ void TestUnfinished::nothingIsDroppedWithoutAWord_data()
                                  << false;
     QTest::newRow("reminder, quit") << Box::Reminder << Action::Quit << -1 << "" << 0 << 0 << false << true
                                     << "reminder" << false;
-    QTest::newRow("reminder, close") << Box::Reminder << Action::Close << -1 << "" << 0 << 0 << false << true
-                                     << "reminder" << false;
 }
 
 void TestUnfinished::nothingIsDroppedWithoutAWord()
@@ -138,15 +123,15 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
     QFETCH(QString, answerBox);
     QFETCH(bool, questionCleared);
 
-    Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    HeadlessTutor tutor;
+    const Session& s = tutor.startHome(QStringLiteral("5"));
+    tutor.next();
     const QString draft = QStringLiteral("draft");
 
     std::unique_ptr<FileSizeLimit> limit;
     switch (box) {
     case Box::Typed:
-        ui(w).txt_answer->setText(draft);
+        tutor.boxes.answer = draft;
         break;
     case Box::Unfinished:
     case Box::StillFailing: {
@@ -155,31 +140,30 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
         QVERIFY(testfiles::append(tutor.homePath(kSend), QByteArray(20000, 'x')));
         SKIP_WITHOUT_FILE_SIZE_LIMIT();
         limit = std::make_unique<FileSizeLimit>(10000);
-        ui(w).txt_answer->setText(draft);
-        QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
+        tutor.enterResponse(draft);
         QCOMPARE(responses(tutor.homeBytes(kMaster), draft), 1);
         QCOMPARE(responses(tutor.homeBytes(kSend), draft), 0);
-        QCOMPARE(ui(w).txt_answer->text(), draft);
+        QCOMPARE(tutor.boxes.answer, draft);
         if (box == Box::Unfinished)
             limit.reset();
         break;
     }
     case Box::Empty:
-        ui(w).txt_answer->setText(QString());
+        tutor.boxes.answer.clear();
         break;
     case Box::Reminder:
-        ui(w).txt_answer->setText(w.session().answerPrompt());
+        tutor.boxes.answer = s.answerPrompt();
         break;
     }
     if (!next.isEmpty())
-        ui(w).txt_answer->setText(next);
+        tutor.boxes.answer = next;
 
-    const int lineBefore = w.session().lineIndex();
-    const QString questionBefore = ui(w).txt_question->text();
+    const int lineBefore = s.lineIndex();
+    const QString questionBefore = tutor.boxes.question;
     const qsizetype told = tutor.prompter.messages.size();
     if (choice >= 0)
         tutor.prompter.choices = {choice};
-    act(w, action);
+    act(tutor, action);
     limit.reset();
 
     QCOMPARE(tutor.prompter.messages.size() - told, qsizetype(choice >= 0 ? 1 : 0));
@@ -199,98 +183,31 @@ void TestUnfinished::nothingIsDroppedWithoutAWord()
         QCOMPARE(responses(tutor.homeBytes(kMaster), next), 1);
         QCOMPARE(responses(tutor.homeBytes(kSend), next), 1);
     }
-    QCOMPARE(w.hasEnded(), ended);
-    QCOMPARE(w.session().lineIndex() != lineBefore, stepped);
-    const QString expectedBox = answerBox == QLatin1String("reminder") ? w.session().answerPrompt() : answerBox;
-    QCOMPARE(ui(w).txt_answer->text(), expectedBox);
-    const QString step = stepped ? QStringLiteral("\r\n\r\n") + w.session().currentLine() : QString();
-    QCOMPARE(ui(w).txt_question->text(), (questionCleared ? QString() : questionBefore) + step);
-}
-
-void TestUnfinished::enterPressesTheFocusedButton_data()
-{
-    QTest::addColumn<int>("key");
-    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
-    QTest::addColumn<bool>("presses");
-    QTest::newRow("Return") << int(Qt::Key_Return) << Qt::KeyboardModifiers() << true;
-    QTest::newRow("Enter on the keypad") << int(Qt::Key_Enter) << Qt::KeyboardModifiers(Qt::KeypadModifier) << true;
-    QTest::newRow("Space") << int(Qt::Key_Space) << Qt::KeyboardModifiers() << true;
-    QTest::newRow("Ctrl+Return") << int(Qt::Key_Return) << Qt::KeyboardModifiers(Qt::ControlModifier) << false;
-}
-
-void TestUnfinished::enterPressesTheFocusedButton()
-{
-    QFETCH(int, key);
-    QFETCH(Qt::KeyboardModifiers, modifiers);
-    QFETCH(bool, presses);
-    Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    ui(w).txt_answer->setText(QStringLiteral("by key"));
-    ui(w).cmd_enter_response->setFocus();
-    QTRY_VERIFY(ui(w).cmd_enter_response->hasFocus());
-    QTest::keyClick(ui(w).cmd_enter_response, Qt::Key(key), modifiers);
-    QCOMPARE(responses(tutor.homeBytes(kMaster), QStringLiteral("by key")), presses ? 1 : 0);
-    QCOMPARE(ui(w).txt_answer->text(), presses ? QString() : QStringLiteral("by key"));
-}
-
-void TestUnfinished::closingWhileAQuestionIsOpenIsRefused()
-{
-    // A close that arrives while the question about the answer box is still open waits for
-    // the answer: the text is neither dropped nor recorded behind the student's back.
-    Tutor tutor;
-    struct CloseWhileAsking : Prompter {
-        ScriptedPrompter* script;
-        MainWindow* window;
-        bool closedAccepted = true;
-        std::optional<QString> ask(const QString& p) override { return script->ask(p); }
-        void tell(const QString& m) override { script->tell(m); }
-        bool retryOrQuit(const QString& m) override { return script->retryOrQuit(m); }
-        FolderChoice createRetryOrQuit(const QString& m, FolderChoice preferred) override
-        {
-            return script->createRetryOrQuit(m, preferred);
-        }
-        int choose(const QString& m, const QStringList& c) override
-        {
-            // As the window manager's close button sends it, not through close().
-            QCloseEvent event;
-            QCoreApplication::sendEvent(window, &event);
-            closedAccepted = event.isAccepted();
-            return script->choose(m, c);
-        }
-    } prompter;
-    prompter.script = &tutor.prompter;
-    tutor.prompterInUse = &prompter;
-    MainWindow& window = tutor.startHome(QStringLiteral("5"));
-    prompter.window = &window;
-    const QString big(1 << 20, u'a');
-    ui(window).txt_answer->setText(big);
-    QTest::mouseClick(ui(window).cmd_quit, Qt::LeftButton);
-    QVERIFY(!prompter.closedAccepted);
-    QVERIFY(!window.hasEnded());
-    QCOMPARE(ui(window).txt_answer->text(), big);
+    QCOMPARE(s.hasEnded(), ended);
+    QCOMPARE(s.lineIndex() != lineBefore, stepped);
+    QCOMPARE(tutor.boxes.answer, answerBox == QLatin1String("reminder") ? s.answerPrompt() : answerBox);
+    const QString step = stepped ? QStringLiteral("\r\n\r\n") + s.currentLine() : QString();
+    QCOMPARE(tutor.boxes.question, (questionCleared ? QString() : questionBefore) + step);
 }
 
 void TestUnfinished::goingOnWithoutAFileIsFinishedAtTheNextStart()
 {
     SKIP_WITHOUT_FILE_SIZE_LIMIT();
-    Tutor first;
-    MainWindow& w = first.startHome(QStringLiteral("5"));
-    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    HeadlessTutor first;
+    first.startHome(QStringLiteral("5"));
+    first.next();
     QVERIFY(testfiles::append(first.homePath(kSend), QByteArray(20000, 'x')));
     {
         FileSizeLimit limit(10000);
-        ui(w).txt_answer->setText(QStringLiteral("draft"));
-        QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
+        first.enterResponse(QStringLiteral("draft"));
         first.prompter.choices = {1};
-        QTest::mouseClick(ui(w).cmd_quit, Qt::LeftButton);
+        first.tutor->quit(first.boxes);
     }
-    QVERIFY(w.hasEnded());
+    QVERIFY(first.session().hasEnded());
     QCOMPARE(responses(first.homeBytes(kSend), QStringLiteral("draft")), 0);
-    first.window.reset();
+    first.tutor.reset();
 
-    Tutor next(false);
+    HeadlessTutor next(false);
     next.drivesRoot = first.drivesRoot;
     next.journalFolder = first.journalFolder;
     next.startHome(QStringLiteral("5"));
@@ -299,5 +216,5 @@ void TestUnfinished::goingOnWithoutAFileIsFinishedAtTheNextStart()
     QCOMPARE(next.prompter.messages.size(), 1);
 }
 
-QTEST_MAIN(TestUnfinished)
+QTEST_GUILESS_MAIN(TestUnfinished)
 #include "tst_unfinished.moc"

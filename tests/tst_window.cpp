@@ -30,6 +30,11 @@ private slots:
     void textBoxSpeaksCrLf();
     void endingClosesAndStopsEverything_data();
     void endingClosesAndStopsEverything();
+    void closingAsksAboutTypedText_data();
+    void closingAsksAboutTypedText();
+    void enterPressesTheFocusedButton_data();
+    void enterPressesTheFocusedButton();
+    void closingWhileAQuestionIsOpenIsRefused();
 };
 
 void TestWindow::controls_data()
@@ -284,6 +289,98 @@ void TestWindow::endingClosesAndStopsEverything()
     QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")), master);
     QCOMPARE(ui(w).txt_question->text(), QString());
     QCOMPARE(tutor.ends, 1);
+}
+
+void TestWindow::closingAsksAboutTypedText_data()
+{
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<bool>("closes");
+    QTest::addColumn<int>("recorded");
+    QTest::newRow("keep editing") << 0 << false << 0;
+    QTest::newRow("record it") << 1 << true << 1;
+}
+
+void TestWindow::closingAsksAboutTypedText()
+{
+    // Closing settles the answer box as "quit program" does (tst_unfinished has every case).
+    QFETCH(int, choice);
+    QFETCH(bool, closes);
+    QFETCH(int, recorded);
+    Tutor tutor;
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    ui(w).txt_answer->setText(QStringLiteral("draft"));
+    tutor.prompter.choices = {choice};
+    QCOMPARE(w.close(), closes);
+    QCOMPARE(w.hasEnded(), closes);
+    QCOMPARE(tutor.prompter.offered.size(), 1);
+    QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")).count("RESPONSE -->  \r\ndraft\r\n"), recorded);
+    QCOMPARE(ui(w).txt_answer->text(), closes ? QString() : QStringLiteral("draft"));
+}
+
+void TestWindow::enterPressesTheFocusedButton_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<bool>("presses");
+    QTest::newRow("Return") << int(Qt::Key_Return) << Qt::KeyboardModifiers() << true;
+    QTest::newRow("Enter on the keypad") << int(Qt::Key_Enter) << Qt::KeyboardModifiers(Qt::KeypadModifier) << true;
+    QTest::newRow("Space") << int(Qt::Key_Space) << Qt::KeyboardModifiers() << true;
+    QTest::newRow("Ctrl+Return") << int(Qt::Key_Return) << Qt::KeyboardModifiers(Qt::ControlModifier) << false;
+}
+
+void TestWindow::enterPressesTheFocusedButton()
+{
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(bool, presses);
+    Tutor tutor;
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    ui(w).txt_answer->setText(QStringLiteral("by key"));
+    ui(w).cmd_enter_response->setFocus();
+    QTRY_VERIFY(ui(w).cmd_enter_response->hasFocus());
+    QTest::keyClick(ui(w).cmd_enter_response, Qt::Key(key), modifiers);
+    QCOMPARE(tutor.homeBytes(QStringLiteral("masterFile.txt")).count("RESPONSE -->  \r\nby key\r\n"), presses ? 1 : 0);
+    QCOMPARE(ui(w).txt_answer->text(), presses ? QString() : QStringLiteral("by key"));
+}
+
+void TestWindow::closingWhileAQuestionIsOpenIsRefused()
+{
+    // A close that arrives while the question about the answer box is still open waits for
+    // the answer: the text is neither dropped nor recorded behind the student's back.
+    Tutor tutor;
+    struct CloseWhileAsking : Prompter {
+        ScriptedPrompter* script;
+        MainWindow* window;
+        bool closedAccepted = true;
+        std::optional<QString> ask(const QString& p) override { return script->ask(p); }
+        void tell(const QString& m) override { script->tell(m); }
+        bool retryOrQuit(const QString& m) override { return script->retryOrQuit(m); }
+        FolderChoice createRetryOrQuit(const QString& m, FolderChoice preferred) override
+        {
+            return script->createRetryOrQuit(m, preferred);
+        }
+        int choose(const QString& m, const QStringList& c) override
+        {
+            // As the window manager's close button sends it, not through close().
+            QCloseEvent event;
+            QCoreApplication::sendEvent(window, &event);
+            closedAccepted = event.isAccepted();
+            return script->choose(m, c);
+        }
+    } prompter;
+    prompter.script = &tutor.prompter;
+    tutor.prompterInUse = &prompter;
+    MainWindow& window = tutor.startHome(QStringLiteral("5"));
+    prompter.window = &window;
+    const QString big(1 << 20, u'a');
+    ui(window).txt_answer->setText(big);
+    QTest::mouseClick(ui(window).cmd_quit, Qt::LeftButton);
+    QVERIFY(!prompter.closedAccepted);
+    QVERIFY(!window.hasEnded());
+    QCOMPARE(ui(window).txt_answer->text(), big);
 }
 
 void TestWindow::wholeSessionOnSetFive()

@@ -1,62 +1,71 @@
+#include "diagrams/venn.h"
+
+#include "diagrams/labels.h"
 #include "diagrams/palette.h"
+#include "platform/random_source.h"
 #include "platform/runtime_text.h"
 #include "widgets/picture_box.h"
-#include "window/main_window.h"
 
 // Two overlapping sets: circles of radius 300 about (325, 500) and (675, 500). Each circle
 // takes a fresh colour from the shared generator on every drawing.
 
+namespace diagram {
+
 namespace {
+
 // 100..255: light enough that the black labels stay readable on any circle.
 int lightComponent(float r)
 {
     return int(rt::roundHalfEven(double(r) * 155.0 + 100.0));
 }
-} // namespace
 
-QColor MainWindow::randomColour()
+QColor randomColour(RandomSource& random)
 {
-    const int red = lightComponent(session_.random().next());
-    const int green = lightComponent(session_.random().next());
-    const int blue = lightComponent(session_.random().next());
+    const int red = lightComponent(random.next());
+    const int green = lightComponent(random.next());
+    const int blue = lightComponent(random.next());
     return {red, green, blue};
 }
 
-void MainWindow::drawVennCircles()
+void drawVennCircles(PictureBox& p, RandomSource& random)
 {
-    Picture1->describe(QStringLiteral("diagram: two overlapping circles, regions I to IV"));
+    p.describe(QStringLiteral("diagram: two overlapping circles, regions I to IV"));
     // The second colour is drawn only after the first circle is on the picture.
-    Picture1->circle(325, 500, 300, randomColour());
-    Picture1->circle(675, 500, 300, randomColour());
-    printLabels({{500, 500, "I"}, {200, 500, "II"}, {800, 500, "III"}, {30, 30, "IV"}});
+    p.circle(325, 500, 300, randomColour(random));
+    p.circle(675, 500, 300, randomColour(random));
+    printLabels(p, {{500, 500, "I"}, {200, 500, "II"}, {800, 500, "III"}, {30, 30, "IV"}});
 }
 
-void MainWindow::venn1()
+} // namespace
+
+void venn1(PictureBox& p, RandomSource& random)
 {
-    drawVennCircles();
+    drawVennCircles(p, random);
 }
 
-void MainWindow::venn2()
+void venn2(PictureBox& p, RandomSource& random)
 {
-    drawVennCircles();
-    printLabels({{400, 400, "a"},
-                 {570, 570, "c"},
-                 {520, 250, "f"},
-                 {240, 260, "b"},
-                 {300, 600, "d"},
-                 {200, 680, "e"},
-                 {700, 440, "g"},
-                 {800, 620, "k"}});
+    drawVennCircles(p, random);
+    printLabels(p, {{400, 400, "a"},
+                    {570, 570, "c"},
+                    {520, 250, "f"},
+                    {240, 260, "b"},
+                    {300, 600, "d"},
+                    {200, 680, "e"},
+                    {700, 440, "g"},
+                    {800, 620, "k"}});
 }
 
-void MainWindow::venn3()
+void venn3(PictureBox& p, RandomSource& random)
 {
-    Picture1->filledBox(0, 0, 1000, 1000, diagram::kWhite);
-    drawVennCircles();
-    printLabels({{200, 950, "Total 1st Circle 20"},
-                 {700, 950, "Total 2d Circle 15"},
-                 {530, 700, "8"},
-                 {250, 290, "12"},
-                 {700, 340, "7"},
-                 {10, 150, "8"}});
+    p.filledBox(0, 0, 1000, 1000, kWhite);
+    drawVennCircles(p, random);
+    printLabels(p, {{200, 950, "Total 1st Circle 20"},
+                    {700, 950, "Total 2d Circle 15"},
+                    {530, 700, "8"},
+                    {250, 290, "12"},
+                    {700, 340, "7"},
+                    {10, 150, "8"}});
 }
+
+} // namespace diagram

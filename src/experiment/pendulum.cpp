@@ -1,21 +1,18 @@
-#include <QTimer>
+#include "experiment/pendulum.h"
 
+#include "platform/random_source.h"
 #include "platform/sound.h"
 #include "widgets/picture_box.h"
-#include "window/main_window.h"
 
-void MainWindow::cmd_pend_exp_Click()
-{
-    // QTimer::start() on a running timer would push the next tick back by a full interval.
-    if (!tmr_pend_exp->isActive())
-        tmr_pend_exp->start();
-}
+namespace experiment {
 
-void MainWindow::tmr_pend_exp_Timer()
+void pendulumTick(PictureBox& picture, RandomSource& random, Sound& sound)
 {
-    services_.sound->beep();
-    Picture1->describe(QStringLiteral("circles of the pendulum experiment"));
+    sound.beep();
+    picture.describe(QStringLiteral("circles of the pendulum experiment"));
     // The run's one generator, shared with the code line and the circle colours.
-    const float r = session_.random().next();
-    Picture1->circle(500, 500, double(r) * 500.0);
+    const float r = random.next();
+    picture.circle(500, 500, double(r) * 500.0);
 }
+
+} // namespace experiment

@@ -5,7 +5,7 @@
 #include "records/record_book.h"
 #include "session/session.h"
 
-std::optional<QString> RecordBook::cmd_display_note_file_Click()
+std::optional<QString> RecordBook::displayNoteFile()
 {
     channels_.close(3);
     const QString& notesFile = session_.notesFile();

@@ -6,8 +6,8 @@
 std::optional<Failure> RecordBook::codeFile()
 {
     const QString& folder = session_.dataFolder();
-    const QString queryFile = folder + QStringLiteral("\\query") + queryFileSuffix_ + QStringLiteral(".txt");
-    const QString answerFile = folder + QStringLiteral("\\queri") + queryFileSuffix_ + QStringLiteral(".txt");
+    const QString queryFile = folder + QStringLiteral("\\query.txt");
+    const QString answerFile = folder + QStringLiteral("\\queri.txt");
     channels_.closeAll();
     auto fail = [this](const QString& message) {
         channels_.closeAll();

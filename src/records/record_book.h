@@ -9,24 +9,11 @@
 
 #include "platform/drive_paths.h"
 #include "platform/failure.h"
+#include "session/tutor_services.h"
 #include "storage/record_files.h"
 #include "storage/record_journal.h"
 
-class Clock;
-class Prompter;
 class Session;
-
-// What the record book needs from its surroundings; tests hand in stand-ins.
-struct RecordServices {
-    Prompter* prompter = nullptr;
-    Clock* clock = nullptr;
-    QString drivesRoot;
-    // Where records are kept until every record file holds them: local, never the shared folder.
-    QString journalFolder = journal::defaultFolder();
-    // Told who holds the record files while a record waits for them; an empty text when the
-    // wait is over.
-    std::function<void(const QString&)> waiting{};
-};
 
 // What a record is; each kind has its own layout and its own set of files.
 enum class RecordKind { SessionHeader, Response, Note };
@@ -50,7 +37,7 @@ struct Settled {
 // It runs without a window: it is given the answer box's text and says what became of it.
 class RecordBook {
 public:
-    RecordBook(Session& session, RecordServices services);
+    RecordBook(Session& session, TutorServices services);
 
     // ---- records/session_header.cpp: start-up, after the set is chosen
     // Before the session header: records a killed run left unfinished, told once.
@@ -60,22 +47,13 @@ public:
     void writeSessionHeader();
 
     // ---- records/responses.cpp: Enter Response and Save as Notes
-    Boxes cmd_enter_response_Click(const QString& answerBox);
-    Boxes cmd_save_as_notes_Click(const QString& answerBox);
-    // What either button does with the answer box: record it (unless it holds the reminder)
-    // and add it to the transcript. Nothing changes when it was not recorded.
-    std::optional<Failure> recordAnswerBox(RecordKind kind, const QString& answerBox);
-    // Records the text as a record of its kind in every one of its files.
-    std::optional<Failure> recordAnswer(RecordKind kind, const QString& answer);
+    Boxes enterResponse(const QString& answerBox);
+    Boxes saveAsNotes(const QString& answerBox);
 
     // ---- records/unfinished.cpp: nothing typed or half-recorded is dropped without a word
     // Before the walk goes on or the program ends: finishes an unfinished record and asks
     // about text that was typed but not recorded.
     Settled settleAnswerBox(const QString& answerBox);
-    // Finishes a record that some of its files took and others did not, unless the student's
-    // next click finishes it anyway; asks whether to go on without it where that fails.
-    Settled settleUnfinishedRecord(std::optional<RecordKind> nextRecord, const QString& answerBox);
-    bool isUnfinished() const;
     // True while a question to the student about the answer box is open, or a record is on
     // its way to the files: the window is not to be closed under either.
     bool isAsking() const { return asking_; }
@@ -83,7 +61,7 @@ public:
     // ---- records/display.cpp
     // The notes file's text for "display notes" (added to currentText), or nothing when
     // there is none to show; the student is told why.
-    std::optional<QString> cmd_display_note_file_Click();
+    std::optional<QString> displayNoteFile();
 
     // ---- records/coding.cpp: line coding
     QString code(const QString& a, double codeNbr) const;
@@ -92,19 +70,25 @@ public:
     QString makeCodeLine(double codeNbr);
 
     // ---- records/query_files.cpp
-    // No channel is left open either way.
+    // Codes query.txt into queri.txt; no channel is left open either way.
     std::optional<Failure> codeFile();
-    // Part of the query files' names; nothing in the program sets it, so they are always
-    // query.txt and queri.txt. Kept so that a caller of codeFile can.
-    void setQueryFileSuffix(const QString& suffix) { queryFileSuffix_ = suffix; }
 
-    // ---- records/record_writing.cpp: composing a record and appending it to its files
-    // Each file's bytes of a record of this kind, composed in full before any is written.
-    QList<FileAppend> composeRecord(RecordKind kind, const QString& answer);
-    // At the end of the program.
+    // ---- At the end of the program
     void closeChannels() { channels_.closeAll(); }
 
 private:
+    // Each file's bytes of a record of this kind, composed in full before any is written.
+    QList<FileAppend> composeRecord(RecordKind kind, const QString& answer);
+    // What either button does with the answer box: record it (unless it holds the reminder)
+    // and add it to the transcript. Nothing changes when it was not recorded.
+    std::optional<Failure> recordAnswerBox(RecordKind kind, const QString& answerBox);
+    // Records the text as a record of its kind in every one of its files.
+    std::optional<Failure> recordAnswer(RecordKind kind, const QString& answer);
+    // Finishes a record that some of its files took and others did not, unless the student's
+    // next click finishes it anyway; asks whether to go on without it where that fails.
+    Settled settleUnfinishedRecord(std::optional<RecordKind> nextRecord, const QString& answerBox);
+    bool isUnfinished() const;
+
     // A record and the files still missing it. One that some files did not take stays
     // pending; the next click with the same text completes it instead of writing it twice.
     struct PendingRecord {
@@ -133,10 +117,9 @@ private:
     Boxes toldUnlessRecorded(const std::optional<Failure>& failure);
 
     Session& session_;
-    RecordServices services_;
+    TutorServices services_;
     DrivePaths drives_;
     Channels channels_;
     std::optional<PendingRecord> pending_;
-    QString queryFileSuffix_;
     bool asking_ = false;
 };

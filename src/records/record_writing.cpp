@@ -26,7 +26,7 @@ QString whatIsRecorded(RecordKind kind)
 
 } // namespace
 
-RecordBook::RecordBook(Session& session, RecordServices services)
+RecordBook::RecordBook(Session& session, TutorServices services)
     : session_(session), services_(std::move(services)), drives_(services_.drivesRoot)
 {
 }

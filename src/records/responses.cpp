@@ -10,7 +10,7 @@ const QString kTextStays = QStringLiteral("\n\nYour text stays in the answer box
 
 } // namespace
 
-Boxes RecordBook::cmd_enter_response_Click(const QString& answerBox)
+Boxes RecordBook::enterResponse(const QString& answerBox)
 {
     const Settled settled = settleUnfinishedRecord(RecordKind::Response, answerBox);
     if (!settled.goOn)
@@ -18,7 +18,7 @@ Boxes RecordBook::cmd_enter_response_Click(const QString& answerBox)
     return toldUnlessRecorded(recordAnswerBox(RecordKind::Response, answerBox));
 }
 
-Boxes RecordBook::cmd_save_as_notes_Click(const QString& answerBox)
+Boxes RecordBook::saveAsNotes(const QString& answerBox)
 {
     const Settled settled = settleUnfinishedRecord(RecordKind::Note, answerBox);
     if (!settled.goOn)

@@ -8,19 +8,7 @@
 
 #include "platform/random_source.h"
 #include "session/transcript.h"
-
-class Clock;
-class Prompter;
-
-// What the walk needs from its surroundings; tests hand in stand-ins.
-struct SessionServices {
-    Prompter* prompter = nullptr;
-    Clock* clock = nullptr;
-    // The class-notes content: a JSON array of lines (the compiled-in one by default).
-    QString contentPath = QStringLiteral(":/content/class_notes.json");
-    // A fixed seed instead of the clock's seconds since midnight.
-    std::optional<double> seed;
-};
+#include "session/tutor_services.h"
 
 // The walk through one set of class notes: the start-up answers, the line table, the line
 // the walk stands on, the question numbers and the transcript. It runs without a window;
@@ -30,24 +18,16 @@ public:
     static constexpr int kLastSlot = 5000;
     static const QString kClassNotesPrompt;
 
-    explicit Session(SessionServices services);
+    explicit Session(TutorServices services);
 
-    // ---- session/startup.cpp: the three start-up questions and the content
+    // ---- session/startup.cpp: the three start-up questions, the content, the chosen set
     // Start-up up to the chosen set: the questions, the content, the positioning.
-    void Form_Load();
-    void setupSession();
-    void setClassNotesNumbers(const QString& entry);
-    void loadClassNotes();
-
-    // ---- session/positioning.cpp: the chosen set
-    // Asks again for a set that does not exist, until one does or the student cancels.
-    void startClassNotes();
-    bool positionAtClassNotes();
+    void start();
 
     // ---- session/stepping.cpp: the walk from line to line
     // Steps to the next line that is not empty; true when the answer box is to show the
     // reminder, because the line before got no response.
-    bool readNextQuestion();
+    bool stepToNextLine();
     // The step's line as the question box shows it after what the box held.
     QString showStep(const QString& questionBox);
     // What a record button did with the answer box, for the transcript: a note adds what
@@ -89,16 +69,21 @@ public:
     int lineIndex() const { return lineIndex_; }
     // An empty text for a slot outside the table.
     QString line(int slot) const;
-    const std::vector<QString>& lineTable() const { return classNotesLines_; }
     // The header line of the chosen set once positioned there.
     QString headerLine() const { return line(headerIndex_); }
-    // Moves the walk to a slot (the picture steps skip lines; tests start anywhere).
+    // Moves the walk on to a slot: "next picture" skips the picture lines it drew.
     void moveTo(int slot);
-    // Puts a text into one slot of the table (tests and tools make their own lines).
-    void setLine(int slot, const QString& text);
 
 private:
-    SessionServices services_;
+    void setupSession();
+    void setClassNotesNumbers(const QString& entry);
+    void loadClassNotes();
+    // session/positioning.cpp: asks again for a set that does not exist, until one does or
+    // the student cancels.
+    void startClassNotes();
+    bool positionAtClassNotes();
+
+    TutorServices services_;
     RandomSource random_;
     std::function<void()> onEnd_;
     bool ended_ = false;

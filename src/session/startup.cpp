@@ -42,9 +42,9 @@ QString withThousands(qsizetype n)
 
 const QString Session::kClassNotesPrompt = QStringLiteral("Number of Class Notes:  ");
 
-Session::Session(SessionServices services) : services_(std::move(services)) {}
+Session::Session(TutorServices services) : services_(std::move(services)) {}
 
-void Session::Form_Load()
+void Session::start()
 {
     courseTitle_ = records::kCourseTitle;
     setupSession();
@@ -129,10 +129,4 @@ QString Session::line(int slot) const
 void Session::moveTo(int slot)
 {
     lineIndex_ = slot;
-}
-
-void Session::setLine(int slot, const QString& text)
-{
-    if (slot >= 0 && size_t(slot) < classNotesLines_.size())
-        classNotesLines_[size_t(slot)] = text;
 }

@@ -2,7 +2,7 @@
 #include "platform/runtime_text.h"
 #include "session/session.h"
 
-bool Session::readNextQuestion()
+bool Session::stepToNextLine()
 {
     if (ended_)
         return false;

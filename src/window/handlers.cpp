@@ -1,68 +1,57 @@
+#include <QTimer>
+
 #include "content/picture_line.h"
+#include "diagrams/graphs.h"
+#include "diagrams/picture_commands.h"
+#include "diagrams/routines.h"
+#include "diagrams/venn.h"
+#include "experiment/pendulum.h"
+#include "widgets/picture_box.h"
 #include "widgets/text_box.h"
 #include "window/main_window.h"
 
-void MainWindow::showBoxes(Boxes boxes)
+void MainWindow::withBoxes(const std::function<void(TextBoxes&)>& action)
 {
-    if (boxes == Boxes::ClearBoth)
-        txt_question->setText(QString());
-    if (boxes != Boxes::Keep)
-        txt_answer->setText(QString());
-}
-
-bool MainWindow::settleAnswerBox()
-{
-    const Settled settled = records_.settleAnswerBox(txt_answer->text());
-    showBoxes(settled.boxes);
-    return settled.goOn;
+    TextBoxes boxes{txt_question->text(), txt_answer->text()};
+    const TextBoxes before = boxes;
+    action(boxes);
+    // A box is set only when its text changed, so that the student's cursor stays put.
+    if (boxes.question != before.question) {
+        txt_question->setText(boxes.question);
+        txt_question->scrollToEnd();
+    }
+    if (boxes.answer != before.answer)
+        txt_answer->setText(boxes.answer);
 }
 
 void MainWindow::readNextQuestion()
 {
-    if (session_.readNextQuestion())
-        txt_answer->setText(session_.answerPrompt());
+    withBoxes([this](TextBoxes& b) { controller_.step(b); });
 }
 
 void MainWindow::cmdNextQuestion_Click()
 {
-    if (!settleAnswerBox())
-        return;
-    readNextQuestion();
-    if (ended_)
-        return;
-    const QString shown = session_.displayText();
-    if (shown.size() > 8 && isPictureLine(shown)) {
-        runRoutine(routineNameOf(shown));
-        if (ended_)
-            return;
-        session_.clearDisplayText();
-        readNextQuestion();
-        if (ended_)
-            return;
-    }
-    txt_question->setText(session_.showStep(txt_question->text()));
-    txt_question->scrollToEnd();
+    withBoxes([this](TextBoxes& b) { controller_.next(b); });
 }
 
 void MainWindow::cmd_enter_response_Click()
 {
-    showBoxes(records_.cmd_enter_response_Click(txt_answer->text()));
+    withBoxes([this](TextBoxes& b) { controller_.enterResponse(b); });
 }
 
 void MainWindow::cmd_save_as_notes_Click()
 {
-    showBoxes(records_.cmd_save_as_notes_Click(txt_answer->text()));
+    withBoxes([this](TextBoxes& b) { controller_.saveAsNotes(b); });
 }
 
 void MainWindow::cmd_display_note_file_Click()
 {
-    if (const auto notes = records_.cmd_display_note_file_Click())
-        txt_question->setText(txt_question->text() + QStringLiteral("\r\n\r\n") + *notes);
+    withBoxes([this](TextBoxes& b) { controller_.displayNotes(b); });
 }
 
 void MainWindow::cmd_displayCumulativeText_Click()
 {
-    txt_question->setText(session_.cumulativeText().text());
+    withBoxes([this](TextBoxes& b) { controller_.displayEverything(b); });
 }
 
 void MainWindow::cmd_clr_answer_Click()
@@ -73,6 +62,72 @@ void MainWindow::cmd_clr_answer_Click()
 
 void MainWindow::cmd_quit_Click()
 {
-    if (settleAnswerBox())
-        endProgram();
+    withBoxes([this](TextBoxes& b) { controller_.quit(b); });
+}
+
+void MainWindow::cmd_next_picture_Click()
+{
+    controller_.nextPicture();
+}
+
+QString MainWindow::remSpaces(const QString& text) const
+{
+    return withoutBlanksAndHyphens(text);
+}
+
+void MainWindow::runRoutine(const QString& routine)
+{
+    controller_.runRoutine(routine);
+}
+
+bool MainWindow::drawRoutine(const QString& name)
+{
+    return diagram::drawRoutine(name, *Picture1);
+}
+
+void MainWindow::graph1()
+{
+    diagram::graph1(*Picture1);
+}
+
+void MainWindow::graph2()
+{
+    diagram::graph2(*Picture1);
+}
+
+void MainWindow::graph3()
+{
+    diagram::graph3(*Picture1);
+}
+
+void MainWindow::venn1()
+{
+    diagram::venn1(*Picture1, controller_.random());
+}
+
+void MainWindow::venn2()
+{
+    diagram::venn2(*Picture1, controller_.random());
+}
+
+void MainWindow::venn3()
+{
+    diagram::venn3(*Picture1, controller_.random());
+}
+
+void MainWindow::cmd_copy_picture_Click()
+{
+    diagram::copyPicture(*Picture1, *Picture2);
+}
+
+void MainWindow::cmd_pend_exp_Click()
+{
+    // QTimer::start() on a running timer would push the next tick back by a full interval.
+    if (!tmr_pend_exp->isActive())
+        tmr_pend_exp->start();
+}
+
+void MainWindow::tmr_pend_exp_Timer()
+{
+    experiment::pendulumTick(*Picture1, controller_.random(), *services_.sound);
 }

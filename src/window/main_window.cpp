@@ -42,16 +42,28 @@ QFont textBoxFont()
     return font;
 }
 
+// Each control carries its given name and stands where the layout puts it.
+void placeControl(QWidget* w, const char* name, QRect at)
+{
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(at);
+}
+
+// The window is told while a record waits for the files.
+TutorServices withWaiting(TutorServices services, std::function<void(const QString&)> waiting)
+{
+    services.waiting = std::move(waiting);
+    return services;
+}
+
 } // namespace
 
-MainWindow::MainWindow(const TutorServices& services, QWidget* parent)
+MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
     : QWidget(parent), services_(services),
-      session_({services.prompter, services.clock, services.contentPath, services.seed}),
-      records_(session_, {services.prompter, services.clock, services.drivesRoot, services.journalFolder,
-                          [this](const QString& text) { showWaiting(text); }})
+      controller_(withWaiting(services.tutor, [this](const QString& text) { showWaiting(text); }), *this)
 {
     // Whoever ends the session (the walk past its set, a Quit at start-up) ends the program.
-    session_.setOnEnd([this] { endProgram(); });
+    controller_.setOnEnd([this] { endProgram(); });
     // The window carries the name the designer gave it, which is also the pendulum button's:
     // a form and a control may share a name. Tests find the button as a child, never the window.
     setObjectName(QStringLiteral("cmd_pend_exp"));
@@ -68,24 +80,15 @@ void MainWindow::Form_Load()
 {
     Picture1->setScale(1000, 1000);
     Picture2->setScale(1000, 1000);
-    session_.Form_Load();
-    if (ended_)
-        return;
-    records_.finishLeftOverRecords();
-    records_.writeSessionHeader();
+    controller_.start();
 }
 
 void MainWindow::buildControls()
 {
-    auto place = [this](QWidget* w, const char* name, QRect at) {
-        w->setObjectName(QLatin1String(name));
-        w->setGeometry(at);
-        return w;
-    };
     // Screen readers announce a control by its caption, or by its name where it has none.
     auto button = [&](const char* name, const char* caption, QRect at) {
         auto* b = new CommandButton(QLatin1String(caption), this);
-        place(b, name, at);
+        placeControl(b, name, at);
         b->setAccessibleName(b->text());
         return b;
     };
@@ -93,7 +96,7 @@ void MainWindow::buildControls()
         auto* t = new TextBox(this);
         t->setFont(textBoxFont());
         t->setText(text);
-        place(t, name, at);
+        placeControl(t, name, at);
         t->setAccessibleName(QLatin1String(spoken));
         return t;
     };
@@ -103,19 +106,46 @@ void MainWindow::buildControls()
     cmdNextQuestion = button("cmdNextQuestion", "Next Question / Answer", twips(240, 0, 975, 735));
     cmd_enter_response = button("cmd_enter_response", "Enter Response", twips(5640, 240, 855, 495));
     Picture1 = new PictureBox(this);
-    place(Picture1, "Picture1", twips(240, 4080, 5175, 3375));
+    placeControl(Picture1, "Picture1", twips(240, 4080, 5175, 3375));
     Picture2 = new PictureBox(this);
-    place(Picture2, "Picture2", twips(5640, 4080, 5055, 3375));
+    placeControl(Picture2, "Picture2", twips(5640, 4080, 5055, 3375));
     Picture1->setAccessibleName(QStringLiteral("Picture1"));
     Picture2->setAccessibleName(QStringLiteral("Picture2"));
     cmd_save_as_notes = button("cmd_save_as_notes", "Save as Notes", twips(6480, 240, 855, 495));
     cmd_timerTrigger = button("cmd_timerTrigger", "Trigger Timer", twips(2400, 7560, 735, 495));
     List1 = new QListWidget(this);
-    place(List1, "List1", twips(3120, 7680, 1695, 840));
+    placeControl(List1, "List1", twips(3120, 7680, 1695, 840));
     List1->setAccessibleName(QStringLiteral("List1"));
     // An empty list has no current item to mark, so its frame shows the focus.
     List1->setStyleSheet(QStringLiteral("QListWidget:focus { border: 2px solid palette(highlight); }"));
 
+    // Created here, so that they stack among the controls as the layout lists them.
+    buildParameters();
+    cmd_displayCumulativeText = button("cmd_displayCumulativeText", "display everything", twips(3600, 240, 855, 495));
+    cmd_display_note_file = button("cmd_display_note_file", "display notes", twips(4440, 240, 975, 495));
+    cmd_quit = button("cmd_quit", "quit program", twips(10200, 0, 735, 495));
+    cmd_pend_exp = button("cmd_pend_exp", "pend exp", twips(8640, 7560, 495, 375));
+    cmd_next_picture = button("cmd_next_picture", "next picture", twips(1200, 7560, 855, 495));
+    lbl_only_if_prompted = new QLabel(QStringLiteral("click only if prompted"), this);
+    lbl_only_if_prompted->setWordWrap(true);
+    lbl_only_if_prompted->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    placeControl(lbl_only_if_prompted, "lbl_only_if_prompted", twips(240, 7560, 855, 495));
+    cmd_copy_picture = button("cmd_copy_picture", "copy picture", twips(1200, 8160, 855, 495));
+    cmd_clr_answer = button("cmd_clr_answer", "clear answer", twips(8880, 240, 735, 495));
+
+    tmr_pend_exp = new QTimer(this);
+    tmr_pend_exp->setObjectName(QStringLiteral("tmr_pend_exp"));
+    tmr_pend_exp->setInterval(15);
+
+    Picture1->setFont(dialogFont());
+    Picture2->setFont(dialogFont());
+
+    setTabOrderAsDesigned();
+}
+
+// The two-by-two grid of parameter labels and boxes, which nothing reads.
+void MainWindow::buildParameters()
+{
     struct Parameter {
         const char* caption;
         QRect label;
@@ -130,9 +160,9 @@ void MainWindow::buildControls()
     for (int i = 0; i < 4; ++i) {
         const QByteArray index = QByteArray::number(i);
         lbl_parameter[i] = new QLabel(QLatin1String(parameters[i].caption), this);
-        place(lbl_parameter[i], ("lbl_parameter(" + index + ")").constData(), parameters[i].label);
+        placeControl(lbl_parameter[i], ("lbl_parameter(" + index + ")").constData(), parameters[i].label);
         txt_parameter[i] = new QLineEdit(QStringLiteral("1"), this);
-        place(txt_parameter[i], ("txt_parameter(" + index + ")").constData(), parameters[i].box);
+        placeControl(txt_parameter[i], ("txt_parameter(" + index + ")").constData(), parameters[i].box);
         lbl_parameter[i]->setBuddy(txt_parameter[i]);
         txt_parameter[i]->setAccessibleName(lbl_parameter[i]->text());
         // A caption a little wider than its designed label takes the free room before its box.
@@ -141,26 +171,10 @@ void MainWindow::buildControls()
         lbl_parameter[i]->resize(std::max(parameters[i].label.width(), std::min(wanted, room)),
                                  parameters[i].label.height());
     }
+}
 
-    cmd_displayCumulativeText = button("cmd_displayCumulativeText", "display everything", twips(3600, 240, 855, 495));
-    cmd_display_note_file = button("cmd_display_note_file", "display notes", twips(4440, 240, 975, 495));
-    cmd_quit = button("cmd_quit", "quit program", twips(10200, 0, 735, 495));
-    cmd_pend_exp = button("cmd_pend_exp", "pend exp", twips(8640, 7560, 495, 375));
-    cmd_next_picture = button("cmd_next_picture", "next picture", twips(1200, 7560, 855, 495));
-    lbl_only_if_prompted = new QLabel(QStringLiteral("click only if prompted"), this);
-    lbl_only_if_prompted->setWordWrap(true);
-    lbl_only_if_prompted->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(lbl_only_if_prompted, "lbl_only_if_prompted", twips(240, 7560, 855, 495));
-    cmd_copy_picture = button("cmd_copy_picture", "copy picture", twips(1200, 8160, 855, 495));
-    cmd_clr_answer = button("cmd_clr_answer", "clear answer", twips(8880, 240, 735, 495));
-
-    tmr_pend_exp = new QTimer(this);
-    tmr_pend_exp->setObjectName(QStringLiteral("tmr_pend_exp"));
-    tmr_pend_exp->setInterval(15);
-
-    Picture1->setFont(dialogFont());
-    Picture2->setFont(dialogFont());
-
+void MainWindow::setTabOrderAsDesigned()
+{
     const QList<QWidget*> tabOrder{txt_question,
                                    txt_answer,
                                    cmdNextQuestion,
@@ -215,8 +229,8 @@ void MainWindow::endProgram()
     if (ended_)
         return;
     ended_ = true;
-    session_.end();
-    records_.closeChannels();
+    controller_.end();
+    controller_.records().closeChannels();
     tmr_pend_exp->stop();
     close();
     if (services_.leaveEventLoop)
@@ -239,9 +253,14 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Closing the window ends the program like "quit program", once nothing typed or
     // half-recorded would be lost; never while a question or message is still open.
-    if (!ended_ && (records_.isAsking() || QApplication::activeModalWidget() || !settleAnswerBox())) {
-        event->ignore();
-        return;
+    if (!ended_) {
+        bool goOn = false;
+        if (!controller_.records().isAsking() && !QApplication::activeModalWidget())
+            withBoxes([&](TextBoxes& b) { goOn = controller_.settleAnswerBox(b); });
+        if (!goOn) {
+            event->ignore();
+            return;
+        }
     }
     endProgram();
     event->accept();

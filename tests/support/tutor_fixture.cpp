@@ -1,15 +1,10 @@
 #include "support/tutor_fixture.h"
 
-TutorServices Tutor::services()
+WindowServices Tutor::services()
 {
-    TutorServices s;
-    s.prompter = prompterInUse;
-    s.clock = clockInUse;
+    WindowServices s;
+    s.tutor = tutorServices();
     s.sound = soundInUse;
-    s.drivesRoot = drivesRoot;
-    s.journalFolder = journalFolder;
-    s.contentPath = contentPath;
-    s.seed = seed;
     s.leaveEventLoop = [this] { ++ends; };
     return s;
 }

@@ -10,7 +10,7 @@
 #include <array>
 #include <memory>
 
-#include "support/core_tutor.h"
+#include "support/tutor_setup.h"
 #include "widgets/command_button.h"
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
@@ -23,7 +23,7 @@ struct Tutor : TutorSetup {
 
     explicit Tutor(bool makeHomeFolder = true) : TutorSetup(makeHomeFolder) {}
 
-    TutorServices services();
+    WindowServices services();
     MainWindow& create();
     // Runs start-up with the given answers to the prompts.
     MainWindow& start(const QList<std::optional<QString>>& answers);

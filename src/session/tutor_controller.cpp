@@ -1,0 +1,118 @@
+#include "session/tutor_controller.h"
+
+#include "content/picture_line.h"
+
+TutorController::TutorController(TutorServices services, PictureRoutines& routines)
+    : session_(services), records_(session_, std::move(services)), routines_(routines)
+{
+}
+
+void TutorController::start()
+{
+    session_.start();
+    if (hasEnded())
+        return;
+    records_.finishLeftOverRecords();
+    records_.writeSessionHeader();
+}
+
+void TutorController::show(TextBoxes& boxes, Boxes outcome)
+{
+    if (outcome == Boxes::ClearBoth)
+        boxes.question.clear();
+    if (outcome != Boxes::Keep)
+        boxes.answer.clear();
+}
+
+bool TutorController::settleAnswerBox(TextBoxes& boxes)
+{
+    const Settled settled = records_.settleAnswerBox(boxes.answer);
+    show(boxes, settled.boxes);
+    return settled.goOn;
+}
+
+void TutorController::step(TextBoxes& boxes)
+{
+    if (session_.stepToNextLine())
+        boxes.answer = session_.answerPrompt();
+}
+
+bool TutorController::next(TextBoxes& boxes)
+{
+    if (hasEnded() || !settleAnswerBox(boxes))
+        return false;
+    step(boxes);
+    if (hasEnded())
+        return false;
+    const QString shown = session_.displayText();
+    // At most one routine a press: the line after it is shown even when it is a picture line.
+    if (shown.size() > 8 && isPictureLine(shown)) {
+        runRoutine(routineNameOf(shown));
+        if (hasEnded())
+            return false;
+        session_.clearDisplayText();
+        step(boxes);
+        if (hasEnded())
+            return false;
+    }
+    boxes.question = session_.showStep(boxes.question);
+    return true;
+}
+
+void TutorController::enterResponse(TextBoxes& boxes)
+{
+    if (!hasEnded())
+        show(boxes, records_.enterResponse(boxes.answer));
+}
+
+void TutorController::saveAsNotes(TextBoxes& boxes)
+{
+    if (!hasEnded())
+        show(boxes, records_.saveAsNotes(boxes.answer));
+}
+
+void TutorController::displayNotes(TextBoxes& boxes)
+{
+    if (hasEnded())
+        return;
+    if (const auto notes = records_.displayNoteFile())
+        boxes.question += QStringLiteral("\r\n\r\n") + *notes;
+}
+
+void TutorController::displayEverything(TextBoxes& boxes) const
+{
+    if (!hasEnded())
+        boxes.question = session_.cumulativeText().text();
+}
+
+void TutorController::quit(TextBoxes& boxes)
+{
+    if (!hasEnded() && settleAnswerBox(boxes))
+        end();
+}
+
+void TutorController::runRoutine(const QString& name)
+{
+    if (hasEnded())
+        return;
+    if (!routines_.drawRoutine(name))
+        end();
+}
+
+void TutorController::nextPicture()
+{
+    for (int i = 1; i <= 2 && !hasEnded(); ++i) {
+        const long long k = static_cast<long long>(session_.lineIndex()) + i;
+        // Past the last slot there are no lines, so no picture lines either.
+        if (k < 0 || k > Session::kLastSlot)
+            continue;
+        const QString line = session_.line(int(k));
+        // Unlike a question step, no length test: the bare marker gives the empty name.
+        if (!isPictureLine(line))
+            continue;
+        runRoutine(routineNameOf(line));
+        if (hasEnded())
+            return;
+        session_.moveTo(session_.lineIndex() + i);
+    }
+}

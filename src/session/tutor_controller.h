@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+#include "records/record_book.h"
+#include "session/session.h"
+#include "session/tutor_services.h"
+
+// The drawing routines a picture line can name; the window's drawings implement them.
+class PictureRoutines {
+public:
+    virtual ~PictureRoutines() = default;
+    // Draws the routine of that name (already cleaned and lower-cased); false when there is
+    // no routine of that name, and nothing is drawn.
+    virtual bool drawRoutine(const QString& name) = 0;
+
+protected:
+    PictureRoutines() = default;
+    PictureRoutines(const PictureRoutines&) = default;
+    PictureRoutines& operator=(const PictureRoutines&) = default;
+};
+
+// The window's two text boxes as a click finds them; each action leaves in them what the
+// window is to show.
+struct TextBoxes {
+    QString question;
+    QString answer = QStringLiteral(" ");
+};
+
+// The tutor's controller: one step of the walk and what each button leads to, with
+// everything the window used to decide. It owns the session and the record book; the window,
+// the tools and the tests all drive it, handing in the boxes' texts and showing what comes
+// back. Once the session has ended no action changes anything.
+class TutorController {
+public:
+    TutorController(TutorServices services, PictureRoutines& routines);
+
+    // Start-up before the window is first shown: the questions, the chosen set, the records a
+    // killed run left, the session header.
+    void start();
+    // "Next Question / Answer": settles the answer box, steps on, runs a picture line's routine
+    // and steps once more, and adds the line to the question box.
+    // True when a line was added to the question box.
+    bool next(TextBoxes& boxes);
+    // One step of the walk; the answer box gets the reminder where the line before got no
+    // response. The question box is left alone.
+    void step(TextBoxes& boxes);
+    void enterResponse(TextBoxes& boxes);
+    void saveAsNotes(TextBoxes& boxes);
+    void displayNotes(TextBoxes& boxes);
+    void displayEverything(TextBoxes& boxes) const;
+    // "next picture": draws the picture lines of the next two slots, as the table says, and
+    // moves the walk past those it drew.
+    void nextPicture();
+    // Draws the routine of that name, or ends the program when there is none.
+    void runRoutine(const QString& name);
+    // Before the walk goes on or the program ends: finishes a half-written record and asks
+    // about unrecorded text; false when the student chose to stay.
+    bool settleAnswerBox(TextBoxes& boxes);
+    // "quit program": ends once nothing typed or half-recorded would be lost.
+    void quit(TextBoxes& boxes);
+
+    void end() { session_.end(); }
+    bool hasEnded() const { return session_.hasEnded(); }
+    // Called once when the session ends, whoever ends it.
+    void setOnEnd(std::function<void()> onEnd) { session_.setOnEnd(std::move(onEnd)); }
+    const Session& session() const { return session_; }
+    // The run's one generator, which the circle and pendulum drawings share with the coding.
+    RandomSource& random() { return session_.random(); }
+    RecordBook& records() { return records_; }
+    const RecordBook& records() const { return records_; }
+
+private:
+    static void show(TextBoxes& boxes, Boxes outcome);
+
+    Session session_;
+    RecordBook records_;
+    PictureRoutines& routines_;
+};
