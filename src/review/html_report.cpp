@@ -55,7 +55,7 @@ struct Counts {
     int records = 0;
     int empty = 0;
     int onlyReminder = 0;
-    int startsWithReminder = 0;
+    int holdsReminder = 0;
     int skipped = 0;
     int sessions = 0;
 };
@@ -65,7 +65,7 @@ QByteArray countText(const Counts& c)
     QByteArray text = QByteArray::number(c.sessions) + (c.sessions == 1 ? " session, " : " sessions, ") +
                       QByteArray::number(c.records) + (c.records == 1 ? " record" : " records");
     text += ": " + QByteArray::number(c.empty) + " empty, " + QByteArray::number(c.onlyReminder) +
-            " only the reminder, " + QByteArray::number(c.startsWithReminder) + " starting with the reminder";
+            " only the reminder, " + QByteArray::number(c.holdsReminder) + " holding the reminder";
     if (c.skipped)
         text += "; " + QByteArray::number(c.skipped) + (c.skipped == 1 ? " stretch" : " stretches") +
                 " that could not be read, skipped";
@@ -151,7 +151,7 @@ public:
         all_.records += file_.records;
         all_.empty += file_.empty;
         all_.onlyReminder += file_.onlyReminder;
-        all_.startsWithReminder += file_.startsWithReminder;
+        all_.holdsReminder += file_.holdsReminder;
         all_.skipped += file_.skipped;
         all_.sessions += file_.sessions;
         ++files_;
@@ -177,9 +177,9 @@ private:
         case TextFlag::OnlyReminder:
             ++file_.onlyReminder;
             return "<span class=\"flag reminder\">only the reminder</span>";
-        case TextFlag::StartsWithReminder:
-            ++file_.startsWithReminder;
-            return "<span class=\"flag reminder\">starts with the reminder</span>";
+        case TextFlag::HoldsReminder:
+            ++file_.holdsReminder;
+            return "<span class=\"flag reminder\">holds the reminder</span>";
         }
         return {};
     }

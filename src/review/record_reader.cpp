@@ -40,12 +40,21 @@ public:
     void stretch(const Stretch& s)
     {
         if (!s.whole) {
-            addDamage(s.bytes.size(), QStringLiteral("more than %1 MB with no record or session header in it")
-                                          .arg(StretchSplitter::kMaxHeld >> 20));
+            // Only the first piece shows whether a record started the stretch.
+            if (!inPieces_ && s.bytes.startsWith(recordStartPattern())) {
+                flushDamage();
+                addDamage(s.bytes.size(), QStringLiteral("a record of more than %1 MB, more than the reader holds "
+                                                         "at once (an answer that long is not read)")
+                                              .arg(StretchSplitter::kMaxHeld >> 20));
+            } else {
+                addDamage(s.bytes.size(), QStringLiteral("more than %1 MB with no record or session header in it")
+                                              .arg(StretchSplitter::kMaxHeld >> 20));
+            }
         } else {
             flushDamage();
             parse(s.bytes);
         }
+        inPieces_ = !s.whole;
         line_ += lineEnds(s.bytes);
         totals.bytes += s.bytes.size();
     }
@@ -130,6 +139,7 @@ private:
     Session session_;
     std::optional<int> lastTime_;
     Skipped damage_;
+    bool inPieces_ = false;
 };
 
 } // namespace

@@ -1,12 +1,20 @@
 #include "review_command.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <variant>
+
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 #include "input_text.h"
 #include "report.h"
@@ -58,39 +66,111 @@ private:
     QString name_;
 };
 
-// The files named, a folder standing for its *.txt files; what cannot be used is said.
-QStringList expandPaths(const QStringList& paths, const Console& console, int& status)
+// A record file to read: its name as messages and the report give it, and, where that name
+// does not lead back to the file (a name that is no valid UTF-8), the bytes of its path.
+struct InputFile {
+    QString name;
+    QByteArray nativePath;
+};
+
+bool isRecordFileName(QByteArrayView name)
 {
-    QStringList files;
+    return name.size() > 4 && name.endsWith(".txt");
+}
+
+#ifdef Q_OS_UNIX
+// The *.txt files below a folder, by the bytes of their names, so that a name that is not
+// valid UTF-8 is found too. Links to folders are not followed (no loops); links to files are.
+void findRecordFiles(const QByteArray& folder, QList<QByteArray>& found, int depth = 0)
+{
+    constexpr int kDeepest = 16;
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    QList<QByteArray> below;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QByteArray path = folder + '/' + name;
+        struct stat st {};
+        if (::lstat(path.constData(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            below << path;
+        else if (isRecordFileName(name) && ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode))
+            found << path;
+    }
+    ::closedir(dir);
+    if (depth < kDeepest) {
+        for (const QByteArray& path : std::as_const(below))
+            findRecordFiles(path, found, depth + 1);
+    }
+}
+
+QList<InputFile> recordFilesBelow(const QString& folder)
+{
+    QList<QByteArray> paths;
+    QByteArray top = QFile::encodeName(folder);
+    while (top.size() > 1 && top.endsWith('/'))
+        top.chop(1);
+    findRecordFiles(top, paths);
+    std::sort(paths.begin(), paths.end());
+    QList<InputFile> files;
+    for (const QByteArray& path : std::as_const(paths)) {
+        const QString name = QFile::decodeName(path);
+        files << InputFile{name, QFile::encodeName(name) == path ? QByteArray() : path};
+    }
+    return files;
+}
+#else
+QList<InputFile> recordFilesBelow(const QString& folder)
+{
+    QStringList paths;
+    QDirIterator it(folder, {QStringLiteral("*.txt")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths << it.next();
+    std::sort(paths.begin(), paths.end());
+    QList<InputFile> files;
+    for (const QString& path : std::as_const(paths))
+        files << InputFile{path, {}};
+    return files;
+}
+#endif
+
+// The files named, a folder standing for the *.txt files in it and below it; what cannot be
+// used is said.
+QList<InputFile> expandPaths(const QStringList& paths, const Console& console, int& status)
+{
+    QList<InputFile> files;
     for (const QString& path : paths) {
         const QFileInfo info(path);
         if (isStandardInput(path)) {
-            files << path;
+            files << InputFile{path, {}};
         } else if (!info.exists()) {
             say(console, QStringLiteral("%1: no such file or folder").arg(path));
             status = kBadUsage;
         } else if (info.isDir()) {
-            const QStringList names = QDir(path).entryList({QStringLiteral("*.txt")}, QDir::Files, QDir::Name);
-            if (names.isEmpty()) {
-                say(console, QStringLiteral("%1: a folder with no record files (*.txt) in it").arg(path));
+            const QList<InputFile> found = recordFilesBelow(path);
+            if (found.isEmpty()) {
+                say(console, QStringLiteral("%1: a folder with no record files (*.txt) in it or below it").arg(path));
                 status = kBadUsage;
             }
-            for (const QString& name : names)
-                files << QDir(path).filePath(name);
+            files += found;
         } else {
-            files << path;
+            files << InputFile{path, {}};
         }
     }
     return files;
 }
 
-bool isOneOf(const QString& output, const QStringList& files)
+bool isOneOf(const QString& output, const QList<InputFile>& files)
 {
     const QString target = QFileInfo(output).canonicalFilePath();
     if (target.isEmpty())
         return false;
-    for (const QString& file : files) {
-        if (!isStandardInput(file) && QFileInfo(file).canonicalFilePath() == target)
+    for (const InputFile& file : files) {
+        if (!isStandardInput(file.name) && QFileInfo(file.name).canonicalFilePath() == target)
             return true;
     }
     return false;
@@ -125,15 +205,48 @@ bool spool(QIODevice& from, QTemporaryFile& to, QString& problem)
     return true;
 }
 
-int readFile(const QString& path, Report& report, const Console& console)
+bool openInput(const InputFile& input, QFile& file)
 {
+    if (input.nativePath.isEmpty()) {
+        file.setFileName(input.name);
+        return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+#ifdef Q_OS_UNIX
+    const int fd = ::open(input.nativePath.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        file.setFileName(input.name);
+        return file.open(QIODevice::ReadOnly); // for the reason
+    }
+    return file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+#else
+    return false;
+#endif
+}
+
+QString lineEndsFound(LineEnds ends)
+{
+    switch (ends) {
+    case LineEnds::Lf:
+        return QStringLiteral("LF alone");
+    case LineEnds::CrCrLf:
+        return QStringLiteral("CR CR LF");
+    case LineEnds::LfAndCrCrLf:
+        return QStringLiteral("LF alone and CR CR LF");
+    case LineEnds::CrLf:
+        break;
+    }
+    return QStringLiteral("CR LF");
+}
+
+int readFile(const InputFile& input, Report& report, const Console& console)
+{
+    const QString& path = input.name;
     const QString name = nameOf(path);
     QFile file;
     QTemporaryFile spooled;
     QIODevice* in = console.in;
     if (!isStandardInput(path)) {
-        file.setFileName(path);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        if (!openInput(input, file)) {
             say(console, QStringLiteral("%1: cannot be read: %2").arg(name, file.errorString()));
             return kBadUsage;
         }
@@ -166,6 +279,16 @@ int readFile(const QString& path, Report& report, const Console& console)
                          .arg(name, encoding == InputEncoding::Utf8WithBom
                                         ? QStringLiteral("it starts with a UTF-8 byte-order mark")
                                         : QStringLiteral("all of it is valid UTF-8, with characters outside ASCII")));
+    }
+
+    const LineEnds lineEnds = detectLineEnds(*in);
+    LineEndsToCrLf crLf(*source);
+    if (lineEnds != LineEnds::CrLf) {
+        crLf.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        source = &crLf;
+        say(console, QStringLiteral("%1: its line ends are %2, not the CR LF the tutor writes (an editor or a mail "
+                                    "program changed them): read as CR LF")
+                         .arg(name, lineEndsFound(lineEnds)));
     }
 
     report.beginFile(name);
@@ -227,7 +350,7 @@ std::variant<Options, QString> parseArguments(const QStringList& arguments)
             options.output = arguments[++i];
         } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
             options.help = true;
-        } else if (a == QLatin1String("--version")) {
+        } else if (a == QLatin1String("-v") || a == QLatin1String("--version")) {
             options.version = true;
         } else {
             return QStringLiteral("unknown option %1").arg(a);
@@ -241,7 +364,14 @@ std::variant<Options, QString> parseArguments(const QStringList& arguments)
 int runReview(const Options& options, const Console& console)
 {
     int status = kAllRead;
-    const QStringList files = expandPaths(options.paths, console, status);
+    const QList<InputFile> files = expandPaths(options.paths, console, status);
+    // Nothing is written, not even the CSV's first line, for a run that cannot be whole.
+    if (status == kBadUsage) {
+        if (!options.output.isEmpty())
+            say(console, QStringLiteral("%1: left as it was, since the report would lack what could not be read")
+                             .arg(options.output));
+        return kBadUsage;
+    }
     if (!options.output.isEmpty() && isOneOf(options.output, files)) {
         say(console, QStringLiteral("%1: is one of the record files read; the report never writes over them")
                          .arg(options.output));
@@ -259,7 +389,10 @@ int runReview(const Options& options, const Console& console)
         out = replace ? static_cast<QIODevice*>(&saved) : &device;
         const auto mode = replace ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Unbuffered;
         if (!out->open(mode)) {
-            say(console, QStringLiteral("%1: cannot be written: %2").arg(options.output, out->errorString()));
+            // Qt's reason may name the file itself; the message names it once.
+            QString reason = out->errorString();
+            reason.replace(QStringLiteral(" ") + options.output, QString());
+            say(console, QStringLiteral("%1: cannot be written: %2").arg(options.output, reason));
             return kBadUsage;
         }
     }
@@ -268,7 +401,8 @@ int runReview(const Options& options, const Console& console)
     const bool showProgress = console.progress && files.size() > kFilesWithoutProgress;
     for (qsizetype i = 0; i < files.size(); ++i) {
         if (showProgress)
-            console.progress(QStringLiteral("reading %1 of %2: %3").arg(i + 1).arg(files.size()).arg(nameOf(files[i])));
+            console.progress(
+                QStringLiteral("reading %1 of %2: %3").arg(i + 1).arg(files.size()).arg(nameOf(files[i].name)));
         status = std::max(status, readFile(files[i], *report, console));
     }
     if (showProgress)
