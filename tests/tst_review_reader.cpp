@@ -19,6 +19,8 @@
 #include "review/review_command.h"
 #include "review/review_text.h"
 #include "review/stretch_splitter.h"
+#include "storage/session_index.h"
+#include "support/core_tutor.h"
 
 namespace {
 
@@ -125,6 +127,10 @@ private slots:
     void utf8Input();
     void utf8Validity_data();
     void utf8Validity();
+    void indexCodec_data();
+    void indexCodec();
+    void interleavedWriters_data();
+    void interleavedWriters();
 };
 
 void TestReviewReader::readsWhatWasWritten_data()
@@ -400,7 +406,7 @@ void TestReviewReader::commandLine()
     write(QStringLiteral("other/a.txt"), "hello");
     write(QStringLiteral("class/ann/day 1/send_1208.txt"), good);
     write(QStringLiteral("class/bob/send_1208.txt"), good);
-    write(QStringLiteral("class/bob/records.index"), "not a record file");
+    write(QStringLiteral("class/bob/records.index"), {}); // read as a record file, it would be named empty
 #ifdef Q_OS_LINUX
     QFile latin1;
     const int fd = ::open(QFile::encodeName(dir.filePath(QStringLiteral("class/bob"))) + "/caf\xE9.txt",
@@ -670,6 +676,279 @@ void TestReviewReader::utf8Validity()
     QCOMPARE(foundInvalid, invalid);
     QCOMPARE(nonAscii, std::any_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) >= 0x80; }));
     QCOMPARE(beyond, beyondCodePage);
+}
+
+using sessionindex::Entry;
+using sessionindex::PlaceEntry;
+using sessionindex::SessionEntry;
+
+void TestReviewReader::indexCodec_data()
+{
+    QTest::addColumn<QByteArray>("index");
+    QTest::addColumn<int>("entries");          // read from it
+    QTest::addColumn<QStringList>("problems"); // "line: reason"
+    QTest::addColumn<qint64>("consumed");      // when not read as a whole file
+
+    const SessionEntry ann{"0123456789abcdef", "006", "lab-03", "12-08-2026", "10:00:00", "Ann\tO'Neil \\ Zoë\r\n"};
+    const PlaceEntry record{"0123456789abcdef", PlaceEntry::Kind::Record, "sub/send_1208.txt", 120, 241};
+    const QByteArray good = sessionindex::encode(ann) + sessionindex::encode(record);
+    QTest::newRow("whole") << good << 2 << QStringList() << qint64(good.size());
+    // A writer killed mid-line, then the next writer's entries after an LF of their own.
+    const QByteArray torn = good + sessionindex::encode(record).chopped(7);
+    const QByteArray mended = torn + sessionindex::bytesToAppend({Entry(record)}, torn.back());
+    QTest::newRow("torn line, then more entries")
+        << mended << 3 << QStringList{"3: an entry cut short (it lacks its closing field)"} << qint64(mended.size());
+    QTest::newRow("torn at the end") << torn << 2 << QStringList{"3: a last line without its line end, cut short"}
+                                     << qint64(good.size());
+    auto line = [](const char* text) { return QByteArray(text) + "\n"; };
+    const QByteArray damaged =
+        line("record\t0123456789abcdef\tsend.txt\t1\t.") + line("record\t0123456789ABCDEF\tsend.txt\t1\t2\t.") +
+        line("header\t0123456789abcdef\t/etc/passwd\t1\t2\t.") + line("header\t0123456789abcdef\ta/../b.txt\t1\t2\t.") +
+        line("record\t0123456789abcdef\tsend.txt\t1\t0\t.") + line("record\t0123456789abcdef\tsend.txt\t-1\t2\t.") +
+        line("session\t0123456789abcdef\t006\th\t12-08-2026\t10:00\tAnn\t.") +
+        line("session\t0123456789abcdef\t006\th\t12-08-2026\t10:00:00\tA\\qn\t.") +
+        line("session\t0123456789abcdef\t006\th\t12-08-2026\t10:00:00\t\xE9\t.") + line("later\tx\t.") + "\n";
+    QTest::newRow("damaged lines")
+        << damaged + good << 2
+        << QStringList{"1: a record entry with 5 fields, not 6",
+                       "2: a record entry whose session id is not 16 hex digits",
+                       "3: a header entry whose file is no name inside the record folder",
+                       "4: a header entry whose file is no name inside the record folder",
+                       "5: a record entry whose offset or length is no number of bytes",
+                       "6: a record entry whose offset or length is no number of bytes",
+                       "7: a session entry whose start is not mm-dd-yyyy hh:mm:ss",
+                       "8: a session entry with a text that is no valid UTF-8 or has an unknown escape",
+                       "9: a session entry with a text that is no valid UTF-8 or has an unknown escape",
+                       "10: no entry this program knows"}
+        << qint64(damaged.size() + good.size());
+}
+
+void TestReviewReader::indexCodec()
+{
+    QFETCH(QByteArray, index);
+    QFETCH(int, entries);
+    QFETCH(QStringList, problems);
+    QFETCH(qint64, consumed);
+
+    const sessionindex::Parsed whole = sessionindex::parse(index);
+    QCOMPARE(whole.sessions.size() + whole.places.size(), entries);
+    QStringList said;
+    for (const sessionindex::Problem& p : whole.problems)
+        said << QStringLiteral("%1: %2").arg(p.line).arg(p.reason);
+    QCOMPARE(said, problems);
+    if (!whole.sessions.isEmpty()) // escaped texts come back as they were
+        QCOMPARE(whole.sessions.first().name, QStringLiteral("Ann\tO'Neil \\ Zoë\r\n"));
+    // A follower reads what is whole and leaves a line still being written for later.
+    const sessionindex::Parsed growing = sessionindex::parse(index, false);
+    QCOMPARE(growing.consumed, consumed);
+    QCOMPARE(sessionindex::bytesToAppend({}, std::nullopt), QByteArray());
+    QCOMPARE(sessionindex::bytesToAppend({}, '\n'), QByteArray());
+    QCOMPARE(sessionindex::bytesToAppend({}, 'x'), QByteArray("\n"));
+    QRandomGenerator seeded(7);
+    const QByteArray id = sessionindex::newSessionId(seeded);
+    QCOMPARE(id.size(), sessionindex::kIdDigits);
+    QVERIFY(id != sessionindex::newSessionId(seeded));
+}
+
+namespace {
+
+// One student at a tutor on the shared folder, and the index entries the tutor's record
+// step would write for it: each file that grew, from where it ended before.
+struct Writer {
+    CoreTutor tutor{false};
+    QByteArray id;
+    QString name;
+    int set = 0;
+    QDateTime at;
+    QList<Entry> entries;
+
+    void step(PlaceEntry::Kind kind, const std::function<void()>& act)
+    {
+        const QStringList files{QStringLiteral("masterFile.txt"), QStringLiteral("send_1208.txt")};
+        QList<qint64> before;
+        for (const QString& f : files)
+            before << QFileInfo(tutor.homePath(f)).size();
+        act();
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            const qint64 after = QFileInfo(tutor.homePath(files[i])).size();
+            if (after > before[i])
+                entries << PlaceEntry{id, kind, files[i], before[i], after - before[i]};
+        }
+    }
+};
+
+// RFC 4180 as the report writes it.
+QList<QStringList> csvRows(const QByteArray& csv)
+{
+    QList<QStringList> rows{{}};
+    QString field;
+    bool quoted = false;
+    const QString text = QString::fromUtf8(csv);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted) {
+            if (c == u'"' && i + 1 < text.size() && text[i + 1] == u'"')
+                field += text[++i];
+            else if (c == u'"')
+                quoted = false;
+            else
+                field += c;
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u',') {
+            rows.last() << field;
+            field.clear();
+        } else if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            rows.last() << field;
+            field.clear();
+            rows << QStringList();
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    rows.removeLast();
+    return rows;
+}
+
+} // namespace
+
+void TestReviewReader::interleavedWriters_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("placed"); // of the 18 rows, in their writer's session
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("messages"); // each in what standard error says
+
+    QTest::newRow("whole index") << "" << 18 << 0 << QStringList();
+    QTest::newRow("no index") << "none" << 0 << 0
+                              << QStringList{"masterFile.txt: 9 records placed in sessions by their order in the "
+                                             "file only",
+                                             "send_1208.txt: 9 records placed"};
+    QTest::newRow("last entry torn") << "torn" << 17 << 1
+                                     << QStringList{"records.index:27: skipped: a last line without its line end",
+                                                    "send_1208.txt: 1 record placed"};
+    QTest::newRow("an entry with the wrong length")
+        << "length" << 17 << 1
+        << QStringList{"records.index:27: entry for ", "send_1208.txt skipped: it gives ", "bytes to the record at ",
+                       ", which takes ", "send_1208.txt: 1 record placed"};
+    QTest::newRow("an entry into the middle of a record")
+        << "offset" << 17 << 1
+        << QStringList{"send_1208.txt skipped: it points at no whole record (", "send_1208.txt: 1 record placed"};
+    QTest::newRow("an entry at a header")
+        << "kind" << 18 << 1
+        << QStringList{"records.index:2: entry for ",
+                       "masterFile.txt skipped: it points at a session header, not a record"};
+}
+
+// Three students on one folder record in turn: each CSV row must be in its writer's session,
+// with its set, computer and name, and seconds counted from the writer's own record before.
+void TestReviewReader::interleavedWriters()
+{
+    QFETCH(QString, damage);
+    QFETCH(int, placed);
+    QFETCH(int, status);
+    QFETCH(QStringList, messages);
+
+    QTemporaryDir shared;
+    QDir(shared.path()).mkpath(testfiles::kHomeFolder);
+    std::vector<std::unique_ptr<Writer>> writers;
+    QRandomGenerator random(3);
+    const QList<std::pair<QString, int>> students{{"Ann Lee", 6}, {"Bo Chen", 12}, {"Cy Diaz", 14}};
+    for (const auto& [name, set] : students) {
+        auto w = std::make_unique<Writer>();
+        w->tutor.drivesRoot = shared.path();
+        w->id = sessionindex::newSessionId(random);
+        w->name = name;
+        w->set = set;
+        w->at = QDateTime(QDate(2026, 12, 8), QTime(10, 0, int(writers.size())));
+        w->tutor.clock.set(w->at);
+        const QString setText = QString::number(set).rightJustified(3, u'0');
+        w->entries << SessionEntry{w->id,
+                                   setText,
+                                   "lab-" + QString::number(set),
+                                   "12-08-2026",
+                                   w->at.time().toString(QStringLiteral("hh:mm:ss")),
+                                   name};
+        w->step(PlaceEntry::Kind::Header, [&] { w->tutor.start({QStringLiteral("1"), name, QString::number(set)}); });
+        QVERIFY(w->tutor.next());
+        writers.push_back(std::move(w));
+    }
+    for (int round = 0; round < 3; ++round) {
+        for (size_t i = 0; i < writers.size(); ++i) {
+            Writer& w = *writers[i];
+            w.at = w.at.addSecs(10 + int(i));
+            w.tutor.clock.set(w.at);
+            w.step(PlaceEntry::Kind::Record, [&] { w.tutor.enterResponse(QStringLiteral("r%1").arg(round)); });
+        }
+    }
+    QList<Entry> all;
+    for (const auto& w : writers)
+        all += w->entries;
+    QCOMPARE(all.size(), 3 * 3 + 3 * 3 * 2);
+    // The last entry is a record of the send file (the last writer's last record).
+    auto& last = std::get<PlaceEntry>(all.last());
+    if (damage == QLatin1String("length"))
+        last.length -= 1;
+    else if (damage == QLatin1String("offset"))
+        last.offset += 1;
+    else if (damage == QLatin1String("kind"))
+        std::get<PlaceEntry>(all[1]).kind = PlaceEntry::Kind::Record; // Ann's header in the master file
+    QByteArray index = sessionindex::bytesToAppend(all, std::nullopt);
+    if (damage == QLatin1String("torn"))
+        index.chop(4);
+    if (damage != QLatin1String("none"))
+        QVERIFY(testfiles::write(writers[0]->tutor.homePath(QLatin1String(sessionindex::kFileName)), index));
+
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QStringList errors;
+    review::Console console;
+    console.out = &out;
+    console.error = [&](const QString& line) { errors << line; };
+    QCOMPARE(review::reviewMain({writers[0]->tutor.homePath(QString())}, console), status);
+    const QString said = errors.join(u'\n');
+    for (const QString& m : std::as_const(messages))
+        QVERIFY2(said.contains(m), qPrintable(said));
+    if (messages.isEmpty())
+        QCOMPARE(said, QString());
+
+    const QList<QStringList> rows = csvRows(out.data());
+    QCOMPARE(rows.first().mid(9), QStringList({"seconds", "computer", "name"}));
+    QCOMPARE(rows.size(), 1 + 18);
+    int right = 0;
+    for (qsizetype r = 1; r < rows.size(); ++r) {
+        const QStringList& row = rows[r];
+        QCOMPARE(row.size(), 12);
+        const int round = row[8].mid(1).toInt();
+        const int w = int((r - 1) % 9 % 3); // each file holds the rounds in turn, writer by writer
+        const bool own = row[11] == students[w].first && row[10] == "lab-" + QString::number(students[w].second) &&
+                         row[3].toInt() == students[w].second &&
+                         row[9] == (round ? QString::number(10 + w) : QString());
+        right += own ? 1 : 0;
+    }
+    QCOMPARE(right, placed);
+
+    if (!damage.isEmpty())
+        return;
+    // The page gathers each student's records under one heading, even where they interleave.
+    QBuffer page;
+    page.open(QIODevice::WriteOnly);
+    console.out = &page;
+    QCOMPARE(review::reviewMain({QStringLiteral("--html"), writers[0]->tutor.homePath(QString())}, console), 0);
+    QList<QByteArray> sessions;
+    for (qsizetype at = page.data().indexOf("<h3>"); at >= 0;) {
+        const qsizetype next = page.data().indexOf("<h3>", at + 4);
+        sessions << page.data().mid(at + 4, next < 0 ? -1 : next - at - 4);
+        at = next;
+    }
+    QCOMPARE(sessions.size(), 6);
+    for (qsizetype i = 0; i < sessions.size(); ++i) {
+        QVERIFY2(sessions[i].startsWith("Session " + QByteArray::number(i % 3 + 1)) &&
+                     sessions[i].contains(" · " + students[i % 3].first.toUtf8() + " on lab-"),
+                 sessions[i].left(120).constData());
+        QCOMPARE(sessions[i].count("<tr><td class=\"n\">"), 3);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestReviewReader)

@@ -4,6 +4,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <QTemporaryFile>
 
@@ -44,8 +45,8 @@ QString nameOf(const QString& path)
 // Hands everything to the report, and tells standard error what had to be skipped.
 class ReportingSink final : public ReadSink {
 public:
-    ReportingSink(Report& report, const Console& console, const QString& name)
-        : report_(report), console_(console), name_(name)
+    ReportingSink(Report& report, const Console& console, const QString& name, const QString& indexName)
+        : report_(report), console_(console), name_(name), indexName_(indexName)
     {
     }
 
@@ -59,11 +60,17 @@ public:
                           .arg(countOf(s.bytes, "byte", "bytes"), s.reason));
         report_.skipped(s);
     }
+    void indexMismatch(const IndexMismatch& m) override
+    {
+        say(console_,
+            QStringLiteral("%1:%2: entry for %3 skipped: it %4").arg(indexName_).arg(m.indexLine).arg(name_, m.reason));
+    }
 
 private:
     Report& report_;
     const Console& console_;
     QString name_;
+    QString indexName_;
 };
 
 // A record file to read: its name as messages and the report give it, and, where that name
@@ -71,6 +78,64 @@ private:
 struct InputFile {
     QString name;
     QByteArray nativePath;
+};
+
+// The session indexes of the folders read, each read once, its damage named once.
+class Indexes {
+public:
+    explicit Indexes(const Console& console) : console_(console) {}
+
+    // The index's entries for a record file, with the path of the index; none for standard
+    // input or a folder without an index.
+    const FileIndex* forFile(const InputFile& input, QString& indexPath)
+    {
+        if (isStandardInput(input.name) || !input.nativePath.isEmpty())
+            return nullptr;
+        const QFileInfo info(input.name);
+        const QString folder = info.absolutePath();
+        indexPath = QDir(info.path()).filePath(QLatin1String(sessionindex::kFileName));
+        auto it = folders_.find(folder);
+        if (it == folders_.end())
+            it = folders_.insert(folder, load(indexPath));
+        const auto file = it->constFind(info.fileName());
+        return file == it->cend() ? nullptr : &*file;
+    }
+
+    int problems() const { return problems_; }
+
+private:
+    QHash<QString, FileIndex> load(const QString& path)
+    {
+        QHash<QString, FileIndex> files;
+        QFile file(path);
+        if (!file.exists())
+            return files;
+        if (!file.open(QIODevice::ReadOnly)) {
+            say(console_, QStringLiteral("%1: cannot be read, so records are placed by their order: %2")
+                              .arg(path, file.errorString()));
+            ++problems_;
+            return files;
+        }
+        const sessionindex::Parsed parsed = sessionindex::parse(file.readAll());
+        for (const sessionindex::Problem& p : parsed.problems)
+            say(console_, QStringLiteral("%1:%2: skipped: %3").arg(path).arg(p.line).arg(p.reason));
+        problems_ += int(parsed.problems.size());
+        QHash<QByteArray, sessionindex::SessionEntry> sessions;
+        for (const sessionindex::SessionEntry& s : parsed.sessions)
+            sessions.insert(s.id, s);
+        for (qsizetype i = 0; i < parsed.places.size(); ++i) {
+            FileIndex& f = files[parsed.places[i].file];
+            f.places << parsed.places[i];
+            f.placeLines << parsed.placeLines[i];
+        }
+        for (FileIndex& f : files)
+            f.sessions = sessions;
+        return files;
+    }
+
+    const Console& console_;
+    QHash<QString, QHash<QString, FileIndex>> folders_;
+    int problems_ = 0;
 };
 
 bool isRecordFileName(QByteArrayView name)
@@ -238,7 +303,7 @@ QString lineEndsFound(LineEnds ends)
     return QStringLiteral("CR LF");
 }
 
-int readFile(const InputFile& input, Report& report, const Console& console)
+int readFile(const InputFile& input, Report& report, Indexes& indexes, const Console& console)
 {
     const QString& path = input.name;
     const QString name = nameOf(path);
@@ -291,10 +356,23 @@ int readFile(const InputFile& input, Report& report, const Console& console)
                          .arg(name, lineEndsFound(lineEnds)));
     }
 
-    report.beginFile(name);
-    ReportingSink sink(report, console, name);
-    const ReadTotals totals = readRecords(*source, sink);
+    QString indexPath;
+    const FileIndex* index = indexes.forFile(input, indexPath);
+    if (index && source != in) {
+        say(console, QStringLiteral("%1: its entries in %2 are not used, as its bytes were read converted")
+                         .arg(name, indexPath));
+        index = nullptr;
+    }
+    report.beginFile(name, index != nullptr);
+    ReportingSink sink(report, console, name, indexPath);
+    const ReadTotals totals = readRecords(*source, sink, qsizetype(1) << 20, index);
     report.endFile(totals);
+    if (totals.placedByOrderOnly) {
+        say(console, QStringLiteral("%1: %2 placed in sessions by their order in the file only: no session index "
+                                    "places them, and the file holds several sessions of one day, whose records "
+                                    "may be interleaved")
+                         .arg(name, countOf(totals.placedByOrderOnly, "record", "records")));
+    }
     if (utf8.replaced()) {
         say(console, QStringLiteral("%1: %2 that Windows-1252 does not have, or bytes that are no UTF-8, shown as ?")
                          .arg(name, countOf(utf8.replaced(), "character", "characters")));
@@ -306,7 +384,7 @@ int readFile(const InputFile& input, Report& report, const Console& console)
     }
     if (totals.bytes == 0)
         say(console, QStringLiteral("%1: empty, no records in it").arg(name));
-    return totals.skipped ? kSomeSkipped : kAllRead;
+    return totals.skipped || totals.indexMismatches ? kSomeSkipped : kAllRead;
 }
 
 } // namespace
@@ -320,11 +398,14 @@ QString usage()
 {
     return QStringLiteral("Usage: classnotes-review [--csv | --html] [-o FILE] FILE...\n"
                           "       classnotes-review --help | --version\n"
-                          "Reads the tutor's master, send and notes files (a folder: every *.txt file in it;\n"
-                          "-: standard input) and writes one report: CSV (the default), one row per record,\n"
-                          "or one HTML page. -o FILE is replaced only by a whole report.\n"
-                          "Exit status: 0 all read, 1 some stretches skipped, 2 bad usage, a file that cannot\n"
-                          "be read, or a report that cannot be written.");
+                          "Reads the tutor's master, send and notes files (a folder: every *.txt file in it\n"
+                          "and below it; -: standard input) and writes one report: CSV (the default), one\n"
+                          "row per record, or one HTML page. -o FILE is replaced only by a whole report.\n"
+                          "Where a folder holds the tutor's session index (records.index), each record goes\n"
+                          "to its own session, with the computer and the name the student typed at\n"
+                          "start-up, which the index keeps so that students can be told apart.\n"
+                          "Exit status: 0 all read, 1 some stretches or index entries skipped, 2 bad usage,\n"
+                          "a file that cannot be read, or a report that cannot be written.");
 }
 
 std::variant<Options, QString> parseArguments(const QStringList& arguments)
@@ -399,14 +480,17 @@ int runReview(const Options& options, const Console& console)
     const QString outName = options.output.isEmpty() ? QStringLiteral("standard output") : options.output;
     const auto report = options.format == Options::Format::Html ? makeHtmlReport(*out) : makeCsvReport(*out);
     const bool showProgress = console.progress && files.size() > kFilesWithoutProgress;
+    Indexes indexes(console);
     for (qsizetype i = 0; i < files.size(); ++i) {
         if (showProgress)
             console.progress(
                 QStringLiteral("reading %1 of %2: %3").arg(i + 1).arg(files.size()).arg(nameOf(files[i].name)));
-        status = std::max(status, readFile(files[i], *report, console));
+        status = std::max(status, readFile(files[i], *report, indexes, console));
     }
     if (showProgress)
         console.progress(QString());
+    if (indexes.problems())
+        status = std::max<int>(status, kSomeSkipped);
     if (!report->finish() || (replace && status != kBadUsage && !saved.commit())) {
         say(console, QStringLiteral("%1: the report could not be written: %2").arg(outName, out->errorString()));
         return kBadUsage;
