@@ -1,4 +1,6 @@
 #include <QBuffer>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,7 +15,9 @@
 
 #include "platform/code_page.h"
 #include "records/record_layout.h"
+#include "review/file_follower.h"
 #include "review/input_text.h"
+#include "review/live_view.h"
 #include "review/record_parser.h"
 #include "review/record_reader.h"
 #include "review/review_command.h"
@@ -131,6 +135,9 @@ private slots:
     void indexCodec();
     void interleavedWriters_data();
     void interleavedWriters();
+    void follower_data();
+    void follower();
+    void liveView();
 };
 
 void TestReviewReader::readsWhatWasWritten_data()
@@ -949,6 +956,198 @@ void TestReviewReader::interleavedWriters()
                  sessions[i].left(120).constData());
         QCOMPARE(sessions[i].count("<tr><td class=\"n\">"), 3);
     }
+}
+
+void TestReviewReader::follower_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after"); // empty: the file removed
+    QTest::addColumn<bool>("appended");    // `after` added to the file, not put in its place
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QByteArray>("read");
+
+    using State = review::FileFollower::Look::State;
+    const QByteArray head(100, 'h');
+    QTest::newRow("grows") << head << QByteArray("more") << true << int(State::Grew) << QByteArray("more");
+    QTest::newRow("stays") << head << QByteArray() << true << int(State::Same) << QByteArray();
+    QTest::newRow("cut short") << head << QByteArray("hh") << false << int(State::Restarted) << QByteArray("hh");
+    QTest::newRow("replaced by a longer file") << head << "x" + head << false << int(State::Restarted) << "x" + head;
+    QTest::newRow("removed") << head << QByteArray() << false << int(State::Missing) << QByteArray();
+}
+
+void TestReviewReader::follower()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(bool, appended);
+    QFETCH(int, state);
+    QFETCH(QByteArray, read);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("masterFile.txt"));
+    review::FileFollower follower(path);
+    QCOMPARE(int(follower.look().state), int(review::FileFollower::Look::State::Missing));
+    QVERIFY(testfiles::write(path, before.left(30)));
+    QCOMPARE(follower.look().bytes, before.left(30));
+    QVERIFY(testfiles::append(path, before.mid(30)));
+    QCOMPARE(follower.look().bytes, before.mid(30));
+    const qint64 readBefore = follower.bytesRead();
+    if (appended)
+        QVERIFY(testfiles::append(path, after));
+    else if (after.isEmpty())
+        QVERIFY(QFile::remove(path));
+    else
+        QVERIFY(testfiles::write(path, after));
+    const review::FileFollower::Look look = follower.look();
+    QCOMPARE(int(look.state), state);
+    QCOMPARE(look.bytes, read);
+    if (appended) // only what was added, and the first bytes that tell a file put in its place
+        QCOMPARE(follower.bytesRead() - readBefore,
+                 read.size() + (read.isEmpty() ? 0 : review::FileFollower::kHeadSize));
+}
+
+namespace {
+
+// A row of the live page, by the student's name: its cells' text and the row's classes.
+QString liveRow(const QByteArray& page, const QString& name)
+{
+    const QString text = QString::fromUtf8(page);
+    const qsizetype at = text.indexOf("<td>" + name + "</td>");
+    if (at < 0)
+        return QString();
+    const qsizetype start = text.lastIndexOf(QStringLiteral("<tr"), at);
+    QString row = text.mid(start, text.indexOf(QStringLiteral("</tr>"), at) - start);
+    row.replace(QRegularExpression(QStringLiteral("</?(td|span)[^>]*>")), QStringLiteral("|"));
+    return row.replace(QRegularExpression(QStringLiteral("\\|+")), QStringLiteral("|"));
+}
+
+} // namespace
+
+// The class as it happens, look by look, on a settable clock: students starting and
+// recording, a record arriving in two pieces, a quiet student, a reminder sent as an answer,
+// a session ended by the next one on its computer, the share away and back, a file cut short.
+void TestReviewReader::liveView()
+{
+    QTemporaryDir shared;
+    const QString folder = shared.filePath(testfiles::kHomeFolder);
+    QVERIFY(QDir().mkpath(folder));
+    SettableClock clock(QDateTime(QDate(2026, 12, 8), QTime(10, 0, 0)));
+    review::LiveOptions options;
+    options.folder = folder;
+    options.page = shared.filePath(QStringLiteral("live.html"));
+    options.pollMilliseconds = 20;
+    review::LiveView live(options, clock);
+    QVERIFY(live.poll());
+    QVERIFY(live.page().contains("No session has started today yet"));
+    QVERIFY(live.page().contains("<meta http-equiv=\"refresh\""));
+    QVERIFY(!live.page().contains("<script"));
+
+    std::vector<std::unique_ptr<Writer>> writers;
+    QRandomGenerator random(5);
+    QByteArray indexed; // what the index holds
+    auto writeIndex = [&](Writer& w) {
+        const QByteArray bytes =
+            sessionindex::bytesToAppend(w.entries, indexed.isEmpty() ? std::nullopt : std::optional(indexed.back()));
+        w.entries.clear();
+        indexed += bytes;
+        QVERIFY(testfiles::append(QDir(folder).filePath(QLatin1String(sessionindex::kFileName)), bytes));
+    };
+    auto startWriter = [&](const QString& name, const QString& host, int set) {
+        auto w = std::make_unique<Writer>();
+        w->tutor.drivesRoot = shared.path();
+        w->id = sessionindex::newSessionId(random);
+        w->name = name;
+        w->tutor.clock.set(clock.now());
+        w->entries << SessionEntry{w->id,
+                                   QString::number(set).rightJustified(3, u'0'),
+                                   host,
+                                   "12-08-2026",
+                                   clock.now().time().toString(QStringLiteral("hh:mm:ss")),
+                                   name};
+        w->step(PlaceEntry::Kind::Header, [&] { w->tutor.start({QStringLiteral("1"), name, QString::number(set)}); });
+        w->tutor.next();
+        writeIndex(*w);
+        writers.push_back(std::move(w));
+        return writers.back().get();
+    };
+    auto record = [&](Writer& w, const QString& answer) {
+        w.tutor.clock.set(clock.now());
+        w.step(PlaceEntry::Kind::Record, [&] { w.tutor.enterResponse(answer); });
+        writeIndex(w);
+    };
+    auto advance = [&](int seconds) { clock.set(clock.now().addSecs(seconds)); };
+
+    Writer& ann = *startWriter(QStringLiteral("Ann Lee"), QStringLiteral("lab-01"), 6);
+    Writer& bo = *startWriter(QStringLiteral("Bo Chen"), QStringLiteral("lab-02"), 12);
+    for (int i = 0; i < 3; ++i) {
+        advance(20);
+        record(ann, QStringLiteral("a%1").arg(i));
+        advance(5);
+        record(bo, QStringLiteral("b%1").arg(i));
+    }
+    QVERIFY(live.poll());
+    QCOMPARE(liveRow(live.page(), "Ann Lee").section(u'|', 2, 3), QStringLiteral("lab-01|006"));
+    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|3|5 s|")),
+             qPrintable(liveRow(live.page(), "Ann Lee")));
+    QVERIFY2(liveRow(live.page(), "Bo Chen").endsWith(QStringLiteral("|3|0 s|")),
+             qPrintable(liveRow(live.page(), "Bo Chen")));
+
+    // A record seen in two pieces is taken once it is whole, not before.
+    const QString master = QDir(folder).filePath(QStringLiteral("masterFile.txt"));
+    const QByteArray before = testfiles::read(master);
+    advance(10);
+    const qsizetype indexBefore = indexed.size();
+    record(ann, QStringLiteral("a3"));
+    const QByteArray added = testfiles::read(master).mid(before.size());
+    QVERIFY(testfiles::write(master, before + added.left(added.size() / 2)));
+    const qint64 read = live.bytesRead();
+    QVERIFY(live.poll());
+    QVERIFY(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|3|")));
+    QVERIFY(testfiles::append(master, added.mid(added.size() / 2)));
+    QVERIFY(live.poll());
+    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|4|0 s|")),
+             qPrintable(liveRow(live.page(), "Ann Lee")));
+    // Only what was appended, and the first bytes of each file that grew, once a look.
+    QCOMPARE(live.bytesRead() - read,
+             added.size() + (indexed.size() - indexBefore) + 3 * review::FileFollower::kHeadSize);
+
+    // Bo stays quiet; Ann sends the reminder as her answer; Bo's computer starts a new session.
+    advance(6 * 60);
+    record(ann, records::kAnswerPrompt + "\r\n"); // the reminder alone is not recorded; with a line end it is
+    QVERIFY(live.poll());
+    QVERIFY2(liveRow(live.page(), "Bo Chen").startsWith(QStringLiteral("<tr class=\"quiet\">")),
+             qPrintable(liveRow(live.page(), "Bo Chen")));
+    QVERIFY(liveRow(live.page(), "Ann Lee").startsWith(QStringLiteral("<tr class=\"reminder\">")));
+    QVERIFY(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("1 answer only the reminder")));
+    startWriter(QStringLiteral("Cy Diaz"), QStringLiteral("lab-02"), 14);
+    QVERIFY(live.poll());
+    QVERIFY(liveRow(live.page(), "Bo Chen").startsWith(QStringLiteral("<tr class=\"ended\">")));
+    QVERIFY(liveRow(live.page(), "Cy Diaz").contains(QStringLiteral("no record yet")));
+
+    // The share goes away and comes back.
+    QVERIFY(QDir().rename(folder, folder + ".away"));
+    advance(30);
+    const QString awaySince = clock.now().toString(QStringLiteral("hh:mm:ss"));
+    QVERIFY(live.poll());
+    advance(30);
+    QVERIFY(live.poll());
+    QVERIFY(live.page().contains("Cannot read the folder since " + awaySince.toLatin1()));
+    QVERIFY(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|5|")));
+    QVERIFY(QDir().rename(folder + ".away", folder));
+    QVERIFY(live.poll());
+    QVERIFY(!live.page().contains("Cannot read the folder"));
+    QVERIFY(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|5|")));
+
+    // The master file cut back by hand to its first records: read again from its start.
+    QVERIFY(testfiles::write(master, before));
+    QVERIFY(live.poll());
+    QVERIFY2(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|3|")),
+             qPrintable(liveRow(live.page(), "Ann Lee")));
+
+    // Left to itself, it looks again and again.
+    QSignalSpy written(&live, &review::LiveView::pageWritten);
+    live.start();
+    QVERIFY(written.wait(5000));
 }
 
 QTEST_GUILESS_MAIN(TestReviewReader)

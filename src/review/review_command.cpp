@@ -405,7 +405,13 @@ QString usage()
                           "to its own session, with the computer and the name the student typed at\n"
                           "start-up, which the index keeps so that students can be told apart.\n"
                           "Exit status: 0 all read, 1 some stretches or index entries skipped, 2 bad usage,\n"
-                          "a file that cannot be read, or a report that cannot be written.");
+                          "a file that cannot be read, or a report that cannot be written.\n"
+                          "\n"
+                          "       classnotes-review --live FOLDER [-o PAGE] [--quiet MINUTES]\n"
+                          "Follows a class's record folder read-only, until interrupted, and keeps PAGE (or\n"
+                          "a page in the temporary folder) current within seconds: one row per session of\n"
+                          "the day, who is on which line, how long since the last record; sessions quiet\n"
+                          "for more than MINUTES (5) stand out.");
 }
 
 std::variant<Options, QString> parseArguments(const QStringList& arguments)
@@ -429,6 +435,14 @@ std::variant<Options, QString> parseArguments(const QStringList& arguments)
             if (i + 1 == arguments.size() || arguments[i + 1].isEmpty())
                 return QStringLiteral("%1 needs a file name after it").arg(a);
             options.output = arguments[++i];
+        } else if (a == QLatin1String("--live")) {
+            options.live = true;
+        } else if (a == QLatin1String("--quiet")) {
+            bool ok = false;
+            options.quietMinutes = i + 1 < arguments.size() ? arguments[i + 1].toInt(&ok) : 0;
+            if (!ok || options.quietMinutes < 1)
+                return QStringLiteral("--quiet needs a number of minutes (1 or more) after it");
+            ++i;
         } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
             options.help = true;
         } else if (a == QLatin1String("-v") || a == QLatin1String("--version")) {
@@ -436,6 +450,12 @@ std::variant<Options, QString> parseArguments(const QStringList& arguments)
         } else {
             return QStringLiteral("unknown option %1").arg(a);
         }
+    }
+    if (options.live && !options.help && !options.version) {
+        if (options.paths.size() != 1 || isStandardInput(options.paths.first()))
+            return QStringLiteral("--live needs one record folder");
+        if (formatGiven)
+            return QStringLiteral("--live writes its own page; --csv and --html are for reports");
     }
     if (options.paths.isEmpty() && !options.help && !options.version)
         return QStringLiteral("no record files given");
@@ -502,7 +522,32 @@ int runReview(const Options& options, const Console& console)
     return status;
 }
 
-int reviewMain(const QStringList& arguments, const Console& console)
+QString livePage(const Options& options, const Console& console)
+{
+    const QString folder = options.paths.first();
+    if (QFileInfo(folder).exists() && !QFileInfo(folder).isDir()) {
+        say(console, QStringLiteral("%1: not a folder; --live follows a record folder").arg(folder));
+        return {};
+    }
+    QString page = options.output;
+    if (page.isEmpty()) {
+        QTemporaryFile file(QDir::temp().filePath(QStringLiteral("classnotes-live-XXXXXX.html")));
+        file.setAutoRemove(false);
+        if (!file.open()) {
+            say(console, QStringLiteral("no page in the temporary folder: %1").arg(file.errorString()));
+            return {};
+        }
+        page = file.fileName();
+    } else if (QFileInfo(page).isDir() || isOneOf(page, {InputFile{folder, {}}})) {
+        say(console, QStringLiteral("%1: cannot be the page").arg(page));
+        return {};
+    }
+    if (!QFileInfo(folder).isDir())
+        say(console, QStringLiteral("%1: cannot be reached yet; waiting for it").arg(folder));
+    return page;
+}
+
+int reviewMain(const QStringList& arguments, const Console& console, const std::function<int(const Options&)>& runLive)
 {
     const auto parsed = parseArguments(arguments);
     if (const QString* problem = std::get_if<QString>(&parsed)) {
@@ -520,6 +565,13 @@ int reviewMain(const QStringList& arguments, const Console& console)
             return kBadUsage;
         }
         return kAllRead;
+    }
+    if (options.live) {
+        if (!runLive) {
+            say(console, QStringLiteral("--live cannot be run here"));
+            return kBadUsage;
+        }
+        return runLive(options);
     }
     return runReview(options, console);
 }
