@@ -1123,6 +1123,23 @@ void TestReviewReader::liveView()
     QVERIFY(live.poll());
     QVERIFY(liveRow(live.page(), "Bo Chen").startsWith(QStringLiteral("<tr class=\"ended\">")));
     QVERIFY(liveRow(live.page(), "Cy Diaz").contains(QStringLiteral("no record yet")));
+    QVERIFY(live.page().contains("· 3 sessions today ·")); // each header the index names is one of them
+
+    // A record with no index entry, cut where its text holds a closing rule: it reads whole
+    // there, so it is taken only once it stayed so for a look (not as the reminder alone).
+    const QByteArray rest = "\r\n" + recordBytes(records::kClosingRule) + "\r\nand more";
+    const QByteArray handmade = recordBytes(records::questionRecord(QStringLiteral("10:08:00"), QStringLiteral("L"),
+                                                                    records::kAnswerPrompt + rest, 140003));
+    const qsizetype cut = handmade.indexOf(rest) + rest.indexOf("and");
+    QVERIFY(testfiles::append(master, handmade.left(cut)));
+    QVERIFY(live.poll());
+    QVERIFY(testfiles::append(master, handmade.mid(cut)));
+    QVERIFY(live.poll());
+    QVERIFY(live.poll());
+    advance(10); // how long a record waits for its index entry before the file's order places it
+    QVERIFY(live.poll());
+    QVERIFY2(liveRow(live.page(), "Cy Diaz").endsWith(QStringLiteral("|3|L|1|10 s|")),
+             qPrintable(liveRow(live.page(), "Cy Diaz")));
 
     // The share goes away and comes back.
     QVERIFY(QDir().rename(folder, folder + ".away"));
