@@ -356,10 +356,13 @@ QByteArray LiveView::render() const
         appendText(out, awayReason_);
         out += "); the rows show what was read before.</p>\n";
     }
+    // The question column only where a set numbers its questions (the master file's number).
+    const bool numbered = std::any_of(rows.cbegin(), rows.cend(), [](const Row& r) { return r.s->question != 0; });
     if (rows.isEmpty()) {
         out += "<p>No session has started today yet; the page shows each one as it starts.</p>\n";
     } else {
-        out += "<table>\n<thead><tr><th>Student</th><th>Computer</th><th>Set</th><th>Question</th>"
+        out += "<table>\n<thead><tr><th>Student</th><th>Computer</th><th>Set</th>" +
+               QByteArray(numbered ? "<th>Question</th>" : "") +
                "<th>Line last recorded against</th><th>Records</th><th>Since last record</th><th>State</th></tr>"
                "</thead>\n";
     }
@@ -385,8 +388,10 @@ QByteArray LiveView::render() const
         appendText(out, s.computer);
         out += "</td><td class=\"n\">";
         appendHtmlRecordText(out, s.set);
-        out += "</td><td class=\"n\">" + (s.question ? QByteArray::number(s.question) : QByteArray()) +
-               "</td><td class=\"line\">";
+        out += "</td>";
+        if (numbered)
+            out += "<td class=\"n\">" + (s.question ? QByteArray::number(s.question) : QByteArray()) + "</td>";
+        out += "<td class=\"line\">";
         appendText(out, s.lastLine);
         out += "</td><td class=\"n\">" + QByteArray::number(s.records) + "</td><td class=\"n since\">";
         if (!s.lastRecord.isValid())
