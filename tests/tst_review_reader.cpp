@@ -388,6 +388,14 @@ void TestReviewReader::commandLine_data()
                                   << 0;
     QTest::newRow("unknown option") << QStringList{"--xml", "@good.txt"} << 2 << "unknown option --xml" << 0;
     QTest::newRow("no files") << QStringList{"--csv"} << 2 << "no record files given" << 0;
+    QTest::newRow("--live with two folders")
+        << QStringList{"--live", "@class", "@other"} << 2 << "--live needs one record folder" << 0;
+    QTest::newRow("--live with a report format")
+        << QStringList{"--live", "--html", "@class"} << 2 << "--csv and --html are for reports" << 0;
+    QTest::newRow("--quiet of no minutes")
+        << QStringList{"--live", "@class", "--quiet", "0"} << 2 << "--quiet needs a number of minutes" << 0;
+    QTest::newRow("--live without an event loop")
+        << QStringList{"--live", "@class"} << 2 << "--live cannot be run here" << 0;
     QTest::newRow("report over a record file")
         << QStringList{"-o", "@good.txt", "@good.txt"} << 2 << "never writes over them" << 0;
 }
