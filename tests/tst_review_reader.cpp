@@ -1095,7 +1095,7 @@ void TestReviewReader::liveView()
     }
     QVERIFY(live.poll());
     QCOMPARE(liveRow(live.page(), "Ann Lee").section(u'|', 2, 3), QStringLiteral("lab-01|006"));
-    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|3|5 s|")),
+    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|1 of 20|3|5 s|")),
              qPrintable(liveRow(live.page(), "Ann Lee")));
     QVERIFY2(liveRow(live.page(), "Bo Chen").endsWith(QStringLiteral("|3|0 s|")),
              qPrintable(liveRow(live.page(), "Bo Chen")));

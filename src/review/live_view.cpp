@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "content/class_notes_content.h"
 #include "platform/code_page.h"
 #include "record_parser.h"
 #include "review_text.h"
@@ -34,6 +35,42 @@ QString firstLineOf(QByteArrayView line)
         text.truncate(end);
     text = text.trimmed();
     return text.size() > kShownLine ? text.left(kShownLine - 1) + u'…' : text;
+}
+
+// Where a line lies in its set of the course content: its number among the set's lines (empty
+// slots not counted) and how many there are; none for a line the content does not hold.
+struct SetPlace {
+    int line = 0;
+    int lines = 0;
+};
+
+SetPlace placeInSet(const QByteArray& set, const QString& line)
+{
+    struct Set {
+        QHash<QString, int> numbers;
+        int lines = 0;
+    };
+    static const QStringList content = readClassNotes(QStringLiteral(":/content/class_notes.json")).lines;
+    static QHash<QByteArray, Set> sets;
+    auto isHeader = [](const QString& l) {
+        return l.size() >= 4 && l[0].isDigit() && l[1].isDigit() && l[2].isDigit() && l[3] == u'.';
+    };
+    auto it = sets.find(set);
+    if (it == sets.end()) {
+        Set found;
+        const QString start = QString::fromLatin1(set) + u'.';
+        qsizetype i = 0;
+        while (i < content.size() && !content[i].startsWith(start))
+            ++i;
+        for (++i; i < content.size() && !isHeader(content[i]); ++i) {
+            if (content[i].trimmed().isEmpty())
+                continue;
+            ++found.lines;
+            found.numbers.insert(content[i].trimmed(), found.lines);
+        }
+        it = sets.insert(set, found);
+    }
+    return {it->numbers.value(line.trimmed()), it->lines};
 }
 
 QString sinceText(qint64 seconds)
@@ -223,6 +260,7 @@ void LiveView::readMaster(QByteArrayView bytes, qint64 offset, bool settled)
             r.headerKey = currentHeader_;
             r.time = p.field(Field::Time).toByteArray();
             r.line = firstLineOf(p.field(Field::Line));
+            r.fullLine = codepage::decode(p.field(Field::Line).toByteArray());
             const QByteArrayView number = p.field(Field::Number).trimmed();
             r.question = number.isEmpty() ? 0 : int(number.toLongLong() % 10000);
             r.onlyReminder = flagOf(p.field(Field::Text)) == TextFlag::OnlyReminder;
@@ -305,6 +343,9 @@ void LiveView::apply(const QByteArray& key, const PendingRecord& r)
     Session& s = sessions_[key];
     ++s.records;
     s.lastLine = r.line;
+    const SetPlace place = placeInSet(s.set, r.fullLine);
+    s.place = place.line;
+    s.placeOf = place.lines;
     if (r.question)
         s.question = r.question;
     s.onlyReminder += r.onlyReminder ? 1 : 0;
@@ -363,7 +404,8 @@ QByteArray LiveView::render() const
     } else {
         out += "<table>\n<thead><tr><th>Student</th><th>Computer</th><th>Set</th>" +
                QByteArray(numbered ? "<th>Question</th>" : "") +
-               "<th>Line last recorded against</th><th>Records</th><th>Since last record</th><th>State</th></tr>"
+               "<th>Line last recorded against</th><th>Place in set</th><th>Records</th><th>Since last "
+               "record</th><th>State</th></tr>"
                "</thead>\n";
     }
     for (const Row& row : std::as_const(rows)) {
@@ -393,6 +435,9 @@ QByteArray LiveView::render() const
             out += "<td class=\"n\">" + (s.question ? QByteArray::number(s.question) : QByteArray()) + "</td>";
         out += "<td class=\"line\">";
         appendText(out, s.lastLine);
+        out += "</td><td class=\"n\">";
+        if (s.place)
+            out += QByteArray::number(s.place) + " of " + QByteArray::number(s.placeOf);
         out += "</td><td class=\"n\">" + QByteArray::number(s.records) + "</td><td class=\"n since\">";
         if (!s.lastRecord.isValid())
             out += "no record yet";

@@ -57,14 +57,17 @@ private:
         int onlyReminder = 0;
         bool lastOnlyReminder = false;
         QString lastLine;
-        int question = 0; // its place in the set, from the master file's question number
+        int question = 0; // the master file's question number, where the set numbers its questions
+        int place = 0;    // of the line last recorded against, among the set's lines
+        int placeOf = 0;
         QDateTime lastRecord;
         qint64 order = 0; // of its start in the files, for a session the index does not name
     };
     struct PendingRecord {
         QByteArray headerKey; // the session the file's order gives it
         QByteArray time;
-        QString line;
+        QString line; // its start
+        QString fullLine;
         int question = 0;
         bool onlyReminder = false;
         QDateTime seen;
