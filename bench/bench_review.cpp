@@ -3,10 +3,12 @@
 // are read once before timing, so both read them from the page cache. Peak memory of the review
 // on a 200 MB master file against one 100 KB send file shows that it streams.
 //   bench_review [ROUNDS]   (default 11)
+//   bench_review --live [PAGE]   the live view over 30 sessions; PAGE keeps its last page
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <random>
@@ -15,7 +17,11 @@
 #include <sys/wait.h>
 
 #include "bench_support.h"
+#include "records/record_layout.h"
+#include "review/live_view.h"
 #include "review/record_reader.h"
+#include "storage/session_index.h"
+#include "support/tutor_setup.h"
 
 extern char** environ;
 
@@ -99,9 +105,147 @@ bool write(const QString& path, const QByteArray& bytes)
 
 } // namespace
 
+// The live view over a lab: 30 students at tutors on one folder, each recording in turn with
+// its session index entries, the follower looking after every round. Its bytes read against
+// the bytes appended, and the time of one look with the page written. `page`: where the last
+// page is left (the README's picture).
+int liveBench(const QString& page)
+{
+    struct Student {
+        HeadlessTutor tutor{false};
+        QByteArray id;
+        QList<sessionindex::Entry> entries;
+    };
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(testfiles::kHomeFolder);
+    QDir().mkpath(folder);
+    const QString indexPath = QDir(folder).filePath(QLatin1String(sessionindex::kFileName));
+    SettableClock clock(QDateTime(QDate(2026, 12, 8), QTime(13, 30, 0)));
+    review::LiveOptions options;
+    options.folder = folder;
+    options.page = page.isEmpty() ? dir.filePath(QStringLiteral("live.html")) : page;
+    review::LiveView live(options, clock);
+    const QStringList names =
+        QStringLiteral(
+            "Ada Okafor,Ben Ito,Carla Reyes,Dev Patel,Elif Kaya,Finn Murphy,Grace Liu,Hugo Blanc,Ines Duarte,Jonas "
+            "Berg,"
+            "Kemal Arslan,Lena Novak,Mateo Silva,Nora Lind,Omar Haddad,Priya Rao,Quinn Baker,Rosa Marin,Sami Virtanen,"
+            "Tara Walsh,Uma Shah,Victor Dubois,Wen Zhao,Ximena Cruz,Yusuf Demir,Zoe Adams,Aaron Kim,Bea Costa,Cyril "
+            "Moreau,"
+            "Dana Levi")
+            .split(u',');
+    std::vector<std::unique_ptr<Student>> students;
+    QRandomGenerator random(30);
+    QByteArray lastIndexByte;
+    qint64 appended = 0;
+    auto append = [&](const QString& path, qint64 before) { appended += QFileInfo(path).size() - before; };
+    auto step = [&](Student& s, sessionindex::PlaceEntry::Kind kind, const std::function<void()>& act) {
+        const QStringList files{QStringLiteral("masterFile.txt"), QStringLiteral("send_1208.txt")};
+        QList<qint64> before;
+        for (const QString& f : files)
+            before << QFileInfo(s.tutor.homePath(f)).size();
+        act();
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            const qint64 after = QFileInfo(s.tutor.homePath(files[i])).size();
+            if (after > before[i])
+                s.entries << sessionindex::PlaceEntry{s.id, kind, files[i], before[i], after - before[i]};
+        }
+        append(s.tutor.homePath(files[0]), before[0]); // the follower reads the master file only
+        const qint64 indexBefore = QFileInfo(indexPath).size();
+        const QByteArray bytes = sessionindex::bytesToAppend(
+            s.entries, lastIndexByte.isEmpty() ? std::nullopt : std::optional<char>(lastIndexByte.back()));
+        s.entries.clear();
+        if (!testfiles::append(indexPath, bytes))
+            return false;
+        lastIndexByte = bytes.right(1);
+        append(indexPath, indexBefore);
+        return true;
+    };
+    for (int i = 0; i < names.size(); ++i) {
+        auto s = std::make_unique<Student>();
+        s->tutor.drivesRoot = dir.path();
+        s->id = sessionindex::newSessionId(random);
+        s->tutor.clock.set(clock.now());
+        const int set = 1 + i % 15;
+        s->entries << sessionindex::SessionEntry{s->id,
+                                                 QString::number(set).rightJustified(3, u'0'),
+                                                 QStringLiteral("lab-%1").arg(i + 1, 2, 10, QChar(u'0')),
+                                                 "12-08-2026",
+                                                 clock.now().time().toString(QStringLiteral("hh:mm:ss")),
+                                                 names[i]};
+        if (!step(*s, sessionindex::PlaceEntry::Kind::Header, [&] {
+                s->tutor.start({QStringLiteral("1"), names[i], QString::number(set)});
+            }))
+            return 1;
+        s->tutor.next();
+        students.push_back(std::move(s));
+        clock.set(clock.now().addSecs(7));
+    }
+    std::vector<double> lookMs;
+    const qint64 readBefore = live.bytesRead();
+    live.poll(); // the start-up look reads the sessions' headers whole
+    const qint64 startBytes = live.bytesRead() - readBefore;
+    const qint64 appendedAtStart = appended;
+    for (int round = 0; round < 12; ++round) {
+        for (size_t i = 0; i < students.size(); ++i) {
+            // Some fall quiet, some step on, two answer with the reminder alone.
+            if ((i % 7 == 3 && round >= 4) || (i == 11 && round >= 9))
+                continue;
+            Student& s = *students[i];
+            clock.set(clock.now().addSecs(2));
+            s.tutor.clock.set(clock.now());
+            const bool reminder = (i == 5 || i == 20) && round == 11;
+            if (round % 3 == 2)
+                s.tutor.next();
+            if (!step(s, sessionindex::PlaceEntry::Kind::Record, [&] {
+                    s.tutor.enterResponse(reminder ? records::kAnswerPrompt + QStringLiteral("\r\n")
+                                                   : QStringLiteral("v = %1 m/s").arg(round * 3 + int(i) % 5));
+                }))
+                return 1;
+        }
+        clock.set(clock.now().addSecs(30));
+        QElapsedTimer t;
+        t.start();
+        live.poll();
+        lookMs.push_back(bench::msSince(t));
+    }
+    // A student who ended the session starts again on the same computer.
+    {
+        auto s = std::make_unique<Student>();
+        s->tutor.drivesRoot = dir.path();
+        s->id = sessionindex::newSessionId(random);
+        s->tutor.clock.set(clock.now());
+        s->entries << sessionindex::SessionEntry{s->id,
+                                                 QStringLiteral("013"),
+                                                 QStringLiteral("lab-12"),
+                                                 "12-08-2026",
+                                                 clock.now().time().toString(QStringLiteral("hh:mm:ss")),
+                                                 names[11]};
+        if (!step(*s, sessionindex::PlaceEntry::Kind::Header, [&] {
+                s->tutor.start({QStringLiteral("1"), names[11], QStringLiteral("13")});
+            }))
+            return 1;
+        students.push_back(std::move(s));
+    }
+    clock.set(clock.now().addSecs(4 * 60));
+    live.poll();
+    const qint64 followed = live.bytesRead() - readBefore - startBytes;
+    const qint64 grew = appended - appendedAtStart;
+    bench::row(QStringLiteral("Live view: bytes read after start, 30 sessions, %1 records").arg(grew ? 30 * 12 : 0),
+               QString::number(followed) + QStringLiteral(" B"),
+               QStringLiteral("bytes appended (master file and index) ") + QString::number(grew) + QStringLiteral(" B"),
+               bench::ratio(double(followed), double(grew)), QStringLiteral("—"), std::nullopt);
+    bench::row(QStringLiteral("Live view: one look with the page written, 30 sessions, median of 12"),
+               bench::ms(bench::median(lookMs)), QStringLiteral("the 5 s it must keep within"), QStringLiteral("—"),
+               QStringLiteral("—"), std::nullopt);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "--live")
+        return liveBench(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
     const int rounds = argc > 1 ? std::max(3, QByteArray(argv[1]).toInt()) : 11;
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("send"));

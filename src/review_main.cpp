@@ -1,7 +1,9 @@
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 
 #include <cstdio>
+#include <memory>
 
 #include <unistd.h>
 #ifdef _WIN32
@@ -9,6 +11,7 @@
 #include <io.h>
 #endif
 
+#include "review/live_view.h"
 #include "review/review_command.h"
 
 int main(int argc, char** argv)
@@ -45,5 +48,29 @@ int main(int argc, char** argv)
             progressShown = !line.isEmpty();
         };
     }
-    return review::reviewMain(app.arguments().mid(1), console);
+    SystemClock clock;
+    std::unique_ptr<review::LiveView> live;
+    auto runLive = [&](const review::Options& options) {
+        const QString page = review::livePage(options, console);
+        if (page.isEmpty())
+            return int(review::kBadUsage);
+        review::LiveOptions liveOptions;
+        liveOptions.folder = options.paths.first();
+        liveOptions.page = page;
+        liveOptions.quietSeconds = options.quietMinutes * 60;
+        live = std::make_unique<review::LiveView>(liveOptions, clock);
+        if (!live->poll()) {
+            console.error(
+                QStringLiteral("classnotes-review: %1: cannot be written: %2").arg(page, live->writeProblem()));
+            return int(review::kBadUsage);
+        }
+        std::printf("%s\n", QDir::toNativeSeparators(page).toLocal8Bit().constData());
+        std::fflush(stdout);
+        console.error(QStringLiteral("classnotes-review: following %1 read-only; the page above is kept current "
+                                     "until interrupted (Ctrl+C)")
+                          .arg(liveOptions.folder));
+        live->start();
+        return app.exec();
+    };
+    return review::reviewMain(app.arguments().mid(1), console, runLive);
 }

@@ -133,10 +133,10 @@ void TestCommandLine::review_data()
         QTest::newRow(help) << QStringList{help} << QByteArray() << 0
                             << "Usage: classnotes-review [--csv | --html] [-o FILE] FILE...\n"
                             << QString();
-    QTest::newRow("standard input through a pipe, as UTF-8") << QStringList{"-"} << note << 0 << ",note,,L,café,\r\n"
+    QTest::newRow("standard input through a pipe, as UTF-8") << QStringList{"-"} << note << 0 << ",note,,L,café,,,\r\n"
                                                              << "classnotes-review: standard input: read as UTF-8";
     QTest::newRow("standard input through a pipe, in the code page")
-        << QStringList{"-"} << QByteArray(note).replace("\xC3\xA9", "\xE9") << 0 << ",note,,L,café,\r\n"
+        << QStringList{"-"} << QByteArray(note).replace("\xC3\xA9", "\xE9") << 0 << ",note,,L,café,,,\r\n"
         << QString();
     QTest::newRow("a full device") << QStringList{"-o", "/dev/full", "-"} << note << 2 << QString()
                                    << "classnotes-review: /dev/full: the report could not be written";

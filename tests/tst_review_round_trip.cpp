@@ -145,7 +145,7 @@ void TestReviewRoundTrip::readsTheWindowsFiles()
     QCOMPARE(master.sessions + send.sessions + notes.sessions, 2);
     QCOMPARE(master.skippedLines + send.skippedLines + notes.skippedLines, QList<qint64>());
     QCOMPARE(review::flagOf(send.records[3].text), review::TextFlag::Empty);
-    QCOMPARE(review::flagOf(send.records[4].text), review::TextFlag::StartsWithReminder);
+    QCOMPARE(review::flagOf(send.records[4].text), review::TextFlag::HoldsReminder);
 }
 
 void TestReviewRoundTrip::csvHoldsTheTextsByteForByte()
@@ -160,7 +160,7 @@ void TestReviewRoundTrip::csvHoldsTheTextsByteForByte()
     QCOMPARE(review::reviewMain({QStringLiteral("-o"), csvPath, send}, console), 0);
     QCOMPARE(errors, QStringList());
 
-    QByteArray expected = "file,session,date,set,time,kind,question,line,text,seconds\r\n";
+    QByteArray expected = "file,session,date,set,time,kind,question,line,text,seconds,computer,name\r\n";
     QTime time(10, 15, 30);
     for (const Written& w : written) {
         time = time.addSecs(w.seconds.value_or(0));
@@ -169,7 +169,7 @@ void TestReviewRoundTrip::csvHoldsTheTextsByteForByte()
         review::appendCsvField(expected, w.line.toUtf8());
         expected += ',';
         review::appendCsvField(expected, w.text.toUtf8());
-        expected += ',' + (w.seconds ? QByteArray::number(*w.seconds) : QByteArray()) + "\r\n";
+        expected += ',' + (w.seconds ? QByteArray::number(*w.seconds) : QByteArray()) + ",,\r\n";
     }
     QFile csv(csvPath);
     QVERIFY(csv.open(QIODevice::ReadOnly));
@@ -207,7 +207,7 @@ void TestReviewRoundTrip::htmlCountsEachFileAndAll()
     for (const QRegularExpressionMatch& m : flagCell.globalMatch(QString::fromUtf8(page)))
         flags << m.captured(1);
     const QString empty = QStringLiteral("<span class=\"flag empty\">empty</span>");
-    const QString starts = QStringLiteral("<span class=\"flag reminder\">starts with the reminder</span>");
+    const QString starts = QStringLiteral("<span class=\"flag reminder\">holds the reminder</span>");
     const QString only = QStringLiteral("<span class=\"flag reminder\">only the reminder</span>");
     QCOMPARE(flags, QStringList({"", "", "", empty, starts, "", only}));
 
@@ -218,15 +218,15 @@ void TestReviewRoundTrip::htmlCountsEachFileAndAll()
     }
     const QList<QByteArray> expected{
         "<h3>Session 1 · 12-08-2026 · class notes 005</h3>",
-        "<p class=\"summary\">1 session, 5 records: 1 empty, 0 only the reminder, 1 starting with the reminder.</p>",
+        "<p class=\"summary\">1 session, 5 records: 1 empty, 0 only the reminder, 1 holding the reminder.</p>",
         "<h3>Records outside any session header</h3>",
-        "<p class=\"summary\">0 sessions, 1 record: 0 empty, 0 only the reminder, 0 starting with the reminder.</p>",
+        "<p class=\"summary\">0 sessions, 1 record: 0 empty, 0 only the reminder, 0 holding the reminder.</p>",
         "<h3>Records outside any session header</h3>",
         "<tr class=\"skip\"><td colspan=\"8\">Skipped at line 10: 16 bytes, text after the end of a record or "
         "session header.</td></tr>",
-        "<p class=\"summary\">0 sessions, 1 record: 0 empty, 1 only the reminder, 0 starting with the reminder; 1 "
+        "<p class=\"summary\">0 sessions, 1 record: 0 empty, 1 only the reminder, 0 holding the reminder; 1 "
         "stretch that could not be read, skipped.</p>",
-        "<p class=\"summary\">3 files, 1 session, 7 records: 1 empty, 1 only the reminder, 1 starting with the "
+        "<p class=\"summary\">3 files, 1 session, 7 records: 1 empty, 1 only the reminder, 1 holding the "
         "reminder; 1 stretch that could not be read, skipped.</p>"};
     QCOMPARE(counted, expected);
 }

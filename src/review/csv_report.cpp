@@ -8,10 +8,10 @@ class CsvReport final : public Report {
 public:
     explicit CsvReport(QIODevice& out) : Report(out)
     {
-        buffer() += "file,session,date,set,time,kind,question,line,text,seconds\r\n";
+        buffer() += "file,session,date,set,time,kind,question,line,text,seconds,computer,name\r\n";
     }
 
-    void beginFile(const QString& path) override { file_ = path.toUtf8(); }
+    void beginFile(const QString& path, bool) override { file_ = path.toUtf8(); }
     void endFile(const ReadTotals&) override {}
     void session(const Session&) override {}
     void skipped(const Skipped&) override {}
@@ -36,6 +36,10 @@ public:
         out += ',';
         if (r.seconds)
             out += QByteArray::number(*r.seconds);
+        out += ',';
+        appendCsvField(out, r.computer.toUtf8());
+        out += ',';
+        appendCsvField(out, r.name.toUtf8());
         out += "\r\n";
         flush();
     }

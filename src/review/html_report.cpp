@@ -1,6 +1,11 @@
 #include "report.h"
 #include "review_text.h"
 
+#include <QHash>
+
+#include <algorithm>
+#include <numeric>
+
 namespace review {
 namespace {
 
@@ -55,7 +60,7 @@ struct Counts {
     int records = 0;
     int empty = 0;
     int onlyReminder = 0;
-    int startsWithReminder = 0;
+    int holdsReminder = 0;
     int skipped = 0;
     int sessions = 0;
 };
@@ -65,20 +70,42 @@ QByteArray countText(const Counts& c)
     QByteArray text = QByteArray::number(c.sessions) + (c.sessions == 1 ? " session, " : " sessions, ") +
                       QByteArray::number(c.records) + (c.records == 1 ? " record" : " records");
     text += ": " + QByteArray::number(c.empty) + " empty, " + QByteArray::number(c.onlyReminder) +
-            " only the reminder, " + QByteArray::number(c.startsWithReminder) + " starting with the reminder";
+            " only the reminder, " + QByteArray::number(c.holdsReminder) + " holding the reminder";
     if (c.skipped)
         text += "; " + QByteArray::number(c.skipped) + (c.skipped == 1 ? " stretch" : " stretches") +
                 " that could not be read, skipped";
     return text + '.';
 }
 
+QByteArray sessionHeading(int number, QByteArrayView date, QByteArrayView set, const QString& name,
+                          const QString& computer)
+{
+    QByteArray out = number ? "<h3>Session " + QByteArray::number(number) + " · "
+                            : QByteArray("<h3>Session (its header is not in this file) · ");
+    appendHtmlRecordText(out, date);
+    out += " · class notes ";
+    appendHtmlRecordText(out, set);
+    if (!name.isEmpty() || !computer.isEmpty()) {
+        out += " · ";
+        appendHtml(out, (name.isEmpty() ? QStringLiteral("(no name)") : name).toUtf8());
+        if (!computer.isEmpty()) {
+            out += " on ";
+            appendHtml(out, computer.toUtf8());
+        }
+    }
+    return out + "</h3>\n";
+}
+
 class HtmlReport final : public Report {
 public:
     explicit HtmlReport(QIODevice& out) : Report(out) { buffer() += kPageStart; }
 
-    void beginFile(const QString& path) override
+    void beginFile(const QString& path, bool grouped) override
     {
         file_ = {};
+        grouped_ = grouped;
+        blocks_.clear();
+        blockOf_.clear();
         buffer() += "<section>\n<h2>";
         appendHtml(buffer(), path.toUtf8());
         buffer() += "</h2>\n";
@@ -86,22 +113,29 @@ public:
 
     void session(const Session& s) override
     {
-        closeSession();
         ++file_.sessions;
-        QByteArray& out = buffer();
-        out += "<div class=\"session\">\n";
+        QByteArray heading = sessionHeading(s.number, s.date, s.set, s.name, s.computer) + "<p class=\"t\">";
+        appendHtmlRecordText(heading, s.headerLine);
+        heading += "</p>\n";
+        if (grouped_) {
+            block(keyOf(s.id, s.number), heading, s.name);
+            return;
+        }
+        closeSession();
+        buffer() += "<div class=\"session\">\n" + heading;
         sessionOpen_ = true;
-        out += "<h3>Session " + QByteArray::number(s.number) + " · ";
-        appendHtmlRecordText(out, s.date);
-        out += " · class notes ";
-        appendHtmlRecordText(out, s.set);
-        out += "</h3>\n<p class=\"t\">";
-        appendHtmlRecordText(out, s.headerLine);
-        out += "</p>\n";
     }
 
     void record(const Record& r) override
     {
+        ++file_.records;
+        if (grouped_) {
+            const QByteArray key = keyOf(r.sessionId, r.session);
+            Block& b = blockOf_.contains(key) ? blocks_[blockOf_[key]]
+                                              : block(key, r.session ? QByteArray() : orphanHeading(r), r.name);
+            appendRow(b.rows, ++b.count, r);
+            return;
+        }
         if (!tableOpen_) {
             if (!r.session) {
                 buffer() += "<div class=\"session\">\n<h3>Records outside any session header</h3>\n";
@@ -111,20 +145,7 @@ public:
             tableOpen_ = true;
             number_ = 0;
         }
-        ++file_.records;
-        QByteArray& out = buffer();
-        out += "<tr><td class=\"n\">" + QByteArray::number(++number_) + "</td><td class=\"n\">";
-        appendHtmlRecordText(out, r.time);
-        out += "</td><td class=\"n\">";
-        if (r.seconds)
-            out += QByteArray::number(*r.seconds);
-        out += r.kind == Record::Kind::Note ? "</td><td>note</td><td>" : "</td><td>response</td><td>";
-        appendHtmlRecordText(out, r.question);
-        out += "</td><td><div class=\"t\">";
-        appendHtmlRecordText(out, r.line);
-        out += "</div></td><td><div class=\"t\">";
-        appendHtmlRecordText(out, r.text);
-        out += "</div></td><td>" + flagCell(flagOf(r.text)) + "</td></tr>\n";
+        appendRow(buffer(), ++number_, r);
         flush();
     }
 
@@ -133,7 +154,11 @@ public:
         ++file_.skipped;
         const QByteArray text = "Skipped at line " + QByteArray::number(s.line) + ": " + QByteArray::number(s.bytes) +
                                 (s.bytes == 1 ? " byte, " : " bytes, ") + s.reason.toUtf8() + '.';
-        if (tableOpen_) {
+        if (grouped_) {
+            skippedLines_ += "<p class=\"skip\">";
+            appendHtml(skippedLines_, text);
+            skippedLines_ += "</p>\n";
+        } else if (tableOpen_) {
             buffer() += "<tr class=\"skip\"><td colspan=\"8\">";
             appendHtml(buffer(), text);
             buffer() += "</td></tr>\n";
@@ -146,12 +171,14 @@ public:
 
     void endFile(const ReadTotals&) override
     {
+        if (grouped_)
+            writeBlocks();
         closeSession();
         buffer() += "<p class=\"summary\">" + countText(file_) + "</p>\n</section>\n";
         all_.records += file_.records;
         all_.empty += file_.empty;
         all_.onlyReminder += file_.onlyReminder;
-        all_.startsWithReminder += file_.startsWithReminder;
+        all_.holdsReminder += file_.holdsReminder;
         all_.skipped += file_.skipped;
         all_.sessions += file_.sessions;
         ++files_;
@@ -177,9 +204,9 @@ private:
         case TextFlag::OnlyReminder:
             ++file_.onlyReminder;
             return "<span class=\"flag reminder\">only the reminder</span>";
-        case TextFlag::StartsWithReminder:
-            ++file_.startsWithReminder;
-            return "<span class=\"flag reminder\">starts with the reminder</span>";
+        case TextFlag::HoldsReminder:
+            ++file_.holdsReminder;
+            return "<span class=\"flag reminder\">holds the reminder</span>";
         }
         return {};
     }
@@ -201,8 +228,81 @@ private:
         sessionOpen_ = false;
     }
 
+    // A session's rows, gathered where the index places interleaved records.
+    struct Block {
+        QByteArray heading;
+        QByteArray rows;
+        QString name;
+        int count = 0;
+    };
+
+    static QByteArray keyOf(const QByteArray& id, int number)
+    {
+        return id.isEmpty() ? '#' + QByteArray::number(number) : id;
+    }
+
+    static QByteArray orphanHeading(const Record& r) { return sessionHeading(0, r.date, r.set, r.name, r.computer); }
+
+    Block& block(const QByteArray& key, const QByteArray& heading, const QString& name)
+    {
+        if (!blockOf_.contains(key)) {
+            blockOf_.insert(key, blocks_.size());
+            blocks_.append(Block{heading, {}, name, 0});
+        } else if (blocks_[blockOf_[key]].heading.isEmpty()) {
+            blocks_[blockOf_[key]].heading = heading;
+        }
+        return blocks_[blockOf_[key]];
+    }
+
+    void appendRow(QByteArray& out, int number, const Record& r)
+    {
+        out += "<tr><td class=\"n\">" + QByteArray::number(number) + "</td><td class=\"n\">";
+        appendHtmlRecordText(out, r.time);
+        out += "</td><td class=\"n\">";
+        if (r.seconds)
+            out += QByteArray::number(*r.seconds);
+        out += r.kind == Record::Kind::Note ? "</td><td>note</td><td>" : "</td><td>response</td><td>";
+        appendHtmlRecordText(out, r.question);
+        out += "</td><td><div class=\"t\">";
+        appendHtmlRecordText(out, r.line);
+        out += "</div></td><td><div class=\"t\">";
+        appendHtmlRecordText(out, r.text);
+        out += "</div></td><td>" + flagCell(flagOf(r.text)) + "</td></tr>\n";
+    }
+
+    // By student: named sessions in the order of their names, then the others, each in the
+    // order the file first shows it.
+    void writeBlocks()
+    {
+        QList<qsizetype> order(blocks_.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+            const QString& x = blocks_[a].name;
+            const QString& y = blocks_[b].name;
+            if (x.isEmpty() != y.isEmpty())
+                return y.isEmpty();
+            return x.localeAwareCompare(y) < 0;
+        });
+        for (const qsizetype i : std::as_const(order)) {
+            const Block& b = blocks_[i];
+            buffer() += "<div class=\"session\">\n" + b.heading;
+            if (b.count)
+                buffer() += kTableHead + b.rows + "</table>\n";
+            buffer() += "</div>\n";
+            flush();
+        }
+        buffer() += skippedLines_;
+        skippedLines_.clear();
+        blocks_.clear();
+        blockOf_.clear();
+    }
+
     Counts file_;
     Counts all_;
+    bool grouped_ = false;
+    QList<Block> blocks_;
+    QHash<QByteArray, qsizetype> blockOf_;
+    QByteArray skippedLines_;
     int files_ = 0;
     int number_ = 0;
     bool tableOpen_ = false;

@@ -176,4 +176,67 @@ qint64 Utf8ToCodePage::readData(char* data, qint64 maxSize)
     return n;
 }
 
+LineEnds detectLineEnds(QIODevice& in, qsizetype sample)
+{
+    const qint64 start = in.pos();
+    const QByteArray bytes = in.read(sample);
+    in.seek(start);
+    qint64 crLf = 0;
+    qint64 lf = 0;
+    qint64 crCrLf = 0;
+    for (qsizetype at = bytes.indexOf('\n'); at >= 0; at = bytes.indexOf('\n', at + 1)) {
+        if (at == 0 || bytes[at - 1] != '\r')
+            ++lf;
+        else if (at >= 2 && bytes[at - 2] == '\r')
+            ++crCrLf;
+        else
+            ++crLf;
+    }
+    if (crLf || (!lf && !crCrLf))
+        return LineEnds::CrLf;
+    if (lf && crCrLf)
+        return LineEnds::LfAndCrCrLf;
+    return lf ? LineEnds::Lf : LineEnds::CrCrLf;
+}
+
+qint64 LineEndsToCrLf::readData(char* data, qint64 maxSize)
+{
+    while (pending_.size() - head_ < maxSize && !sourceDone_) {
+        if (head_ > 0) {
+            pending_.remove(0, head_);
+            head_ = 0;
+        }
+        const QByteArray bytes = source_.read(chunk_);
+        sourceDone_ = bytes.isEmpty();
+        sourceFailed_ = sourceDone_ && !source_.atEnd();
+        for (const char c : bytes) {
+            if (c == '\r') {
+                ++carriageReturns_;
+                continue;
+            }
+            if (c == '\n') {
+                // CR CR LF is one line end, as is LF alone; a third CR is the text's own.
+                pending_.append(std::max(carriageReturns_ - 2, 0), '\r');
+                pending_ += "\r\n";
+            } else {
+                pending_.append(carriageReturns_, '\r');
+                pending_ += c;
+            }
+            carriageReturns_ = 0;
+        }
+        if (sourceDone_) {
+            pending_.append(carriageReturns_, '\r');
+            carriageReturns_ = 0;
+        }
+    }
+    const qint64 n = std::min<qint64>(maxSize, pending_.size() - head_);
+    if (n == 0 && sourceFailed_) {
+        setErrorString(source_.errorString());
+        return -1;
+    }
+    std::memcpy(data, pending_.constData() + head_, size_t(n));
+    head_ += qsizetype(n);
+    return n;
+}
+
 } // namespace review

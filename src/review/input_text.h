@@ -59,4 +59,32 @@ private:
     qint64 replaced_ = 0;
 };
 
+// Line ends as the first `sample` bytes from the device's position show them (then back):
+// CR LF as the tutor writes them, or changed on the way (an editor or a mail program): LF
+// alone, or CR CR LF. Any CR LF in the sample keeps the file as it is.
+enum class LineEnds { CrLf, Lf, CrCrLf, LfAndCrCrLf };
+LineEnds detectLineEnds(QIODevice& in, qsizetype sample = qsizetype(1) << 20);
+
+// Reads `source` with its line ends made CR LF again: an LF with no CR before it, and CR CR LF,
+// become CR LF; every other byte passes as it is.
+class LineEndsToCrLf final : public QIODevice {
+public:
+    explicit LineEndsToCrLf(QIODevice& source, qsizetype chunk = qsizetype(1) << 20) : source_(source), chunk_(chunk) {}
+
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QIODevice& source_;
+    qsizetype chunk_ = 0;
+    QByteArray pending_;
+    qsizetype head_ = 0;
+    int carriageReturns_ = 0; // held back until the byte after them is known
+    bool sourceDone_ = false;
+    bool sourceFailed_ = false;
+};
+
 } // namespace review

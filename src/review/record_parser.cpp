@@ -155,8 +155,7 @@ bool match(const Layout& layout, QByteArrayView s, bool exact, Parsed& p)
         }
         qsizetype end = pos + seg.width;
         if (seg.width) {
-            const char* shape = seg.field == Field::Time ? "dd:dd:dd" : "dd-dd-dddd";
-            if (!matchesShape(s, pos, shape))
+            if (seg.field == Field::Time ? !isTimeAt(s, pos) : !matchesShape(s, pos, "dd-dd-dddd"))
                 return false;
         } else {
             // A record's text may hold anything, even the closing rule: it ends at the last
@@ -198,9 +197,17 @@ QByteArrayView headerAnchor()
     return anchor;
 }
 
-bool isTimeAt(QByteArrayView bytes, qsizetype at)
+bool hasTimeShapeAt(QByteArrayView bytes, qsizetype at)
 {
     return matchesShape(bytes, at, "dd:dd:dd");
+}
+
+bool isTimeAt(QByteArrayView bytes, qsizetype at)
+{
+    if (!hasTimeShapeAt(bytes, at))
+        return false;
+    auto two = [&](qsizetype i) { return (bytes[at + i] - '0') * 10 + (bytes[at + i + 1] - '0'); };
+    return two(0) < 24 && two(3) < 60 && two(6) < 60;
 }
 
 qsizetype codeLineStart(QByteArrayView bytes, qsizetype anchor)
@@ -232,7 +239,11 @@ Parsed parseStretch(QByteArrayView stretch)
             return best;
     }
     const qsizetype anchor = stretch.indexOf(headerAnchor());
-    if (stretch.startsWith(recordStartPattern()))
+    const qsizetype time = recordStartPattern().size();
+    if (record && hasTimeShapeAt(stretch, time) && !isTimeAt(stretch, time))
+        best.problem = QStringLiteral("a record whose time %1 is no time of day")
+                           .arg(QString::fromLatin1(stretch.sliced(time, 8)));
+    else if (record)
         best.problem = QStringLiteral("a record cut short or altered");
     else if (anchor > 0 && codeLineStart(stretch, anchor) == 0)
         best.problem = QStringLiteral("a session header cut short or altered");

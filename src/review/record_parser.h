@@ -30,7 +30,11 @@ QByteArrayView recordStartPattern();
 // The line end and text that come right after a session header's code line.
 QByteArrayView headerAnchor();
 
+// A clock time hh:mm:ss that a day holds (00:00:00 to 23:59:59).
 bool isTimeAt(QByteArrayView bytes, qsizetype at);
+// Digits in the shape of one: where a record starts, even one with an impossible time, which
+// is then named rather than taken into the text of the record before it.
+bool hasTimeShapeAt(QByteArrayView bytes, qsizetype at);
 // Where the code line begins that ends at the header anchor at `anchor`; -1 when the bytes
 // before the anchor do not have the shape of a code line.
 qsizetype codeLineStart(QByteArrayView bytes, qsizetype anchor);

@@ -1,5 +1,7 @@
 #include "record_reader.h"
 
+#include "platform/code_page.h"
+
 #include "record_parser.h"
 #include "stretch_splitter.h"
 
@@ -35,27 +37,129 @@ qint64 lineEnds(QByteArrayView bytes)
 
 class Reader {
 public:
-    explicit Reader(ReadSink& sink) : sink_(sink) {}
+    Reader(ReadSink& sink, const FileIndex* index) : sink_(sink), index_(index && !index->isEmpty() ? index : nullptr)
+    {
+        if (!index_)
+            return;
+        used_.fill(false, index_->places.size());
+        for (qsizetype i = 0; i < index_->places.size(); ++i)
+            placeAt_.insert(index_->places[i].offset, i); // the first entry for an offset holds
+    }
 
     void stretch(const Stretch& s)
     {
         if (!s.whole) {
-            addDamage(s.bytes.size(), QStringLiteral("more than %1 MB with no record or session header in it")
-                                          .arg(StretchSplitter::kMaxHeld >> 20));
+            // Only the first piece shows whether a record started the stretch.
+            if (!inPieces_ && s.bytes.startsWith(recordStartPattern())) {
+                flushDamage();
+                addDamage(s.bytes.size(), QStringLiteral("a record of more than %1 MB, more than the reader holds "
+                                                         "at once (an answer that long is not read)")
+                                              .arg(StretchSplitter::kMaxHeld >> 20));
+            } else {
+                addDamage(s.bytes.size(), QStringLiteral("more than %1 MB with no record or session header in it")
+                                              .arg(StretchSplitter::kMaxHeld >> 20));
+            }
         } else {
             flushDamage();
-            parse(s.bytes);
+            parse(s.bytes, s.offset);
         }
+        inPieces_ = !s.whole;
         line_ += lineEnds(s.bytes);
         totals.bytes += s.bytes.size();
     }
 
-    void finish() { flushDamage(); }
+    void finish()
+    {
+        flushDamage();
+        if (index_) {
+            for (qsizetype i = 0; i < index_->places.size(); ++i) {
+                const auto& place = index_->places[i];
+                if (!used_[i]) {
+                    mismatch(i, QStringLiteral("points at no whole %1 (%2 bytes at %3)")
+                                    .arg(kindName(place.kind))
+                                    .arg(place.length)
+                                    .arg(place.offset));
+                }
+            }
+        }
+        QHash<QByteArray, int> sessionsOfDate;
+        for (const auto& [date, records] : std::as_const(byOrder_))
+            ++sessionsOfDate[date];
+        for (const auto& [date, records] : std::as_const(byOrder_)) {
+            if (sessionsOfDate[date] > 1)
+                totals.placedByOrderOnly += records;
+        }
+    }
 
     ReadTotals totals;
 
 private:
-    void parse(QByteArrayView bytes)
+    using Place = sessionindex::PlaceEntry;
+
+    // What is known of a session the index names: its header in this file, if indexed, and
+    // its last record's time.
+    struct Known {
+        int number = 0;
+        QByteArray date;
+        QByteArray set;
+        QString computer;
+        QString name;
+        std::optional<int> lastTime;
+    };
+
+    static QString kindName(Place::Kind kind)
+    {
+        return kind == Place::Kind::Header ? QStringLiteral("session header") : QStringLiteral("record");
+    }
+
+    void mismatch(qsizetype i, const QString& reason)
+    {
+        ++totals.indexMismatches;
+        sink_.indexMismatch({index_->placeLines.value(i), reason});
+    }
+
+    // The index entry that places the item of `size` bytes at `offset`, or none; an entry
+    // there that does not fit the item is named and not used.
+    const Place* placed(qint64 offset, Place::Kind kind, qint64 size)
+    {
+        const qsizetype i = placeAt_.value(offset, -1);
+        if (i < 0)
+            return nullptr;
+        used_[i] = true;
+        const Place& place = index_->places[i];
+        if (place.kind != kind) {
+            mismatch(i, QStringLiteral("points at a %1, not a %2 (at %3)")
+                            .arg(kindName(kind), kindName(place.kind))
+                            .arg(offset));
+            return nullptr;
+        }
+        if (place.length != size) {
+            mismatch(i, QStringLiteral("gives %1 bytes to the %2 at %3, which takes %4")
+                            .arg(place.length)
+                            .arg(kindName(kind))
+                            .arg(offset)
+                            .arg(size));
+            return nullptr;
+        }
+        return &place;
+    }
+
+    Known& known(const QByteArray& id)
+    {
+        auto it = byId_.find(id);
+        if (it != byId_.end())
+            return *it;
+        Known k;
+        if (const auto s = index_->sessions.constFind(id); s != index_->sessions.cend()) {
+            k.date = codepage::encode(s->date);
+            k.set = codepage::encode(s->set);
+            k.computer = s->host;
+            k.name = s->name;
+        }
+        return *byId_.insert(id, k);
+    }
+
+    void parse(QByteArrayView bytes, qint64 offset)
     {
         const Parsed p = parseStretch(bytes);
         switch (p.type) {
@@ -63,11 +167,11 @@ private:
             addDamage(bytes.size(), p.problem);
             return;
         case Parsed::Type::Header:
-            header(p);
+            header(p, offset);
             break;
         case Parsed::Type::Response:
         case Parsed::Type::Note:
-            record(p);
+            record(p, offset);
             break;
         }
         if (p.size < bytes.size()) {
@@ -78,31 +182,71 @@ private:
         }
     }
 
-    void header(const Parsed& p)
+    void header(const Parsed& p, qint64 offset)
     {
-        session_ = {++totals.sessions, p.field(Field::Date).toByteArray(), p.field(Field::Set).toByteArray(),
-                    p.field(Field::HeaderLine).toByteArray(), line_ + 1};
+        session_ = Session();
+        session_.number = ++totals.sessions;
+        session_.date = p.field(Field::Date).toByteArray();
+        session_.set = p.field(Field::Set).toByteArray();
+        session_.headerLine = p.field(Field::HeaderLine).toByteArray();
+        session_.line = line_ + 1;
         lastTime_.reset();
+        if (const Place* place = index_ ? placed(offset, Place::Kind::Header, p.size) : nullptr) {
+            Known& k = known(place->session);
+            k.number = session_.number;
+            k.date = session_.date;
+            k.set = session_.set;
+            session_.id = place->session;
+            session_.computer = k.computer;
+            session_.name = k.name;
+        }
+        byOrder_.append({session_.date, 0});
         sink_.session(session_);
     }
 
-    void record(const Parsed& p)
+    static std::optional<int> secondsSince(std::optional<int>& last, int now)
+    {
+        std::optional<int> seconds;
+        if (last)
+            seconds = (now - *last + kSecondsPerDay) % kSecondsPerDay; // a session may pass midnight
+        last = now;
+        return seconds;
+    }
+
+    void record(const Parsed& p, qint64 offset)
     {
         Record r;
         r.kind = p.type == Parsed::Type::Note ? Record::Kind::Note : Record::Kind::Response;
-        r.session = session_.number;
-        r.date = session_.number ? QByteArrayView(session_.date) : p.field(Field::Date);
-        r.set = session_.set;
         r.time = p.field(Field::Time);
         r.question = p.field(Field::Number).trimmed();
         r.line = p.field(Field::Line);
         r.text = p.field(Field::Text);
         r.lineNumber = line_ + 1;
+        r.offset = offset;
+        r.length = p.size;
         const int now = secondsOfDay(r.time);
-        if (session_.number && lastTime_)
-            r.seconds = (now - *lastTime_ + kSecondsPerDay) % kSecondsPerDay; // a session may pass midnight
-        if (session_.number)
-            lastTime_ = now;
+        if (const Place* place = index_ ? placed(offset, Place::Kind::Record, p.size) : nullptr) {
+            Known& k = known(place->session);
+            r.session = k.number;
+            r.date = k.date;
+            r.set = k.set;
+            r.sessionId = place->session;
+            r.computer = k.computer;
+            r.name = k.name;
+            r.seconds = secondsSince(k.lastTime, now);
+            ++totals.placedByIndex;
+        } else {
+            r.session = session_.number;
+            r.date = session_.number ? QByteArrayView(session_.date) : p.field(Field::Date);
+            r.set = session_.set;
+            r.sessionId = session_.id;
+            r.computer = session_.computer;
+            r.name = session_.name;
+            if (session_.number) {
+                r.seconds = secondsSince(lastTime_, now);
+                ++byOrder_.last().second;
+            }
+        }
         ++totals.records;
         sink_.record(r);
     }
@@ -130,14 +274,20 @@ private:
     Session session_;
     std::optional<int> lastTime_;
     Skipped damage_;
+    bool inPieces_ = false;
+    const FileIndex* index_ = nullptr;
+    QHash<qint64, qsizetype> placeAt_;
+    QList<bool> used_;
+    QHash<QByteArray, Known> byId_;
+    QList<std::pair<QByteArray, int>> byOrder_; // each header's date, and its records placed by order
 };
 
 } // namespace
 
-ReadTotals readRecords(QIODevice& in, ReadSink& sink, qsizetype chunk)
+ReadTotals readRecords(QIODevice& in, ReadSink& sink, qsizetype chunk, const FileIndex* index)
 {
     StretchSplitter splitter(in, chunk);
-    Reader reader(sink);
+    Reader reader(sink, index);
     Stretch s;
     while (splitter.next(s))
         reader.stretch(s);

@@ -2,10 +2,14 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QIODevice>
+#include <QList>
 #include <QString>
 
 #include <optional>
+
+#include "storage/session_index.h"
 
 // Sessions and records read back from one record file, as bytes in the files' code page.
 namespace review {
@@ -16,6 +20,10 @@ struct Session {
     QByteArray set;
     QByteArray headerLine;
     qint64 line = 0;
+    // From the session index, where it names this header.
+    QByteArray id;
+    QString computer;
+    QString name;
 };
 
 // Its texts are views into what is being read: valid while the sink handles the record.
@@ -31,11 +39,24 @@ struct Record {
     QByteArrayView text;        // the student's text; a note's without its marker
     std::optional<int> seconds; // since the record before it in the same session
     qint64 lineNumber = 0;
+    qint64 offset = 0; // of its first byte in the file, and how many it takes
+    qint64 length = 0;
+    // From the session index, where it names this record; otherwise empty, and the record
+    // belongs to the session header before it.
+    QByteArray sessionId;
+    QString computer;
+    QString name;
 };
 
 struct Skipped {
     qint64 line = 0;
     qint64 bytes = 0;
+    QString reason;
+};
+
+// An index entry that does not point at a whole record or session header of the file.
+struct IndexMismatch {
+    qint64 indexLine = 0;
     QString reason;
 };
 
@@ -45,6 +66,17 @@ public:
     virtual void session(const Session& s) = 0;
     virtual void record(const Record& r) = 0;
     virtual void skipped(const Skipped& s) = 0;
+    virtual void indexMismatch(const IndexMismatch&) {}
+};
+
+// What the session index says of one record file: its entries for that file, and the
+// sessions they name.
+struct FileIndex {
+    QList<sessionindex::PlaceEntry> places;
+    QList<qint64> placeLines;
+    QHash<QByteArray, sessionindex::SessionEntry> sessions;
+
+    bool isEmpty() const { return places.isEmpty(); }
 };
 
 struct ReadTotals {
@@ -53,9 +85,16 @@ struct ReadTotals {
     int skipped = 0;
     qint64 bytes = 0;
     bool readFailed = false;
+    int placedByIndex = 0;
+    // Records the index does not place, in a file with several sessions of one day: they go
+    // to the session header before them, which is wrong where sessions were interleaved.
+    int placedByOrderOnly = 0;
+    int indexMismatches = 0;
 };
 
-// `chunk`: how much is read at a time.
-ReadTotals readRecords(QIODevice& in, ReadSink& sink, qsizetype chunk = qsizetype(1) << 20);
+// `chunk`: how much is read at a time. `index`: the session index's entries for this file,
+// offsets counted in the bytes `in` gives.
+ReadTotals readRecords(QIODevice& in, ReadSink& sink, qsizetype chunk = qsizetype(1) << 20,
+                       const FileIndex* index = nullptr);
 
 } // namespace review

@@ -17,7 +17,9 @@ public:
     explicit Report(QIODevice& out) : out_(out) { buffer_.reserve(qsizetype(2) << 20); }
     ~Report() override = default;
 
-    virtual void beginFile(const QString& path) = 0;
+    // `grouped`: the session index places the file's records, which may be interleaved;
+    // a report that shows sessions gathers each one's records.
+    virtual void beginFile(const QString& path, bool grouped) = 0;
     virtual void endFile(const ReadTotals& totals) = 0;
     // False when the output could not be written.
     virtual bool finish() = 0;

@@ -1,12 +1,21 @@
 #include "review_command.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <variant>
+
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 #include "input_text.h"
 #include "report.h"
@@ -36,8 +45,8 @@ QString nameOf(const QString& path)
 // Hands everything to the report, and tells standard error what had to be skipped.
 class ReportingSink final : public ReadSink {
 public:
-    ReportingSink(Report& report, const Console& console, const QString& name)
-        : report_(report), console_(console), name_(name)
+    ReportingSink(Report& report, const Console& console, const QString& name, const QString& indexName)
+        : report_(report), console_(console), name_(name), indexName_(indexName)
     {
     }
 
@@ -51,46 +60,182 @@ public:
                           .arg(countOf(s.bytes, "byte", "bytes"), s.reason));
         report_.skipped(s);
     }
+    void indexMismatch(const IndexMismatch& m) override
+    {
+        say(console_,
+            QStringLiteral("%1:%2: entry for %3 skipped: it %4").arg(indexName_).arg(m.indexLine).arg(name_, m.reason));
+    }
 
 private:
     Report& report_;
     const Console& console_;
     QString name_;
+    QString indexName_;
 };
 
-// The files named, a folder standing for its *.txt files; what cannot be used is said.
-QStringList expandPaths(const QStringList& paths, const Console& console, int& status)
+// A record file to read: its name as messages and the report give it, and, where that name
+// does not lead back to the file (a name that is no valid UTF-8), the bytes of its path.
+struct InputFile {
+    QString name;
+    QByteArray nativePath;
+};
+
+// The session indexes of the folders read, each read once, its damage named once.
+class Indexes {
+public:
+    explicit Indexes(const Console& console) : console_(console) {}
+
+    // The index's entries for a record file, with the path of the index; none for standard
+    // input or a folder without an index.
+    const FileIndex* forFile(const InputFile& input, QString& indexPath)
+    {
+        if (isStandardInput(input.name) || !input.nativePath.isEmpty())
+            return nullptr;
+        const QFileInfo info(input.name);
+        const QString folder = info.absolutePath();
+        indexPath = QDir(info.path()).filePath(QLatin1String(sessionindex::kFileName));
+        auto it = folders_.find(folder);
+        if (it == folders_.end())
+            it = folders_.insert(folder, load(indexPath));
+        const auto file = it->constFind(info.fileName());
+        return file == it->cend() ? nullptr : &*file;
+    }
+
+    int problems() const { return problems_; }
+
+private:
+    QHash<QString, FileIndex> load(const QString& path)
+    {
+        QHash<QString, FileIndex> files;
+        QFile file(path);
+        if (!file.exists())
+            return files;
+        if (!file.open(QIODevice::ReadOnly)) {
+            say(console_, QStringLiteral("%1: cannot be read, so records are placed by their order: %2")
+                              .arg(path, file.errorString()));
+            ++problems_;
+            return files;
+        }
+        const sessionindex::Parsed parsed = sessionindex::parse(file.readAll());
+        for (const sessionindex::Problem& p : parsed.problems)
+            say(console_, QStringLiteral("%1:%2: skipped: %3").arg(path).arg(p.line).arg(p.reason));
+        problems_ += int(parsed.problems.size());
+        QHash<QByteArray, sessionindex::SessionEntry> sessions;
+        for (const sessionindex::SessionEntry& s : parsed.sessions)
+            sessions.insert(s.id, s);
+        for (qsizetype i = 0; i < parsed.places.size(); ++i) {
+            FileIndex& f = files[parsed.places[i].file];
+            f.places << parsed.places[i];
+            f.placeLines << parsed.placeLines[i];
+        }
+        for (FileIndex& f : files)
+            f.sessions = sessions;
+        return files;
+    }
+
+    const Console& console_;
+    QHash<QString, QHash<QString, FileIndex>> folders_;
+    int problems_ = 0;
+};
+
+bool isRecordFileName(QByteArrayView name)
 {
-    QStringList files;
+    return name.size() > 4 && name.endsWith(".txt");
+}
+
+#ifdef Q_OS_UNIX
+// The *.txt files below a folder, by the bytes of their names, so that a name that is not
+// valid UTF-8 is found too. Links to folders are not followed (no loops); links to files are.
+void findRecordFiles(const QByteArray& folder, QList<QByteArray>& found, int depth = 0)
+{
+    constexpr int kDeepest = 16;
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    QList<QByteArray> below;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QByteArray path = folder + '/' + name;
+        struct stat st {};
+        if (::lstat(path.constData(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            below << path;
+        else if (isRecordFileName(name) && ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode))
+            found << path;
+    }
+    ::closedir(dir);
+    if (depth < kDeepest) {
+        for (const QByteArray& path : std::as_const(below))
+            findRecordFiles(path, found, depth + 1);
+    }
+}
+
+QList<InputFile> recordFilesBelow(const QString& folder)
+{
+    QList<QByteArray> paths;
+    QByteArray top = QFile::encodeName(folder);
+    while (top.size() > 1 && top.endsWith('/'))
+        top.chop(1);
+    findRecordFiles(top, paths);
+    std::sort(paths.begin(), paths.end());
+    QList<InputFile> files;
+    for (const QByteArray& path : std::as_const(paths)) {
+        const QString name = QFile::decodeName(path);
+        files << InputFile{name, QFile::encodeName(name) == path ? QByteArray() : path};
+    }
+    return files;
+}
+#else
+QList<InputFile> recordFilesBelow(const QString& folder)
+{
+    QStringList paths;
+    QDirIterator it(folder, {QStringLiteral("*.txt")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths << it.next();
+    std::sort(paths.begin(), paths.end());
+    QList<InputFile> files;
+    for (const QString& path : std::as_const(paths))
+        files << InputFile{path, {}};
+    return files;
+}
+#endif
+
+// The files named, a folder standing for the *.txt files in it and below it; what cannot be
+// used is said.
+QList<InputFile> expandPaths(const QStringList& paths, const Console& console, int& status)
+{
+    QList<InputFile> files;
     for (const QString& path : paths) {
         const QFileInfo info(path);
         if (isStandardInput(path)) {
-            files << path;
+            files << InputFile{path, {}};
         } else if (!info.exists()) {
             say(console, QStringLiteral("%1: no such file or folder").arg(path));
             status = kBadUsage;
         } else if (info.isDir()) {
-            const QStringList names = QDir(path).entryList({QStringLiteral("*.txt")}, QDir::Files, QDir::Name);
-            if (names.isEmpty()) {
-                say(console, QStringLiteral("%1: a folder with no record files (*.txt) in it").arg(path));
+            const QList<InputFile> found = recordFilesBelow(path);
+            if (found.isEmpty()) {
+                say(console, QStringLiteral("%1: a folder with no record files (*.txt) in it or below it").arg(path));
                 status = kBadUsage;
             }
-            for (const QString& name : names)
-                files << QDir(path).filePath(name);
+            files += found;
         } else {
-            files << path;
+            files << InputFile{path, {}};
         }
     }
     return files;
 }
 
-bool isOneOf(const QString& output, const QStringList& files)
+bool isOneOf(const QString& output, const QList<InputFile>& files)
 {
     const QString target = QFileInfo(output).canonicalFilePath();
     if (target.isEmpty())
         return false;
-    for (const QString& file : files) {
-        if (!isStandardInput(file) && QFileInfo(file).canonicalFilePath() == target)
+    for (const InputFile& file : files) {
+        if (!isStandardInput(file.name) && QFileInfo(file.name).canonicalFilePath() == target)
             return true;
     }
     return false;
@@ -125,15 +270,48 @@ bool spool(QIODevice& from, QTemporaryFile& to, QString& problem)
     return true;
 }
 
-int readFile(const QString& path, Report& report, const Console& console)
+bool openInput(const InputFile& input, QFile& file)
 {
+    if (input.nativePath.isEmpty()) {
+        file.setFileName(input.name);
+        return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+#ifdef Q_OS_UNIX
+    const int fd = ::open(input.nativePath.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        file.setFileName(input.name);
+        return file.open(QIODevice::ReadOnly); // for the reason
+    }
+    return file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+#else
+    return false;
+#endif
+}
+
+QString lineEndsFound(LineEnds ends)
+{
+    switch (ends) {
+    case LineEnds::Lf:
+        return QStringLiteral("LF alone");
+    case LineEnds::CrCrLf:
+        return QStringLiteral("CR CR LF");
+    case LineEnds::LfAndCrCrLf:
+        return QStringLiteral("LF alone and CR CR LF");
+    case LineEnds::CrLf:
+        break;
+    }
+    return QStringLiteral("CR LF");
+}
+
+int readFile(const InputFile& input, Report& report, Indexes& indexes, const Console& console)
+{
+    const QString& path = input.name;
     const QString name = nameOf(path);
     QFile file;
     QTemporaryFile spooled;
     QIODevice* in = console.in;
     if (!isStandardInput(path)) {
-        file.setFileName(path);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        if (!openInput(input, file)) {
             say(console, QStringLiteral("%1: cannot be read: %2").arg(name, file.errorString()));
             return kBadUsage;
         }
@@ -168,10 +346,33 @@ int readFile(const QString& path, Report& report, const Console& console)
                                         : QStringLiteral("all of it is valid UTF-8, with characters outside ASCII")));
     }
 
-    report.beginFile(name);
-    ReportingSink sink(report, console, name);
-    const ReadTotals totals = readRecords(*source, sink);
+    const LineEnds lineEnds = detectLineEnds(*in);
+    LineEndsToCrLf crLf(*source);
+    if (lineEnds != LineEnds::CrLf) {
+        crLf.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        source = &crLf;
+        say(console, QStringLiteral("%1: its line ends are %2, not the CR LF the tutor writes (an editor or a mail "
+                                    "program changed them): read as CR LF")
+                         .arg(name, lineEndsFound(lineEnds)));
+    }
+
+    QString indexPath;
+    const FileIndex* index = indexes.forFile(input, indexPath);
+    if (index && source != in) {
+        say(console, QStringLiteral("%1: its entries in %2 are not used, as its bytes were read converted")
+                         .arg(name, indexPath));
+        index = nullptr;
+    }
+    report.beginFile(name, index != nullptr);
+    ReportingSink sink(report, console, name, indexPath);
+    const ReadTotals totals = readRecords(*source, sink, qsizetype(1) << 20, index);
     report.endFile(totals);
+    if (totals.placedByOrderOnly) {
+        say(console, QStringLiteral("%1: %2 placed in sessions by their order in the file only: no session index "
+                                    "places them, and the file holds several sessions of one day, whose records "
+                                    "may be interleaved")
+                         .arg(name, countOf(totals.placedByOrderOnly, "record", "records")));
+    }
     if (utf8.replaced()) {
         say(console, QStringLiteral("%1: %2 that Windows-1252 does not have, or bytes that are no UTF-8, shown as ?")
                          .arg(name, countOf(utf8.replaced(), "character", "characters")));
@@ -183,7 +384,7 @@ int readFile(const QString& path, Report& report, const Console& console)
     }
     if (totals.bytes == 0)
         say(console, QStringLiteral("%1: empty, no records in it").arg(name));
-    return totals.skipped ? kSomeSkipped : kAllRead;
+    return totals.skipped || totals.indexMismatches ? kSomeSkipped : kAllRead;
 }
 
 } // namespace
@@ -197,11 +398,20 @@ QString usage()
 {
     return QStringLiteral("Usage: classnotes-review [--csv | --html] [-o FILE] FILE...\n"
                           "       classnotes-review --help | --version\n"
-                          "Reads the tutor's master, send and notes files (a folder: every *.txt file in it;\n"
-                          "-: standard input) and writes one report: CSV (the default), one row per record,\n"
-                          "or one HTML page. -o FILE is replaced only by a whole report.\n"
-                          "Exit status: 0 all read, 1 some stretches skipped, 2 bad usage, a file that cannot\n"
-                          "be read, or a report that cannot be written.");
+                          "Reads the tutor's master, send and notes files (a folder: every *.txt file in it\n"
+                          "and below it; -: standard input) and writes one report: CSV (the default), one\n"
+                          "row per record, or one HTML page. -o FILE is replaced only by a whole report.\n"
+                          "Where a folder holds the tutor's session index (records.index), each record goes\n"
+                          "to its own session, with the computer and the name the student typed at\n"
+                          "start-up, which the index keeps so that students can be told apart.\n"
+                          "Exit status: 0 all read, 1 some stretches or index entries skipped, 2 bad usage,\n"
+                          "a file that cannot be read, or a report that cannot be written.\n"
+                          "\n"
+                          "       classnotes-review --live FOLDER [-o PAGE] [--quiet MINUTES]\n"
+                          "Follows a class's record folder read-only, until interrupted, and keeps PAGE (or\n"
+                          "a page in the temporary folder) current within seconds: one row per session of\n"
+                          "the day, who is on which line, how long since the last record; sessions quiet\n"
+                          "for more than MINUTES (5) stand out.");
 }
 
 std::variant<Options, QString> parseArguments(const QStringList& arguments)
@@ -225,13 +435,27 @@ std::variant<Options, QString> parseArguments(const QStringList& arguments)
             if (i + 1 == arguments.size() || arguments[i + 1].isEmpty())
                 return QStringLiteral("%1 needs a file name after it").arg(a);
             options.output = arguments[++i];
+        } else if (a == QLatin1String("--live")) {
+            options.live = true;
+        } else if (a == QLatin1String("--quiet")) {
+            bool ok = false;
+            options.quietMinutes = i + 1 < arguments.size() ? arguments[i + 1].toInt(&ok) : 0;
+            if (!ok || options.quietMinutes < 1)
+                return QStringLiteral("--quiet needs a number of minutes (1 or more) after it");
+            ++i;
         } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
             options.help = true;
-        } else if (a == QLatin1String("--version")) {
+        } else if (a == QLatin1String("-v") || a == QLatin1String("--version")) {
             options.version = true;
         } else {
             return QStringLiteral("unknown option %1").arg(a);
         }
+    }
+    if (options.live && !options.help && !options.version) {
+        if (options.paths.size() != 1 || isStandardInput(options.paths.first()))
+            return QStringLiteral("--live needs one record folder");
+        if (formatGiven)
+            return QStringLiteral("--live writes its own page; --csv and --html are for reports");
     }
     if (options.paths.isEmpty() && !options.help && !options.version)
         return QStringLiteral("no record files given");
@@ -241,7 +465,14 @@ std::variant<Options, QString> parseArguments(const QStringList& arguments)
 int runReview(const Options& options, const Console& console)
 {
     int status = kAllRead;
-    const QStringList files = expandPaths(options.paths, console, status);
+    const QList<InputFile> files = expandPaths(options.paths, console, status);
+    // Nothing is written, not even the CSV's first line, for a run that cannot be whole.
+    if (status == kBadUsage) {
+        if (!options.output.isEmpty())
+            say(console, QStringLiteral("%1: left as it was, since the report would lack what could not be read")
+                             .arg(options.output));
+        return kBadUsage;
+    }
     if (!options.output.isEmpty() && isOneOf(options.output, files)) {
         say(console, QStringLiteral("%1: is one of the record files read; the report never writes over them")
                          .arg(options.output));
@@ -259,20 +490,27 @@ int runReview(const Options& options, const Console& console)
         out = replace ? static_cast<QIODevice*>(&saved) : &device;
         const auto mode = replace ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Unbuffered;
         if (!out->open(mode)) {
-            say(console, QStringLiteral("%1: cannot be written: %2").arg(options.output, out->errorString()));
+            // Qt's reason may name the file itself; the message names it once.
+            QString reason = out->errorString();
+            reason.replace(QStringLiteral(" ") + options.output, QString());
+            say(console, QStringLiteral("%1: cannot be written: %2").arg(options.output, reason));
             return kBadUsage;
         }
     }
     const QString outName = options.output.isEmpty() ? QStringLiteral("standard output") : options.output;
     const auto report = options.format == Options::Format::Html ? makeHtmlReport(*out) : makeCsvReport(*out);
     const bool showProgress = console.progress && files.size() > kFilesWithoutProgress;
+    Indexes indexes(console);
     for (qsizetype i = 0; i < files.size(); ++i) {
         if (showProgress)
-            console.progress(QStringLiteral("reading %1 of %2: %3").arg(i + 1).arg(files.size()).arg(nameOf(files[i])));
-        status = std::max(status, readFile(files[i], *report, console));
+            console.progress(
+                QStringLiteral("reading %1 of %2: %3").arg(i + 1).arg(files.size()).arg(nameOf(files[i].name)));
+        status = std::max(status, readFile(files[i], *report, indexes, console));
     }
     if (showProgress)
         console.progress(QString());
+    if (indexes.problems())
+        status = std::max<int>(status, kSomeSkipped);
     if (!report->finish() || (replace && status != kBadUsage && !saved.commit())) {
         say(console, QStringLiteral("%1: the report could not be written: %2").arg(outName, out->errorString()));
         return kBadUsage;
@@ -284,7 +522,32 @@ int runReview(const Options& options, const Console& console)
     return status;
 }
 
-int reviewMain(const QStringList& arguments, const Console& console)
+QString livePage(const Options& options, const Console& console)
+{
+    const QString folder = options.paths.first();
+    if (QFileInfo(folder).exists() && !QFileInfo(folder).isDir()) {
+        say(console, QStringLiteral("%1: not a folder; --live follows a record folder").arg(folder));
+        return {};
+    }
+    QString page = options.output;
+    if (page.isEmpty()) {
+        QTemporaryFile file(QDir::temp().filePath(QStringLiteral("classnotes-live-XXXXXX.html")));
+        file.setAutoRemove(false);
+        if (!file.open()) {
+            say(console, QStringLiteral("no page in the temporary folder: %1").arg(file.errorString()));
+            return {};
+        }
+        page = file.fileName();
+    } else if (QFileInfo(page).isDir() || isOneOf(page, {InputFile{folder, {}}})) {
+        say(console, QStringLiteral("%1: cannot be the page").arg(page));
+        return {};
+    }
+    if (!QFileInfo(folder).isDir())
+        say(console, QStringLiteral("%1: cannot be reached yet; waiting for it").arg(folder));
+    return page;
+}
+
+int reviewMain(const QStringList& arguments, const Console& console, const std::function<int(const Options&)>& runLive)
 {
     const auto parsed = parseArguments(arguments);
     if (const QString* problem = std::get_if<QString>(&parsed)) {
@@ -302,6 +565,13 @@ int reviewMain(const QStringList& arguments, const Console& console)
             return kBadUsage;
         }
         return kAllRead;
+    }
+    if (options.live) {
+        if (!runLive) {
+            say(console, QStringLiteral("--live cannot be run here"));
+            return kBadUsage;
+        }
+        return runLive(options);
     }
     return runReview(options, console);
 }

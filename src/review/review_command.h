@@ -19,6 +19,8 @@ struct Options {
     QStringList paths; // "-": standard input
     bool help = false;
     bool version = false;
+    bool live = false;    // --live FOLDER: the class as it happens
+    int quietMinutes = 5; // --quiet MINUTES
 };
 
 struct Console {
@@ -39,7 +41,11 @@ QString countOf(qint64 n, const char* one, const char* many);
 std::variant<Options, QString> parseArguments(const QStringList& arguments);
 // Its messages start with the program's name.
 int runReview(const Options& options, const Console& console);
-// Parses, runs, and says what is wrong with the command line.
-int reviewMain(const QStringList& arguments, const Console& console);
+// Parses, runs, and says what is wrong with the command line. `runLive` runs --live until
+// the program is interrupted (the event loop); unset, --live is refused.
+int reviewMain(const QStringList& arguments, const Console& console,
+               const std::function<int(const Options&)>& runLive = {});
+// The page --live keeps, checked and opened; its path, or empty after saying why not.
+QString livePage(const Options& options, const Console& console);
 
 } // namespace review

@@ -45,13 +45,34 @@ void appendAsIs(QByteArray& out, QByteArrayView bytes)
     out.append(bytes);
 }
 
+// What a spreadsheet takes for the start of a formula (or, for tab and CR, lets one through).
+bool startsLikeFormula(QByteArrayView bytes)
+{
+    if (bytes.isEmpty())
+        return false;
+    switch (bytes.front()) {
+    case '=':
+    case '+':
+    case '-':
+    case '@':
+    case '\t':
+    case '\r':
+        return true;
+    default:
+        return false;
+    }
+}
+
 void appendCsv(QByteArray& out, QByteArrayView bytes, Append append)
 {
-    if (!needsQuotes(bytes)) {
+    const bool formula = startsLikeFormula(bytes);
+    if (!formula && !needsQuotes(bytes)) {
         append(out, bytes);
         return;
     }
-    out += '"';
+    // A leading apostrophe makes a spreadsheet show the cell as text; the quotes keep the
+    // field one value for any CSV reader.
+    out += formula ? "\"'" : "\"";
     for (qsizetype from = 0;;) {
         const qsizetype quote = bytes.indexOf('"', from);
         append(out, bytes.sliced(from, (quote < 0 ? bytes.size() : quote) - from));
@@ -63,8 +84,19 @@ void appendCsv(QByteArray& out, QByteArrayView bytes, Append append)
     out += '"';
 }
 
+// Control characters other than tab and the line ends have no place in a page: each is
+// shown by its Unicode control picture (NUL as U+2400 and so on, DEL as U+2421).
+const char* const kControlPictures[33] = {
+    "\u2400", "\u2401", "\u2402", "\u2403", "\u2404", "\u2405", "\u2406", "\u2407", "\u2408", nullptr,  nullptr,
+    "\u240B", "\u240C", nullptr,  "\u240E", "\u240F", "\u2410", "\u2411", "\u2412", "\u2413", "\u2414", "\u2415",
+    "\u2416", "\u2417", "\u2418", "\u2419", "\u241A", "\u241B", "\u241C", "\u241D", "\u241E", "\u241F", "\u2421"};
+
 const char* entityOf(char c)
 {
+    if (uchar(c) < 0x20)
+        return kControlPictures[uchar(c)];
+    if (c == 0x7F)
+        return kControlPictures[32];
     switch (c) {
     case '&':
         return "&amp;";
@@ -147,9 +179,17 @@ TextFlag flagOf(QByteArrayView recordBytes)
         return TextFlag::Empty;
     if (text == reminder)
         return TextFlag::OnlyReminder;
-    if (recordBytes.startsWith(reminder))
-        return TextFlag::StartsWithReminder;
-    return TextFlag::None;
+    if (text.contains(reminder))
+        return TextFlag::HoldsReminder;
+    // Typed into the reminder: its start before the typing, its end after it.
+    qsizetype head = 0;
+    while (head < reminder.size() && head < text.size() && text[head] == reminder[head])
+        ++head;
+    qsizetype tail = 0;
+    while (tail < reminder.size() - head && tail < text.size() - head &&
+           text[text.size() - 1 - tail] == reminder[reminder.size() - 1 - tail])
+        ++tail;
+    return head + tail == reminder.size() ? TextFlag::HoldsReminder : TextFlag::None;
 }
 
 qsizetype asciiRun(const char* p, qsizetype size)

@@ -136,7 +136,7 @@ qsizetype StretchSplitter::nextRecordStart(qsizetype from, qsizetype limit)
         if (at < 0 || at >= limit)
             return -1;
         const qsizetype time = at + pattern.size();
-        if (QByteArrayView(buffer_).sliced(at).startsWith(pattern) && isTimeAt(buffer_, time) &&
+        if (QByteArrayView(buffer_).sliced(at).startsWith(pattern) && hasTimeShapeAt(buffer_, time) &&
             QByteArrayView(buffer_).sliced(time + 8).startsWith("\r\n"))
             return at;
         // The needle cannot overlap itself (it starts with a '.' and ends with a line end).

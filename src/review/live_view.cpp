@@ -1,0 +1,463 @@
+#include "live_view.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+
+#include "content/class_notes_content.h"
+#include "platform/code_page.h"
+#include "record_parser.h"
+#include "review_text.h"
+#include "stretch_splitter.h"
+
+namespace review {
+namespace {
+
+const QString kMasterFile = QStringLiteral("masterFile.txt");
+// A record read before its index entry waits this long for it, then goes by the file's order.
+constexpr int kIndexGraceSeconds = 10;
+constexpr int kLooksPerPoll = 64; // of 4 MB each: a master file of 256 MB is read in one poll
+constexpr qsizetype kShownLine = 80;
+
+QByteArray headerKey(qint64 offset)
+{
+    return 'h' + QByteArray::number(offset);
+}
+
+QString firstLineOf(QByteArrayView line)
+{
+    QString text = codepage::decode(line.toByteArray());
+    const qsizetype end = text.indexOf(u'\r');
+    if (end >= 0)
+        text.truncate(end);
+    text = text.trimmed();
+    return text.size() > kShownLine ? text.left(kShownLine - 1) + u'…' : text;
+}
+
+// Where a line lies in its set of the course content: its number among the set's lines (empty
+// slots not counted) and how many there are; none for a line the content does not hold.
+struct SetPlace {
+    int line = 0;
+    int lines = 0;
+};
+
+SetPlace placeInSet(const QByteArray& set, const QString& line)
+{
+    struct Set {
+        QHash<QString, int> numbers;
+        int lines = 0;
+    };
+    static const QStringList content = readClassNotes(QStringLiteral(":/content/class_notes.json")).lines;
+    static QHash<QByteArray, Set> sets;
+    auto isHeader = [](const QString& l) {
+        return l.size() >= 4 && l[0].isDigit() && l[1].isDigit() && l[2].isDigit() && l[3] == u'.';
+    };
+    auto it = sets.find(set);
+    if (it == sets.end()) {
+        Set found;
+        const QString start = QString::fromLatin1(set) + u'.';
+        qsizetype i = 0;
+        while (i < content.size() && !content[i].startsWith(start))
+            ++i;
+        for (++i; i < content.size() && !isHeader(content[i]); ++i) {
+            if (content[i].trimmed().isEmpty())
+                continue;
+            ++found.lines;
+            found.numbers.insert(content[i].trimmed(), found.lines);
+        }
+        it = sets.insert(set, found);
+    }
+    return {it->numbers.value(line.trimmed()), it->lines};
+}
+
+QString sinceText(qint64 seconds)
+{
+    if (seconds < 60)
+        return QStringLiteral("%1 s").arg(seconds);
+    if (seconds < 3600)
+        return QStringLiteral("%1 min %2 s").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar(u'0'));
+    return QStringLiteral("%1 h %2 min").arg(seconds / 3600).arg(seconds % 3600 / 60, 2, 10, QChar(u'0'));
+}
+
+void appendText(QByteArray& out, const QString& text)
+{
+    appendHtml(out, text.toUtf8());
+}
+
+const char kPageStyle[] = R"(<style>
+body { font: 15px/1.4 "DejaVu Sans", "Liberation Sans", sans-serif; margin: 1.2em; color: #222; }
+h1 { font-size: 1.3em; margin: 0 0 .2em; }
+p.meta { color: #555; margin: .2em 0 .8em; }
+p.away { background: #fdd; color: #800; padding: .4em .6em; border-radius: .3em; }
+table { border-collapse: collapse; width: 100%; }
+th, td { border: 1px solid #ccc; padding: .3em .5em; text-align: left; vertical-align: top; }
+th { background: #eef; }
+td.n { text-align: right; white-space: nowrap; }
+tr.quiet td { background: #fff0c0; }
+tr.quiet td.since { font-weight: bold; color: #a50; }
+tr.reminder td.line { background: #ffe0e0; }
+tr.ended td { color: #888; background: #f3f3f3; }
+.tag { display: inline-block; padding: 0 .4em; margin-right: .2em; border-radius: .3em; font-size: .85em; }
+.tag.quiet { background: #f0b040; color: #000; }
+.tag.reminder { background: #e66; color: #fff; }
+.tag.ended { background: #999; color: #fff; }
+</style>
+)";
+
+} // namespace
+
+LiveView::LiveView(LiveOptions options, const Clock& clock)
+    : options_(std::move(options)), clock_(clock), master_(QDir(options_.folder).filePath(kMasterFile)),
+      index_(QDir(options_.folder).filePath(QLatin1String(sessionindex::kFileName)))
+{
+    connect(&timer_, &QTimer::timeout, this, &LiveView::poll);
+}
+
+void LiveView::start()
+{
+    timer_.start(options_.pollMilliseconds);
+}
+
+void LiveView::reset()
+{
+    master_ = FileFollower(master_.path());
+    index_ = FileFollower(index_.path());
+    masterPending_.clear();
+    pendingOffset_ = 0;
+    tailSeen_ = -1;
+    indexPending_.clear();
+    indexLine_ = 1;
+    haveIndex_ = false;
+    sessions_.clear();
+    recordPlaces_.clear();
+    headerPlaces_.clear();
+    claimedHeaders_.clear();
+    waiting_.clear();
+    currentHeader_.clear();
+}
+
+void LiveView::fail(const QString& problem)
+{
+    failed_ = true;
+    awayReason_ = problem;
+}
+
+bool LiveView::poll()
+{
+    failed_ = false;
+    if (!QFileInfo(options_.folder).isDir()) {
+        fail(QStringLiteral("the folder cannot be reached"));
+    } else if (!lookAtIndex() || !lookAtMaster()) {
+        // A file cut short or replaced is read again from its start, and with it everything.
+        reset();
+        if (lookAtIndex())
+            lookAtMaster();
+    }
+    if (!failed_)
+        awaySince_.reset();
+    else if (!awaySince_)
+        awaySince_ = clock_.now();
+    placePending(false);
+
+    page_ = render();
+    QSaveFile out(options_.page);
+    const bool written = out.open(QIODevice::WriteOnly) && out.write(page_) == page_.size() && out.commit();
+    writeProblem_ = written ? QString() : out.errorString();
+    emit pageWritten();
+    return written;
+}
+
+bool LiveView::lookAtIndex()
+{
+    for (int i = 0; i < kLooksPerPoll; ++i) {
+        const FileFollower::Look look = index_.look();
+        if (look.state == FileFollower::Look::State::Missing)
+            return true;
+        if (look.state == FileFollower::Look::State::Unreadable) {
+            fail(QStringLiteral("%1 cannot be read: %2").arg(QLatin1String(sessionindex::kFileName), look.problem));
+            return true;
+        }
+        if (look.state == FileFollower::Look::State::Restarted)
+            return false;
+        haveIndex_ = true;
+        if (look.bytes.isEmpty())
+            return true;
+        indexPending_ += look.bytes;
+        // A line still being written is left for the next look.
+        const sessionindex::Parsed parsed = sessionindex::parse(indexPending_, false, indexLine_);
+        indexLine_ += indexPending_.left(parsed.consumed).count('\n');
+        indexPending_.remove(0, parsed.consumed);
+        for (const sessionindex::SessionEntry& e : parsed.sessions) {
+            Session& s = sessions_[e.id];
+            s.name = e.name;
+            s.computer = e.host;
+            s.set = codepage::encode(e.set);
+            s.date = e.date;
+            s.start = e.time;
+        }
+        for (const sessionindex::PlaceEntry& p : parsed.places) {
+            if (p.file != kMasterFile)
+                continue;
+            if (p.kind == sessionindex::PlaceEntry::Kind::Record) {
+                recordPlaces_.insert(p.offset, p.session);
+            } else {
+                headerPlaces_.insert(p.offset, p.session);
+                claimedHeaders_.insert(headerKey(p.offset), p.session);
+            }
+        }
+        if (look.bytes.size() < (qint64(4) << 20))
+            return true;
+    }
+    return true;
+}
+
+bool LiveView::lookAtMaster()
+{
+    for (int i = 0; i < kLooksPerPoll; ++i) {
+        const FileFollower::Look look = master_.look();
+        if (look.state == FileFollower::Look::State::Missing)
+            return true; // no student has recorded yet
+        if (look.state == FileFollower::Look::State::Unreadable) {
+            fail(QStringLiteral("%1 cannot be read: %2").arg(kMasterFile, look.problem));
+            return true;
+        }
+        if (look.state == FileFollower::Look::State::Restarted)
+            return false;
+        if (masterPending_.isEmpty())
+            pendingOffset_ = look.offset;
+        if (look.offset == 0)
+            catchingUp_ = true; // what the file held before it was first seen
+
+        masterPending_ += look.bytes;
+        readMaster(masterPending_, pendingOffset_, look.bytes.isEmpty());
+        if (look.bytes.size() < (qint64(4) << 20))
+            break;
+    }
+    catchingUp_ = false;
+    return true;
+}
+
+// Every stretch but the last is whole: the next one's start shows where it ends. The last is
+// taken only once it reads whole and its index entry has come or it stayed as it was since
+// the look before; until then it waits, a record still being written or a torn tail.
+void LiveView::readMaster(QByteArrayView bytes, qint64 offset, bool settled)
+{
+    QBuffer buffer;
+    buffer.setData(bytes.toByteArray());
+    buffer.open(QIODevice::ReadOnly);
+    StretchSplitter splitter(buffer);
+    QByteArray previous;
+    qint64 previousAt = -1;
+    auto take = [&](QByteArrayView stretch, qint64 at) {
+        const Parsed p = parseStretch(stretch);
+        if (p.type == Parsed::Type::Header) {
+            header(stretch, offset + at);
+        } else if (p.type != Parsed::Type::None) {
+            PendingRecord r;
+            r.headerKey = currentHeader_;
+            r.time = p.field(Field::Time).toByteArray();
+            r.line = firstLineOf(p.field(Field::Line));
+            r.fullLine = codepage::decode(p.field(Field::Line).toByteArray());
+            const QByteArrayView number = p.field(Field::Number).trimmed();
+            r.question = number.isEmpty() ? 0 : int(number.toLongLong() % 10000);
+            r.onlyReminder = flagOf(p.field(Field::Text)) == TextFlag::OnlyReminder;
+            const QDateTime now = clock_.now();
+            r.seen = now;
+            if (catchingUp_) {
+                // There before the file was first seen: the record's own time of day, never later than now.
+                const QDateTime written(now.date(), QTime::fromString(QString::fromLatin1(r.time), u"hh:mm:ss"));
+                r.seen = written.isValid() && written <= now ? written : now;
+            }
+            record(r, offset + at);
+        }
+    };
+    Stretch s;
+    while (splitter.next(s)) {
+        if (previousAt >= 0)
+            take(previous, previousAt);
+        previous = s.whole ? s.bytes.toByteArray() : QByteArray();
+        previousAt = s.whole ? s.offset : -1;
+    }
+    if (previousAt < 0) {
+        masterPending_.clear();
+        tailSeen_ = -1;
+        return;
+    }
+    const Parsed last = parseStretch(previous);
+    const bool whole = last.type != Parsed::Type::None && last.size == previous.size();
+    const bool confirmed = recordPlaces_.contains(offset + previousAt) || headerPlaces_.contains(offset + previousAt);
+    if (whole && (confirmed || (settled && tailSeen_ == previous.size()))) {
+        take(previous, previousAt);
+        masterPending_.clear();
+        tailSeen_ = -1;
+        return;
+    }
+    masterPending_ = previous;
+    pendingOffset_ = offset + previousAt;
+    tailSeen_ = previous.size();
+}
+
+void LiveView::header(QByteArrayView bytes, qint64 offset)
+{
+    const Parsed p = parseStretch(bytes);
+    currentHeader_ = headerKey(offset);
+    Session& s = sessions_[currentHeader_];
+    s.set = p.field(Field::Set).toByteArray();
+    s.date = QString::fromLatin1(p.field(Field::Date));
+    s.order = offset;
+}
+
+void LiveView::record(const PendingRecord& r, qint64 offset)
+{
+    if (const QByteArray id = recordPlaces_.value(offset); !id.isEmpty())
+        apply(id, r);
+    else if (haveIndex_ && !catchingUp_)
+        waiting_.insert(offset, r); // its entry is written right after it
+    else if (!r.headerKey.isEmpty())
+        apply(claimedHeaders_.value(r.headerKey, r.headerKey), r);
+}
+
+void LiveView::placePending(bool all)
+{
+    const QDateTime now = clock_.now();
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+        const QByteArray id = recordPlaces_.value(it.key());
+        if (!id.isEmpty()) {
+            apply(id, *it);
+        } else if (all || it->seen.secsTo(now) >= kIndexGraceSeconds) {
+            if (!it->headerKey.isEmpty())
+                apply(claimedHeaders_.value(it->headerKey, it->headerKey), *it);
+        } else {
+            ++it;
+            continue;
+        }
+        it = waiting_.erase(it);
+    }
+}
+
+void LiveView::apply(const QByteArray& key, const PendingRecord& r)
+{
+    Session& s = sessions_[key];
+    ++s.records;
+    s.lastLine = r.line;
+    const SetPlace place = placeInSet(s.set, r.fullLine);
+    s.place = place.line;
+    s.placeOf = place.lines;
+    if (r.question)
+        s.question = r.question;
+    s.onlyReminder += r.onlyReminder ? 1 : 0;
+    s.lastOnlyReminder = r.onlyReminder;
+    if (!s.lastRecord.isValid() || r.seen > s.lastRecord)
+        s.lastRecord = r.seen;
+}
+
+QByteArray LiveView::render() const
+{
+    const QDateTime now = clock_.now();
+    const QString today = now.toString(QStringLiteral("MM-dd-yyyy"));
+    struct Row {
+        const Session* s;
+        QByteArray key;
+    };
+    QList<Row> rows;
+    for (auto it = sessions_.cbegin(); it != sessions_.cend(); ++it) {
+        if (!claimedHeaders_.contains(it.key()) && it->date == today)
+            rows << Row{&*it, it.key()};
+    }
+    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        if (a.s->name.isEmpty() != b.s->name.isEmpty())
+            return b.s->name.isEmpty();
+        const int byName = a.s->name.localeAwareCompare(b.s->name);
+        if (byName != 0)
+            return byName < 0;
+        return std::tie(a.s->start, a.s->order, a.key) < std::tie(b.s->start, b.s->order, b.key);
+    });
+    auto ended = [&](const Session& s) {
+        if (s.computer.isEmpty())
+            return false;
+        return std::any_of(rows.cbegin(), rows.cend(), [&](const Row& other) {
+            return other.s != &s && other.s->computer == s.computer && other.s->start > s.start;
+        });
+    };
+
+    QByteArray out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                     "<meta http-equiv=\"refresh\" content=\"" +
+                     QByteArray::number(options_.reloadSeconds) + "\">\n<title>Class now</title>\n" + kPageStyle +
+                     "</head>\n<body>\n<h1>The class now</h1>\n<p class=\"meta\">";
+    appendText(out, QDir::toNativeSeparators(options_.folder));
+    out += " · " + now.toString(QStringLiteral("MM-dd-yyyy hh:mm:ss")).toLatin1() + " · " +
+           QByteArray::number(rows.size()) + (rows.size() == 1 ? " session" : " sessions") + " today · quiet after " +
+           sinceText(options_.quietSeconds).toUtf8() + "</p>\n";
+    if (awaySince_) {
+        out += "<p class=\"away\">Cannot read the folder since " +
+               awaySince_->toString(QStringLiteral("hh:mm:ss")).toLatin1() + " (";
+        appendText(out, awayReason_);
+        out += "); the rows show what was read before.</p>\n";
+    }
+    // The question column only where a set numbers its questions (the master file's number).
+    const bool numbered = std::any_of(rows.cbegin(), rows.cend(), [](const Row& r) { return r.s->question != 0; });
+    if (rows.isEmpty()) {
+        out += "<p>No session has started today yet; the page shows each one as it starts.</p>\n";
+    } else {
+        out += "<table>\n<thead><tr><th>Student</th><th>Computer</th><th>Set</th>" +
+               QByteArray(numbered ? "<th>Question</th>" : "") +
+               "<th>Line last recorded against</th><th>Place in set</th><th>Records</th><th>Since last "
+               "record</th><th>State</th></tr>"
+               "</thead>\n";
+    }
+    for (const Row& row : std::as_const(rows)) {
+        const Session& s = *row.s;
+        const bool isEnded = ended(s);
+        // Without a record yet, a session is quiet from its start.
+        const QDateTime started(now.date(), QTime::fromString(s.start, u"hh:mm:ss"));
+        const QDateTime from = s.lastRecord.isValid() ? s.lastRecord : started;
+        const qint64 since = from.isValid() ? std::max<qint64>(0, from.secsTo(now)) : -1;
+        const bool quiet = !isEnded && since > options_.quietSeconds;
+        QByteArrayList classes;
+        if (isEnded)
+            classes << "ended";
+        if (quiet)
+            classes << "quiet";
+        if (s.lastOnlyReminder)
+            classes << "reminder";
+        out += classes.isEmpty() ? QByteArray("<tr>") : "<tr class=\"" + classes.join(' ') + "\">";
+        out += "<td>";
+        appendText(out, s.name.isEmpty() ? QStringLiteral("(no name: no session index)") : s.name);
+        out += "</td><td>";
+        appendText(out, s.computer);
+        out += "</td><td class=\"n\">";
+        appendHtmlRecordText(out, s.set);
+        out += "</td>";
+        if (numbered)
+            out += "<td class=\"n\">" + (s.question ? QByteArray::number(s.question) : QByteArray()) + "</td>";
+        out += "<td class=\"line\">";
+        appendText(out, s.lastLine);
+        out += "</td><td class=\"n\">";
+        if (s.place)
+            out += QByteArray::number(s.place) + " of " + QByteArray::number(s.placeOf);
+        out += "</td><td class=\"n\">" + QByteArray::number(s.records) + "</td><td class=\"n since\">";
+        if (!s.lastRecord.isValid())
+            out += "no record yet";
+        if (since >= 0)
+            appendText(out, (s.lastRecord.isValid() ? QString() : QStringLiteral(", started ")) + sinceText(since) +
+                                (s.lastRecord.isValid() ? QString() : QStringLiteral(" ago")));
+        out += "</td><td>";
+        if (isEnded)
+            out += "<span class=\"tag ended\">ended</span>";
+        if (quiet)
+            out += "<span class=\"tag quiet\">quiet</span>";
+        if (s.onlyReminder) {
+            out += "<span class=\"tag reminder\">" + QByteArray::number(s.onlyReminder) +
+                   (s.onlyReminder == 1 ? " answer" : " answers") + " only the reminder</span>";
+        }
+        out += "</td></tr>\n";
+    }
+    if (!rows.isEmpty())
+        out += "</table>\n";
+    return out + "</body>\n</html>\n";
+}
+
+} // namespace review
