@@ -1,10 +1,12 @@
 #include <QAccessible>
+#include <QDir>
 #include <QListWidget>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
 #include "support/tutor_fixture.h"
+#include "widgets/announcer.h"
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
 
@@ -16,7 +18,28 @@ private slots:
     void picturesSayWhatTheyHold();
     void focusedControlShowsIt_data();
     void focusedControlShowsIt();
+    void changesAreSaid_data();
+    void changesAreSaid();
+    void sayingChangesNoPixel();
 };
+
+namespace {
+
+// What the window's notifications say, as assistive technology reads them. The offscreen
+// platform has no accessibility bridge to pass events through, so the notifications
+// themselves are read; tools/check-accessibility hears them spoken.
+QStringList notifications(const QWidget& window)
+{
+    QStringList said;
+    for (QWidget* child : window.findChildren<QWidget*>()) {
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(child);
+        if (iface && iface->role() == QAccessible::Notification)
+            said << iface->text(QAccessible::Name);
+    }
+    return said;
+}
+
+} // namespace
 
 void TestAccessibility::everyControlHasAName()
 {
@@ -107,6 +130,65 @@ void TestAccessibility::focusedControlShowsIt()
     ui(w).txt_answer->setFocus(Qt::TabFocusReason);
     QTRY_VERIFY(!control->hasFocus());
     QVERIFY(control->grab().toImage() != focused);
+}
+
+void TestAccessibility::changesAreSaid_data()
+{
+    QTest::addColumn<QString>("press");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("said");
+    const QString line = QStringLiteral("<the new line>");
+    QTest::newRow("Next: the new line") << "cmdNextQuestion"
+                                        << "" << QStringList{line};
+    QTest::newRow("a recorded answer") << "cmd_enter_response"
+                                       << "v = 3 m/s" << QStringList{line, "Answer recorded"};
+    QTest::newRow("a saved note") << "cmd_save_as_notes"
+                                  << "units!" << QStringList{line, "Note saved"};
+    QTest::newRow("the reminder passes on") << "cmd_enter_response"
+                                            << "<reminder>" << QStringList{line};
+    QTest::newRow("a failed record") << "cmd_enter_response"
+                                     << "<fails>" << QStringList{line};
+}
+
+void TestAccessibility::changesAreSaid()
+{
+    QFETCH(QString, press);
+    QFETCH(QString, answer);
+    QFETCH(QStringList, said);
+    Tutor tutor;
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    ui(w).cmdNextQuestion->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(ui(w).cmdNextQuestion, Qt::Key_Space);
+    said.replace(0, Announcer::spoken(w.session().currentLine()));
+    if (answer == QStringLiteral("<reminder>"))
+        ui(w).txt_answer->setText(w.session().answerPrompt());
+    else if (answer == QStringLiteral("<fails>"))
+        QVERIFY(QDir(tutor.homePath(QString())).removeRecursively());
+    if (!answer.isEmpty())
+        ui(w).txt_answer->setText(answer.startsWith(u'<') ? ui(w).txt_answer->text() : answer);
+    auto* button = tutor.control<QWidget>(qPrintable(press));
+    if (press != QStringLiteral("cmdNextQuestion")) {
+        button->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(button, Qt::Key_Space);
+    }
+    QCOMPARE(notifications(w), said);
+    // Said without taking the focus from the button pressed.
+    QCOMPARE(QApplication::focusWidget(), button);
+    QCOMPARE(tutor.prompter.messages.size(), answer == QStringLiteral("<fails>") ? 1 : 0);
+}
+
+void TestAccessibility::sayingChangesNoPixel()
+{
+    Tutor tutor;
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QImage before = w.grab().toImage();
+    Announcer::say(ui(w).txt_question, QStringLiteral("Answer recorded"));
+    Announcer::say(&w, QStringLiteral("Note saved"));
+    QCOMPARE(w.grab().toImage(), before);
 }
 
 QTEST_MAIN(TestAccessibility)

@@ -1,6 +1,8 @@
 #include "content/picture_line.h"
+#include "widgets/announcer.h"
 #include "widgets/text_box.h"
 #include "window/main_window.h"
+#include "window/record_announcements.h"
 
 void MainWindow::showBoxes(Boxes boxes)
 {
@@ -40,18 +42,26 @@ void MainWindow::cmdNextQuestion_Click()
         if (ended_)
             return;
     }
+    const QString line = session_.displayText();
     txt_question->setText(session_.showStep(txt_question->text()));
     txt_question->scrollToEnd();
+    Announcer::say(txt_question, line);
 }
 
 void MainWindow::cmd_enter_response_Click()
 {
-    showBoxes(records_.cmd_enter_response_Click(txt_answer->text()));
+    const QString answer = txt_answer->text();
+    const Boxes boxes = records_.cmd_enter_response_Click(answer);
+    showBoxes(boxes);
+    Announcer::say(txt_answer, recordAnnouncement(RecordKind::Response, boxes, answer == session_.answerPrompt()));
 }
 
 void MainWindow::cmd_save_as_notes_Click()
 {
-    showBoxes(records_.cmd_save_as_notes_Click(txt_answer->text()));
+    const QString answer = txt_answer->text();
+    const Boxes boxes = records_.cmd_save_as_notes_Click(answer);
+    showBoxes(boxes);
+    Announcer::say(txt_answer, recordAnnouncement(RecordKind::Note, boxes, answer == session_.answerPrompt()));
 }
 
 void MainWindow::cmd_display_note_file_Click()
