@@ -1,12 +1,14 @@
 #include <QAccessible>
 #include <QDir>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
 #include "support/tutor_fixture.h"
 #include "widgets/announcer.h"
+#include "widgets/dialog_prompter.h"
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
 
@@ -21,6 +23,8 @@ private slots:
     void changesAreSaid_data();
     void changesAreSaid();
     void sayingChangesNoPixel();
+    void alertsTabAsShown_data();
+    void alertsTabAsShown();
 };
 
 namespace {
@@ -189,6 +193,73 @@ void TestAccessibility::sayingChangesNoPixel()
     Announcer::say(ui(w).txt_question, QStringLiteral("Answer recorded"));
     Announcer::say(&w, QStringLiteral("Note saved"));
     QCOMPARE(w.grab().toImage(), before);
+}
+
+void TestAccessibility::alertsTabAsShown_data()
+{
+    QTest::addColumn<QString>("alert");
+    QTest::addColumn<QStringList>("offered");
+    QTest::addColumn<QString>("preferred");
+    QTest::addColumn<int>("icon");
+    const int question = QMessageBox::Question;
+    const int warning = QMessageBox::Warning;
+    const QStringList unrecorded{"Keep editing", "Record it as your answer", "Discard it"};
+    QTest::newRow("unrecorded text") << "choose" << unrecorded << "Keep editing" << question;
+    QTest::newRow("unfinished record") << "choose" << QStringList{"Stay", "Go on without it"} << "Stay" << question;
+    QTest::newRow("folder failure") << "retry" << QStringList() << "Retry" << warning;
+    QTest::newRow("missing folder") << "create" << QStringList() << "Retry" << warning;
+    QTest::newRow("failed record") << "warn" << QStringList() << "OK" << warning;
+}
+
+// Tab goes from the default through the buttons in the order shown and back to it, and
+// Enter takes the default.
+void TestAccessibility::alertsTabAsShown()
+{
+    QFETCH(QString, alert);
+    QFETCH(QStringList, offered);
+    QFETCH(QString, preferred);
+    QFETCH(int, icon);
+    QStringList shown;
+    QStringList tabbed;
+    int seenIcon = -1;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        QVERIFY(QTest::qWaitForWindowActive(box));
+        seenIcon = box->icon();
+        QList<QAbstractButton*> buttons = box->buttons();
+        std::sort(buttons.begin(), buttons.end(), [](QAbstractButton* a, QAbstractButton* b) {
+            return a->mapToGlobal(QPoint()).x() < b->mapToGlobal(QPoint()).x();
+        });
+        for (QAbstractButton* button : buttons)
+            shown << button->text();
+        for (qsizetype i = 0; i <= shown.size(); ++i) {
+            if (i > 0)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            tabbed << qobject_cast<QAbstractButton*>(QApplication::focusWidget())->text();
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+    });
+    DialogPrompter prompter;
+    QString chosen;
+    if (alert == QStringLiteral("choose"))
+        chosen = offered.value(prompter.choose(QStringLiteral("?"), offered));
+    else if (alert == QStringLiteral("retry"))
+        chosen = prompter.retryOrQuit(QStringLiteral("?")) ? QStringLiteral("Retry") : QString();
+    else if (alert == QStringLiteral("create"))
+        chosen = prompter.createRetryOrQuit(QStringLiteral("?"), Prompter::FolderChoice::Retry) ==
+                         Prompter::FolderChoice::Retry
+                     ? QStringLiteral("Retry")
+                     : QString();
+    else
+        prompter.warn(QStringLiteral("?"));
+    QCOMPARE(seenIcon, icon);
+    if (!offered.isEmpty())
+        QCOMPARE(shown, offered);
+    const qsizetype from = shown.indexOf(preferred);
+    QCOMPARE(tabbed, shown.mid(from) + shown.first(from) + QStringList{preferred});
+    if (alert != QStringLiteral("warn"))
+        QCOMPARE(chosen, preferred);
 }
 
 QTEST_MAIN(TestAccessibility)
