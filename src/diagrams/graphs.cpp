@@ -1,3 +1,4 @@
+#include "diagrams/descriptions.h"
 #include "diagrams/palette.h"
 #include "widgets/picture_box.h"
 #include "window/main_window.h"
@@ -22,7 +23,7 @@ void MainWindow::printLabels(std::initializer_list<Label> labels)
 void MainWindow::graph1()
 {
     PictureBox& p = *Picture1;
-    p.describe(QStringLiteral("graph: velocity v vs. clock time t"));
+    p.describe(diagram::graphDescription(1));
     printAt(300, 50, QStringLiteral("velocity v vs. clock time t"));
     p.line(0, 900, 900, 900);
     p.line(100, 1000, 100, 100);
@@ -45,7 +46,7 @@ void MainWindow::graph1()
 void MainWindow::graph2()
 {
     PictureBox& p = *Picture1;
-    p.describe(QStringLiteral("graph: value y (dollars) vs. clock time t (months), with run, rise and slope"));
+    p.describe(diagram::graphDescription(2));
     p.filledBox(0, 0, 1000, 1000, diagram::kWhite);
     printLabels({{10, 400, "5500"},
                  {10, 500, "5400"},
@@ -87,7 +88,7 @@ void MainWindow::graph2()
 void MainWindow::graph3()
 {
     PictureBox& p = *Picture1;
-    p.describe(QStringLiteral("graph: depth y (dollars) vs. clock time t (seconds), with run, rise and slope"));
+    p.describe(diagram::graphDescription(3));
     p.filledBox(0, 0, 1000, 1000, diagram::kWhite);
     printLabels({{10, 400, "100"}, {10, 500, "80"}, {10, 600, "60"}, {10, 700, "40"}, {10, 800, "20"}});
     for (int y = 400; y <= 800; y += 100)

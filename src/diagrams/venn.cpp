@@ -1,3 +1,4 @@
+#include "diagrams/descriptions.h"
 #include "diagrams/palette.h"
 #include "platform/runtime_text.h"
 #include "widgets/picture_box.h"
@@ -24,7 +25,7 @@ QColor MainWindow::randomColour()
 
 void MainWindow::drawVennCircles()
 {
-    Picture1->describe(QStringLiteral("diagram: two overlapping circles, regions I to IV"));
+    Picture1->describe(diagram::vennDescription(1, Picture1->innerRect().size()));
     // The second colour is drawn only after the first circle is on the picture.
     Picture1->circle(325, 500, 300, randomColour());
     Picture1->circle(675, 500, 300, randomColour());
@@ -47,6 +48,7 @@ void MainWindow::venn2()
                  {200, 680, "e"},
                  {700, 440, "g"},
                  {800, 620, "k"}});
+    Picture1->describe(diagram::vennDescription(2, Picture1->innerRect().size()));
 }
 
 void MainWindow::venn3()
@@ -59,4 +61,5 @@ void MainWindow::venn3()
                  {250, 290, "12"},
                  {700, 340, "7"},
                  {10, 150, "8"}});
+    Picture1->describe(diagram::vennDescription(3, Picture1->innerRect().size()));
 }

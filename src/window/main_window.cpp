@@ -106,13 +106,13 @@ void MainWindow::buildControls()
     place(Picture1, "Picture1", twips(240, 4080, 5175, 3375));
     Picture2 = new PictureBox(this);
     place(Picture2, "Picture2", twips(5640, 4080, 5055, 3375));
-    Picture1->setAccessibleName(QStringLiteral("Picture1"));
-    Picture2->setAccessibleName(QStringLiteral("Picture2"));
+    Picture1->setAccessibleName(QStringLiteral("diagram"));
+    Picture2->setAccessibleName(QStringLiteral("copy of the diagram"));
     cmd_save_as_notes = button("cmd_save_as_notes", "Save as Notes", twips(6480, 240, 855, 495));
     cmd_timerTrigger = button("cmd_timerTrigger", "Trigger Timer", twips(2400, 7560, 735, 495));
     List1 = new QListWidget(this);
     place(List1, "List1", twips(3120, 7680, 1695, 840));
-    List1->setAccessibleName(QStringLiteral("List1"));
+    List1->setAccessibleName(QStringLiteral("empty list"));
     // An empty list has no current item to mark, so its frame shows the focus.
     List1->setStyleSheet(QStringLiteral("QListWidget:focus { border: 2px solid palette(highlight); }"));
 
