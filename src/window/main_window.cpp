@@ -10,6 +10,7 @@
 #include "widgets/command_button.h"
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
+#include "window/window_scale.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ const QString kTitle = QStringLiteral("Form1");
 // The designed layout is in twips; 15 twips make a pixel at 96 dots per inch.
 QRect twips(int left, int top, int width, int height)
 {
-    return {left / 15, top / 15, width / 15, height / 15};
+    return windowScale::fromTwips(left, top, width, height, windowScale::factor());
 }
 
 // The platform's dialog font at the size the layout was designed for; Liberation Sans
@@ -59,7 +60,7 @@ MainWindow::MainWindow(const TutorServices& services, QWidget* parent)
     setFont(dialogFont());
     buildControls();
     wireEvents();
-    resize(725, 573);
+    resize(twips(0, 0, 10875, 8595).size());
 }
 
 MainWindow::~MainWindow() = default;
