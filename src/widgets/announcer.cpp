@@ -25,9 +25,10 @@ Announcer::Announcer(QWidget* owner) : QWidget(owner)
     setObjectName(QStringLiteral("announcer"));
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    // No size: nothing to paint, nothing under the mouse, nothing covered.
+    // No size: nothing to paint, nothing under the mouse, nothing covered. It is shown
+    // with its first text, so that it never appears empty.
     setGeometry(0, 0, 0, 0);
-    show();
+    hide();
 }
 
 QString Announcer::spoken(const QString& text)
@@ -44,8 +45,12 @@ void Announcer::say(QWidget* owner, const QString& text)
     auto* announcer = owner->findChild<Announcer*>(QString(), Qt::FindDirectChildrenOnly);
     if (!announcer)
         announcer = new Announcer(owner);
-    // The same text twice is still said twice: the notification appears again.
     announcer->setAccessibleName(said);
+    if (announcer->isHidden()) {
+        announcer->show();
+        return;
+    }
+    // The same text twice is still said twice: the notification appears again.
     QAccessibleEvent shown(announcer, QAccessible::ObjectShow);
     QAccessible::updateAccessibility(&shown);
 }
