@@ -5,7 +5,7 @@ DRIVES ?= $(HOME)/.local/share/classnotes-tutor/drives
 DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation clang-format
 
 .PHONY: check-format format run test bench stress stress-shared deps build-release build-test screenshots package \
-        check-package check-windows check-windows-tests windows mutants
+        check-package check-windows check-windows-tests windows mutants check-accessibility
 
 deps:
 	@missing=""; \
@@ -79,6 +79,15 @@ package: deps
 	cmake --preset release
 	cmake --build --preset release --target tutor_package_contents
 	cd build/release && cpack -G DEB
+
+# A short session with a screen reader (Orca) on a private X server and AT-SPI bus: what it
+# says and the events it acts on, compared with tools/check-accessibility.expected (minutes;
+# not part of `make test`). Transcript and logs in build/check-accessibility.
+check-accessibility:
+	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(DEB_PACKAGES) orca at-spi2-core python3-pyatspi xvfb xdotool dbus"
+	cmake --preset release
+	cmake --build --preset release --target classnotes-tutor
+	./tools/check-accessibility build/release/classnotes-tutor
 
 # Builds the package, checks it with lintian, desktop-file-validate and appstreamcli, installs it
 # (as root) and runs the installed program.

@@ -22,6 +22,7 @@
 #include "widgets/dialog_prompter.h"
 #include "widgets/system_sound.h"
 #include "window/main_window.h"
+#include "window/window_scale.h"
 
 namespace {
 
@@ -228,7 +229,6 @@ int main(int argc, char** argv)
     window.Form_Load();
     if (window.hasEnded())
         return 0;
-    window.show();
-    window.activateWindow();
+    windowScale::showFitting(window);
     return QApplication::exec();
 }

@@ -2,6 +2,7 @@
 
 #include <QLineF>
 
+#include "diagrams/descriptions.h"
 #include "diagrams/labels.h"
 #include "diagrams/palette.h"
 #include "widgets/picture_box.h"
@@ -15,7 +16,7 @@ namespace diagram {
 namespace {
 
 // One straight piece of a slope graph with its run and rise drawn in colour and labelled.
-struct Segment {
+struct DrawnSegment {
     QPointF from;
     QPointF to;
     QColor colour;
@@ -27,16 +28,16 @@ struct Segment {
 // graph2 and graph3: a white ground, value labels and grid, time labels and grid, a title,
 // the axes, two segments, and the axes' arrows and names.
 struct SlopeGraph {
-    const char* description;
+    int number; // which graph, for its description
     std::initializer_list<Label> values;
     std::initializer_list<Label> times;
     const char* title;
     QLineF valueAxis; // drawn in the direction given
-    Segment first;
-    Segment second;
+    DrawnSegment first;
+    DrawnSegment second;
 };
 
-void drawSegment(PictureBox& p, const Segment& s)
+void drawSegment(PictureBox& p, const DrawnSegment& s)
 {
     p.line(s.from.x(), s.from.y(), s.to.x(), s.to.y());
     p.line(s.from.x(), s.from.y(), s.to.x(), s.from.y(), s.colour);
@@ -47,7 +48,7 @@ void drawSegment(PictureBox& p, const Segment& s)
 
 void drawSlopeGraph(PictureBox& p, const SlopeGraph& g)
 {
-    p.describe(QLatin1String(g.description));
+    p.describe(graphDescription(g.number));
     p.filledBox(0, 0, 1000, 1000, kWhite);
     printLabels(p, g.values);
     for (int y = 400; y <= 800; y += 100)
@@ -67,7 +68,7 @@ void drawSlopeGraph(PictureBox& p, const SlopeGraph& g)
 
 void graph1(PictureBox& p)
 {
-    p.describe(QStringLiteral("graph: velocity v vs. clock time t"));
+    p.describe(graphDescription(1));
     printAt(p, 300, 50, QStringLiteral("velocity v vs. clock time t"));
     p.line(0, 900, 900, 900);
     p.line(100, 1000, 100, 100);
@@ -88,7 +89,7 @@ void graph1(PictureBox& p)
 void graph2(PictureBox& p)
 {
     drawSlopeGraph(
-        p, {"graph: value y (dollars) vs. clock time t (months), with run, rise and slope",
+        p, {2,
             {{10, 400, "5500"},
              {10, 500, "5400"},
              {10, 600, "5300"},
@@ -106,7 +107,7 @@ void graph2(PictureBox& p)
 void graph3(PictureBox& p)
 {
     drawSlopeGraph(
-        p, {"graph: depth y (dollars) vs. clock time t (seconds), with run, rise and slope",
+        p, {3,
             {{10, 400, "100"}, {10, 500, "80"}, {10, 600, "60"}, {10, 700, "40"}, {10, 800, "20"}},
             // The three-digit label stands 10 units left of its grid line.
             {{200, 950, "20"}, {300, 950, "40"}, {400, 950, "60"}, {500, 950, "80"}, {590, 950, "100"}},

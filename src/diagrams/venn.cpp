@@ -1,5 +1,6 @@
 #include "diagrams/venn.h"
 
+#include "diagrams/descriptions.h"
 #include "diagrams/labels.h"
 #include "diagrams/palette.h"
 #include "platform/random_source.h"
@@ -29,7 +30,7 @@ QColor randomColour(RandomSource& random)
 
 void drawVennCircles(PictureBox& p, RandomSource& random)
 {
-    p.describe(QStringLiteral("diagram: two overlapping circles, regions I to IV"));
+    p.describe(vennDescription(1, p.innerRect().size()));
     // The second colour is drawn only after the first circle is on the picture.
     p.circle(325, 500, 300, randomColour(random));
     p.circle(675, 500, 300, randomColour(random));
@@ -54,6 +55,7 @@ void venn2(PictureBox& p, RandomSource& random)
                     {200, 680, "e"},
                     {700, 440, "g"},
                     {800, 620, "k"}});
+    p.describe(vennDescription(2, p.innerRect().size()));
 }
 
 void venn3(PictureBox& p, RandomSource& random)
@@ -66,6 +68,7 @@ void venn3(PictureBox& p, RandomSource& random)
                     {250, 290, "12"},
                     {700, 340, "7"},
                     {10, 150, "8"}});
+    p.describe(vennDescription(3, p.innerRect().size()));
 }
 
 } // namespace diagram

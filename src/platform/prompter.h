@@ -11,6 +11,9 @@ public:
     // Cancel gives no text.
     virtual std::optional<QString> ask(const QString& prompt) = 0;
     virtual void tell(const QString& message) = 0;
+    // A message about something that went wrong, such as a record that did not reach its
+    // files; shown as a warning where the prompter can tell the two apart.
+    virtual void warn(const QString& message) { tell(message); }
     // A failure the student can mend outside the program: true for Retry, false for Quit.
     virtual bool retryOrQuit(const QString& message) = 0;
     // Offers the choices as buttons, the first of them the default (for Enter and for

@@ -114,7 +114,7 @@ private:
     // The settings every append and the start-up's finishing share.
     AppendSettings appendSettings() const;
     // Tells a failure of a record button; the text stays in the answer box.
-    Boxes toldUnlessRecorded(const std::optional<Failure>& failure);
+    Boxes toldUnlessRecorded(RecordKind kind, const std::optional<Failure>& failure);
 
     Session& session_;
     TutorServices services_;

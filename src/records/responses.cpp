@@ -5,8 +5,13 @@
 
 namespace {
 
-const QString kTextStays = QStringLiteral("\n\nYour text stays in the answer box: click the button again to finish "
-                                          "recording it once the problem is mended.");
+// Names the button, as a keyboard user presses it rather than clicks it.
+QString textStays(RecordKind kind)
+{
+    return QStringLiteral("\n\nYour text stays in the answer box: press \"%1\" again to finish recording it once the "
+                          "problem is mended.")
+        .arg(kind == RecordKind::Note ? QStringLiteral("Save as Notes") : QStringLiteral("Enter Response"));
+}
 
 } // namespace
 
@@ -15,7 +20,7 @@ Boxes RecordBook::enterResponse(const QString& answerBox)
     const Settled settled = settleUnfinishedRecord(RecordKind::Response, answerBox);
     if (!settled.goOn)
         return settled.boxes;
-    return toldUnlessRecorded(recordAnswerBox(RecordKind::Response, answerBox));
+    return toldUnlessRecorded(RecordKind::Response, recordAnswerBox(RecordKind::Response, answerBox));
 }
 
 Boxes RecordBook::saveAsNotes(const QString& answerBox)
@@ -23,14 +28,14 @@ Boxes RecordBook::saveAsNotes(const QString& answerBox)
     const Settled settled = settleUnfinishedRecord(RecordKind::Note, answerBox);
     if (!settled.goOn)
         return settled.boxes;
-    return toldUnlessRecorded(recordAnswerBox(RecordKind::Note, answerBox));
+    return toldUnlessRecorded(RecordKind::Note, recordAnswerBox(RecordKind::Note, answerBox));
 }
 
-Boxes RecordBook::toldUnlessRecorded(const std::optional<Failure>& failure)
+Boxes RecordBook::toldUnlessRecorded(RecordKind kind, const std::optional<Failure>& failure)
 {
     if (!failure)
         return Boxes::ClearBoth;
-    services_.prompter->tell(failure->reason + kTextStays);
+    services_.prompter->warn(failure->reason + textStays(kind));
     return Boxes::Keep;
 }
 

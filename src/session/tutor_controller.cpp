@@ -55,20 +55,32 @@ bool TutorController::next(TextBoxes& boxes)
         if (hasEnded())
             return false;
     }
+    boxes.said = session_.displayText();
     boxes.question = session_.showStep(boxes.question);
     return true;
 }
 
+void TutorController::record(TextBoxes& boxes, RecordKind kind, Boxes outcome, bool heldReminder)
+{
+    show(boxes, outcome);
+    if (outcome == Boxes::ClearBoth && !heldReminder)
+        boxes.said = kind == RecordKind::Note ? QStringLiteral("Note saved") : QStringLiteral("Answer recorded");
+}
+
 void TutorController::enterResponse(TextBoxes& boxes)
 {
-    if (!hasEnded())
-        show(boxes, records_.enterResponse(boxes.answer));
+    if (hasEnded())
+        return;
+    const bool reminder = boxes.answer == session_.answerPrompt();
+    record(boxes, RecordKind::Response, records_.enterResponse(boxes.answer), reminder);
 }
 
 void TutorController::saveAsNotes(TextBoxes& boxes)
 {
-    if (!hasEnded())
-        show(boxes, records_.saveAsNotes(boxes.answer));
+    if (hasEnded())
+        return;
+    const bool reminder = boxes.answer == session_.answerPrompt();
+    record(boxes, RecordKind::Note, records_.saveAsNotes(boxes.answer), reminder);
 }
 
 void TutorController::displayNotes(TextBoxes& boxes)

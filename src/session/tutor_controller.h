@@ -27,6 +27,9 @@ protected:
 struct TextBoxes {
     QString question;
     QString answer = QStringLiteral(" ");
+    // What changed, in words for a screen reader: the new line, a record confirmed; empty
+    // when nothing is to be said.
+    QString said;
 };
 
 // The tutor's controller: one step of the walk and what each button leads to, with
@@ -74,6 +77,9 @@ public:
 
 private:
     static void show(TextBoxes& boxes, Boxes outcome);
+    // Confirms a record that took the answer box; the reminder passing on and a failure
+    // (which has its own message) say nothing.
+    void record(TextBoxes& boxes, RecordKind kind, Boxes outcome, bool heldReminder);
 
     Session session_;
     RecordBook records_;

@@ -6,7 +6,7 @@
 
 namespace {
 const QString kTitle = QStringLiteral("Class Notes Tutor");
-}
+} // namespace
 
 std::optional<QString> DialogPrompter::ask(const QString& prompt)
 {
@@ -17,12 +17,26 @@ std::optional<QString> DialogPrompter::ask(const QString& prompt)
     return text;
 }
 
-void DialogPrompter::tell(const QString& message)
+namespace {
+
+void showMessage(QMessageBox::Icon icon, const QString& message)
 {
-    QMessageBox box(QMessageBox::Information, kTitle, message, QMessageBox::Ok);
+    QMessageBox box(icon, kTitle, message, QMessageBox::Ok);
     // Messages quote the student's entries: show them as typed, never as markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+} // namespace
+
+void DialogPrompter::tell(const QString& message)
+{
+    showMessage(QMessageBox::Information, message);
+}
+
+void DialogPrompter::warn(const QString& message)
+{
+    showMessage(QMessageBox::Warning, message);
 }
 
 bool DialogPrompter::retryOrQuit(const QString& message)
@@ -59,8 +73,11 @@ int DialogPrompter::choose(const QString& message, const QStringList& choices)
     QMessageBox box(QMessageBox::Question, kTitle, message);
     box.setTextFormat(Qt::PlainText);
     QList<QPushButton*> buttons;
-    for (qsizetype i = 0; i < choices.size(); ++i)
-        buttons << box.addButton(choices[i], i == 0 ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+    // One role for all: shown, and reached with Tab, in the order offered, the default first.
+    // With roles of their own the platform would reorder them on screen but not in the Tab
+    // cycle, which then never came back to the default.
+    for (const QString& choice : choices)
+        buttons << box.addButton(choice, QMessageBox::ActionRole);
     if (!buttons.isEmpty()) {
         box.setDefaultButton(buttons.first());
         box.setEscapeButton(buttons.first());

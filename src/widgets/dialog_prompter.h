@@ -7,6 +7,7 @@ class DialogPrompter final : public Prompter {
 public:
     std::optional<QString> ask(const QString& prompt) override;
     void tell(const QString& message) override;
+    void warn(const QString& message) override;
     bool retryOrQuit(const QString& message) override;
     int choose(const QString& message, const QStringList& choices) override;
     FolderChoice createRetryOrQuit(const QString& message, FolderChoice preferred) override;

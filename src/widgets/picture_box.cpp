@@ -1,5 +1,7 @@
 #include "picture_box.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -19,6 +21,14 @@ QRect spanning(QPoint a, QPoint b)
             QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y()))};
 }
 
+// Screen readers present a picture box as an image, with its description.
+QAccessibleInterface* imageFor(const QString& className, QObject* object)
+{
+    if (className != QLatin1String("PictureBox") || !object->isWidgetType())
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Graphic);
+}
+
 QPen hairline(const QColor& color)
 {
     QPen pen(color, 1);
@@ -29,6 +39,11 @@ QPen hairline(const QColor& color)
 
 PictureBox::PictureBox(QWidget* parent) : QWidget(parent)
 {
+    static const bool registered = [] {
+        QAccessible::installFactory(imageFor);
+        return true;
+    }();
+    Q_UNUSED(registered);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleDescription(QStringLiteral("empty picture"));

@@ -6,13 +6,14 @@
 #include "diagrams/routines.h"
 #include "diagrams/venn.h"
 #include "experiment/pendulum.h"
+#include "widgets/announcer.h"
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
 #include "window/main_window.h"
 
-void MainWindow::withBoxes(const std::function<void(TextBoxes&)>& action)
+void MainWindow::withBoxes(const std::function<void(TextBoxes&)>& action, QWidget* sayer)
 {
-    TextBoxes boxes{txt_question->text(), txt_answer->text()};
+    TextBoxes boxes{txt_question->text(), txt_answer->text(), QString()};
     const TextBoxes before = boxes;
     action(boxes);
     // A box is set only when its text changed, so that the student's cursor stays put.
@@ -22,6 +23,7 @@ void MainWindow::withBoxes(const std::function<void(TextBoxes&)>& action)
     }
     if (boxes.answer != before.answer)
         txt_answer->setText(boxes.answer);
+    Announcer::say(sayer ? sayer : txt_question, boxes.said);
 }
 
 void MainWindow::readNextQuestion()
@@ -36,12 +38,12 @@ void MainWindow::cmdNextQuestion_Click()
 
 void MainWindow::cmd_enter_response_Click()
 {
-    withBoxes([this](TextBoxes& b) { controller_.enterResponse(b); });
+    withBoxes([this](TextBoxes& b) { controller_.enterResponse(b); }, txt_answer);
 }
 
 void MainWindow::cmd_save_as_notes_Click()
 {
-    withBoxes([this](TextBoxes& b) { controller_.saveAsNotes(b); });
+    withBoxes([this](TextBoxes& b) { controller_.saveAsNotes(b); }, txt_answer);
 }
 
 void MainWindow::cmd_display_note_file_Click()

@@ -10,6 +10,7 @@
 #include "widgets/command_button.h"
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
+#include "window/window_scale.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ const QString kTitle = QStringLiteral("Form1");
 // The designed layout is in twips; 15 twips make a pixel at 96 dots per inch.
 QRect twips(int left, int top, int width, int height)
 {
-    return {left / 15, top / 15, width / 15, height / 15};
+    return windowScale::fromTwips(left, top, width, height, windowScale::factor());
 }
 
 // The platform's dialog font at the size the layout was designed for; Liberation Sans
@@ -71,7 +72,7 @@ MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
     setFont(dialogFont());
     buildControls();
     wireEvents();
-    resize(725, 573);
+    resize(twips(0, 0, 10875, 8595).size());
 }
 
 MainWindow::~MainWindow() = default;
@@ -109,13 +110,13 @@ void MainWindow::buildControls()
     placeControl(Picture1, "Picture1", twips(240, 4080, 5175, 3375));
     Picture2 = new PictureBox(this);
     placeControl(Picture2, "Picture2", twips(5640, 4080, 5055, 3375));
-    Picture1->setAccessibleName(QStringLiteral("Picture1"));
-    Picture2->setAccessibleName(QStringLiteral("Picture2"));
+    Picture1->setAccessibleName(QStringLiteral("diagram"));
+    Picture2->setAccessibleName(QStringLiteral("copy of the diagram"));
     cmd_save_as_notes = button("cmd_save_as_notes", "Save as Notes", twips(6480, 240, 855, 495));
     cmd_timerTrigger = button("cmd_timerTrigger", "Trigger Timer", twips(2400, 7560, 735, 495));
     List1 = new QListWidget(this);
     placeControl(List1, "List1", twips(3120, 7680, 1695, 840));
-    List1->setAccessibleName(QStringLiteral("List1"));
+    List1->setAccessibleName(QStringLiteral("empty list"));
     // An empty list has no current item to mark, so its frame shows the focus.
     List1->setStyleSheet(QStringLiteral("QListWidget:focus { border: 2px solid palette(highlight); }"));
 

@@ -86,7 +86,9 @@ private:
     void cmd_pend_exp_Click();
     void tmr_pend_exp_Timer();
     // Runs one action of the controller on the boxes' texts and shows what it changed.
-    void withBoxes(const std::function<void(TextBoxes&)>& action);
+    // Hands the boxes' texts to the controller's action and shows what comes back; what it says
+    // is announced beside `sayer` (the question box when none is given).
+    void withBoxes(const std::function<void(TextBoxes&)>& action, QWidget* sayer = nullptr);
     bool drawRoutine(const QString& name) override;
 
     // ---- The walk, the records, and what the procedures share

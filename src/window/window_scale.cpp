@@ -1,0 +1,90 @@
+#include "window_scale.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
+
+#include <algorithm>
+#include <cmath>
+
+namespace windowScale {
+
+namespace {
+
+constexpr double kDesignedDpi = 96.0;
+constexpr double kTwipsPerPixel = 15.0;
+
+int pixels(int twips, double factor)
+{
+    return int(std::lround(twips * factor / kTwipsPerPixel));
+}
+
+// A window too large for the screen, shown in a frame that scrolls it.
+class ScrollingFrame : public QScrollArea {
+public:
+    explicit ScrollingFrame(QWidget& window) : window_(window)
+    {
+        setWindowTitle(window.windowTitle());
+        connect(&window, &QWidget::windowTitleChanged, this, &QWidget::setWindowTitle);
+        setWidget(&window);
+        // Tab goes round the window's controls only, as without the frame.
+        setFocusPolicy(Qt::NoFocus);
+        window.installEventFilter(this);
+    }
+    // The window belongs to whoever made it, not to the frame.
+    ~ScrollingFrame() override { takeWidget(); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        // The window decides, as when it is closed itself: it may ask about an answer first.
+        if (window_.isVisible() && !window_.close())
+            event->ignore();
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // Hidden by itself, when the program ends; a minimised frame hides it too, but
+        // leaves it unhidden.
+        if (watched == &window_ && event->type() == QEvent::Hide && window_.isHidden())
+            close();
+        return QScrollArea::eventFilter(watched, event);
+    }
+
+private:
+    QWidget& window_;
+};
+
+} // namespace
+
+double factor()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? std::max(1.0, screen->logicalDotsPerInchY() / kDesignedDpi) : 1.0;
+}
+
+QRect fromTwips(int left, int top, int width, int height, double factor)
+{
+    const QPoint topLeft(pixels(left, factor), pixels(top, factor));
+    const QPoint beyond(pixels(left + width, factor), pixels(top + height, factor));
+    return {topLeft, QSize(beyond.x() - topLeft.x(), beyond.y() - topLeft.y())};
+}
+
+void showFitting(QWidget& window)
+{
+    const QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    const QSize room = screen ? screen->availableGeometry().size() : window.size();
+    if (window.width() <= room.width() && window.height() <= room.height()) {
+        window.show();
+        window.activateWindow();
+        return;
+    }
+    auto* frame = new ScrollingFrame(window);
+    frame->setAttribute(Qt::WA_DeleteOnClose);
+    frame->resize(room);
+    frame->show();
+    frame->activateWindow();
+    window.setFocus();
+}
+
+} // namespace windowScale
