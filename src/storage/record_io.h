@@ -34,6 +34,8 @@ public:
 
     bool isOpen() const { return handle_ != -1; }
     bool created() const { return created_; }
+    // On a network or user-space file system: a failed call there may still have arrived.
+    bool remote() const { return remote_; }
     void close();
 
     // Read-write, created when missing; clients that only emulate append need read access.
