@@ -1,5 +1,7 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,6 +19,7 @@
 #include "storage/record_io.h"
 #include "storage/record_journal.h"
 #include "storage/record_lock.h"
+#include "support/file_faults.h"
 #include "support/file_size_limit.h"
 
 using recordlock::BreakResult;
@@ -89,6 +92,26 @@ struct OtherComputer {
     }
 };
 
+// Another computer's record, the way it appends one: its own lock (taken over from a holder
+// whose lease ran out, that holder's intent finished first), its intent, its bytes at each
+// file's end.
+void appendAsAnotherComputer(const Folder& folder, recordlock::FolderLock& lock, const QByteArray& bytes)
+{
+    const auto refused = lock.acquire(folder.records, {8000, 400, 50}, QDeadlineTimer(8000), kThereId);
+    QVERIFY2(!refused, qPrintable(refused.value_or(QString())));
+    QList<recordintent::Part> parts;
+    for (const FileAppend& f : folder.record(bytes)) {
+        QFile file(f.path);
+        parts << recordintent::Part{QFileInfo(f.path).fileName(), file.size(), f.bytes};
+    }
+    QCOMPARE(lock.declare(parts), recordlock::Declared::Held);
+    for (const recordintent::Part& p : parts) {
+        QFile file(folder.path(p.name));
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(p.at) && file.write(p.bytes) == p.bytes.size());
+    }
+    lock.written();
+}
+
 } // namespace
 
 class TestRecordProtocol : public QObject {
@@ -105,6 +128,8 @@ private slots:
     void leaseHoldsWhileRenewedAndBreaksWhenNot_data();
     void leaseHoldsWhileRenewedAndBreaksWhenNot();
     void aHolderWhoseLeaseRanOutWritesNothing();
+    void aHolderThatSleepsHarmsNobody_data();
+    void aHolderThatSleepsHarmsNobody();
     void breaksOnlyTheLockJudged_data();
     void breaksOnlyTheLockJudged();
     void waitsWhileAnotherBreakerIsAtWork();
@@ -742,3 +767,82 @@ void TestRecordProtocol::aRecordFileOnDescriptorZero()
 
 QTEST_GUILESS_MAIN(TestRecordProtocol)
 #include "tst_record_protocol.moc"
+
+void TestRecordProtocol::aHolderThatSleepsHarmsNobody_data()
+{
+    // Where the holder's whole program stops, for longer than its lease, while another computer
+    // breaks the lock and appends: before the call is made (it arrives late), or once it is made
+    // (its reply comes late). The other computer may still hold its lock when the sleeper wakes.
+    QTest::addColumn<int>("call");
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<bool>("late"); // made before the freeze, its reply after
+    QTest::addColumn<bool>("otherStillHolds");
+    auto row = [](const char* name, filefaults::Call call, const char* path, bool late, bool holds = false) {
+        QTest::newRow(name) << int(call) << QByteArray(path) << late << holds;
+    };
+    using filefaults::Call;
+    row("taking the end of the master file", Call::Size, "master.txt", false);
+    row("writing the intent", Call::Write, "/intent.", false);
+    row("flushing the intent", Call::Flush, "/intent.", false);
+    row("writing the master file", Call::Write, "master.txt", false);
+    row("writing the master file, reply late", Call::Write, "master.txt", true);
+    row("writing the send file", Call::Write, "send.txt", false);
+    row("writing the send file, the other still holding", Call::Write, "send.txt", false, true);
+    row("flushing the master file", Call::Flush, "master.txt", false);
+    row("reading the master file back, reply late", Call::Read, "master.txt", true);
+    row("letting the lock go, the other still holding", Call::Rename, "records.lock\n", false, true);
+}
+
+void TestRecordProtocol::aHolderThatSleepsHarmsNobody()
+{
+    QFETCH(int, call);
+    QFETCH(QByteArray, path);
+    QFETCH(bool, late);
+    QFETCH(bool, otherStillHolds);
+    Folder folder;
+    const QByteArray before = "earlier record\r\n";
+    writeAll(folder.path(QStringLiteral("master.txt")), before);
+    writeAll(folder.path(QStringLiteral("send.txt")), "");
+    AppendSettings settings = folder.settings;
+    settings.lock = {8000, 400, 50};
+    settings.identityFile = folder.root.path() + QStringLiteral("/here-id");
+
+    filefaults::Rule rule;
+    rule.call = filefaults::Call(call);
+    rule.pathPart = path;
+    rule.freeze = !late;
+    rule.freezeAfter = late;
+    filefaults::arm(rule);
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    AppendOutcome outcome;
+    std::thread holder([&] { outcome = appendRecord(folder.record("a\r\n"), settings); });
+    auto joined = qScopeGuard([&] {
+        filefaults::disarm();
+        holder.join();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(filefaults::frozen(), 5000);
+
+    recordlock::FolderLock other;
+    appendAsAnotherComputer(folder, other, "b\r\n");
+    if (!otherStillHolds)
+        other.release();
+    filefaults::disarm();
+    holder.join();
+    joined.dismiss();
+
+    QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    const QByteArray master = readAll(folder.path(QStringLiteral("master.txt")));
+    const QByteArray send = readAll(folder.path(QStringLiteral("send.txt")));
+    // Each record whole, once, in both files, in the same order.
+    const bool aFirst = master == before + "Ma\r\nMb\r\n";
+    QVERIFY2(aFirst || master == before + "Mb\r\nMa\r\n", master.constData());
+    QCOMPARE(send, aFirst ? QByteArray("Sa\r\nSb\r\n") : QByteArray("Sb\r\nSa\r\n"));
+    if (otherStillHolds) {
+        // The sleeper took nothing from the computer that holds the files now.
+        QVERIFY(other.confirm());
+        QCOMPARE(recordlock::parse(readAll(folder.holderPath()))->id, kThereId);
+        other.release();
+    }
+    QCOMPARE(folder.lockFiles(), QStringList());
+    QVERIFY(folder.entries().isEmpty());
+}

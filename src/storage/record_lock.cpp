@@ -159,18 +159,26 @@ int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs = nul
 // Lets go of a lock this program holds, showing `ours`: moved away first and removed under its
 // new name, since an SMB server keeps a removed folder "pending deletion" while another computer
 // looks at it, and a client that looks at the lock's own name then may lose its connection for
-// seconds. A move the client reports as failed may still have been made, and somebody else's lock
-// may stand there now: removed in place only while it still shows ours.
+// seconds. A move that arrives late (this program slept just before it) may take a lock that
+// somebody made since: that one goes back at once. A move the client reports as failed may still
+// have been made, and somebody else's lock may stand there now: removed in place only while it
+// still shows ours.
 void letGo(const QString& lock, const QByteArray& ours)
 {
     const QString aside = nameOfOurOwn(lock, "old");
     const QByteArray lease = leaseOf(ours);
-    if (retryingWhileBusy([&] { return recordio::renameFile(lock, aside); }) == 0)
-        removeLock(aside, lease);
-    else if (readLock(lock).same(ours, true))
+    if (retryingWhileBusy([&] { return recordio::renameFile(lock, aside); }) == 0) {
+        const Content moved = readLock(aside);
+        const QByteArray movedLease = moved.readable ? leaseOf(moved.bytes) : QByteArray();
+        if (movedLease == lease || (moved.readable && !parse(moved.bytes)))
+            removeLock(aside, lease);
+        else if (recordio::renameNoReplace(aside, lock) != 0)
+            removeLock(aside, movedLease);
+    } else if (const Content there = readLock(lock); there.readable && leaseOf(there.bytes) == lease) {
         removeLock(lock, lease);
-    else
+    } else {
         removeLock(aside, lease);
+    }
 }
 
 // Rewrites a lock or token that still shows `ours` with `next`, through the handle it was read
