@@ -129,6 +129,8 @@ private slots:
     void leaseHoldsWhileRenewedAndBreaksWhenNot();
     void aHolderWhoseLeaseRanOutWritesNothing();
     void aHolderThatSleepsHarmsNobody_data();
+    void everyCallOfTheStepCanFail_data();
+    void everyCallOfTheStepCanFail();
     void aHolderThatSleepsHarmsNobody();
     void breaksOnlyTheLockJudged_data();
     void breaksOnlyTheLockJudged();
@@ -844,5 +846,79 @@ void TestRecordProtocol::aHolderThatSleepsHarmsNobody()
         other.release();
     }
     QCOMPARE(folder.lockFiles(), QStringList());
+    QVERIFY(folder.entries().isEmpty());
+}
+
+void TestRecordProtocol::everyCallOfTheStepCanFail_data()
+{
+    // Each call of the record step fails (for good, or its answer lost after it was made, on a
+    // local disk or a network folder): the student is told why, nothing counts as saved, and
+    // once mended a click again leaves the record once in every file. Letting the lock go is
+    // not part of the record: it may fail, and the next record takes the lock back.
+    QTest::addColumn<int>("call");
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("made");
+    QTest::addColumn<bool>("remote");
+    QTest::addColumn<QString>("message"); // empty: the record is saved
+    using filefaults::Call;
+    auto row = [](const char* name, Call call, const char* path, int error, bool made, bool remote,
+                  const char* message) {
+        QTest::newRow(name) << int(call) << QByteArray(path) << error << made << remote << QString::fromUtf8(message);
+    };
+    row("open", Call::Open, "master.txt", EACCES, false, false, "read-only");
+    row("operating-system lock", Call::Lock, "master.txt", ENOLCK, false, false, "lock");
+    row("making the lock", Call::MakeFolder, "records.lock.", EROFS, false, false, "the disk is read-only");
+    row("moving the lock into place", Call::Rename, ".new\n", EACCES, false, true, "read-only");
+    row("size", Call::Size, "master.txt", ENOTCONN, false, true, "the network folder does not answer");
+    row("writing the intent", Call::Write, "/intent.", ENOSPC, false, true, "the disk is full");
+    row("write, disk full", Call::Write, "send.txt", ENOSPC, false, true, "the disk is full");
+    row("write, no telling why", Call::Write, "master.txt", EIO, false, true, "disk may be full, or the connection");
+    row("write, made but its answer lost", Call::Write, "master.txt", EIO, true, true, "or the connection");
+    row("write, local disk", Call::Write, "master.txt", EFBIG, false, false, "largest size");
+    row("flush", Call::Flush, "send.txt", EIO, true, true, "or the connection");
+    row("folder flush", Call::FolderFlush, "/records", EIO, false, false, "input/output error");
+    row("read-back", Call::Read, "master.txt", ECONNABORTED, false, true, "does not answer");
+    row("close", Call::Close, "master.txt", EIO, true, true, "or the connection");
+    row("letting the lock go", Call::Rename, "records.lock\n", EACCES, false, true, "");
+    row("removing the lock", Call::Remove, "records.lock.", EBUSY, false, true, "");
+}
+
+void TestRecordProtocol::everyCallOfTheStepCanFail()
+{
+    QFETCH(int, call);
+    QFETCH(QByteArray, path);
+    QFETCH(int, error);
+    QFETCH(bool, made);
+    QFETCH(bool, remote);
+    QFETCH(QString, message);
+    Folder folder;
+    writeAll(folder.path(QStringLiteral("master.txt")), "earlier\r\n");
+    const QList<FileAppend> files = folder.record("r\r\n");
+    filefaults::Rule rule{filefaults::Call(call), path, 1, 1000, error, false, false, made, remote};
+    filefaults::arm(rule);
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+
+    AppendOutcome outcome = appendRecord(files, folder.settings);
+    QVERIFY(filefaults::seen() > 0);
+    filefaults::disarm();
+    if (message.isEmpty()) {
+        QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    } else {
+        QVERIFY(!outcome.ok());
+        QVERIFY2(outcome.reason.contains(message), qPrintable(outcome.reason));
+        QVERIFY(outcome.written.size() < files.size());
+        // Mended, the click again.
+        outcome = appendRecord(files.mid(outcome.written.size()), folder.settings, outcome.journalEntry);
+        QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    }
+    // The next record takes back whatever lock this one left.
+    outcome = appendRecord(folder.record("next\r\n"), folder.settings);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    QCOMPARE(readAll(files[0].path), QByteArray("earlier\r\nMr\r\nMnext\r\n"));
+    QCOMPARE(readAll(files[1].path), QByteArray("Sr\r\nSnext\r\n"));
+    QVERIFY(!QFileInfo::exists(folder.lockPath()));
+    // A lock that could not be removed is out of everybody's way, under its own name.
+    QCOMPARE(folder.lockFiles().size(), call == int(filefaults::Call::Remove) ? 1 : 0);
     QVERIFY(folder.entries().isEmpty());
 }

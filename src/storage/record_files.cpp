@@ -255,6 +255,14 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
                                         : writeReason(error, file, f.path));
         }
     }
+    // A network client may only say at the close that a write did not arrive.
+    for (qsizetype i = 0; i < jobs.size(); ++i) {
+        recordio::File& file = locks.file(jobs[i].file.path);
+        if (at[i] < 0 || !file.isOpen())
+            continue;
+        if (const int error = file.closeChecked())
+            return stop(i, Step::Failed, writeReason(error, file, jobs[i].file.path));
+    }
     for (const auto& lock : std::as_const(locks.folders)) {
         // Whatever happened to the lease meanwhile, what was read back is this record, once:
         // a breaker writes nothing there but the same bytes.

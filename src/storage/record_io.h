@@ -37,6 +37,9 @@ public:
     // On a network or user-space file system: a failed call there may still have arrived.
     bool remote() const { return remote_; }
     void close();
+    // Closed, with what the close said: a network client may report there a write it could
+    // not deliver.
+    int closeChecked();
 
     // Read-write, created when missing; clients that only emulate append need read access.
     int openReadWrite(const QString& path);

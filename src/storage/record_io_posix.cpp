@@ -85,6 +85,15 @@ void File::close()
     handle_ = -1;
 }
 
+int File::closeChecked()
+{
+    if (handle_ == -1)
+        return 0;
+    const int rc = ::close(fdOf(handle_));
+    handle_ = -1;
+    return rc == 0 || errno == EINTR ? 0 : errno;
+}
+
 int File::openReadWrite(const QString& path)
 {
     close();

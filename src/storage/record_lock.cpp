@@ -21,6 +21,7 @@ namespace recordlock {
 namespace {
 
 const QString kBreakingSuffix = QStringLiteral(".breaking");
+constexpr int kNotOurs = -1;
 
 QString folderOf(const QString& lock)
 {
@@ -152,8 +153,8 @@ int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs = nul
         return 0;
     removeLock(staged);
     // Nothing there: the move met the file server in a passing state (smbnetfs says ENOENT while
-    // another computer moves its lock away), and the look is made again.
-    return there.exists ? EEXIST : EAGAIN;
+    // another computer moves its lock away), and the look is made again; or it was refused.
+    return there.exists ? EEXIST : moved == ENOENT || moved == EIO || moved == EBUSY ? EAGAIN : moved;
 }
 
 // Lets go of a lock this program holds, showing `ours`: moved away first and removed under its
@@ -183,14 +184,14 @@ void letGo(const QString& lock, const QByteArray& ours)
 
 // Rewrites a lock or token that still shows `ours` with `next`, through the handle it was read
 // by: a write that arrives late lands in that very file, wherever it was moved, never in the
-// lock somebody made since at its place. 0, ESTALE when it shows something else, or why not.
+// lock somebody made since at its place. 0, kNotOurs when it shows something else, or why not.
 int rewriteIfOurs(const QString& lock, const QByteArray& ours, const QByteArray& next)
 {
     QFile file(holderFile(lock));
     if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
-        return QFileInfo::exists(file.fileName()) ? EIO : ESTALE;
+        return QFileInfo::exists(file.fileName()) ? EIO : kNotOurs;
     if (leaseOf(file.read(4096)) != leaseOf(ours))
-        return ESTALE;
+        return kNotOurs;
     if (!file.seek(0) || file.write(next) != next.size() || !file.flush())
         return EIO;
     return 0;
@@ -319,9 +320,11 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
             .arg(std::max(1, timing.waitMs / 1000));
     };
     // Bounded however the lock behaves: by the deadline, and by a count of breaks.
+    int refusal = 0; // a refusal with no lock there, retried in case the client misnamed one
     for (int breaks = 0, tries = 0; breaks < 50; ++tries) {
         if (tries > 0 && deadline.hasExpired())
-            return heldTooLong();
+            return refusal != 0 ? plainReason(refusal, path) : heldTooLong();
+        refusal = 0;
         const Holder candidate{hostName(), computerId, recordio::processId(), randomHex(16), 0};
         qint64 madeAt = 0;
         const int error = makeLock(path, text(candidate), &madeAt);
@@ -347,8 +350,10 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
         const QFileInfo info(path);
         // Some network clients report a file that exists as a permission failure, and its
         // holder may have removed it again before the look; a real one stays.
-        if (isPermission(error) && !info.exists() && ++permissionFailures < 20)
+        if (isPermission(error) && !info.exists() && ++permissionFailures < 20) {
+            refusal = error;
             continue;
+        }
         if (error != EEXIST && !(isPermission(error) && info.exists()))
             return plainReason(error == EAGAIN ? EIO : error, path); // a move that kept failing
         const Content seen = readLock(path);
@@ -417,7 +422,7 @@ bool FolderLock::renew()
     Holder next = ours_;
     ++next.renewed;
     const int error = rewriteIfOurs(path_, text(ours_), text(next));
-    if (error == ESTALE)
+    if (error == kNotOurs)
         lost_ = true;
     if (error != 0)
         return false;

@@ -18,10 +18,12 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -33,9 +35,12 @@ struct Rule {
     Call call = Call::Write;
     QByteArray pathPart;      // in the path the call names, or the path of its descriptor
     int nth = 1;              // the n-th such call from the arming on
+    int times = 1;            // and as many after it
     int error = 0;            // the call fails with this, without being made
     bool freeze = false;      // the call waits for thaw(), then is made (a write that arrives late)
     bool freezeAfter = false; // the call is made, then waits (a reply that comes late)
+    bool made = false;        // with `error`: the call is made first, and its answer is lost
+    bool remote = false;      // every file is on a network file system, as its client says
 };
 
 struct State {
@@ -121,9 +126,12 @@ inline int before(Call call, const QByteArray& path, bool& after)
     // A frozen computer makes no call until it wakes, whatever the call.
     if (std::this_thread::get_id() != s.armer)
         s.changed.wait(lock, [&] { return !s.frozen; });
-    if (call != s.rule.call || !path.contains(s.rule.pathPart) || std::this_thread::get_id() == s.armer)
+    // The thread that armed a freeze is the other computer, and never sleeps.
+    const bool freezing = s.rule.freeze || s.rule.freezeAfter;
+    if (call != s.rule.call || !path.contains(s.rule.pathPart) || (freezing && std::this_thread::get_id() == s.armer))
         return 0;
-    if (++s.seen != s.rule.nth)
+    ++s.seen;
+    if (s.seen < s.rule.nth || s.seen >= s.rule.nth + s.rule.times)
         return 0;
     if (s.rule.freeze) {
         s.frozen = true;
@@ -135,16 +143,27 @@ inline int before(Call call, const QByteArray& path, bool& after)
         s.changed.notify_all();
         after = true;
     }
+    if (s.rule.made) {
+        after = true;
+        return 0;
+    }
     return s.rule.error;
 }
 
-inline void afterCall(bool after)
+// After a call that was made: 0, or the error its lost answer is to be.
+inline int afterCall(bool after)
 {
     if (!after)
-        return;
+        return 0;
     State& s = state();
     std::unique_lock lock(s.mutex);
     s.changed.wait(lock, [&] { return !s.frozen; });
+    return s.rule.made ? s.rule.error : 0;
+}
+
+inline bool remote()
+{
+    return state().armed && state().rule.remote;
 }
 
 template <typename F> F real(const char* name)
@@ -161,7 +180,10 @@ template <typename R, typename Make> R faulted(Call call, const QByteArray& path
     }
     const R result = make();
     const int saved = errno;
-    afterCall(after);
+    if (const int lost = afterCall(after)) {
+        errno = lost;
+        return failed;
+    }
     errno = saved;
     return result;
 }
@@ -221,6 +243,9 @@ inline QByteArray fdPath(int fd)
         void* arg = va_arg(args, void*);                                                                               \
         va_end(args);                                                                                                  \
         static const auto next = filefaults::real<int (*)(int, int, ...)>(#name);                                      \
+        /* A network client may refuse to bypass the cache; the test's own disk may too. */                            \
+        if (command == F_SETFL && filefaults::remote())                                                                \
+            arg = reinterpret_cast<void*>(reinterpret_cast<intptr_t>(arg) & ~intptr_t(O_DIRECT));                      \
         const bool locking = command == F_OFD_SETLK || command == F_SETLK;                                             \
         if (!locking)                                                                                                  \
             return next(fd, command, arg);                                                                             \
@@ -252,6 +277,24 @@ extern "C" int fsync(int fd)
     const auto call =
         filefaults::state().armed && filefaults::isFolder(fd) ? filefaults::Call::FolderFlush : filefaults::Call::Flush;
     return filefaults::faulted(call, filefaults::fdPath(fd), -1, [&] { return next(fd); });
+}
+
+extern "C" int fstatfs(int fd, struct statfs* out)
+{
+    static const auto next = filefaults::real<int (*)(int, struct statfs*)>("fstatfs");
+    const int rc = next(fd, out);
+    if (rc == 0 && filefaults::remote())
+        out->f_type = 0x65735546; // FUSE
+    return rc;
+}
+
+extern "C" int fstatfs64(int fd, struct statfs64* out)
+{
+    static const auto next = filefaults::real<int (*)(int, struct statfs64*)>("fstatfs64");
+    const int rc = next(fd, out);
+    if (rc == 0 && filefaults::remote())
+        out->f_type = 0x65735546;
+    return rc;
 }
 
 extern "C" int close(int fd)
