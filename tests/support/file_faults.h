@@ -49,6 +49,7 @@ struct State {
     std::condition_variable changed;
     Rule rule;
     int seen = 0;
+    int truncations = 0;
     bool frozen = false;
     std::thread::id armer;
 };
@@ -65,6 +66,7 @@ inline void arm(const Rule& rule)
     std::lock_guard guard(s.mutex);
     s.rule = rule;
     s.seen = 0;
+    s.truncations = 0;
     s.frozen = false;
     s.armer = std::this_thread::get_id();
     s.armed = true;
@@ -91,6 +93,13 @@ inline int seen()
 {
     std::lock_guard guard(state().mutex);
     return state().seen;
+}
+
+// How many times a file was cut back since the rule was armed.
+inline int truncations()
+{
+    std::lock_guard guard(state().mutex);
+    return state().truncations;
 }
 
 inline bool frozen()
@@ -295,6 +304,16 @@ extern "C" int fstatfs64(int fd, struct statfs64* out)
     if (rc == 0 && filefaults::remote())
         out->f_type = 0x65735546;
     return rc;
+}
+
+extern "C" int ftruncate(int fd, off_t size) noexcept
+{
+    static const auto next = filefaults::real<int (*)(int, off_t)>("ftruncate");
+    if (filefaults::state().armed) {
+        std::lock_guard guard(filefaults::state().mutex);
+        ++filefaults::state().truncations;
+    }
+    return next(fd, size);
 }
 
 extern "C" int close(int fd)
