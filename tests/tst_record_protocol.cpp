@@ -130,6 +130,7 @@ private slots:
     void aHolderWhoseLeaseRanOutWritesNothing();
     void aHolderThatSleepsHarmsNobody_data();
     void everyCallOfTheStepCanFail_data();
+    void recordsOverASlowLink();
     void everyCallOfTheStepCanFail();
     void aHolderThatSleepsHarmsNobody();
     void breaksOnlyTheLockJudged_data();
@@ -929,4 +930,34 @@ void TestRecordProtocol::everyCallOfTheStepCanFail()
     // A lock that could not be removed is out of everybody's way, under its own name.
     QCOMPARE(folder.lockFiles().size(), call == int(filefaults::Call::Remove) ? 1 : 0);
     QVERIFY(folder.entries().isEmpty());
+}
+
+void TestRecordProtocol::recordsOverASlowLink()
+{
+    // Every call to the record folder takes 50 ms, a twelfth of the lease (a link of 300 ms
+    // each way against the lease of a classroom): making the lock alone takes half of it. The lease counts from the
+    // move that made the lock, and renewals come on time however long each takes: no record gives up, none takes over
+    // its own lock, and no lock stays behind. Before them, a computer died while it wrote: its lock is broken over the
+    // slow link and its record finished first.
+    Folder folder;
+    folder.plant(lockText("there", kThereId, 5));
+    const QList<recordintent::Part> dead{{QStringLiteral("master.txt"), 0, "Mdead\r\n"}};
+    QCOMPARE(recordintent::write(recordintent::fileOf(folder.lockPath(), "1111222233334444"), dead), 0);
+    writeAll(folder.path(QStringLiteral("master.txt")), "Mde");
+    AppendSettings settings = folder.settings;
+    settings.lock = {20000, 1200, 200};
+    filefaults::Rule rule;
+    rule.pathPart = folder.records.toUtf8();
+    rule.delayMs = 50;
+    filefaults::arm(rule);
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    for (const QByteArray& r : {QByteArray("one\r\n"), QByteArray("two\r\n")}) {
+        const AppendOutcome outcome = appendRecord(folder.record(r), settings);
+        QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+        QVERIFY(!outcome.tookOver);
+    }
+    filefaults::disarm();
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), QByteArray("Mdead\r\nMone\r\nMtwo\r\n"));
+    QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), QByteArray("Sone\r\nStwo\r\n"));
+    QCOMPARE(folder.lockFiles(), QStringList());
 }

@@ -90,6 +90,13 @@ std::optional<Failure> RecordBook::appendToRecordFiles(PendingRecord& record)
     record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
     record.recordedIn << outcome.written;
     record.journalEntry = outcome.journalEntry;
+    // Said plainly, though nothing is lost: the files were looked at after the lease ran out.
+    if (outcome.tookOver && outcome.ok())
+        services_.prompter->tell(
+            QStringLiteral("This computer stopped answering for a while in the middle of recording, and another "
+                           "computer took the record files over. %1 is recorded once in every file: the tutor "
+                           "looked at the files afterwards.")
+                .arg(whatIsRecorded(record.kind)));
     if (outcome.ok())
         return std::nullopt;
     QString message = QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")
@@ -102,6 +109,11 @@ std::optional<Failure> RecordBook::appendToRecordFiles(PendingRecord& record)
     for (const FileAppend& file : record.files)
         missing << file.name;
     message += QStringLiteral("\n\nNot yet recorded in: %1.").arg(missing.join(QStringLiteral(", ")));
+    // No answer came from the file server: the record may be there. Trying again looks first.
+    if (outcome.outcomeUnknown)
+        message += QStringLiteral("\n\nIt may have reached %1 all the same; trying again looks there first and "
+                                  "never records it twice.")
+                       .arg(outcome.failedName);
     return Failure{message};
 }
 

@@ -8,7 +8,8 @@
 
 bool RecordBook::isUnfinished() const
 {
-    return pending_ && !pending_->recordedIn.isEmpty();
+    // Also a record whose write got no answer: it may be in a file already.
+    return pending_ && (!pending_->recordedIn.isEmpty() || !pending_->journalEntry.isEmpty());
 }
 
 Settled RecordBook::settleUnfinishedRecord(std::optional<RecordKind> nextRecord, const QString& answerBox)

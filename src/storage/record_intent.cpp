@@ -132,9 +132,11 @@ std::optional<QList<Part>> read(const QString& file)
     return decode(in.readAll());
 }
 
-std::optional<QString> finish(const QString& folder, const QList<Part>& parts)
+std::optional<QString> finish(const QString& folder, const QList<Part>& parts, const std::function<bool()>& goOn)
 {
     for (const Part& part : parts) {
+        if (goOn && !goOn())
+            return QString();
         if (auto why = finishPart(folder, part))
             return QStringLiteral("%1: %2").arg(part.name, *why);
     }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // What a lock's holder is about to write, put into its lock before it touches any record file:
@@ -36,7 +37,8 @@ std::optional<QList<Part>> read(const QString& file);
 
 // Brings every part to its bytes at its offset in `folder`, writing only where the file ends
 // inside the part (a write cut short, or never made). A file already past the part is left as
-// it is. Why not, in plain words, when a part could not be finished.
-std::optional<QString> finish(const QString& folder, const QList<Part>& parts);
+// it is. Why not, in plain words, when a part could not be finished; an empty reason when
+// `goOn`, asked before each part, said to stop.
+std::optional<QString> finish(const QString& folder, const QList<Part>& parts, const std::function<bool()>& goOn = {});
 
 } // namespace recordintent

@@ -10,6 +10,7 @@
 #include <QByteArray>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -41,6 +42,7 @@ struct Rule {
     bool freezeAfter = false; // the call is made, then waits (a reply that comes late)
     bool made = false;        // with `error`: the call is made first, and its answer is lost
     bool remote = false;      // every file is on a network file system, as its client says
+    int delayMs = 0;          // every call on a path with `pathPart` waits this long first: a slow link
 };
 
 struct State {
@@ -135,6 +137,12 @@ inline int before(Call call, const QByteArray& path, bool& after)
     // A frozen computer makes no call until it wakes, whatever the call.
     if (std::this_thread::get_id() != s.armer)
         s.changed.wait(lock, [&] { return !s.frozen; });
+    if (s.rule.delayMs > 0 && path.contains(s.rule.pathPart)) {
+        const int delay = s.rule.delayMs;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        return 0;
+    }
     // The thread that armed a freeze is the other computer, and never sleeps.
     const bool freezing = s.rule.freeze || s.rule.freezeAfter;
     if (call != s.rule.call || !path.contains(s.rule.pathPart) || (freezing && std::this_thread::get_id() == s.armer))
