@@ -29,7 +29,7 @@ bool partOfIt(const QByteArray& there, const QByteArray& ours)
     return true;
 }
 
-std::optional<QString> finishPart(const QString& folder, const Part& part)
+std::optional<QString> finishPart(const QString& folder, const Part& part, const std::function<bool()>& goOn)
 {
     const QString path = folder + u'/' + part.name;
     recordio::File file;
@@ -51,6 +51,8 @@ std::optional<QString> finishPart(const QString& folder, const Part& part)
         return std::nullopt;
     if (size > end || !partOfIt(there, part.bytes))
         return std::nullopt;
+    if (goOn && !goOn())
+        return QString();
     qint64 done = 0;
     error = file.writeAt(part.at, part.bytes, done);
     if (error == 0)
@@ -137,8 +139,8 @@ std::optional<QString> finish(const QString& folder, const QList<Part>& parts, c
     for (const Part& part : parts) {
         if (goOn && !goOn())
             return QString();
-        if (auto why = finishPart(folder, part))
-            return QStringLiteral("%1: %2").arg(part.name, *why);
+        if (auto why = finishPart(folder, part, goOn))
+            return why->isEmpty() ? *why : QStringLiteral("%1: %2").arg(part.name, *why);
     }
     return std::nullopt;
 }
