@@ -419,7 +419,8 @@ void TestRecordProtocol::breakersRaceAndOneWins()
             const QByteArray id = QByteArray::number(c).repeated(32);
             for (int n = 0; n < 10; ++n) {
                 recordlock::FolderLock lock;
-                if (lock.acquire(folder.records, timing, QDeadlineTimer(timing.waitMs), id)) {
+                if (const auto why = lock.acquire(folder.records, timing, QDeadlineTimer(timing.waitMs), id)) {
+                    qWarning("%s", qPrintable(*why));
                     ++refusals;
                     continue;
                 }

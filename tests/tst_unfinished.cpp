@@ -1,8 +1,10 @@
 #include <QCloseEvent>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <memory>
 
+#include "support/file_faults.h"
 #include "support/file_size_limit.h"
 #include "support/tutor_fixture.h"
 #include "widgets/text_box.h"
@@ -64,6 +66,7 @@ private slots:
     void enterPressesTheFocusedButton();
     void closingWhileAQuestionIsOpenIsRefused();
     void goingOnWithoutAFileIsFinishedAtTheNextStart();
+    void aWriteWithoutAnAnswerIsNeitherLostNorDoubled();
 };
 
 void TestUnfinished::nothingIsDroppedWithoutAWord_data()
@@ -297,6 +300,35 @@ void TestUnfinished::goingOnWithoutAFileIsFinishedAtTheNextStart()
     QCOMPARE(responses(first.homeBytes(kMaster), QStringLiteral("draft")), 1);
     QCOMPARE(responses(first.homeBytes(kSend), QStringLiteral("draft")), 1);
     QCOMPARE(next.prompter.messages.size(), 1);
+}
+
+void TestUnfinished::aWriteWithoutAnAnswerIsNeitherLostNorDoubled()
+{
+    // The file server took the answer but its reply never came: the student hears that it may be
+    // there, and going on leaves it once in every file.
+    Tutor tutor;
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    filefaults::Rule rule;
+    rule.pathPart = kMaster.toUtf8();
+    rule.error = EIO;
+    rule.made = true;
+    rule.remote = true;
+    rule.times = 1000;
+    filefaults::arm(rule);
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    ui(w).txt_answer->setText(QStringLiteral("landed"));
+    QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
+    filefaults::disarm();
+    QCOMPARE(tutor.prompter.messages.size(), 1);
+    QVERIFY2(tutor.prompter.messages[0].contains(QLatin1String("may have reached ")),
+             qPrintable(tutor.prompter.messages[0]));
+    QCOMPARE(responses(tutor.homeBytes(kMaster), QStringLiteral("landed")), 1);
+    // Moving on finishes it first, as its button would: found, not written again.
+    QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
+    QCOMPARE(tutor.prompter.messages.size(), 1);
+    QCOMPARE(responses(tutor.homeBytes(kMaster), QStringLiteral("landed")), 1);
+    QCOMPARE(responses(tutor.homeBytes(kSend), QStringLiteral("landed")), 1);
 }
 
 QTEST_MAIN(TestUnfinished)

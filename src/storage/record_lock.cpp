@@ -128,11 +128,13 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
             .arg(std::max(1, timing.waitMs / 1000));
     };
     // Bounded however the lock behaves: by the deadline, and by a count of breaks.
-    int refusal = 0; // a refusal with no lock there, retried in case the client misnamed one
+    int refusal = 0;    // a refusal with no lock there, retried in case the client misnamed one
+    bool broke = false; // a lock just broken is taken at once, even at the deadline
     for (int breaks = 0, tries = 0; breaks < 50; ++tries) {
-        if (tries > 0 && deadline.hasExpired())
+        if (tries > 0 && !broke && deadline.hasExpired())
             return refusal != 0 ? plainReason(refusal, path) : heldTooLong();
         refusal = 0;
+        broke = false;
         const Holder candidate{hostName(), computerId, recordio::processId(), randomHex(16), 0};
         qint64 madeAt = 0;
         const int error = makeLock(path, text(candidate), &madeAt);
@@ -178,6 +180,7 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
                 return QStringLiteral("a record that %1 began there cannot be completed (%2), and nothing more can "
                                       "be written there until it is")
                     .arg(holder, why);
+            broke = broken == BreakResult::Removed;
             if (broken != BreakResult::Busy)
                 continue;
         }

@@ -121,7 +121,11 @@ int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs)
     removeLock(staged);
     // Nothing there: the move met the file server in a passing state (smbnetfs says ENOENT while
     // another computer moves its lock away), and the look is made again; or it was refused.
-    return there.exists ? EEXIST : moved == ENOENT || moved == EIO || moved == EBUSY ? EAGAIN : moved;
+    if (there.exists)
+        return EEXIST;
+    const bool passing =
+        moved == ENOENT || moved == EIO || moved == EBUSY || moved == EEXIST || moved == ENOTEMPTY || moved == ENOTDIR;
+    return passing ? EAGAIN : moved;
 }
 
 // Lets go of a lock this program holds, showing `ours`: moved away first and removed under its
