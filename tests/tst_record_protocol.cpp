@@ -787,7 +787,7 @@ void TestRecordProtocol::aHolderThatSleepsHarmsNobody_data()
     using filefaults::Call;
     row("taking the end of the master file", Call::Size, "master.txt", false);
     row("writing the intent", Call::Write, "/intent.", false);
-    row("flushing the intent", Call::Flush, "/intent.", false);
+    row("closing the intent", Call::Close, "/intent.", false);
     row("writing the master file", Call::Write, "master.txt", false);
     row("writing the master file, reply late", Call::Write, "master.txt", true);
     row("writing the send file", Call::Write, "send.txt", false);

@@ -119,11 +119,10 @@ int write(const QString& file, const QList<Part>& parts)
     recordio::File out;
     if (const int error = out.createNew(file))
         return error;
+    // Not flushed to the disk: once written, every computer sees it through the file server, and
+    // a file server that crashes loses the lock around it too (the lock is not flushed either).
     qint64 done = 0;
-    int error = out.writeAt(0, encode(parts), done);
-    if (error == 0)
-        error = out.flush();
-    return error;
+    return out.writeAt(0, encode(parts), done);
 }
 
 std::optional<QList<Part>> read(const QString& file)

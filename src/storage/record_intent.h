@@ -30,7 +30,7 @@ QByteArray encode(const QList<Part>& parts);
 // Nothing when cut short or damaged: then the holder never got as far as the record files.
 std::optional<QList<Part>> decode(const QByteArray& bytes);
 
-// Written whole and flushed; 0 or an errno value.
+// Written whole; 0 or an errno value.
 int write(const QString& file, const QList<Part>& parts);
 // The intent in `file`; none when there is none or it was cut short.
 std::optional<QList<Part>> read(const QString& file);

@@ -56,7 +56,7 @@ public:
     int truncateTo(qint64 size);
 
 private:
-    void opened(std::intptr_t handle, bool created);
+    void opened(std::intptr_t handle, bool created, const QByteArray& path);
 
     std::intptr_t handle_ = -1;
     bool created_ = false;

@@ -103,7 +103,7 @@ BreakResult breakStale(const QString& path, const QByteArray& judged, bool judge
     }
     // Our own token only: after a stall somebody may have broken it and taken the next one.
     if (clockMs() < notAfter)
-        letGo(token, ours);
+        letGo(token, ours, notAfter);
     else
         moveAsideIfSame(token, ours, true, clockMs() + stallMs);
     return result;
@@ -290,7 +290,7 @@ void FolderLock::release()
         // Within the lease nobody else can have broken it; after it only the very lock we left
         // is removed, the way a breaker would.
         if (!lost_ && clockMs() - lastGoodMs_ < timing_.staleAfterMs / 2) {
-            letGo(path_, text(ours_));
+            letGo(path_, text(ours_), lastGoodMs_ + timing_.staleAfterMs / 2);
         } else {
             Watch unused;
             breakStale(path_, text(ours_), true, ours_.id, timing_.staleAfterMs, unused, nullptr);

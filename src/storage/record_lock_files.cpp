@@ -135,11 +135,16 @@ int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs)
 // somebody made since: that one goes back at once. A move the client reports as failed may still
 // have been made, and somebody else's lock may stand there now: removed in place only while it
 // still shows ours.
-void letGo(const QString& lock, const QByteArray& ours)
+void letGo(const QString& lock, const QByteArray& ours, qint64 leaseEndsMs)
 {
     const QString aside = nameOfOurOwn(lock, "old");
     const QByteArray lease = leaseOf(ours);
     if (retryingWhileBusy([&] { return recordio::renameFile(lock, aside); }) == 0) {
+        // Answered within the lease: the move was made while the lock could only be ours.
+        if (clockMs() < leaseEndsMs) {
+            removeLock(aside, lease);
+            return;
+        }
         const Content moved = readLock(aside);
         const QByteArray movedLease = moved.readable ? leaseOf(moved.bytes) : QByteArray();
         if (movedLease == lease || (moved.readable && !parse(moved.bytes)))

@@ -52,8 +52,8 @@ QByteArray leaseOf(const QByteArray& text);
 int removeLock(const QString& lock, const QByteArray& lease = {});
 // 0 when this call made the lock; `madeAtMs`: when the move that made it was asked for.
 int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs = nullptr);
-// Lets go of a lock this program holds, showing `ours`.
-void letGo(const QString& lock, const QByteArray& ours);
+// Lets go of a lock this program holds, showing `ours`, its lease running until `leaseEndsMs`.
+void letGo(const QString& lock, const QByteArray& ours, qint64 leaseEndsMs);
 // Rewrites a lock or token that still shows the lease of `ours` with `next`, through the handle
 // it was read by: 0, kNotOurs, or an errno value.
 int rewriteIfOurs(const QString& lock, const QByteArray& ours, const QByteArray& next);

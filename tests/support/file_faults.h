@@ -260,8 +260,9 @@ inline QByteArray fdPath(int fd)
         void* arg = va_arg(args, void*);                                                                               \
         va_end(args);                                                                                                  \
         static const auto next = filefaults::real<int (*)(int, int, ...)>(#name);                                      \
-        /* A network client may refuse to bypass the cache; the test's own disk may too. */                            \
-        if (command == F_SETFL && filefaults::remote())                                                                \
+        /* Files the program took for a network's keep their kind for the run, armed or not: */                        \
+        /* the test's own disk would refuse their unaligned writes past the cache. */                                  \
+        if (command == F_SETFL)                                                                                        \
             arg = reinterpret_cast<void*>(reinterpret_cast<intptr_t>(arg) & ~intptr_t(O_DIRECT));                      \
         const bool locking = command == F_OFD_SETLK || command == F_SETLK;                                             \
         if (!locking)                                                                                                  \
