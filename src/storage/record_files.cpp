@@ -72,7 +72,28 @@ struct Locks {
     std::vector<recordio::File> os;
     QHash<QString, std::shared_ptr<recordlock::FolderLock>> folders;
 
-    recordio::File& file(const QString& path) { return os[osIndex.value(path)]; }
+    // Each file opened once more under the locks, for the step itself: a network client
+    // (sshfs) takes a file's size when it opens it and answers from that for a while after, and
+    // the size it took before the wait is old by now.
+    QHash<QString, size_t> freshIndex;
+    std::vector<recordio::File> fresh;
+
+    int open(const QString& path, recordio::File*& out)
+    {
+        if (!freshIndex.contains(path)) {
+            recordio::File file;
+            if (const int error = file.openReadWrite(path))
+                return error;
+            // Made by the operating-system lock's open, if by anyone: the folder needs its flush.
+            if (os[osIndex.value(path)].created())
+                file.markCreated();
+            freshIndex.insert(path, fresh.size());
+            fresh.push_back(std::move(file));
+        }
+        out = &fresh[freshIndex.value(path)];
+        return 0;
+    }
+    recordio::File& file(const QString& path) { return fresh[freshIndex.value(path)]; }
 };
 
 // Every lock these files need, all within one deadline; the file refused and why, if any.
@@ -202,7 +223,10 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
     };
     for (qsizetype i = 0; i < jobs.size(); ++i) {
         const FileAppend& f = jobs[i].file;
-        recordio::File& file = locks.file(f.path);
+        recordio::File* opened = nullptr;
+        if (const int error = locks.open(f.path, opened))
+            return stop(i, Step::Failed, plainReason(error, f.path));
+        recordio::File& file = *opened;
         if (!ends.contains(f.path)) {
             qint64 end = 0;
             if (const int error = file.size(end))

@@ -34,6 +34,8 @@ public:
 
     bool isOpen() const { return handle_ != -1; }
     bool created() const { return created_; }
+    // Made by another open of this process a moment ago.
+    void markCreated() { created_ = true; }
     // On a network or user-space file system: a failed call there may still have arrived.
     bool remote() const { return remote_; }
     void close();
