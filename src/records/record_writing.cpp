@@ -24,7 +24,57 @@ QString whatIsRecorded(RecordKind kind)
     return {};
 }
 
+// What the start-up finished from the journal, for the student; nothing when there is nothing.
+std::optional<QString> leftOversMessage(const LeftOvers& told)
+{
+    auto native = [](const QString& path) { return QDir::toNativeSeparators(path); };
+    QStringList parts;
+    if (!told.finished.isEmpty()) {
+        QStringList lines;
+        for (const LeftOvers::Finished& f : told.finished) {
+            QString line = QStringLiteral("a record now added to %1").arg(f.added.join(QStringLiteral(", ")));
+            if (!f.held.isEmpty())
+                line += QStringLiteral(" (it was already in %1)").arg(f.held.join(QStringLiteral(", ")));
+            lines << line;
+        }
+        parts << QStringLiteral("An earlier run of the tutor ended while it was recording. These records are now "
+                                "complete in all their files, none written twice:\n- %1")
+                     .arg(lines.join(QStringLiteral("\n- ")));
+    }
+    if (!told.unfinished.isEmpty()) {
+        QStringList lines;
+        for (const LeftOvers::Unfinished& u : told.unfinished)
+            lines << QStringLiteral("%1 (on disk: %2): %3; it is kept in %4")
+                         .arg(u.name, native(u.path), u.reason, native(u.entry));
+        parts << QStringLiteral("These records of an earlier run could not be finished yet, and will be tried again "
+                                "at the next start:\n- %1")
+                     .arg(lines.join(QStringLiteral("\n- ")));
+    }
+    if (!told.unreadable.isEmpty()) {
+        QStringList lines;
+        for (const LeftOvers::Unreadable& u : told.unreadable)
+            lines << (u.otherVersion ? QStringLiteral("%1 (from another version of the tutor)").arg(native(u.where))
+                                     : QStringLiteral("%1 (damaged)").arg(native(u.where)));
+        parts << QStringLiteral("These journal entries cannot be read, so nothing was written from them; they are "
+                                "left where they are:\n- %1")
+                     .arg(lines.join(QStringLiteral("\n- ")));
+    }
+    if (!told.problems.isEmpty())
+        parts << QStringLiteral("The tutor's journal cannot be used, so records that a crash interrupts cannot be "
+                                "finished at the next start:\n- %1")
+                     .arg(told.problems.join(QStringLiteral("\n- ")));
+    if (parts.isEmpty())
+        return std::nullopt;
+    return parts.join(QStringLiteral("\n\n"));
+}
+
 } // namespace
+
+void RecordBook::finishLeftOverRecords()
+{
+    if (const auto told = leftOversMessage(finishJournal(appendSettings())))
+        services_.prompter->tell(*told);
+}
 
 RecordBook::RecordBook(Session& session, RecordServices services)
     : session_(session), services_(std::move(services)), drives_(services_.drivesRoot)

@@ -409,11 +409,9 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
     return outcome;
 }
 
-std::optional<QString> finishJournal(const AppendSettings& settings)
+LeftOvers finishJournal(const AppendSettings& settings)
 {
-    QStringList finished;
-    QStringList unfinished;
-    QStringList unreadable;
+    LeftOvers told;
     QStringList problems;
     QList<journal::LeftOver> whole;
     for (const journal::LeftOver& entry : journal::takeLeftOvers(settings.journalFolder, &problems)) {
@@ -421,10 +419,8 @@ std::optional<QString> finishJournal(const AppendSettings& settings)
             whole << entry;
             continue;
         }
-        const QString where = QDir::toNativeSeparators(journal::setAside(entry.id));
-        unreadable << (entry.state == journal::ReadState::OtherVersion
-                           ? QStringLiteral("%1 (from another version of the tutor)").arg(where)
-                           : QStringLiteral("%1 (damaged)").arg(where));
+        told.unreadable << LeftOvers::Unreadable{journal::setAside(entry.id),
+                                                 entry.state == journal::ReadState::OtherVersion};
     }
     if (!whole.isEmpty()) {
         // Every entry under one taking of the locks, within one wait, and one intent.
@@ -470,39 +466,16 @@ std::optional<QString> finishJournal(const AppendSettings& settings)
             }
             if (!failedName.isEmpty()) {
                 journal::keep(entry.id);
-                unfinished << QStringLiteral("%1 (on disk: %2): %3; it is kept in %4")
-                                  .arg(failedName, QDir::toNativeSeparators(failedPath), reason,
-                                       QDir::toNativeSeparators(entry.id));
+                told.unfinished << LeftOvers::Unfinished{failedName, failedPath, reason, entry.id};
                 continue;
             }
             journal::drop(entry.id);
-            if (added.isEmpty())
-                continue;
-            QString line = QStringLiteral("a record now added to %1").arg(added.join(QStringLiteral(", ")));
-            if (!held.isEmpty())
-                line += QStringLiteral(" (it was already in %1)").arg(held.join(QStringLiteral(", ")));
-            finished << line;
+            if (!added.isEmpty())
+                told.finished << LeftOvers::Finished{added, held};
         }
     }
-    QStringList parts;
-    if (!finished.isEmpty())
-        parts << QStringLiteral("An earlier run of the tutor ended while it was recording. These records are now "
-                                "complete in all their files, none written twice:\n- %1")
-                     .arg(finished.join(QStringLiteral("\n- ")));
-    if (!unfinished.isEmpty())
-        parts << QStringLiteral("These records of an earlier run could not be finished yet, and will be tried again "
-                                "at the next start:\n- %1")
-                     .arg(unfinished.join(QStringLiteral("\n- ")));
-    if (!unreadable.isEmpty())
-        parts << QStringLiteral("These journal entries cannot be read, so nothing was written from them; they are "
-                                "left where they are:\n- %1")
-                     .arg(unreadable.join(QStringLiteral("\n- ")));
     // Said here at the start, it is not said again at the first record.
     if (!problems.isEmpty() && firstTimeFor(settings.journalFolder))
-        parts << QStringLiteral("The tutor's journal cannot be used, so records that a crash interrupts cannot be "
-                                "finished at the next start:\n- %1")
-                     .arg(problems.join(QStringLiteral("\n- ")));
-    if (parts.isEmpty())
-        return std::nullopt;
-    return parts.join(QStringLiteral("\n\n"));
+        told.problems = problems;
+    return told;
 }

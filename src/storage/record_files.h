@@ -72,8 +72,34 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
 
 // Finishes the records that a run ended before every file held them: each into the files
 // still missing it, found from their bytes, never twice, all under one taking of the locks
-// within one wait. What was done, for the student, or nothing when there was nothing to tell.
-std::optional<QString> finishJournal(const AppendSettings& settings);
+// within one wait. What became of each entry; the records layer words it for the student.
+struct LeftOvers {
+    struct Finished {
+        QStringList added; // names of the files it was written to now
+        QStringList held;  // and of those that held it already
+    };
+    struct Unfinished {
+        QString name; // the file that could not take it
+        QString path;
+        QString reason;
+        QString entry; // where it is kept for the next start
+    };
+    struct Unreadable {
+        QString where; // where the entry was set aside
+        bool otherVersion = false;
+    };
+    QList<Finished> finished; // only those that some file took now
+    QList<Unfinished> unfinished;
+    QList<Unreadable> unreadable;
+    // Why the journal cannot be used ("folder: reason"), said once per journal folder in a run.
+    QStringList problems;
+
+    bool empty() const
+    {
+        return finished.isEmpty() && unfinished.isEmpty() && unreadable.isEmpty() && problems.isEmpty();
+    }
+};
+LeftOvers finishJournal(const AppendSettings& settings);
 
 // Numbered channels for reading and writing whole files line by line.
 class Channels {
