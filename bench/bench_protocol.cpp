@@ -3,7 +3,8 @@
 // read-back, the journal) against the floor, the same bytes appended to the same number of
 // files in the same folder with open / append / flush / close. The two alternate, record by
 // record, in blocks; the ratio is the median of the pairs' ratios.
-//   bench_protocol FOLDER [BLOCKS] [RECORDS_PER_BLOCK]
+//   bench_protocol FOLDER [BLOCKS] [RECORDS_PER_BLOCK] [tutor|floor]
+// With `tutor` or `floor` only that side runs (to count a file server's requests per record).
 
 #include <QCoreApplication>
 #include <QDir>
@@ -52,6 +53,7 @@ int main(int argc, char** argv)
     const QString folder = args[1];
     const int blocks = args.size() > 2 ? args[2].toInt() : 6;
     const int perBlock = args.size() > 3 ? args[3].toInt() : 300;
+    const QString only = args.size() > 4 ? args[4] : QString();
     QTemporaryDir local;
     AppendSettings settings;
     settings.journalFolder = local.path() + QStringLiteral("/journal");
@@ -74,7 +76,10 @@ int main(int argc, char** argv)
             for (int side = 0; side < 2; ++side) {
                 QElapsedTimer t;
                 t.start();
-                if ((side == 0) == (n % 2 == 0)) {
+                const bool protocolSide = (side == 0) == (n % 2 == 0);
+                if (!only.isEmpty() && protocolSide != (only == QLatin1String("tutor")))
+                    continue;
+                if (protocolSide) {
                     const AppendOutcome outcome = appendRecord(files, settings);
                     protocolMs = double(t.nsecsElapsed()) / 1e6;
                     if (!outcome.ok()) {

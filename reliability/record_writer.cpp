@@ -120,9 +120,11 @@ int main(int argc, char** argv)
     parser.addOptions({drives, writer, run, records, seed, log, journalDir, finishOnly});
     parser.process(app);
     if (parser.isSet(finishOnly)) {
-        const auto told = finishJournal({parser.value(finishOnly), {}});
-        if (told)
-            std::printf("%s\n", qPrintable(*told));
+        const LeftOvers told = finishJournal({parser.value(finishOnly), {}});
+        for (const LeftOvers::Finished& f : told.finished)
+            std::printf("a record now added to %s\n", qPrintable(f.added.join(QStringLiteral(", "))));
+        for (const LeftOvers::Unfinished& u : told.unfinished)
+            std::printf("not finished: %s: %s\n", qPrintable(u.name), qPrintable(u.reason));
         return 0;
     }
     const int w = parser.value(writer).toInt();

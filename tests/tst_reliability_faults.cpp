@@ -222,7 +222,11 @@ void TestReliabilityFaults::faultThenMendedRetry()
     });
     switch (fault) {
     case Fault::DiskFull: {
-        qint64 pages = 1; // the folder's lock file, while the record is appended
+        // The folder's lock file, and the lock's intent (the whole record), while it is appended.
+        qint64 intent = 512;
+        for (const QString& f : files)
+            intent += record[f].size();
+        qint64 pages = 1 + (intent + kPage - 1) / kPage;
         for (const QString& f : tookIt)
             pages += pagesToGrow(before[f].size(), record[f].size());
         disk->fillLeaving(pages);

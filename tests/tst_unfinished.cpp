@@ -1,7 +1,9 @@
+#include <QScopeGuard>
 #include <QTest>
 
 #include <memory>
 
+#include "support/file_faults.h"
 #include "support/file_size_limit.h"
 #include "support/tutor_setup.h"
 
@@ -57,6 +59,7 @@ private slots:
     void nothingIsDroppedWithoutAWord_data();
     void nothingIsDroppedWithoutAWord();
     void goingOnWithoutAFileIsFinishedAtTheNextStart();
+    void aWriteWithoutAnAnswerIsNeitherLostNorDoubled();
 };
 
 void TestUnfinished::nothingIsDroppedWithoutAWord_data()
@@ -214,6 +217,36 @@ void TestUnfinished::goingOnWithoutAFileIsFinishedAtTheNextStart()
     QCOMPARE(responses(first.homeBytes(kMaster), QStringLiteral("draft")), 1);
     QCOMPARE(responses(first.homeBytes(kSend), QStringLiteral("draft")), 1);
     QCOMPARE(next.prompter.messages.size(), 1);
+}
+
+void TestUnfinished::aWriteWithoutAnAnswerIsNeitherLostNorDoubled()
+{
+    // The file server took the answer but its reply never came: the student hears that it may be
+    // there, and going on leaves it once in every file.
+    // On a network folder from the start; the session header is the first write there.
+    filefaults::Rule rule;
+    rule.pathPart = kMaster.toUtf8();
+    rule.nth = 2;
+    rule.error = EIO;
+    rule.made = true;
+    rule.remote = true;
+    rule.times = 1000;
+    filefaults::arm(rule);
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    HeadlessTutor tutor;
+    tutor.startHome(QStringLiteral("5"));
+    QVERIFY(tutor.next());
+    tutor.enterResponse(QStringLiteral("landed"));
+    filefaults::disarm();
+    QCOMPARE(tutor.prompter.messages.size(), 1);
+    QVERIFY2(tutor.prompter.messages[0].contains(QLatin1String("may have reached ")),
+             qPrintable(tutor.prompter.messages[0]));
+    QCOMPARE(responses(tutor.homeBytes(kMaster), QStringLiteral("landed")), 1);
+    // Moving on finishes it first, as its button would: found, not written again.
+    QVERIFY(tutor.next());
+    QCOMPARE(tutor.prompter.messages.size(), 1);
+    QCOMPARE(responses(tutor.homeBytes(kMaster), QStringLiteral("landed")), 1);
+    QCOMPARE(responses(tutor.homeBytes(kSend), QStringLiteral("landed")), 1);
 }
 
 QTEST_GUILESS_MAIN(TestUnfinished)

@@ -24,7 +24,57 @@ QString whatIsRecorded(RecordKind kind)
     return {};
 }
 
+// What the start-up finished from the journal, for the student; nothing when there is nothing.
+std::optional<QString> leftOversMessage(const LeftOvers& told)
+{
+    auto native = [](const QString& path) { return QDir::toNativeSeparators(path); };
+    QStringList parts;
+    if (!told.finished.isEmpty()) {
+        QStringList lines;
+        for (const LeftOvers::Finished& f : told.finished) {
+            QString line = QStringLiteral("a record now added to %1").arg(f.added.join(QStringLiteral(", ")));
+            if (!f.held.isEmpty())
+                line += QStringLiteral(" (it was already in %1)").arg(f.held.join(QStringLiteral(", ")));
+            lines << line;
+        }
+        parts << QStringLiteral("An earlier run of the tutor ended while it was recording. These records are now "
+                                "complete in all their files, none written twice:\n- %1")
+                     .arg(lines.join(QStringLiteral("\n- ")));
+    }
+    if (!told.unfinished.isEmpty()) {
+        QStringList lines;
+        for (const LeftOvers::Unfinished& u : told.unfinished)
+            lines << QStringLiteral("%1 (on disk: %2): %3; it is kept in %4")
+                         .arg(u.name, native(u.path), u.reason, native(u.entry));
+        parts << QStringLiteral("These records of an earlier run could not be finished yet, and will be tried again "
+                                "at the next start:\n- %1")
+                     .arg(lines.join(QStringLiteral("\n- ")));
+    }
+    if (!told.unreadable.isEmpty()) {
+        QStringList lines;
+        for (const LeftOvers::Unreadable& u : told.unreadable)
+            lines << (u.otherVersion ? QStringLiteral("%1 (from another version of the tutor)").arg(native(u.where))
+                                     : QStringLiteral("%1 (damaged)").arg(native(u.where)));
+        parts << QStringLiteral("These journal entries cannot be read, so nothing was written from them; they are "
+                                "left where they are:\n- %1")
+                     .arg(lines.join(QStringLiteral("\n- ")));
+    }
+    if (!told.problems.isEmpty())
+        parts << QStringLiteral("The tutor's journal cannot be used, so records that a crash interrupts cannot be "
+                                "finished at the next start:\n- %1")
+                     .arg(told.problems.join(QStringLiteral("\n- ")));
+    if (parts.isEmpty())
+        return std::nullopt;
+    return parts.join(QStringLiteral("\n\n"));
+}
+
 } // namespace
+
+void RecordBook::finishLeftOverRecords()
+{
+    if (const auto told = leftOversMessage(finishJournal(appendSettings())))
+        services_.prompter->tell(*told);
+}
 
 RecordBook::RecordBook(Session& session, TutorServices services)
     : session_(session), services_(std::move(services)), drives_(services_.drivesRoot)
@@ -90,6 +140,13 @@ std::optional<Failure> RecordBook::appendToRecordFiles(PendingRecord& record)
     record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
     record.recordedIn << outcome.written;
     record.journalEntry = outcome.journalEntry;
+    // Said plainly, though nothing is lost: the files were looked at after the lease ran out.
+    if (outcome.tookOver && outcome.ok())
+        services_.prompter->tell(
+            QStringLiteral("This computer stopped answering for a while in the middle of recording, and another "
+                           "computer took the record files over. %1 is recorded once in every file: the tutor "
+                           "looked at the files afterwards.")
+                .arg(whatIsRecorded(record.kind)));
     if (outcome.ok())
         return std::nullopt;
     QString message = QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")
@@ -102,6 +159,11 @@ std::optional<Failure> RecordBook::appendToRecordFiles(PendingRecord& record)
     for (const FileAppend& file : record.files)
         missing << file.name;
     message += QStringLiteral("\n\nNot yet recorded in: %1.").arg(missing.join(QStringLiteral(", ")));
+    // No answer came from the file server: the record may be there. Trying again looks first.
+    if (outcome.outcomeUnknown)
+        message += QStringLiteral("\n\nIt may have reached %1 all the same; trying again looks there first and "
+                                  "never records it twice.")
+                       .arg(outcome.failedName);
     return Failure{message};
 }
 

@@ -67,12 +67,6 @@ bool mayRetry(Prompter& prompter, const QString& message, Prompter::FolderChoice
 
 } // namespace
 
-void RecordBook::finishLeftOverRecords()
-{
-    if (const auto told = finishJournal(appendSettings()))
-        services_.prompter->tell(*told);
-}
-
 void RecordBook::writeSessionHeader()
 {
     const QString& folder = session_.dataFolder();

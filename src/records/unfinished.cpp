@@ -8,7 +8,8 @@
 
 bool RecordBook::isUnfinished() const
 {
-    return pending_ && !pending_->recordedIn.isEmpty();
+    // Also a record whose write got no answer: it may be in a file already.
+    return pending_ && (!pending_->recordedIn.isEmpty() || !pending_->journalEntry.isEmpty());
 }
 
 Settled RecordBook::settleUnfinishedRecord(std::optional<RecordKind> nextRecord, const QString& answerBox)
@@ -67,7 +68,7 @@ Settled RecordBook::settleAnswerBox(const QString& answerBox)
         return {true, Boxes::ClearAnswer};
     }
     if (const auto failure = recordAnswerBox(RecordKind::Response, answerBox)) {
-        services_.prompter->tell(failure->reason + QStringLiteral("\n\nYour text stays in the answer box."));
+        services_.prompter->warn(failure->reason + QStringLiteral("\n\nYour text stays in the answer box."));
         return {false, Boxes::Keep};
     }
     return {true, Boxes::ClearBoth};

@@ -33,6 +33,22 @@ QString plainReason(int error, const QString& path)
         return QStringLiteral("part of its path is a file, not a folder");
     case EIO:
         return QStringLiteral("the disk reported an input/output error");
+    // A network folder whose file server is out of reach: the link is down, the server
+    // restarted, or the connection was dropped and not made again.
+    case ENOTCONN:
+    case ECONNABORTED:
+    case ECONNRESET:
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+#ifdef EHOSTDOWN
+    case EHOSTDOWN:
+#endif
+    case ENETUNREACH:
+    case ENETDOWN:
+#ifdef ESTALE
+    case ESTALE:
+#endif
+        return QStringLiteral("the network folder does not answer (the connection to its file server is lost)");
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
         // Windows refuses to open a file that another program holds without sharing it;

@@ -55,23 +55,45 @@ const QString kTakenOver = QStringLiteral(
     "this computer did not answer for a while and another computer has taken the record files over meanwhile; "
     "nothing more was written there, please try again");
 
+// The reason a write to the record files failed. A network client cannot always tell a full
+// disk on the file server from a lost reply, and then both are named.
+QString writeReason(int error, const recordio::File& file, const QString& path)
+{
+    if (file.remote() && (error == EIO || error == EPERM || error == EACCES))
+        return QStringLiteral("the file server did not take the write: its disk may be full, or the connection "
+                              "to it was lost on the way");
+    return plainReason(error, path);
+}
+
 // The locks one append or one start-up takes: an operating-system lock on each file (once per
-// path) and the lock of each folder.
+// path), kept open for the whole step, and the lock of each folder.
 struct Locks {
     QHash<QString, size_t> osIndex;
     std::vector<recordio::File> os;
     QHash<QString, std::shared_ptr<recordlock::FolderLock>> folders;
 
-    bool created(const QString& path) const
+    // Each file opened once more under the locks, for the step itself: a network client
+    // (sshfs) takes a file's size when it opens it and answers from that for a while after, and
+    // the size it took before the wait is old by now.
+    QHash<QString, size_t> freshIndex;
+    std::vector<recordio::File> fresh;
+
+    int open(const QString& path, recordio::File*& out)
     {
-        const auto it = osIndex.constFind(path);
-        return it != osIndex.constEnd() && os[*it].created();
+        if (!freshIndex.contains(path)) {
+            recordio::File file;
+            if (const int error = file.openReadWrite(path))
+                return error;
+            // Made by the operating-system lock's open, if by anyone: the folder needs its flush.
+            if (os[osIndex.value(path)].created())
+                file.markCreated();
+            freshIndex.insert(path, fresh.size());
+            fresh.push_back(std::move(file));
+        }
+        out = &fresh[freshIndex.value(path)];
+        return 0;
     }
-    bool confirm(const QString& folder) const
-    {
-        const auto it = folders.constFind(folder);
-        return it != folders.constEnd() && (*it)->confirm();
-    }
+    recordio::File& file(const QString& path) { return fresh[freshIndex.value(path)]; }
 };
 
 // Every lock these files need, all within one deadline; the file refused and why, if any.
@@ -139,51 +161,142 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
     return std::nullopt;
 }
 
+// One file's share of a record to write under the locks; with `sizeBefore` (a record that may
+// have reached the file already) the file is looked at first and written only when it lacks it.
+struct Job {
+    FileAppend file;
+    std::optional<qint64> sizeBefore{};
+};
+
 enum class Step { Written, AlreadyHeld, LeaseLost, Failed };
 
-// One file's share under the locks: opened again (a network client fetches the file's size
-// when it opens it, and the size it fetched before the wait is old by now), written at the end
-// the file server reports, flushed, read back. With `sizeBefore` (a left-over journal entry) a
-// file that already holds the record is not written again. Nothing is written once the lease
-// on the folder's lock may have run out.
-Step writeOne(const FileAppend& f, const qint64* sizeBefore, const Locks& locks, QString& reason)
+struct Steps {
+    QList<Step> done;      // one per job, in order, up to and with the first that did not succeed
+    QString reason;        // why the last one did not
+    bool touched = false;  // some record file may hold part of a record that is not known whole
+    bool tookOver = false; // the lease ran out while writing; the files were checked after it
+    // Where each file's share was to go: once in a lock, an intent may be finished by whoever
+    // breaks that lock, so a record whose lease ran out is looked for there before it is written.
+    QHash<QString, qint64> intended;
+};
+
+// The same bytes at the same offset until they are there, a few times: a reply lost on the way
+// (a client reconnecting) is not a record lost.
+int writeWhole(recordio::File& file, qint64 at, const QByteArray& bytes, bool created, const QString& path)
 {
-    recordio::File file;
-    if (const int error = file.openReadWrite(f.path)) {
-        reason = plainReason(error, f.path);
-        return Step::Failed;
+    int error = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0)
+            recordio::pause(100 * attempt);
+        qint64 done = 0;
+        error = file.writeAt(at, bytes, done);
+        if (error == 0)
+            error = file.flush();
+        if (error == 0 && created)
+            error = recordio::flushFolder(folderOf(path));
+        QByteArray back;
+        if (error == 0)
+            error = file.readAt(at, bytes.size(), back);
+        if (error == 0 && back != bytes)
+            error = EILSEQ;
+        // Only a network client's failure may be a write that landed after all.
+        if (error == 0 || !file.remote())
+            return error;
     }
-    qint64 end = 0;
-    if (const int error = file.size(end)) {
-        reason = plainReason(error, f.path);
-        return Step::Failed;
+    return error;
+}
+
+// The jobs under the locks: each file's end as the file server has it, the whole intent into
+// each folder's lock, then the writes, each flushed and read back. Stops at the first that
+// does not succeed.
+Steps writeUnder(Locks& locks, const QList<Job>& jobs)
+{
+    Steps steps;
+    QHash<QString, qint64> ends;
+    QList<qint64> at(jobs.size(), -1);
+    QHash<QString, QList<recordintent::Part>> intents;
+    auto stop = [&](qsizetype i, Step step, const QString& reason) {
+        steps.done.resize(i);
+        steps.done << step;
+        steps.reason = reason;
+        return steps;
+    };
+    for (qsizetype i = 0; i < jobs.size(); ++i) {
+        const FileAppend& f = jobs[i].file;
+        recordio::File* opened = nullptr;
+        if (const int error = locks.open(f.path, opened))
+            return stop(i, Step::Failed, plainReason(error, f.path));
+        recordio::File& file = *opened;
+        if (!ends.contains(f.path)) {
+            qint64 end = 0;
+            if (const int error = file.size(end))
+                return stop(i, Step::Failed, plainReason(error, f.path));
+            ends.insert(f.path, end);
+        }
+        qint64& end = ends[f.path];
+        if (jobs[i].sizeBefore && holdsRecord(file, *jobs[i].sizeBefore, end, f.bytes)) {
+            steps.done << Step::AlreadyHeld;
+            continue;
+        }
+        at[i] = end;
+        end += f.bytes.size();
+        if (!steps.intended.contains(f.path))
+            steps.intended.insert(f.path, at[i]);
+        intents[folderOf(f.path)] << recordintent::Part{QFileInfo(f.path).fileName(), at[i], f.bytes};
+        steps.done << Step::Written;
     }
-    if (sizeBefore && holdsRecord(file, *sizeBefore, end, f.bytes))
-        return Step::AlreadyHeld;
-    if (!locks.confirm(folderOf(f.path)))
-        return Step::LeaseLost;
-    qint64 done = 0;
-    int error = file.writeAt(end, f.bytes, done);
-    if (error == 0)
-        error = file.flush();
-    if (error == 0 && (file.created() || locks.created(f.path)))
-        error = recordio::flushFolder(folderOf(f.path));
-    QByteArray back;
-    if (error == 0)
-        error = file.readAt(end, f.bytes.size(), back);
-    if (error == 0 && back != f.bytes) {
-        reason = QStringLiteral("the record did not reach the file intact");
-        return Step::Failed;
+    for (auto it = intents.cbegin(); it != intents.cend(); ++it) {
+        QString why;
+        const recordlock::Declared declared = locks.folders.value(it.key())->declare(it.value(), &why);
+        if (declared == recordlock::Declared::Held)
+            continue;
+        steps.touched = declared == recordlock::Declared::Lost;
+        // Nothing is written before every intent is in place.
+        qsizetype first = 0;
+        while (at[first] < 0)
+            ++first;
+        return declared == recordlock::Declared::Lost ? stop(first, Step::LeaseLost, kTakenOver)
+                                                      : stop(first, Step::Failed, why);
     }
-    if (error != 0) {
-        // Cut back only while everything past the old end is this record's own.
-        qint64 now = -1;
-        if (done > 0 && file.size(now) == 0 && now == end + done)
-            file.truncateTo(end);
-        reason = plainReason(error, f.path);
-        return Step::Failed;
+    for (qsizetype i = 0; i < jobs.size(); ++i) {
+        if (at[i] < 0)
+            continue;
+        const FileAppend& f = jobs[i].file;
+        recordio::File& file = locks.file(f.path);
+        steps.touched = true;
+        if (const int error = writeWhole(file, at[i], f.bytes, file.created(), f.path)) {
+            // On this computer's own disk nobody can write while the operating-system lock is
+            // held, and nothing arrives late: a part written is cut back, and the intent goes.
+            if (!file.remote()) {
+                qint64 now = -1;
+                if (file.size(now) == 0 && now > at[i] && now <= at[i] + f.bytes.size())
+                    file.truncateTo(at[i]);
+                locks.folders.value(folderOf(f.path))->written();
+                steps.touched = false;
+            }
+            return stop(i, Step::Failed,
+                        error == EILSEQ ? QStringLiteral("the record did not reach the file intact")
+                                        : writeReason(error, file, f.path));
+        }
     }
-    return Step::Written;
+    // A network client may only say at the close that a write did not arrive.
+    for (qsizetype i = 0; i < jobs.size(); ++i) {
+        recordio::File& file = locks.file(jobs[i].file.path);
+        if (at[i] < 0 || !file.isOpen())
+            continue;
+        if (const int error = file.closeChecked())
+            return stop(i, Step::Failed, writeReason(error, file, jobs[i].file.path));
+    }
+    for (const auto& lock : std::as_const(locks.folders)) {
+        // Whatever happened to the lease meanwhile, what was read back is this record, once:
+        // a breaker writes nothing there but the same bytes.
+        if (!lock->confirm())
+            steps.tookOver = true;
+        lock->written();
+    }
+    steps.touched = false;
+    steps.intended.clear();
+    return steps;
 }
 
 QList<journal::File> journalFiles(const QList<FileAppend>& files)
@@ -228,6 +341,8 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
     AppendOutcome outcome;
     QString entry = journalEntry;
     const bool newEntry = entry.isEmpty() && !settings.journalFolder.isEmpty();
+    // A retry looks for the record first in every file it may have reached.
+    QHash<QString, qint64> sizeBefore;
     if (newEntry) {
         QString why;
         entry = journal::begin(settings.journalFolder, journalFiles(files), &why);
@@ -236,13 +351,17 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
                 QStringLiteral("The tutor's journal (%1) cannot be written: %2. Records are still written to the "
                                "record files, but one that a crash interrupts cannot be finished at the next start.")
                     .arg(QDir::toNativeSeparators(settings.journalFolder), why);
+    } else if (!entry.isEmpty()) {
+        for (const journal::File& f : journal::filesOf(entry))
+            sizeBefore.insert(f.path, f.sizeBefore);
     }
     const QByteArray id = recordlock::computerId(identityFileOf(settings));
     const QDeadlineTimer deadline(settings.lock.waitMs);
     recordlock::WaitNotice notice(settings.waiting);
     qsizetype next = 0;
-    // A lease lost between files (this program stalled) is taken again while time is left;
-    // the files that took the record are not written again.
+    bool touched = false;
+    // A lease lost before the files were touched (this program stalled) is taken again while
+    // time is left; the files that took the record are not written again.
     for (int round = 0; next < files.size(); ++round) {
         Locks locks;
         const QList<FileAppend> rest = files.mid(next);
@@ -250,41 +369,49 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
             outcome = failedAt(outcome, files[next + refused->first], refused->second);
             break;
         }
-        bool lost = false;
-        QString reason;
-        for (; next < files.size(); ++next) {
-            const Step step = writeOne(files[next], nullptr, locks, reason);
-            if (step == Step::LeaseLost) {
-                lost = true;
-                break;
-            }
-            if (step == Step::Failed)
-                break;
-            outcome.written << files[next].name;
+        QList<Job> jobs;
+        for (const FileAppend& f : rest) {
+            const auto known = sizeBefore.constFind(f.path);
+            jobs << Job{f, known != sizeBefore.constEnd() ? std::optional<qint64>(*known) : std::nullopt};
         }
-        if (next < files.size() && !lost) {
-            outcome = failedAt(outcome, files[next], reason);
+        const Steps steps = writeUnder(locks, jobs);
+        touched = touched || steps.touched;
+        for (auto it = steps.intended.cbegin(); it != steps.intended.cend(); ++it) {
+            if (!sizeBefore.contains(it.key()) || sizeBefore[it.key()] > it.value())
+                sizeBefore.insert(it.key(), it.value());
+        }
+        outcome.tookOver = outcome.tookOver || steps.tookOver;
+        for (const Step step : steps.done) {
+            if (step != Step::Written && step != Step::AlreadyHeld)
+                break;
+            outcome.written << files[next++].name;
+        }
+        if (next == files.size())
+            break;
+        if (steps.done.last() == Step::Failed) {
+            outcome = failedAt(outcome, files[next], steps.reason);
             break;
         }
-        if (lost && (deadline.hasExpired() || round >= 3)) {
+        outcome.tookOver = true;
+        if (deadline.hasExpired() || round >= 3) {
             outcome = failedAt(outcome, files[next], kTakenOver);
             break;
         }
     }
     notice.done();
-    // A record that no file took is in none of them: nothing to finish later.
-    if (outcome.ok() || (newEntry && outcome.written.isEmpty()))
+    // A record that no file took, and no write began for, is in none of them: nothing to
+    // finish later. One whose write may have landed stays until it is found.
+    if (outcome.ok() || (newEntry && outcome.written.isEmpty() && !touched))
         journal::drop(entry);
     else
         outcome.journalEntry = entry;
+    outcome.outcomeUnknown = touched;
     return outcome;
 }
 
-std::optional<QString> finishJournal(const AppendSettings& settings)
+LeftOvers finishJournal(const AppendSettings& settings)
 {
-    QStringList finished;
-    QStringList unfinished;
-    QStringList unreadable;
+    LeftOvers told;
     QStringList problems;
     QList<journal::LeftOver> whole;
     for (const journal::LeftOver& entry : journal::takeLeftOvers(settings.journalFolder, &problems)) {
@@ -292,183 +419,63 @@ std::optional<QString> finishJournal(const AppendSettings& settings)
             whole << entry;
             continue;
         }
-        const QString where = QDir::toNativeSeparators(journal::setAside(entry.id));
-        unreadable << (entry.state == journal::ReadState::OtherVersion
-                           ? QStringLiteral("%1 (from another version of the tutor)").arg(where)
-                           : QStringLiteral("%1 (damaged)").arg(where));
+        told.unreadable << LeftOvers::Unreadable{journal::setAside(entry.id),
+                                                 entry.state == journal::ReadState::OtherVersion};
     }
     if (!whole.isEmpty()) {
-        // Every entry under one taking of the locks, within one wait.
+        // Every entry under one taking of the locks, within one wait, and one intent.
         QList<FileAppend> all;
+        QList<Job> jobs;
         for (const journal::LeftOver& entry : whole) {
-            for (const journal::File& f : entry.files)
+            for (const journal::File& f : entry.files) {
                 all << FileAppend{f.name, f.path, f.bytes};
+                jobs << Job{all.last(), f.sizeBefore};
+            }
         }
         const QByteArray id = recordlock::computerId(identityFileOf(settings));
         recordlock::WaitNotice notice(settings.waiting);
         Locks locks;
         const auto refused = takeLocks(all, settings, id, QDeadlineTimer(settings.lock.waitMs), notice, locks);
-        bool lost = false;
+        const Steps steps = refused ? Steps{} : writeUnder(locks, jobs);
+        qsizetype job = 0;
         for (const journal::LeftOver& entry : whole) {
             QStringList added;
             QStringList held;
             QString failedName;
             QString failedPath;
             QString reason;
-            if (refused) {
-                failedName = all[refused->first].name;
-                failedPath = all[refused->first].path;
-                reason = refused->second;
-            }
-            for (qsizetype i = 0; i < entry.files.size() && failedName.isEmpty(); ++i) {
+            for (qsizetype i = 0; i < entry.files.size(); ++i, ++job) {
+                if (!failedName.isEmpty())
+                    continue;
                 const journal::File& f = entry.files[i];
-                const Step step =
-                    lost ? Step::LeaseLost : writeOne({f.name, f.path, f.bytes}, &f.sizeBefore, locks, reason);
-                if (step == Step::Written)
+                const bool reached = !refused && job < steps.done.size();
+                const Step step = reached ? steps.done[job] : Step::Failed;
+                if (step == Step::Written) {
                     added << f.name;
-                else if (step == Step::AlreadyHeld)
+                } else if (step == Step::AlreadyHeld) {
                     held << f.name;
-                else {
-                    lost = lost || step == Step::LeaseLost;
+                } else if (refused) {
+                    failedName = all[refused->first].name;
+                    failedPath = all[refused->first].path;
+                    reason = refused->second;
+                } else {
                     failedName = f.name;
                     failedPath = f.path;
-                    if (step == Step::LeaseLost)
-                        reason = kTakenOver;
+                    reason = reached ? steps.reason : QStringLiteral("an earlier record could not be finished first");
                 }
             }
             if (!failedName.isEmpty()) {
                 journal::keep(entry.id);
-                unfinished << QStringLiteral("%1 (on disk: %2): %3; it is kept in %4")
-                                  .arg(failedName, QDir::toNativeSeparators(failedPath), reason,
-                                       QDir::toNativeSeparators(entry.id));
+                told.unfinished << LeftOvers::Unfinished{failedName, failedPath, reason, entry.id};
                 continue;
             }
             journal::drop(entry.id);
-            if (added.isEmpty())
-                continue;
-            QString line = QStringLiteral("a record now added to %1").arg(added.join(QStringLiteral(", ")));
-            if (!held.isEmpty())
-                line += QStringLiteral(" (it was already in %1)").arg(held.join(QStringLiteral(", ")));
-            finished << line;
+            if (!added.isEmpty())
+                told.finished << LeftOvers::Finished{added, held};
         }
     }
-    QStringList parts;
-    if (!finished.isEmpty())
-        parts << QStringLiteral("An earlier run of the tutor ended while it was recording. These records are now "
-                                "complete in all their files, none written twice:\n- %1")
-                     .arg(finished.join(QStringLiteral("\n- ")));
-    if (!unfinished.isEmpty())
-        parts << QStringLiteral("These records of an earlier run could not be finished yet, and will be tried again "
-                                "at the next start:\n- %1")
-                     .arg(unfinished.join(QStringLiteral("\n- ")));
-    if (!unreadable.isEmpty())
-        parts << QStringLiteral("These journal entries cannot be read, so nothing was written from them; they are "
-                                "left where they are:\n- %1")
-                     .arg(unreadable.join(QStringLiteral("\n- ")));
     // Said here at the start, it is not said again at the first record.
     if (!problems.isEmpty() && firstTimeFor(settings.journalFolder))
-        parts << QStringLiteral("The tutor's journal cannot be used, so records that a crash interrupts cannot be "
-                                "finished at the next start:\n- %1")
-                     .arg(problems.join(QStringLiteral("\n- ")));
-    if (parts.isEmpty())
-        return std::nullopt;
-    return parts.join(QStringLiteral("\n\n"));
-}
-
-Channels::Channels() = default;
-Channels::~Channels() = default;
-
-QFile* Channels::file(int channel) const
-{
-    if (channel < 1 || channel > kCount)
-        return nullptr;
-    return files_[size_t(channel - 1)].get();
-}
-
-std::optional<Failure> Channels::open(int channel, const QString& path, Mode mode)
-{
-    if (channel < 1 || channel > kCount)
-        return Failure{QStringLiteral("channel %1 does not exist").arg(channel)};
-    close(channel);
-    auto f = std::make_unique<QFile>(path);
-    QIODevice::OpenMode flags = QIODevice::ReadOnly;
-    if (mode == Mode::Output)
-        flags = QIODevice::WriteOnly | QIODevice::Truncate;
-    else if (mode == Mode::Append)
-        flags = QIODevice::WriteOnly | QIODevice::Append;
-    const QFileInfo info(path);
-    if (info.isDir())
-        return Failure{plainReason(EISDIR, path)};
-    if (!f->open(flags)) {
-        if (!info.absoluteDir().exists())
-            return Failure{plainReason(ENOENT, path)};
-        if (mode == Mode::Input && !info.exists())
-            return Failure{plainReason(ENOENT, path)};
-        return Failure{f->errorString()};
-    }
-    files_[size_t(channel - 1)] = std::move(f);
-    return std::nullopt;
-}
-
-QByteArray Channels::readLine(int channel)
-{
-    QFile* f = file(channel);
-    QByteArray line;
-    if (!f)
-        return line;
-    // A run up to the next CR at a time, from the file's own buffer (a character at a time
-    // made a notes file of megabytes slow to read): a short look ahead first, as most
-    // record lines are short, and further along a long one.
-    char chunk[16384];
-    qint64 ahead = 256;
-    for (;; ahead = std::min<qint64>(ahead * 4, sizeof chunk)) {
-        const qint64 got = f->peek(chunk, ahead);
-        if (got <= 0)
-            return line;
-        const auto* cr = static_cast<const char*>(std::memchr(chunk, '\r', size_t(got)));
-        if (!cr) {
-            line.append(chunk, got);
-            f->skip(got);
-            continue;
-        }
-        line.append(chunk, cr - chunk);
-        f->skip(cr - chunk + 1);
-        char next = 0;
-        if (f->peek(&next, 1) == 1 && next == '\n')
-            f->skip(1);
-        return line;
-    }
-}
-
-bool Channels::atEnd(int channel) const
-{
-    QFile* f = file(channel);
-    return !f || f->atEnd();
-}
-
-std::optional<Failure> Channels::write(int channel, const QByteArray& bytes)
-{
-    QFile* f = file(channel);
-    if (!f)
-        return Failure{QStringLiteral("channel %1 holds no file").arg(channel)};
-    errno = 0;
-    if (f->write(bytes) != bytes.size() || !f->flush()) {
-        // The system's own reason in plain words where there is one; Qt's text otherwise.
-        const int error = errno;
-        return Failure{error != 0 ? plainReason(error, f->fileName()) : f->errorString()};
-    }
-    return std::nullopt;
-}
-
-void Channels::close(int channel)
-{
-    if (channel < 1 || channel > kCount)
-        return;
-    files_[size_t(channel - 1)].reset();
-}
-
-void Channels::closeAll()
-{
-    for (int c = 1; c <= kCount; ++c)
-        close(c);
+        told.problems = problems;
+    return told;
 }

@@ -34,6 +34,12 @@ struct AppendOutcome {
     // The journal folder could not take the record, why, and that recording went on without
     // it; said once per journal folder in a run.
     QString journalFailure{};
+    // A write began in the failed file and no answer told whether it arrived: the record may be
+    // there. The journal entry is kept, and the retry looks for the record before writing it.
+    bool outcomeUnknown = false;
+    // This computer stopped answering while it wrote, and another took the files over; the files
+    // were looked at afterwards, and what `written` says is what they hold, once.
+    bool tookOver = false;
 
     bool ok() const { return failedName.isEmpty(); }
 };
@@ -52,20 +58,48 @@ struct AppendSettings {
 QString identityFileOf(const AppendSettings& settings);
 
 // Appends one record to several files so that it holds across computers sharing one folder:
-// every file is opened read-write and locked (an operating-system lock, and the folder's lock
-// file created atomically), the record is written at each file's end as the file server has
-// it, flushed to the disk, read back and compared, and the locks are released. With a
-// journal folder the record is kept there from before the first file is touched until every
-// file holds it. Only the record's own bytes are ever cut back after a failure.
-// A retry of a record that some files already took passes the journal entry the first
-// attempt gave back, so that the record keeps one entry until every file holds it.
+// every file is opened read-write once and locked (an operating-system lock, and the folder's
+// lock made atomically), each file's end is taken as the file server has it, the record's bytes
+// and offsets are put into the folder's lock (its intent, which whoever breaks the lock finishes
+// first), and the record is written there, flushed to the disk, read back and compared. A write
+// that fails is made again with the same bytes; on a network folder one that cannot be finished
+// stays in the lock for the next taker, and only on this computer's own disk is the record's own
+// part cut back. With a journal folder the record is kept there from before the first file is
+// touched until every file holds it. A retry of a record passes the journal entry the first
+// attempt gave back: every file is looked at for the record before it is written again.
 AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings& settings = {},
                            const QString& journalEntry = {});
 
 // Finishes the records that a run ended before every file held them: each into the files
 // still missing it, found from their bytes, never twice, all under one taking of the locks
-// within one wait. What was done, for the student, or nothing when there was nothing to tell.
-std::optional<QString> finishJournal(const AppendSettings& settings);
+// within one wait. What became of each entry; the records layer words it for the student.
+struct LeftOvers {
+    struct Finished {
+        QStringList added; // names of the files it was written to now
+        QStringList held;  // and of those that held it already
+    };
+    struct Unfinished {
+        QString name; // the file that could not take it
+        QString path;
+        QString reason;
+        QString entry; // where it is kept for the next start
+    };
+    struct Unreadable {
+        QString where; // where the entry was set aside
+        bool otherVersion = false;
+    };
+    QList<Finished> finished; // only those that some file took now
+    QList<Unfinished> unfinished;
+    QList<Unreadable> unreadable;
+    // Why the journal cannot be used ("folder: reason"), said once per journal folder in a run.
+    QStringList problems;
+
+    bool empty() const
+    {
+        return finished.isEmpty() && unfinished.isEmpty() && unreadable.isEmpty() && problems.isEmpty();
+    }
+};
+LeftOvers finishJournal(const AppendSettings& settings);
 
 // Numbered channels for reading and writing whole files line by line.
 class Channels {

@@ -34,7 +34,14 @@ public:
 
     bool isOpen() const { return handle_ != -1; }
     bool created() const { return created_; }
+    // Made by another open of this process a moment ago.
+    void markCreated() { created_ = true; }
+    // On a network or user-space file system: a failed call there may still have arrived.
+    bool remote() const { return remote_; }
     void close();
+    // Closed, with what the close said: a network client may report there a write it could
+    // not deliver.
+    int closeChecked();
 
     // Read-write, created when missing; clients that only emulate append need read access.
     int openReadWrite(const QString& path);
@@ -51,7 +58,7 @@ public:
     int truncateTo(qint64 size);
 
 private:
-    void opened(std::intptr_t handle, bool created);
+    void opened(std::intptr_t handle, bool created, const QByteArray& path);
 
     std::intptr_t handle_ = -1;
     bool created_ = false;

@@ -3,12 +3,14 @@
 #include "record_io.h"
 
 #include <QFile>
+#include <QHash>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -63,11 +65,30 @@ bool onRemoteFileSystem(int fd)
 
 } // namespace
 
-void File::opened(std::intptr_t handle, bool created)
+// The kind of file system is learnt once per folder in a run: over a network client each look
+// is a request to the file server.
+bool remoteFolder(const QByteArray& path, int fd)
+{
+    static std::mutex mutex;
+    static QHash<QByteArray, bool> known;
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folder = slash >= 0 ? path.left(slash) : QByteArray(".");
+    {
+        std::lock_guard guard(mutex);
+        if (const auto it = known.constFind(folder); it != known.constEnd())
+            return *it;
+    }
+    const bool remote = onRemoteFileSystem(fd);
+    std::lock_guard guard(mutex);
+    known.insert(folder, remote);
+    return remote;
+}
+
+void File::opened(std::intptr_t handle, bool created, const QByteArray& path)
 {
     handle_ = handle;
     created_ = created;
-    remote_ = onRemoteFileSystem(int(handle));
+    remote_ = remoteFolder(path, int(handle));
     // Past this computer's page cache: a client that keeps pages writes whole pages back, and
     // a page it read before another computer appended carries old bytes over the new ones.
     // Where the file system refuses, the read-back still catches a record that did not arrive.
@@ -85,6 +106,15 @@ void File::close()
     handle_ = -1;
 }
 
+int File::closeChecked()
+{
+    if (handle_ == -1)
+        return 0;
+    const int rc = ::close(fdOf(handle_));
+    handle_ = -1;
+    return rc == 0 || errno == EINTR ? 0 : errno;
+}
+
 int File::openReadWrite(const QString& path)
 {
     close();
@@ -94,14 +124,14 @@ int File::openReadWrite(const QString& path)
     for (int attempt = 0; attempt < 3; ++attempt) {
         int fd = openRetrying(native, O_RDWR);
         if (fd >= 0) {
-            opened(fd, false);
+            opened(fd, false, native);
             return 0;
         }
         if (errno != ENOENT)
             return errno;
         fd = openRetrying(native, O_RDWR | O_CREAT | O_EXCL);
         if (fd >= 0) {
-            opened(fd, true);
+            opened(fd, true, native);
             return 0;
         }
         // Made by someone else meanwhile; some network clients say so as a permission failure.
@@ -115,10 +145,11 @@ int File::openReadWrite(const QString& path)
 int File::createNew(const QString& path)
 {
     close();
-    const int fd = openRetrying(QFile::encodeName(path), O_RDWR | O_CREAT | O_EXCL);
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = openRetrying(native, O_RDWR | O_CREAT | O_EXCL);
     if (fd < 0)
         return errno;
-    opened(fd, true);
+    opened(fd, true, native);
     return 0;
 }
 

@@ -18,7 +18,7 @@ std::wstring wide(const QString& path)
 
 } // namespace
 
-void File::opened(std::intptr_t handle, bool created)
+void File::opened(std::intptr_t handle, bool created, const QByteArray&)
 {
     handle_ = handle;
     created_ = created;
@@ -31,6 +31,13 @@ void File::close()
     handle_ = -1;
 }
 
+int File::closeChecked()
+{
+    // Windows reports an undelivered write at the flush, which is checked.
+    close();
+    return 0;
+}
+
 int File::openReadWrite(const QString& path)
 {
     close();
@@ -38,7 +45,7 @@ int File::openReadWrite(const QString& path)
     bool created = false;
     if (const int error = winfile::openReadWrite(wide(path), h, created))
         return error;
-    opened(h, created);
+    opened(h, created, {});
     return 0;
 }
 
@@ -48,7 +55,7 @@ int File::createNew(const QString& path)
     winfile::Handle h = winfile::kNoHandle;
     if (const int error = winfile::createNew(wide(path), h))
         return error;
-    opened(h, true);
+    opened(h, true, {});
     return 0;
 }
 

@@ -152,6 +152,15 @@ QString begin(const QString& folder, const QList<File>& files, QString* why)
     return id;
 }
 
+QList<File> filesOf(const QString& id)
+{
+    QFile file(id);
+    QList<File> files;
+    if (!file.open(QIODevice::ReadOnly) || decode(file.readAll(), files) != ReadState::Whole)
+        files.clear();
+    return files;
+}
+
 void drop(const QString& id)
 {
     if (id.isEmpty())

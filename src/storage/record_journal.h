@@ -30,6 +30,8 @@ ReadState decode(const QByteArray& bytes, QList<File>& files);
 // Writes and locks a new entry; its id, or empty when the journal could not be written, and
 // then why in `why`.
 QString begin(const QString& folder, const QList<File>& files, QString* why = nullptr);
+// The files of an entry this process holds; none when it cannot be read.
+QList<File> filesOf(const QString& id);
 // Removes an entry of this process once every file holds its record.
 void drop(const QString& id);
 

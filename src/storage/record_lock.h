@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QList>
 #include <QString>
 
 #include <atomic>
@@ -10,6 +11,8 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+
+#include "storage/record_intent.h"
 
 // The lock of a record folder, taken while one record is appended, so that computers whose
 // file-system clients keep operating-system locks to themselves still take turns. It is a
@@ -41,6 +44,8 @@ struct Holder {
 // Every renewal has the same length, so that it is rewritten in place.
 QByteArray text(const Holder& holder);
 std::optional<Holder> parse(const QByteArray& text);
+// Who a lock names, in words; a lock of this very process is its own, never "another" tutor's.
+QString describe(const std::optional<Holder>& holder, bool readable, const QByteArray& thisId, qint64 thisProcess);
 QString hostName();
 QByteArray randomHex(int bytes);
 
@@ -110,7 +115,11 @@ private:
     QString told_;
 };
 
-enum class BreakResult { Removed, Gone, NotTheOne, Busy };
+// Milliseconds on a clock that goes on while the computer sleeps: a lease must not outlive a lid
+// closed over it.
+qint64 clockMs();
+
+enum class BreakResult { Removed, Gone, NotTheOne, Busy, Unfinished };
 
 // The last step of a break: the lock at `path` is moved to a name of this breaker's own and
 // removed only if it is the one judged; one made since the look is put back. Not after
@@ -118,11 +127,15 @@ enum class BreakResult { Removed, Gone, NotTheOne, Busy };
 BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool judgedReadable, qint64 notAfterMs);
 
 // One breaker at a time, under a token of its own made like a lock (`records.lock.breaking`): the lock at
-// `path` is looked at once more, moved to a name of this breaker's own, and removed only when
-// it is the very lock judged stale (`judged`); one made meanwhile by somebody else is put
-// back. A token left by a breaker that died is judged by `tokenWatch` like a lock.
+// `path` is looked at once more, its holder's intent is finished, and it is moved to a name of
+// this breaker's own and removed only when it is the very lock judged stale (`judged`); one made
+// meanwhile by somebody else is put back. An intent that cannot be finished keeps the lock where
+// it is (Unfinished, and why in `unfinished`). A token left by a breaker that died is judged by
+// `tokenWatch` like a lock.
 BreakResult breakStale(const QString& path, const QByteArray& judged, bool judgedReadable, const QByteArray& id,
-                       int staleAfterMs, Watch& tokenWatch);
+                       int staleAfterMs, Watch& tokenWatch, QString* unfinished = nullptr);
+
+enum class Declared { Held, Lost, Failed };
 
 // Holds the lock of one folder while it lives; never left behind on a path the program
 // controls.
@@ -139,6 +152,13 @@ public:
     // Whether the lease still holds, renewed when due. False once it may have been broken:
     // then nothing more may be written under it.
     bool confirm();
+    // Puts what is about to be written into the lock, then confirms the lease: only after Held
+    // may a record file be touched. Failed: the intent could not be written (why in `why`).
+    Declared declare(const QList<recordintent::Part>& parts, QString* why = nullptr);
+    // Every part of the intent is written and read back.
+    void written() { unfinished_ = false; }
+    // An intent not known to be written is finished first; one that cannot be stays in the lock,
+    // which stays too, for whoever takes it next.
     void release();
     QString path() const { return path_; }
 
@@ -157,6 +177,8 @@ private:
     // The start of the last renewal known to have reached the lock, monotonic milliseconds.
     std::atomic<qint64> lastGoodMs_{0};
     std::atomic<bool> lost_{false};
+    QList<recordintent::Part> intent_;
+    bool unfinished_ = false;
 };
 
 } // namespace recordlock
