@@ -1,5 +1,7 @@
 #include "descriptions.h"
 
+#include "diagrams/venn.h"
+
 #include <QStringList>
 
 #include <cmath>
@@ -41,19 +43,13 @@ bool insideCircle(QPointF at, double centreX, double verticalRadius)
     return dx * dx + dy * dy <= 1.0;
 }
 
-struct VennText {
-    double x;
-    double y;
-    const char* text;
-};
-
 // What a label says in each region, region by region in the order I to IV.
-QString byRegion(const char* what, std::initializer_list<VennText> texts, QSizeF box)
+QString byRegion(const char* what, std::initializer_list<Label> texts, QSizeF box)
 {
     QStringList parts;
     for (const char* region : {"I", "II", "III", "IV"}) {
         QStringList here;
-        for (const VennText& t : texts) {
+        for (const Label& t : texts) {
             if (vennRegion(QPointF(t.x, t.y), box) == QLatin1String(region))
                 here << QLatin1String(t.text);
         }
@@ -134,18 +130,9 @@ QString vennDescription(int venn, QSizeF boxPixels)
                                   "II inside the left circle only, III inside the right circle only, IV outside "
                                   "both.");
     if (venn == 2)
-        text += byRegion("Letters in",
-                         {{400, 400, "a"},
-                          {570, 570, "c"},
-                          {520, 250, "f"},
-                          {240, 260, "b"},
-                          {300, 600, "d"},
-                          {200, 680, "e"},
-                          {700, 440, "g"},
-                          {800, 620, "k"}},
-                         boxPixels);
+        text += byRegion("Letters in", kVenn2Letters, boxPixels);
     if (venn == 3) {
-        text += byRegion("Counts in", {{530, 700, "8"}, {250, 290, "12"}, {700, 340, "7"}, {10, 150, "8"}}, boxPixels);
+        text += byRegion("Counts in", kVenn3Counts, boxPixels);
         text += QStringLiteral(" Under the circles: Total 1st Circle 20, Total 2d Circle 15.");
     }
     return text;

@@ -47,14 +47,7 @@ void venn1(PictureBox& p, RandomSource& random)
 void venn2(PictureBox& p, RandomSource& random)
 {
     drawVennCircles(p, random);
-    printLabels(p, {{400, 400, "a"},
-                    {570, 570, "c"},
-                    {520, 250, "f"},
-                    {240, 260, "b"},
-                    {300, 600, "d"},
-                    {200, 680, "e"},
-                    {700, 440, "g"},
-                    {800, 620, "k"}});
+    printLabels(p, kVenn2Letters);
     p.describe(vennDescription(2, p.innerRect().size()));
 }
 
@@ -62,12 +55,8 @@ void venn3(PictureBox& p, RandomSource& random)
 {
     p.filledBox(0, 0, 1000, 1000, kWhite);
     drawVennCircles(p, random);
-    printLabels(p, {{200, 950, "Total 1st Circle 20"},
-                    {700, 950, "Total 2d Circle 15"},
-                    {530, 700, "8"},
-                    {250, 290, "12"},
-                    {700, 340, "7"},
-                    {10, 150, "8"}});
+    printLabels(p, {{200, 950, "Total 1st Circle 20"}, {700, 950, "Total 2d Circle 15"}});
+    printLabels(p, kVenn3Counts);
     p.describe(vennDescription(3, p.innerRect().size()));
 }
 
