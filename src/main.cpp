@@ -123,7 +123,10 @@ QString recordFoldersText(const QString& drivesRoot)
     return QStringLiteral("The record files (masterFile.txt, send_MMDD.txt, notes_.txt) are written to\n"
                           "  %1\n"
                           "for a home user, and for a network user to\n"
-                          "  %2")
+                          "  %2\n"
+                          "The name typed at start-up goes into no record file: it is kept only in\n"
+                          "records.index beside them, so that an instructor can tell whose record is\n"
+                          "whose in a shared folder.")
         .arg(QDir::toNativeSeparators(paths.local(folders::kHome)),
              QDir::toNativeSeparators(paths.local(folders::kNetwork)));
 }

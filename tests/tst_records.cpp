@@ -7,6 +7,8 @@
 #include "platform/code_page.h"
 #include "records/record_layout.h"
 #include "storage/record_files.h"
+#include "storage/record_journal.h"
+#include "storage/session_index.h"
 #include "support/expected_records.h"
 #include "support/file_size_limit.h"
 #include "support/tutor_setup.h"
@@ -42,6 +44,8 @@ private slots:
     void queryFiles();
     void queryFileFailures();
     void anUnwritableJournalIsNamedOnce();
+    void sessionIndex_data();
+    void sessionIndex();
     void channelNumbers_data();
     void channelNumbers();
 };
@@ -426,6 +430,106 @@ void TestRecords::anUnwritableJournalIsNamedOnce()
                              .arg(QDir::toNativeSeparators(journal))});
     QCOMPARE(responses(tutor.homeBytes(QStringLiteral("send_1208.txt")), QStringLiteral("first")), 1);
     QCOMPARE(tutor.boxes.answer, QString());
+}
+
+void TestRecords::sessionIndex_data()
+{
+    QTest::addColumn<QString>("fault");
+    // Each file's index entries in order: H a header, R a record, and the session's number.
+    QTest::addColumn<QStringList>("indexed");
+    QTest::newRow("a session") << ""
+                               << QStringList{"masterFile.txt H1 R1 R1 R1", "send_1208.txt H1 R1 R1 R1",
+                                              "notes_.txt R1"};
+    QTest::newRow("the index cannot be written") << "folder" << QStringList{};
+    QTest::newRow("a record finished at the next start")
+        << "journal"
+        << QStringList{"masterFile.txt H1 R1 H2 R2 R2 R2", "send_1208.txt H1 R1 H2 R2 R2 R2", "notes_.txt R2"};
+}
+
+// The index beside the record files names the bytes of each header and record, and whose they
+// are; an index that cannot be written never stops a record.
+void TestRecords::sessionIndex()
+{
+    QFETCH(QString, fault);
+    QFETCH(QStringList, indexed);
+    HeadlessTutor tutor;
+    tutor.hostName = QStringLiteral("lab-07");
+    const QString name = QStringLiteral("Zoë O'Neil");
+    const QString index = tutor.homePath(QLatin1String(sessionindex::kFileName));
+    if (fault == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(index));
+    const QString send = tutor.homePath(QStringLiteral("send_1208.txt"));
+    const QByteArray junk(20000, 'x');
+    if (fault == QLatin1String("journal")) {
+        // A run that ended while the send file refused a response, which the master file took.
+        if (!FileSizeLimit::supported)
+            QSKIP("no file size limit here");
+        HeadlessTutor first(false);
+        first.drivesRoot = tutor.drivesRoot;
+        first.journalFolder = tutor.journalFolder;
+        first.hostName = tutor.hostName;
+        first.start({QStringLiteral("1"), name, QStringLiteral("5")});
+        first.next();
+        QVERIFY(testfiles::append(send, junk));
+        {
+            FileSizeLimit limit(10000);
+            first.enterResponse(QStringLiteral("draft"));
+            first.prompter.choices = {1};
+            first.tutor->quit(first.boxes);
+        }
+        first.tutor.reset();
+        QCOMPARE(responses(tutor.homeBytes(QStringLiteral("send_1208.txt")), QStringLiteral("draft")), 0);
+    }
+    tutor.start({QStringLiteral("1"), name, QStringLiteral("5")});
+    tutor.next();
+    tutor.enterResponse(QStringLiteral("first"));
+    tutor.next();
+    tutor.saveAsNotes(QStringLiteral("second"));
+    tutor.enterResponse(QStringLiteral("third"));
+    QCOMPARE(responses(tutor.homeBytes(QStringLiteral("send_1208.txt")), QStringLiteral("third")), 1);
+
+    if (fault == QLatin1String("folder")) {
+        QCOMPARE(tutor.prompter.messages.size(), 1);
+        QVERIFY2(tutor.prompter.messages[0].contains(QLatin1String("records.index")) &&
+                     tutor.prompter.messages[0].contains(QLatin1String("cannot be written")),
+                 qPrintable(tutor.prompter.messages[0]));
+        return;
+    }
+    const sessionindex::Parsed parsed = sessionindex::parse(testfiles::read(index));
+    QCOMPARE(parsed.problems.size(), 0);
+    QList<QByteArray> ids;
+    for (const sessionindex::SessionEntry& s : parsed.sessions) {
+        QCOMPARE(s.id.size(), sessionindex::kIdDigits);
+        QCOMPARE(s.name, name);
+        QCOMPARE(QStringList({s.set, s.host, s.date, s.time}),
+                 QStringList({"005", "lab-07", "12-08-2026", "10:15:30"}));
+        ids << s.id;
+    }
+    QStringList got;
+    qsizetype places = 0;
+    for (const QString& expected : std::as_const(indexed)) {
+        const QString file = expected.section(u' ', 0, 0);
+        const QByteArray bytes = tutor.homeBytes(file);
+        QVERIFY2(!bytes.contains(name.toUtf8()) && !bytes.contains(codepage::encode(name)), qPrintable(file));
+        // The entries cover the file from its first byte to its last, one record after another.
+        QString kinds = file;
+        qint64 end = 0;
+        for (const sessionindex::PlaceEntry& p : parsed.places) {
+            if (p.file != file)
+                continue;
+            if (p.offset == end + junk.size() && bytes.mid(end, junk.size()) == junk)
+                end += junk.size(); // appended by hand: no record
+            QCOMPARE(p.offset, end);
+            end += p.length;
+            kinds += (p.kind == sessionindex::PlaceEntry::Kind::Header ? QStringLiteral(" H") : QStringLiteral(" R")) +
+                     QString::number(ids.indexOf(p.session) + 1);
+            ++places;
+        }
+        QCOMPARE(end, bytes.size());
+        got << kinds;
+    }
+    QCOMPARE(got, indexed);
+    QCOMPARE(places, parsed.places.size());
 }
 
 void TestRecords::channelNumbers_data()

@@ -767,29 +767,10 @@ void TestReviewReader::indexCodec()
 
 namespace {
 
-// One student at a tutor on the shared folder, and the index entries the tutor's record
-// step would write for it: each file that grew, from where it ended before.
+// One student at a tutor on the shared folder.
 struct Writer {
     HeadlessTutor tutor{false};
-    QByteArray id;
-    QString name;
-    int set = 0;
     QDateTime at;
-    QList<Entry> entries;
-
-    void step(PlaceEntry::Kind kind, const std::function<void()>& act)
-    {
-        const QStringList files{QStringLiteral("masterFile.txt"), QStringLiteral("send_1208.txt")};
-        QList<qint64> before;
-        for (const QString& f : files)
-            before << QFileInfo(tutor.homePath(f)).size();
-        act();
-        for (qsizetype i = 0; i < files.size(); ++i) {
-            const qint64 after = QFileInfo(tutor.homePath(files[i])).size();
-            if (after > before[i])
-                entries << PlaceEntry{id, kind, files[i], before[i], after - before[i]};
-        }
-    }
 };
 
 // RFC 4180 as the report writes it.
@@ -868,24 +849,14 @@ void TestReviewReader::interleavedWriters()
     QTemporaryDir shared;
     QDir(shared.path()).mkpath(testfiles::kHomeFolder);
     std::vector<std::unique_ptr<Writer>> writers;
-    QRandomGenerator random(3);
     const QList<std::pair<QString, int>> students{{"Ann Lee", 6}, {"Bo Chen", 12}, {"Cy Diaz", 14}};
     for (const auto& [name, set] : students) {
         auto w = std::make_unique<Writer>();
         w->tutor.drivesRoot = shared.path();
-        w->id = sessionindex::newSessionId(random);
-        w->name = name;
-        w->set = set;
+        w->tutor.hostName = "lab-" + QString::number(set);
         w->at = QDateTime(QDate(2026, 12, 8), QTime(10, 0, int(writers.size())));
         w->tutor.clock.set(w->at);
-        const QString setText = QString::number(set).rightJustified(3, u'0');
-        w->entries << SessionEntry{w->id,
-                                   setText,
-                                   "lab-" + QString::number(set),
-                                   "12-08-2026",
-                                   w->at.time().toString(QStringLiteral("hh:mm:ss")),
-                                   name};
-        w->step(PlaceEntry::Kind::Header, [&] { w->tutor.start({QStringLiteral("1"), name, QString::number(set)}); });
+        w->tutor.start({QStringLiteral("1"), name, QString::number(set)});
         QVERIFY(w->tutor.next());
         writers.push_back(std::move(w));
     }
@@ -894,26 +865,32 @@ void TestReviewReader::interleavedWriters()
             Writer& w = *writers[i];
             w.at = w.at.addSecs(10 + int(i));
             w.tutor.clock.set(w.at);
-            w.step(PlaceEntry::Kind::Record, [&] { w.tutor.enterResponse(QStringLiteral("r%1").arg(round)); });
+            w.tutor.enterResponse(QStringLiteral("r%1").arg(round));
         }
     }
-    QList<Entry> all;
-    for (const auto& w : writers)
-        all += w->entries;
-    QCOMPARE(all.size(), 3 * 3 + 3 * 3 * 2);
+    // The index the tutors wrote: each session, its header in two files, its records in two.
+    const QString indexPath = writers[0]->tutor.homePath(QLatin1String(sessionindex::kFileName));
+    QByteArray index = testfiles::read(indexPath);
+    QList<QByteArray> lines = index.split('\n');
+    QCOMPARE(lines.size(), 3 * 3 + 3 * 3 * 2 + 1);
+    QVERIFY(lines[1].startsWith("header\t") && lines[1].contains("\tmasterFile.txt\t"));
     // The last entry is a record of the send file (the last writer's last record).
-    auto& last = std::get<PlaceEntry>(all.last());
+    QList<QByteArray> last = lines[lines.size() - 2].split('\t');
+    QCOMPARE(last[2], "send_1208.txt");
     if (damage == QLatin1String("length"))
-        last.length -= 1;
+        last[4] = QByteArray::number(last[4].toLongLong() - 1);
     else if (damage == QLatin1String("offset"))
-        last.offset += 1;
-    else if (damage == QLatin1String("kind"))
-        std::get<PlaceEntry>(all[1]).kind = PlaceEntry::Kind::Record; // Ann's header in the master file
-    QByteArray index = sessionindex::bytesToAppend(all, std::nullopt);
+        last[3] = QByteArray::number(last[3].toLongLong() + 1);
+    lines[lines.size() - 2] = last.join('\t');
+    if (damage == QLatin1String("kind"))
+        lines[1].replace("header\t", "record\t"); // Ann's header in the master file
+    index = lines.join('\n');
     if (damage == QLatin1String("torn"))
         index.chop(4);
-    if (damage != QLatin1String("none"))
-        QVERIFY(testfiles::write(writers[0]->tutor.homePath(QLatin1String(sessionindex::kFileName)), index));
+    if (damage == QLatin1String("none"))
+        QVERIFY(QFile::remove(indexPath));
+    else
+        QVERIFY(testfiles::write(indexPath, index));
 
     QBuffer out;
     out.open(QIODevice::WriteOnly);
@@ -1051,38 +1028,21 @@ void TestReviewReader::liveView()
     QVERIFY(!live.page().contains("<script"));
 
     std::vector<std::unique_ptr<Writer>> writers;
-    QRandomGenerator random(5);
-    QByteArray indexed; // what the index holds
-    auto writeIndex = [&](Writer& w) {
-        const QByteArray bytes =
-            sessionindex::bytesToAppend(w.entries, indexed.isEmpty() ? std::nullopt : std::optional(indexed.back()));
-        w.entries.clear();
-        indexed += bytes;
-        QVERIFY(testfiles::append(QDir(folder).filePath(QLatin1String(sessionindex::kFileName)), bytes));
-    };
     auto startWriter = [&](const QString& name, const QString& host, int set) {
         auto w = std::make_unique<Writer>();
         w->tutor.drivesRoot = shared.path();
-        w->id = sessionindex::newSessionId(random);
-        w->name = name;
+        w->tutor.hostName = host;
         w->tutor.clock.set(clock.now());
-        w->entries << SessionEntry{w->id,
-                                   QString::number(set).rightJustified(3, u'0'),
-                                   host,
-                                   "12-08-2026",
-                                   clock.now().time().toString(QStringLiteral("hh:mm:ss")),
-                                   name};
-        w->step(PlaceEntry::Kind::Header, [&] { w->tutor.start({QStringLiteral("1"), name, QString::number(set)}); });
+        w->tutor.start({QStringLiteral("1"), name, QString::number(set)});
         w->tutor.next();
-        writeIndex(*w);
         writers.push_back(std::move(w));
         return writers.back().get();
     };
     auto record = [&](Writer& w, const QString& answer) {
         w.tutor.clock.set(clock.now());
-        w.step(PlaceEntry::Kind::Record, [&] { w.tutor.enterResponse(answer); });
-        writeIndex(w);
+        w.tutor.enterResponse(answer);
     };
+    const QString index = QDir(folder).filePath(QLatin1String(sessionindex::kFileName));
     auto advance = [&](int seconds) { clock.set(clock.now().addSecs(seconds)); };
 
     Writer& ann = *startWriter(QStringLiteral("Ann Lee"), QStringLiteral("lab-01"), 6);
@@ -1104,7 +1064,7 @@ void TestReviewReader::liveView()
     const QString master = QDir(folder).filePath(QStringLiteral("masterFile.txt"));
     const QByteArray before = testfiles::read(master);
     advance(10);
-    const qsizetype indexBefore = indexed.size();
+    const qint64 indexBefore = QFileInfo(index).size();
     record(ann, QStringLiteral("a3"));
     const QByteArray added = testfiles::read(master).mid(before.size());
     QVERIFY(testfiles::write(master, before + added.left(added.size() / 2)));
@@ -1117,7 +1077,7 @@ void TestReviewReader::liveView()
              qPrintable(liveRow(live.page(), "Ann Lee")));
     // Only what was appended, and the first bytes of each file that grew, once a look.
     QCOMPARE(live.bytesRead() - read,
-             added.size() + (indexed.size() - indexBefore) + 3 * review::FileFollower::kHeadSize);
+             added.size() + (QFileInfo(index).size() - indexBefore) + 3 * review::FileFollower::kHeadSize);
 
     // Bo stays quiet; Ann sends the reminder as her answer; Bo's computer starts a new session.
     advance(6 * 60);

@@ -33,6 +33,7 @@ QString longAnswer()
 // an answer left behind the reminder. What was recorded, in order.
 QList<Written> runSession(Tutor& tutor)
 {
+    tutor.hostName = QStringLiteral("lab-01");
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
     QList<Written> written;
     QDateTime at(QDate(2026, 12, 8), QTime(10, 15, 30));
@@ -169,7 +170,7 @@ void TestReviewRoundTrip::csvHoldsTheTextsByteForByte()
         review::appendCsvField(expected, w.line.toUtf8());
         expected += ',';
         review::appendCsvField(expected, w.text.toUtf8());
-        expected += ',' + (w.seconds ? QByteArray::number(*w.seconds) : QByteArray()) + ",,\r\n";
+        expected += ',' + (w.seconds ? QByteArray::number(*w.seconds) : QByteArray()) + ",lab-01,Ann\r\n";
     }
     QFile csv(csvPath);
     QVERIFY(csv.open(QIODevice::ReadOnly));
@@ -217,9 +218,10 @@ void TestReviewRoundTrip::htmlCountsEachFileAndAll()
             counted << line;
     }
     const QList<QByteArray> expected{
-        "<h3>Session 1 · 12-08-2026 · class notes 005</h3>",
+        "<h3>Session 1 · 12-08-2026 · class notes 005 · Ann on lab-01</h3>",
         "<p class=\"summary\">1 session, 5 records: 1 empty, 0 only the reminder, 1 holding the reminder.</p>",
-        "<h3>Records outside any session header</h3>",
+        // The notes file holds no header: the index gives its note to the session.
+        "<h3>Session (its header is not in this file) · 12-08-2026 · class notes 005 · Ann on lab-01</h3>",
         "<p class=\"summary\">0 sessions, 1 record: 0 empty, 0 only the reminder, 0 holding the reminder.</p>",
         "<h3>Records outside any session header</h3>",
         "<tr class=\"skip\"><td colspan=\"8\">Skipped at line 10: 16 bytes, text after the end of a record or "

@@ -113,6 +113,9 @@ private:
     std::optional<Failure> unwritable(const QString& text) const;
     // The settings every append and the start-up's finishing share.
     AppendSettings appendSettings() const;
+    // What the session index is to say of a record of this kind; the session itself with the
+    // header's first try.
+    IndexNote indexNote(RecordKind kind, bool firstTry) const;
     // Tells a failure of a record button; the text stays in the answer box.
     Boxes toldUnlessRecorded(RecordKind kind, const std::optional<Failure>& failure);
 

@@ -63,6 +63,8 @@ std::optional<QString> leftOversMessage(const LeftOvers& told)
         parts << QStringLiteral("The tutor's journal cannot be used, so records that a crash interrupts cannot be "
                                 "finished at the next start:\n- %1")
                      .arg(told.problems.join(QStringLiteral("\n- ")));
+    if (!told.indexFailure.isEmpty())
+        parts << told.indexFailure;
     if (parts.isEmpty())
         return std::nullopt;
     return parts.join(QStringLiteral("\n\n"));
@@ -129,13 +131,32 @@ AppendSettings RecordBook::appendSettings() const
     return settings;
 }
 
+IndexNote RecordBook::indexNote(RecordKind kind, bool firstTry) const
+{
+    const Session& s = session_;
+    IndexNote note{s.sessionId(), sessionindex::PlaceEntry::Kind::Record};
+    if (kind != RecordKind::SessionHeader)
+        return note;
+    note.kind = sessionindex::PlaceEntry::Kind::Header;
+    // The session goes into the index with the first file that takes its header.
+    if (firstTry)
+        note.start = sessionindex::SessionEntry{s.sessionId(), s.classNotesNo(), s.hostName(),
+                                                s.startDate(), s.startTime(),    s.fullName()};
+    return note;
+}
+
 std::optional<Failure> RecordBook::appendToRecordFiles(PendingRecord& record)
 {
     const QScopedValueRollback<bool> busy(asking_, true);
-    const AppendOutcome outcome = appendRecord(record.files, appendSettings(), record.journalEntry);
-    // The journal is a safety net: recording goes on without it, and the student hears of it once.
+    AppendSettings settings = appendSettings();
+    settings.index = indexNote(record.kind, record.recordedIn.isEmpty());
+    const AppendOutcome outcome = appendRecord(record.files, settings, record.journalEntry);
+    // The journal and the index are safety nets: recording goes on without them, and the
+    // student hears of each once.
     if (!outcome.journalFailure.isEmpty())
         services_.prompter->tell(outcome.journalFailure);
+    if (!outcome.indexFailure.isEmpty())
+        services_.prompter->tell(outcome.indexFailure);
     // Files that took the record are done; a retry writes only to the others.
     record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
     record.recordedIn << outcome.written;

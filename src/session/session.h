@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -63,6 +64,14 @@ public:
     const QString& currentText() const { return currentText_; }
     bool responsePending() const { return responsePending_; }
     const Transcript& cumulativeText() const { return cumulativeText_; }
+    // What the session index says of this session, beside the record files: its id (from the
+    // system's generator, so the seeded sequence stays the tutor's), the computer, the start,
+    // and the full name typed at start-up, which goes nowhere else.
+    const QByteArray& sessionId() const { return sessionId_; }
+    const QString& hostName() const { return hostName_; }
+    const QString& startDate() const { return startDate_; }
+    const QString& startTime() const { return startTime_; }
+    const QString& fullName() const { return fullName_; }
     RandomSource& random() { return random_; }
 
     // The line table: slot 0 and the slots past the content are empty.
@@ -97,6 +106,11 @@ private:
     QString classNotesNo_;
     QString nextClassNotesNo_;
     QString classNotesEntry_; // as the student typed it, for messages
+    QByteArray sessionId_;
+    QString hostName_;
+    QString startDate_;
+    QString startTime_;
+    QString fullName_;
     QString answerPrompt_;
     QString qaSeparator_;
     QString answerSeparator_;

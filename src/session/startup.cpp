@@ -9,6 +9,8 @@
 #include "platform/runtime_text.h"
 #include "session/record_folders.h"
 #include "session/session.h"
+#include "storage/record_lock.h"
+#include "storage/session_index.h"
 
 namespace {
 
@@ -64,10 +66,16 @@ void Session::setupSession()
         return end();
     dataFolder_ = isNetworkUser(*kind) ? folders::kNetwork : folders::kHome;
 
-    if (!services_.prompter->ask(kNamePrompt))
+    const auto name = services_.prompter->ask(kNamePrompt);
+    if (!name)
         return end();
+    fullName_ = *name;
 
     const QString date = services_.clock->dateText();
+    sessionId_ = sessionindex::newSessionId();
+    hostName_ = services_.hostName.isEmpty() ? recordlock::hostName() : services_.hostName;
+    startDate_ = date;
+    startTime_ = services_.clock->timeText();
     masterFile_ = dataFolder_ + QStringLiteral("\\masterFile") + QStringLiteral(".txt");
     sendFile_ = dataFolder_ + QStringLiteral("\\send_") + rt::left(date, 2) + date.mid(3, 2) + QStringLiteral(".txt");
     notesFile_ = dataFolder_ + QStringLiteral("\\notes_.txt");

@@ -25,4 +25,6 @@ struct TutorServices {
     // Told who holds the record files while a record waits for them; an empty text when the
     // wait is over.
     std::function<void(const QString&)> waiting{};
+    // The computer's name as the session index gives it; none: the host name.
+    QString hostName{};
 };

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <QDataStream>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -166,6 +167,7 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
 struct Job {
     FileAppend file;
     std::optional<qint64> sizeBefore{};
+    IndexNote index{};
 };
 
 enum class Step { Written, AlreadyHeld, LeaseLost, Failed };
@@ -178,7 +180,97 @@ struct Steps {
     // Where each file's share was to go: once in a lock, an intent may be finished by whoever
     // breaks that lock, so a record whose lease ran out is looked for there before it is written.
     QHash<QString, qint64> intended;
+    // The session index that did not take the record's entries, and why.
+    QString indexPath;
+    QString indexFailure;
 };
+
+// The session index's entries of the jobs before `upTo` that were written (at their offsets),
+// appended to each folder's index in one write, still under the locks. A failure here is only
+// said: the records are in their files whatever becomes of the index.
+void writeIndex(const QList<Job>& jobs, const QList<qint64>& at, qsizetype upTo, Steps& steps)
+{
+    QStringList order;
+    QHash<QString, QList<sessionindex::Entry>> entries;
+    QSet<QByteArray> started;
+    for (qsizetype i = 0; i < upTo; ++i) {
+        const IndexNote& note = jobs[i].index;
+        if (at[i] < 0 || note.session.isEmpty())
+            continue;
+        const QString folder = folderOf(jobs[i].file.path);
+        if (!entries.contains(folder))
+            order << folder;
+        QList<sessionindex::Entry>& list = entries[folder];
+        if (note.start && !started.contains(folder.toUtf8() + '/' + note.session)) {
+            started.insert(folder.toUtf8() + '/' + note.session);
+            list << *note.start;
+        }
+        list << sessionindex::PlaceEntry{note.session, note.kind, QFileInfo(jobs[i].file.path).fileName(), at[i],
+                                         jobs[i].file.bytes.size()};
+    }
+    for (const QString& folder : std::as_const(order)) {
+        const QString path = folder + u'/' + QLatin1String(sessionindex::kFileName);
+        recordio::File file;
+        qint64 end = 0;
+        QByteArray last;
+        int error = file.openReadWrite(path);
+        if (error == 0)
+            error = file.size(end);
+        if (error == 0 && end > 0)
+            error = file.readAt(end - 1, 1, last);
+        const QByteArray bytes = sessionindex::bytesToAppend(
+            entries.value(folder), last.isEmpty() ? std::nullopt : std::optional<char>(last.front()));
+        qint64 done = 0;
+        if (error == 0)
+            error = file.writeAt(end, bytes, done);
+        if (error == 0)
+            error = file.flush();
+        if (error == 0)
+            error = file.closeChecked();
+        if (error != 0) {
+            steps.indexPath = path;
+            steps.indexFailure = plainReason(error, path);
+            return;
+        }
+    }
+}
+
+QByteArray encodeNote(const IndexNote& note)
+{
+    if (note.session.isEmpty())
+        return {};
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_4);
+    out << note.session << qint8(note.kind) << bool(note.start);
+    if (note.start)
+        out << note.start->id << note.start->set << note.start->host << note.start->date << note.start->time
+            << note.start->name;
+    return bytes;
+}
+
+IndexNote decodeNote(const QByteArray& bytes)
+{
+    IndexNote note;
+    if (bytes.isEmpty())
+        return note;
+    QDataStream in(bytes);
+    in.setVersion(QDataStream::Qt_6_4);
+    qint8 kind = 0;
+    bool hasStart = false;
+    in >> note.session >> kind >> hasStart;
+    note.kind = kind == qint8(sessionindex::PlaceEntry::Kind::Header) ? sessionindex::PlaceEntry::Kind::Header
+                                                                      : sessionindex::PlaceEntry::Kind::Record;
+    if (hasStart) {
+        sessionindex::SessionEntry start;
+        in >> start.id >> start.set >> start.host >> start.date >> start.time >> start.name;
+        note.start = start;
+    }
+    // A note that cannot be read gives no entries: the records are finished all the same.
+    if (in.status() != QDataStream::Ok || note.session.size() != sessionindex::kIdDigits)
+        return {};
+    return note;
+}
 
 // The same bytes at the same offset until they are there, a few times: a reply lost on the way
 // (a client reconnecting) is not a record lost.
@@ -265,6 +357,7 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
         recordio::File& file = locks.file(f.path);
         steps.touched = true;
         if (const int error = writeWhole(file, at[i], f.bytes, file.created(), f.path)) {
+            writeIndex(jobs, at, i, steps);
             // On this computer's own disk nobody can write while the operating-system lock is
             // held, and nothing arrives late: a part written is cut back, and the intent goes.
             if (!file.remote()) {
@@ -284,9 +377,12 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
         recordio::File& file = locks.file(jobs[i].file.path);
         if (at[i] < 0 || !file.isOpen())
             continue;
-        if (const int error = file.closeChecked())
+        if (const int error = file.closeChecked()) {
+            writeIndex(jobs, at, i, steps);
             return stop(i, Step::Failed, writeReason(error, file, jobs[i].file.path));
+        }
     }
+    writeIndex(jobs, at, jobs.size(), steps);
     for (const auto& lock : std::as_const(locks.folders)) {
         // Whatever happened to the lease meanwhile, what was read back is this record, once:
         // a breaker writes nothing there but the same bytes.
@@ -322,6 +418,16 @@ bool firstTimeFor(const QString& folder)
     return true;
 }
 
+// Said once per index in a run, as the journal's failure is.
+QString indexFailureMessage(const Steps& steps)
+{
+    if (steps.indexFailure.isEmpty() || !firstTimeFor(steps.indexPath))
+        return {};
+    return QStringLiteral("The session index beside the record files (%1) cannot be written: %2. Records are still "
+                          "written to the record files, but the instructor's review may not tell whose they are.")
+        .arg(QDir::toNativeSeparators(steps.indexPath), steps.indexFailure);
+}
+
 } // namespace
 
 QString identityFileOf(const AppendSettings& settings)
@@ -345,7 +451,7 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
     QHash<QString, qint64> sizeBefore;
     if (newEntry) {
         QString why;
-        entry = journal::begin(settings.journalFolder, journalFiles(files), &why);
+        entry = journal::begin(settings.journalFolder, journalFiles(files), &why, encodeNote(settings.index));
         if (entry.isEmpty() && firstTimeFor(settings.journalFolder))
             outcome.journalFailure =
                 QStringLiteral("The tutor's journal (%1) cannot be written: %2. Records are still written to the "
@@ -360,6 +466,7 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
     recordlock::WaitNotice notice(settings.waiting);
     qsizetype next = 0;
     bool touched = false;
+    IndexNote index = settings.index;
     // A lease lost before the files were touched (this program stalled) is taken again while
     // time is left; the files that took the record are not written again.
     for (int round = 0; next < files.size(); ++round) {
@@ -372,9 +479,11 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
         QList<Job> jobs;
         for (const FileAppend& f : rest) {
             const auto known = sizeBefore.constFind(f.path);
-            jobs << Job{f, known != sizeBefore.constEnd() ? std::optional<qint64>(*known) : std::nullopt};
+            jobs << Job{f, known != sizeBefore.constEnd() ? std::optional<qint64>(*known) : std::nullopt, index};
         }
         const Steps steps = writeUnder(locks, jobs);
+        if (outcome.indexFailure.isEmpty())
+            outcome.indexFailure = indexFailureMessage(steps);
         touched = touched || steps.touched;
         for (auto it = steps.intended.cbegin(); it != steps.intended.cend(); ++it) {
             if (!sizeBefore.contains(it.key()) || sizeBefore[it.key()] > it.value())
@@ -385,6 +494,7 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
             if (step != Step::Written && step != Step::AlreadyHeld)
                 break;
             outcome.written << files[next++].name;
+            index.start.reset(); // the session is in the index with the first file that took its header
         }
         if (next == files.size())
             break;
@@ -429,7 +539,7 @@ LeftOvers finishJournal(const AppendSettings& settings)
         for (const journal::LeftOver& entry : whole) {
             for (const journal::File& f : entry.files) {
                 all << FileAppend{f.name, f.path, f.bytes};
-                jobs << Job{all.last(), f.sizeBefore};
+                jobs << Job{all.last(), f.sizeBefore, decodeNote(entry.note)};
             }
         }
         const QByteArray id = recordlock::computerId(identityFileOf(settings));
@@ -437,6 +547,7 @@ LeftOvers finishJournal(const AppendSettings& settings)
         Locks locks;
         const auto refused = takeLocks(all, settings, id, QDeadlineTimer(settings.lock.waitMs), notice, locks);
         const Steps steps = refused ? Steps{} : writeUnder(locks, jobs);
+        told.indexFailure = indexFailureMessage(steps);
         qsizetype job = 0;
         for (const journal::LeftOver& entry : whole) {
             QStringList added;

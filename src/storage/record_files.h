@@ -11,6 +11,7 @@
 
 #include "platform/failure.h"
 #include "storage/record_lock.h"
+#include "storage/session_index.h"
 
 class QFile;
 
@@ -24,6 +25,14 @@ struct FileAppend {
 
 // What became of a record. Files are taken in order; those before the failing one
 // hold the record, the failing one and those after it do not.
+// What the session index is to say of a record: the session it belongs to (none: nothing is
+// said), whether it is the session's header, and with the header the session itself, once.
+struct IndexNote {
+    QByteArray session;
+    sessionindex::PlaceEntry::Kind kind = sessionindex::PlaceEntry::Kind::Record;
+    std::optional<sessionindex::SessionEntry> start{};
+};
+
 struct AppendOutcome {
     QStringList written; // names of the files that took the record
     QString failedName;  // empty when every file took it
@@ -34,6 +43,9 @@ struct AppendOutcome {
     // The journal folder could not take the record, why, and that recording went on without
     // it; said once per journal folder in a run.
     QString journalFailure{};
+    // The session index could not take the record's entries, why, and that recording went on
+    // without them; said once per record folder in a run.
+    QString indexFailure{};
     // A write began in the failed file and no answer told whether it arrived: the record may be
     // there. The journal entry is kept, and the retry looks for the record before writing it.
     bool outcomeUnknown = false;
@@ -52,6 +64,8 @@ struct AppendSettings {
     // This computer's identity; none: `computer-id` beside the journal folder, in the tutor's
     // own local data.
     QString identityFile{};
+    // The record's entries in the session index beside the record files.
+    IndexNote index{};
 };
 
 // The identity file the settings name.
@@ -93,10 +107,13 @@ struct LeftOvers {
     QList<Unreadable> unreadable;
     // Why the journal cannot be used ("folder: reason"), said once per journal folder in a run.
     QStringList problems;
+    // As AppendOutcome's: the index entries of the records finished now.
+    QString indexFailure{};
 
     bool empty() const
     {
-        return finished.isEmpty() && unfinished.isEmpty() && unreadable.isEmpty() && problems.isEmpty();
+        return finished.isEmpty() && unfinished.isEmpty() && unreadable.isEmpty() && problems.isEmpty() &&
+               indexFailure.isEmpty();
     }
 };
 LeftOvers finishJournal(const AppendSettings& settings);

@@ -67,7 +67,7 @@ QString defaultFolder()
            QStringLiteral("/classnotes-tutor/journal");
 }
 
-QByteArray encode(const QList<File>& files)
+QByteArray encode(const QList<File>& files, const QByteArray& note)
 {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
@@ -76,12 +76,15 @@ QByteArray encode(const QList<File>& files)
     out << kVersion << qint32(files.size());
     for (const File& f : files)
         out << f.name << f.path << f.sizeBefore << f.bytes;
+    if (!note.isEmpty())
+        out << note;
     return bytes + QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
 }
 
-ReadState decode(const QByteArray& bytes, QList<File>& files)
+ReadState decode(const QByteArray& bytes, QList<File>& files, QByteArray* note)
 {
     files.clear();
+    QByteArray kept;
     if (bytes.size() < kMagic.size() + 4 + kHashSize || !bytes.startsWith(kMagic))
         return ReadState::Damaged;
     QDataStream in(bytes);
@@ -107,14 +110,18 @@ ReadState decode(const QByteArray& bytes, QList<File>& files)
         }
         files << f;
     }
-    if (in.device()->pos() != body.size()) {
+    if (in.device()->pos() < body.size())
+        in >> kept;
+    if (in.status() != QDataStream::Ok || in.device()->pos() != body.size()) {
         files.clear();
         return ReadState::Damaged;
     }
+    if (note)
+        *note = kept;
     return ReadState::Whole;
 }
 
-QString begin(const QString& folder, const QList<File>& files, QString* why)
+QString begin(const QString& folder, const QList<File>& files, QString* why, const QByteArray& note)
 {
     auto failed = [&](const QString& reason) {
         if (why)
@@ -132,7 +139,7 @@ QString begin(const QString& folder, const QList<File>& files, QString* why)
     auto file = std::make_unique<recordio::File>();
     if (const int error = file->createNew(part))
         return failed(plainReason(error, part));
-    const QByteArray bytes = encode(files);
+    const QByteArray bytes = encode(files, note);
     qint64 done = 0;
     // Written under a temporary name and renamed once on the disk, so that an entry that is
     // there is whole.
@@ -212,7 +219,7 @@ QList<LeftOver> takeLeftOvers(const QString& folder, QStringList* problems)
         if (file->size(size) != 0 || file->readAt(0, size, bytes) != 0)
             entry.state = ReadState::Damaged;
         else
-            entry.state = decode(bytes, entry.files);
+            entry.state = decode(bytes, entry.files, &entry.note);
         hold(path, std::move(file));
         found << entry;
     }

@@ -24,12 +24,14 @@ struct File {
 QString defaultFolder();
 
 enum class ReadState { Whole, Damaged, OtherVersion };
-QByteArray encode(const QList<File>& files);
-ReadState decode(const QByteArray& bytes, QList<File>& files);
+// `note`: what the caller keeps with the files (the record's session-index entries), opaque
+// here; an entry of a version that had none reads with an empty one.
+QByteArray encode(const QList<File>& files, const QByteArray& note = {});
+ReadState decode(const QByteArray& bytes, QList<File>& files, QByteArray* note = nullptr);
 
 // Writes and locks a new entry; its id, or empty when the journal could not be written, and
 // then why in `why`.
-QString begin(const QString& folder, const QList<File>& files, QString* why = nullptr);
+QString begin(const QString& folder, const QList<File>& files, QString* why = nullptr, const QByteArray& note = {});
 // The files of an entry this process holds; none when it cannot be read.
 QList<File> filesOf(const QString& id);
 // Removes an entry of this process once every file holds its record.
@@ -39,6 +41,7 @@ struct LeftOver {
     QString id;
     ReadState state = ReadState::Whole;
     QList<File> files;
+    QByteArray note;
 };
 // Entries that no running program holds, oldest first, each locked for this process until
 // dropped, kept or set aside. An entry cut short while it was written touched no record

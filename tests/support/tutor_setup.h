@@ -31,6 +31,7 @@ struct TutorSetup {
     Sound* soundInUse = &sound;
     // Another prompter than the script, set before starting.
     Prompter* prompterInUse = &prompter;
+    QString hostName; // none: this computer's
 
     explicit TutorSetup(bool makeHomeFolder)
     {
@@ -61,6 +62,7 @@ struct TutorSetup {
         s.seed = seed;
         s.drivesRoot = drivesRoot;
         s.journalFolder = journalFolder;
+        s.hostName = hostName;
         return s;
     }
 };
