@@ -94,6 +94,25 @@ void maybeStep(HeadlessTutor& tutor, std::mt19937_64& random)
     tutor.next();
 }
 
+// A writer that stalled past its lease is told that another computer took the files over and
+// that the tutor then found its record once in every file: written, said plainly.
+bool toldWrittenAfterTakeOver(const QString& message)
+{
+    return message.contains(QLatin1String("took the record files over")) &&
+           message.contains(QLatin1String("is recorded once in every file"));
+}
+
+// Only such messages since `from`: none, or every one of them saying the record is written.
+bool onlyToldWritten(const QStringList& messages, qsizetype from)
+{
+    for (qsizetype i = from; i < messages.size(); ++i) {
+        if (!toldWrittenAfterTakeOver(messages[i]))
+            return false;
+        std::fprintf(stderr, "record_writer: told: %s\n", qPrintable(messages[i]));
+    }
+    return true;
+}
+
 int fail(const QString& why)
 {
     std::fprintf(stderr, "record_writer: %s\n", qPrintable(why));
@@ -147,11 +166,11 @@ int main(int argc, char** argv)
         tutor.start({QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)});
     ScriptedPrompter& prompter = tutor.prompter;
     // After a kill the start-up finishes the killed run's record and says so; nothing else.
-    const bool onlyFinished = prompter.messages.isEmpty() ||
-                              (prompter.messages.size() == 1 &&
-                               prompter.messages.front().startsWith(
-                                   QLatin1String("An earlier run of the tutor ended while it was recording")) &&
-                               !prompter.messages.front().contains(QLatin1String("could not be finished")));
+    const bool finishedEarlier =
+        !prompter.messages.isEmpty() &&
+        prompter.messages.front().startsWith(QLatin1String("An earlier run of the tutor ended while it was recording")) &&
+        !prompter.messages.front().contains(QLatin1String("could not be finished"));
+    const bool onlyFinished = onlyToldWritten(prompter.messages, finishedEarlier ? 1 : 0);
     if (session.hasEnded() || !onlyFinished)
         return fail(QStringLiteral("start-up did not finish: %1").arg(prompter.messages.join(QStringLiteral(" | "))));
     if (!reporter.report(recordcheck::headerReportLine(w, r)))
@@ -181,7 +200,7 @@ int main(int argc, char** argv)
                 tutor.saveAsNotes(answer);
             else
                 tutor.enterResponse(answer);
-            if (prompter.messages.size() == told && tutor.boxes.answer.isEmpty() && !session.hasEnded())
+            if (onlyToldWritten(prompter.messages, told) && tutor.boxes.answer.isEmpty() && !session.hasEnded())
                 break;
             const QString message = prompter.messages.value(told);
             if (attempt < 3 && message.contains(QLatin1String("taken the record files over")) && !session.hasEnded()) {
