@@ -166,10 +166,10 @@ int main(int argc, char** argv)
         tutor.start({QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)});
     ScriptedPrompter& prompter = tutor.prompter;
     // After a kill the start-up finishes the killed run's record and says so; nothing else.
-    const bool finishedEarlier =
-        !prompter.messages.isEmpty() &&
-        prompter.messages.front().startsWith(QLatin1String("An earlier run of the tutor ended while it was recording")) &&
-        !prompter.messages.front().contains(QLatin1String("could not be finished"));
+    const bool finishedEarlier = !prompter.messages.isEmpty() &&
+                                 prompter.messages.front().startsWith(
+                                     QLatin1String("An earlier run of the tutor ended while it was recording")) &&
+                                 !prompter.messages.front().contains(QLatin1String("could not be finished"));
     const bool onlyFinished = onlyToldWritten(prompter.messages, finishedEarlier ? 1 : 0);
     if (session.hasEnded() || !onlyFinished)
         return fail(QStringLiteral("start-up did not finish: %1").arg(prompter.messages.join(QStringLiteral(" | "))));
