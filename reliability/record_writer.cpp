@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 #include <cstdio>
 #include <random>
@@ -176,6 +177,7 @@ int main(int argc, char** argv)
     if (!reporter.report(recordcheck::headerReportLine(w, r)))
         return fail(QStringLiteral("cannot report the session header"));
 
+    const int clickAgain = qEnvironmentVariableIntValue("STRESS_CLICK_AGAIN");
     std::mt19937_64 random(parser.value(seed).toULongLong() * 1000003u + quint64(w) * 7919u + quint64(r));
     for (int s = 0; s < count; ++s) {
         maybeStep(tutor, random);
@@ -205,6 +207,14 @@ int main(int argc, char** argv)
             const QString message = prompter.messages.value(told);
             if (attempt < 3 && message.contains(QLatin1String("taken the record files over")) && !session.hasEnded()) {
                 std::fprintf(stderr, "record_writer: record %d: %s; clicking again\n", s, qPrintable(message));
+                continue;
+            }
+            // A student who clicks again after any message (STRESS_CLICK_AGAIN times, a second
+            // apart): a retry after "input/output error" must neither lose nor double the record.
+            if (attempt <= clickAgain && !session.hasEnded()) {
+                std::fprintf(stderr, "record_writer: record %d: %s; clicking again after any message\n", s,
+                             qPrintable(message));
+                QThread::sleep(1);
                 continue;
             }
             return fail(QStringLiteral("record %1 was not written: %2").arg(s).arg(message));
