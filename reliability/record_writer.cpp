@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 #include <cstdio>
 #include <random>
@@ -94,6 +95,25 @@ void maybeStep(HeadlessTutor& tutor, std::mt19937_64& random)
     tutor.next();
 }
 
+// A writer that stalled past its lease is told that another computer took the files over and
+// that the tutor then found its record once in every file: written, said plainly.
+bool toldWrittenAfterTakeOver(const QString& message)
+{
+    return message.contains(QLatin1String("took the record files over")) &&
+           message.contains(QLatin1String("is recorded once in every file"));
+}
+
+// Only such messages since `from`: none, or every one of them saying the record is written.
+bool onlyToldWritten(const QStringList& messages, qsizetype from)
+{
+    for (qsizetype i = from; i < messages.size(); ++i) {
+        if (!toldWrittenAfterTakeOver(messages[i]))
+            return false;
+        std::fprintf(stderr, "record_writer: told: %s\n", qPrintable(messages[i]));
+    }
+    return true;
+}
+
 int fail(const QString& why)
 {
     std::fprintf(stderr, "record_writer: %s\n", qPrintable(why));
@@ -147,16 +167,17 @@ int main(int argc, char** argv)
         tutor.start({QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)});
     ScriptedPrompter& prompter = tutor.prompter;
     // After a kill the start-up finishes the killed run's record and says so; nothing else.
-    const bool onlyFinished = prompter.messages.isEmpty() ||
-                              (prompter.messages.size() == 1 &&
-                               prompter.messages.front().startsWith(
-                                   QLatin1String("An earlier run of the tutor ended while it was recording")) &&
-                               !prompter.messages.front().contains(QLatin1String("could not be finished")));
+    const bool finishedEarlier = !prompter.messages.isEmpty() &&
+                                 prompter.messages.front().startsWith(
+                                     QLatin1String("An earlier run of the tutor ended while it was recording")) &&
+                                 !prompter.messages.front().contains(QLatin1String("could not be finished"));
+    const bool onlyFinished = onlyToldWritten(prompter.messages, finishedEarlier ? 1 : 0);
     if (session.hasEnded() || !onlyFinished)
         return fail(QStringLiteral("start-up did not finish: %1").arg(prompter.messages.join(QStringLiteral(" | "))));
     if (!reporter.report(recordcheck::headerReportLine(w, r)))
         return fail(QStringLiteral("cannot report the session header"));
 
+    const int clickAgain = qEnvironmentVariableIntValue("STRESS_CLICK_AGAIN");
     std::mt19937_64 random(parser.value(seed).toULongLong() * 1000003u + quint64(w) * 7919u + quint64(r));
     for (int s = 0; s < count; ++s) {
         maybeStep(tutor, random);
@@ -181,11 +202,19 @@ int main(int argc, char** argv)
                 tutor.saveAsNotes(answer);
             else
                 tutor.enterResponse(answer);
-            if (prompter.messages.size() == told && tutor.boxes.answer.isEmpty() && !session.hasEnded())
+            if (onlyToldWritten(prompter.messages, told) && tutor.boxes.answer.isEmpty() && !session.hasEnded())
                 break;
             const QString message = prompter.messages.value(told);
             if (attempt < 3 && message.contains(QLatin1String("taken the record files over")) && !session.hasEnded()) {
                 std::fprintf(stderr, "record_writer: record %d: %s; clicking again\n", s, qPrintable(message));
+                continue;
+            }
+            // A student who clicks again after any message (STRESS_CLICK_AGAIN times, a second
+            // apart): a retry after "input/output error" must neither lose nor double the record.
+            if (attempt <= clickAgain && !session.hasEnded()) {
+                std::fprintf(stderr, "record_writer: record %d: %s; clicking again after any message\n", s,
+                             qPrintable(message));
+                QThread::sleep(1);
                 continue;
             }
             return fail(QStringLiteral("record %1 was not written: %2").arg(s).arg(message));
