@@ -100,7 +100,27 @@ InputEncoding detectEncoding(QIODevice& in, qsizetype chunk)
     return found;
 }
 
-Utf8ToCodePage::Utf8ToCodePage(QIODevice& source, qsizetype chunk) : source_(source), chunk_(chunk) {}
+qint64 TurningReader::readData(char* data, qint64 maxSize)
+{
+    while (pending_.size() - head_ < maxSize && !sourceDone_) {
+        if (head_ > 0) {
+            pending_.remove(0, head_);
+            head_ = 0;
+        }
+        const QByteArray bytes = source_.read(chunk_);
+        sourceDone_ = bytes.isEmpty();
+        sourceFailed_ = sourceDone_ && !source_.atEnd();
+        turn(bytes, sourceDone_);
+    }
+    const qint64 n = std::min<qint64>(maxSize, pending_.size() - head_);
+    if (n == 0 && sourceFailed_) {
+        setErrorString(source_.errorString());
+        return -1;
+    }
+    std::memcpy(data, pending_.constData() + head_, size_t(n));
+    head_ += qsizetype(n);
+    return n;
+}
 
 void Utf8ToCodePage::replaceOne()
 {
@@ -123,8 +143,10 @@ void Utf8ToCodePage::append(const QString& text)
     }
 }
 
-void Utf8ToCodePage::convert(bool atEnd)
+// At the end, a sequence cut off is replaced too.
+void Utf8ToCodePage::turn(const QByteArray& bytes, bool atEnd)
 {
+    incoming_ += bytes;
     if (!started_ && (incoming_.size() >= kByteOrderMark.size() || atEnd)) {
         started_ = true;
         if (incoming_.startsWith(kByteOrderMark))
@@ -153,29 +175,6 @@ void Utf8ToCodePage::convert(bool atEnd)
     incoming_.remove(0, from);
 }
 
-qint64 Utf8ToCodePage::readData(char* data, qint64 maxSize)
-{
-    while (pending_.size() - head_ < maxSize && !sourceDone_) {
-        if (head_ > 0) {
-            pending_.remove(0, head_);
-            head_ = 0;
-        }
-        const QByteArray bytes = source_.read(chunk_);
-        sourceDone_ = bytes.isEmpty();
-        sourceFailed_ = sourceDone_ && !source_.atEnd();
-        incoming_ += bytes;
-        convert(sourceDone_);
-    }
-    const qint64 n = std::min<qint64>(maxSize, pending_.size() - head_);
-    if (n == 0 && sourceFailed_) {
-        setErrorString(source_.errorString());
-        return -1;
-    }
-    std::memcpy(data, pending_.constData() + head_, size_t(n));
-    head_ += qsizetype(n);
-    return n;
-}
-
 LineEnds detectLineEnds(QIODevice& in, qsizetype sample)
 {
     const qint64 start = in.pos();
@@ -199,44 +198,27 @@ LineEnds detectLineEnds(QIODevice& in, qsizetype sample)
     return lf ? LineEnds::Lf : LineEnds::CrCrLf;
 }
 
-qint64 LineEndsToCrLf::readData(char* data, qint64 maxSize)
+void LineEndsToCrLf::turn(const QByteArray& bytes, bool atEnd)
 {
-    while (pending_.size() - head_ < maxSize && !sourceDone_) {
-        if (head_ > 0) {
-            pending_.remove(0, head_);
-            head_ = 0;
+    for (const char c : bytes) {
+        if (c == '\r') {
+            ++carriageReturns_;
+            continue;
         }
-        const QByteArray bytes = source_.read(chunk_);
-        sourceDone_ = bytes.isEmpty();
-        sourceFailed_ = sourceDone_ && !source_.atEnd();
-        for (const char c : bytes) {
-            if (c == '\r') {
-                ++carriageReturns_;
-                continue;
-            }
-            if (c == '\n') {
-                // CR CR LF is one line end, as is LF alone; a third CR is the text's own.
-                pending_.append(std::max(carriageReturns_ - 2, 0), '\r');
-                pending_ += "\r\n";
-            } else {
-                pending_.append(carriageReturns_, '\r');
-                pending_ += c;
-            }
-            carriageReturns_ = 0;
-        }
-        if (sourceDone_) {
+        if (c == '\n') {
+            // CR CR LF is one line end, as is LF alone; a third CR is the text's own.
+            pending_.append(std::max(carriageReturns_ - 2, 0), '\r');
+            pending_ += "\r\n";
+        } else {
             pending_.append(carriageReturns_, '\r');
-            carriageReturns_ = 0;
+            pending_ += c;
         }
+        carriageReturns_ = 0;
     }
-    const qint64 n = std::min<qint64>(maxSize, pending_.size() - head_);
-    if (n == 0 && sourceFailed_) {
-        setErrorString(source_.errorString());
-        return -1;
+    if (atEnd) {
+        pending_.append(carriageReturns_, '\r');
+        carriageReturns_ = 0;
     }
-    std::memcpy(data, pending_.constData() + head_, size_t(n));
-    head_ += qsizetype(n);
-    return n;
 }
 
 } // namespace review

@@ -28,34 +28,47 @@ InputEncoding detectEncoding(QIODevice& in, qsizetype chunk = qsizetype(1) << 20
 // character is met that Windows-1252 does not have.
 qsizetype validUtf8Prefix(QByteArrayView bytes, bool& invalid, bool& nonAscii, bool* beyondCodePage = nullptr);
 
+// A read-only device that gives `source`'s bytes turned chunk by chunk; what is turned waits
+// in `pending_` until it is read.
+class TurningReader : public QIODevice {
+public:
+    bool isSequential() const override { return true; }
+
+protected:
+    TurningReader(QIODevice& source, qsizetype chunk) : source_(source), chunk_(chunk) {}
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char*, qint64) override { return -1; }
+    // Turns the next chunk read (empty at the end), appending to `pending_`.
+    virtual void turn(const QByteArray& bytes, bool atEnd) = 0;
+
+    QByteArray pending_;
+
+private:
+    QIODevice& source_;
+    qsizetype chunk_ = 0;
+    qsizetype head_ = 0;
+    bool sourceDone_ = false;
+    bool sourceFailed_ = false;
+};
+
 // Reads UTF-8 from `source`, gives the code page's bytes; a byte-order mark at the start is
 // dropped, and a character the code page has no byte for becomes '?'.
-class Utf8ToCodePage final : public QIODevice {
+class Utf8ToCodePage final : public TurningReader {
 public:
-    explicit Utf8ToCodePage(QIODevice& source, qsizetype chunk = qsizetype(1) << 20);
+    explicit Utf8ToCodePage(QIODevice& source, qsizetype chunk = qsizetype(1) << 20) : TurningReader(source, chunk) {}
 
-    bool isSequential() const override { return true; }
     // Characters that had no byte, or bytes that were no UTF-8.
     qint64 replaced() const { return replaced_; }
 
 protected:
-    qint64 readData(char* data, qint64 maxSize) override;
-    qint64 writeData(const char*, qint64) override { return -1; }
+    void turn(const QByteArray& bytes, bool atEnd) override;
 
 private:
     void append(const QString& text);
     void replaceOne();
-    // Turns what has come in so far; at the end, a sequence cut off is replaced too.
-    void convert(bool atEnd);
 
-    QIODevice& source_;
-    qsizetype chunk_ = 0;
     QByteArray incoming_;
-    QByteArray pending_;
-    qsizetype head_ = 0;
     bool started_ = false;
-    bool sourceDone_ = false;
-    bool sourceFailed_ = false;
     qint64 replaced_ = 0;
 };
 
@@ -67,24 +80,15 @@ LineEnds detectLineEnds(QIODevice& in, qsizetype sample = qsizetype(1) << 20);
 
 // Reads `source` with its line ends made CR LF again: an LF with no CR before it, and CR CR LF,
 // become CR LF; every other byte passes as it is.
-class LineEndsToCrLf final : public QIODevice {
+class LineEndsToCrLf final : public TurningReader {
 public:
-    explicit LineEndsToCrLf(QIODevice& source, qsizetype chunk = qsizetype(1) << 20) : source_(source), chunk_(chunk) {}
-
-    bool isSequential() const override { return true; }
+    explicit LineEndsToCrLf(QIODevice& source, qsizetype chunk = qsizetype(1) << 20) : TurningReader(source, chunk) {}
 
 protected:
-    qint64 readData(char* data, qint64 maxSize) override;
-    qint64 writeData(const char*, qint64) override { return -1; }
+    void turn(const QByteArray& bytes, bool atEnd) override;
 
 private:
-    QIODevice& source_;
-    qsizetype chunk_ = 0;
-    QByteArray pending_;
-    qsizetype head_ = 0;
     int carriageReturns_ = 0; // held back until the byte after them is known
-    bool sourceDone_ = false;
-    bool sourceFailed_ = false;
 };
 
 } // namespace review
