@@ -121,8 +121,12 @@ int write(const QString& file, const QList<Part>& parts)
         return error;
     // Not flushed to the disk: once written, every computer sees it through the file server, and
     // a file server that crashes loses the lock around it too (the lock is not flushed either).
+    // But a client that writes behind (sshfs) says at the close whether the server took it: an
+    // intent that never arrived hides from a breaker the record it was to finish.
     qint64 done = 0;
-    return out.writeAt(0, encode(parts), done);
+    if (const int error = out.writeAt(0, encode(parts), done))
+        return error;
+    return out.closeChecked();
 }
 
 std::optional<QList<Part>> read(const QString& file)
