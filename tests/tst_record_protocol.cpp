@@ -879,7 +879,7 @@ void TestRecordProtocol::everyCallOfTheStepCanFail_data()
     QTest::addColumn<bool>("remote");
     QTest::addColumn<int>("times");
     QTest::addColumn<QString>("message"); // empty: the record is saved
-    QTest::addColumn<int>("fullFrom"); // > 0: the disk is full from the n-th such write on (file_faults.h)
+    QTest::addColumn<int>("fullFrom");    // > 0: the disk is full from the n-th such write on (file_faults.h)
     using filefaults::Call;
     auto row = [](const char* name, Call call, const char* path, int error, bool made, bool remote, const char* message,
                   int times = 1000, int fullFrom = 0) {
@@ -898,7 +898,8 @@ void TestRecordProtocol::everyCallOfTheStepCanFail_data()
     row("write, made but its answer lost once", Call::Write, "master.txt", EIO, true, true, "", 1);
     row("write, failing once", Call::Write, "send.txt", ECONNRESET, false, true, "", 1);
     row("write, local disk", Call::Write, "master.txt", EFBIG, false, false, "largest size");
-    row("write, disk full behind the client", Call::Write, "/records/", ENOSPC, false, true, "the disk is full", 1000, 2);
+    row("write, disk full behind the client", Call::Write, "/records/", ENOSPC, false, true, "the disk is full", 1000,
+        2);
     row("lock's holder file, disk full behind the client", Call::Write, "/holder", ENOSPC, false, true,
         "the disk is full", 1, 1);
     row("flush", Call::Flush, "send.txt", EIO, true, true, "or the connection");
