@@ -879,11 +879,12 @@ void TestRecordProtocol::everyCallOfTheStepCanFail_data()
     QTest::addColumn<bool>("remote");
     QTest::addColumn<int>("times");
     QTest::addColumn<QString>("message"); // empty: the record is saved
+    QTest::addColumn<int>("fullFrom");    // > 0: the disk is full from the n-th such write on (file_faults.h)
     using filefaults::Call;
     auto row = [](const char* name, Call call, const char* path, int error, bool made, bool remote, const char* message,
-                  int times = 1000) {
+                  int times = 1000, int fullFrom = 0) {
         QTest::newRow(name) << int(call) << QByteArray(path) << error << made << remote << times
-                            << QString::fromUtf8(message);
+                            << QString::fromUtf8(message) << fullFrom;
     };
     row("open", Call::Open, "master.txt", EACCES, false, false, "read-only");
     row("operating-system lock", Call::Lock, "master.txt", ENOLCK, false, false, "lock");
@@ -897,6 +898,10 @@ void TestRecordProtocol::everyCallOfTheStepCanFail_data()
     row("write, made but its answer lost once", Call::Write, "master.txt", EIO, true, true, "", 1);
     row("write, failing once", Call::Write, "send.txt", ECONNRESET, false, true, "", 1);
     row("write, local disk", Call::Write, "master.txt", EFBIG, false, false, "largest size");
+    row("write, disk full behind the client", Call::Write, "/records/", EIO, false, true,
+        "disk may be full, or the connection", 1000, 2);
+    row("lock's holder file, disk full behind the client", Call::Write, "/holder", ENOSPC, false, true,
+        "the disk is full", 1, 1);
     row("flush", Call::Flush, "send.txt", EIO, true, true, "or the connection");
     row("folder flush", Call::FolderFlush, "/records", EIO, false, false, "input/output error");
     row("read-back", Call::Read, "master.txt", ECONNABORTED, false, true, "does not answer");
@@ -914,10 +919,15 @@ void TestRecordProtocol::everyCallOfTheStepCanFail()
     QFETCH(bool, remote);
     QFETCH(int, times);
     QFETCH(QString, message);
+    QFETCH(int, fullFrom);
+    const bool full = fullFrom > 0;
     Folder folder;
     writeAll(folder.path(QStringLiteral("master.txt")), "earlier\r\n");
-    const QList<FileAppend> files = folder.record("r\r\n");
-    filefaults::Rule rule{filefaults::Call(call), path, 1, times, error, false, false, made, remote};
+    // Longer than the room left in the master file's last page.
+    const QByteArray r = full ? QByteArray(5000, 'r') + "\r\n" : QByteArray("r\r\n");
+    const QList<FileAppend> files = folder.record(r);
+    filefaults::Rule rule{filefaults::Call(call), path, full ? fullFrom : 1, times, error, false, false, made, remote};
+    rule.full = full;
     filefaults::arm(rule);
     auto cleanup = qScopeGuard([] { filefaults::disarm(); });
 
@@ -940,8 +950,8 @@ void TestRecordProtocol::everyCallOfTheStepCanFail()
     // The next record takes back whatever lock this one left.
     outcome = appendRecord(folder.record("next\r\n"), folder.settings);
     QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
-    QCOMPARE(readAll(files[0].path), QByteArray("earlier\r\nMr\r\nMnext\r\n"));
-    QCOMPARE(readAll(files[1].path), QByteArray("Sr\r\nSnext\r\n"));
+    QCOMPARE(readAll(files[0].path), "earlier\r\nM" + r + "Mnext\r\n");
+    QCOMPARE(readAll(files[1].path), "S" + r + "Snext\r\n");
     QVERIFY(!QFileInfo::exists(folder.lockPath()));
     // A lock that could not be removed is out of everybody's way, under its own name.
     QCOMPARE(folder.lockFiles().size(), call == int(filefaults::Call::Remove) ? 1 : 0);

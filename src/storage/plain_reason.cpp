@@ -59,3 +59,11 @@ QString plainReason(int error, const QString& path)
         return QString::fromLocal8Bit(std::strerror(error));
     }
 }
+
+QString writeReason(int error, bool remote, const QString& path)
+{
+    if (remote && (error == EIO || error == EPERM || error == EACCES))
+        return QStringLiteral("the file server did not take the write: its disk may be full, or the connection "
+                              "to it was lost on the way");
+    return plainReason(error, path);
+}

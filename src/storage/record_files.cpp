@@ -56,14 +56,9 @@ const QString kTakenOver = QStringLiteral(
     "this computer did not answer for a while and another computer has taken the record files over meanwhile; "
     "nothing more was written there, please try again");
 
-// The reason a write to the record files failed. A network client cannot always tell a full
-// disk on the file server from a lost reply, and then both are named.
 QString writeReason(int error, const recordio::File& file, const QString& path)
 {
-    if (file.remote() && (error == EIO || error == EPERM || error == EACCES))
-        return QStringLiteral("the file server did not take the write: its disk may be full, or the connection "
-                              "to it was lost on the way");
-    return plainReason(error, path);
+    return writeReason(error, file.remote(), path);
 }
 
 // The locks one append or one start-up takes: an operating-system lock on each file (once per

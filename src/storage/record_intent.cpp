@@ -114,15 +114,21 @@ std::optional<QList<Part>> decode(const QByteArray& bytes)
     return parts;
 }
 
-int write(const QString& file, const QList<Part>& parts)
+int write(const QString& file, const QList<Part>& parts, bool* remote)
 {
     recordio::File out;
     if (const int error = out.createNew(file))
         return error;
+    if (remote)
+        *remote = out.remote();
     // Not flushed to the disk: once written, every computer sees it through the file server, and
     // a file server that crashes loses the lock around it too (the lock is not flushed either).
+    // But a client that writes behind (sshfs) says at the close whether the server took it: an
+    // intent that never arrived hides from a breaker the record it was to finish.
     qint64 done = 0;
-    return out.writeAt(0, encode(parts), done);
+    if (const int error = out.writeAt(0, encode(parts), done))
+        return error;
+    return out.closeChecked();
 }
 
 std::optional<QList<Part>> read(const QString& file)

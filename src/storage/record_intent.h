@@ -31,7 +31,8 @@ QByteArray encode(const QList<Part>& parts);
 std::optional<QList<Part>> decode(const QByteArray& bytes);
 
 // Written whole; 0 or an errno value.
-int write(const QString& file, const QList<Part>& parts);
+// `remote`: whether the file is on a network file system, as its client says.
+int write(const QString& file, const QList<Part>& parts, bool* remote = nullptr);
 // The intent in `file`; none when there is none or it was cut short.
 std::optional<QList<Part>> read(const QString& file);
 

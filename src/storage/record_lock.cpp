@@ -200,12 +200,13 @@ Declared FolderLock::declare(const QList<recordintent::Part>& parts, QString* wh
         return Declared::Lost;
     if (!parts.isEmpty()) {
         const QString file = recordintent::fileOf(path_, ours_.lease);
-        if (const int error = recordintent::write(file, parts)) {
+        bool remote = false;
+        if (const int error = recordintent::write(file, parts, &remote)) {
             // A lock broken meanwhile has no folder left to write into.
             if (error == ENOENT && !confirm())
                 return Declared::Lost;
             if (why)
-                *why = plainReason(error, file);
+                *why = writeReason(error, remote, file);
             recordio::removeFile(file);
             return Declared::Failed;
         }

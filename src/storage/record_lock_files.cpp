@@ -103,9 +103,18 @@ int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs)
             recordio::removeFolder(staged);
             return error;
         }
-        // A full disk leaves it empty: others then break it after the stale time.
-        if (file.write(text) != text.size())
-            file.resize(0);
+        // Never a lock whose holder file did not arrive whole: a breaker reads there which intent
+        // to finish. A client that writes behind (sshfs) says so only at the close.
+        errno = 0;
+        const bool whole = file.write(text) == text.size();
+        const int writeError = errno;
+        file.close();
+        const int closeError = errno;
+        if (!whole || file.error() != QFileDevice::NoError) {
+            const int error = !whole && writeError != 0 ? writeError : closeError != 0 ? closeError : EIO;
+            removeLock(staged);
+            return error;
+        }
     }
     const qint64 movedAt = clockMs();
     if (madeAtMs)

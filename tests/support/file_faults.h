@@ -8,7 +8,9 @@
 // used as it is; nothing in the program knows of this.
 
 #include <QByteArray>
+#include <QHash>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -43,6 +45,10 @@ struct Rule {
     bool made = false;        // with `error`: the call is made first, and its answer is lost
     bool remote = false;      // every file is on a network file system, as its client says
     int delayMs = 0;          // every call on a path with `pathPart` waits this long first: a slow link
+    // With `error`, for writes: the disk behind a client that writes behind (sshfs) is full. A
+    // write lands only up to the end of the file's last page and says it was made; `error` comes
+    // at the file's next flush or close.
+    bool full = false;
 };
 
 struct State {
@@ -54,6 +60,7 @@ struct State {
     int truncations = 0;
     bool frozen = false;
     std::thread::id armer;
+    QHash<int, int> behind; // a write's failure each descriptor has yet to tell
 };
 
 inline State& state()
@@ -70,6 +77,7 @@ inline void arm(const Rule& rule)
     s.seen = 0;
     s.truncations = 0;
     s.frozen = false;
+    s.behind.clear();
     s.armer = std::this_thread::get_id();
     s.armed = true;
 }
@@ -210,6 +218,43 @@ inline QByteArray fdPath(int fd)
     return state().armed ? pathOf(fd) : QByteArray();
 }
 
+// A write at `at` (-1: at the descriptor's offset) through `make(bytes)`.
+template <typename Make> ssize_t writeFaulted(int fd, size_t size, off_t at, Make make)
+{
+    State& s = state();
+    if (!s.armed || !s.rule.full)
+        return faulted(Call::Write, fdPath(fd), ssize_t(-1), [&] { return make(size); });
+    bool after = false;
+    const int error = before(Call::Write, fdPath(fd), after);
+    if (error == 0)
+        return make(size);
+    struct stat info {};
+    const off_t from = at >= 0 ? at : ::lseek(fd, 0, SEEK_CUR);
+    if (::fstat(fd, &info) != 0 || from < 0)
+        return make(size);
+    const off_t room = (info.st_size + 4095) / 4096 * 4096 - from;
+    const size_t fits = room <= 0 ? 0 : std::min(size, size_t(room));
+    if (fits > 0 && make(fits) != ssize_t(fits))
+        return -1;
+    if (fits < size) {
+        std::lock_guard guard(s.mutex);
+        s.behind.insert(fd, error);
+    }
+    if (at < 0)
+        ::lseek(fd, from + off_t(size), SEEK_SET);
+    return ssize_t(size);
+}
+
+// The failure of a write behind, told once, at the descriptor's next flush or close.
+inline int toldBehind(int fd)
+{
+    State& s = state();
+    if (!s.armed)
+        return 0;
+    std::lock_guard guard(s.mutex);
+    return s.behind.take(fd);
+}
+
 } // namespace filefaults
 
 #define FILEFAULTS_OPEN(name)                                                                                          \
@@ -242,8 +287,7 @@ inline QByteArray fdPath(int fd)
     extern "C" ssize_t name(int fd, const void* data, size_t size, off_t at)                                           \
     {                                                                                                                  \
         static const auto next = filefaults::real<ssize_t (*)(int, const void*, size_t, off_t)>(#name);                \
-        return filefaults::faulted(filefaults::Call::Write, filefaults::fdPath(fd), ssize_t(-1),                       \
-                                   [&] { return next(fd, data, size, at); });                                          \
+        return filefaults::writeFaulted(fd, size, at, [&](size_t n) { return next(fd, data, n, at); });                \
     }
 #define FILEFAULTS_PREAD(name)                                                                                         \
     extern "C" ssize_t name(int fd, void* data, size_t size, off_t at)                                                 \
@@ -285,8 +329,7 @@ FILEFAULTS_FCNTL(fcntl64)
 extern "C" ssize_t write(int fd, const void* data, size_t size)
 {
     static const auto next = filefaults::real<ssize_t (*)(int, const void*, size_t)>("write");
-    return filefaults::faulted(filefaults::Call::Write, filefaults::fdPath(fd), ssize_t(-1),
-                               [&] { return next(fd, data, size); });
+    return filefaults::writeFaulted(fd, size, -1, [&](size_t n) { return next(fd, data, n); });
 }
 
 extern "C" int fsync(int fd)
@@ -294,6 +337,10 @@ extern "C" int fsync(int fd)
     static const auto next = filefaults::real<int (*)(int)>("fsync");
     const auto call =
         filefaults::state().armed && filefaults::isFolder(fd) ? filefaults::Call::FolderFlush : filefaults::Call::Flush;
+    if (const int error = filefaults::toldBehind(fd)) {
+        errno = error;
+        return -1;
+    }
     return filefaults::faulted(call, filefaults::fdPath(fd), -1, [&] { return next(fd); });
 }
 
@@ -328,6 +375,11 @@ extern "C" int ftruncate(int fd, off_t size) noexcept
 extern "C" int close(int fd)
 {
     static const auto next = filefaults::real<int (*)(int)>("close");
+    if (const int error = filefaults::toldBehind(fd)) {
+        next(fd);
+        errno = error;
+        return -1;
+    }
     return filefaults::faulted(filefaults::Call::Close, filefaults::fdPath(fd), -1, [&] { return next(fd); });
 }
 
