@@ -82,6 +82,9 @@ BreakResult breakStale(const QString& path, const QByteArray& judged, bool judge
     } else {
         // What its holder was writing is finished first, while the lock still keeps everybody
         // else out; a breaker that stalls here and is overtaken writes the same bytes again.
+        // An intent that is missing or cannot be read was never taken by the file server (its
+        // write and close are checked before any record file is touched), so its holder wrote
+        // nothing that needs finishing.
         const auto intent = recordintent::read(recordintent::fileOf(path, leaseOf(judged)));
         if (intent && !intent->isEmpty()) {
             if (auto why = recordintent::finish(folderOf(path), *intent)) {
