@@ -186,7 +186,7 @@ void TestRecordProtocol::judgesLockFiles_data()
     row("this computer, process gone", lockText(here, kHereId, kGoneProcess), true, 0, Verdict::StaleProcessGone,
         "another tutor on this computer");
     row("this computer, this very process", lockText(here, kHereId, 77), true, 0, Verdict::StaleProcessGone,
-        "process 77");
+        "this tutor itself (a record of its own that did not finish, process 77)");
     // A cloned computer: the same host name, another identity; its process numbers mean
     // nothing here.
     row("same host name, other identity, process number unknown here", lockText(here, kThereId, kGoneProcess), true, 0,
