@@ -22,13 +22,23 @@ QRect twips(int left, int top, int width, int height)
     return windowScale::fromTwips(left, top, width, height, windowScale::factor());
 }
 
+// Each family the font database lacks costs a fallback search at start-up, so the families
+// are tried in the order this platform most likely has them.
+#ifdef Q_OS_WIN
+const QStringList kDialogFamilies{QStringLiteral("MS Shell Dlg 2"), QStringLiteral("Tahoma"),
+                                  QStringLiteral("Liberation Sans"), QStringLiteral("Arial")};
+const QStringList kTextBoxFamilies{QStringLiteral("Arial"), QStringLiteral("Liberation Sans")};
+#else
+const QStringList kDialogFamilies{QStringLiteral("Liberation Sans"), QStringLiteral("Arial")};
+const QStringList kTextBoxFamilies{QStringLiteral("Liberation Sans"), QStringLiteral("Arial")};
+#endif
+
 // The platform's dialog font at the size the layout was designed for; Liberation Sans
 // has the same widths where the Windows fonts are missing.
 QFont dialogFont()
 {
     QFont font = QApplication::font();
-    font.setFamilies({QStringLiteral("MS Shell Dlg 2"), QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial")});
+    font.setFamilies(kDialogFamilies);
     font.setPointSizeF(8.0);
     return font;
 }
@@ -36,8 +46,7 @@ QFont dialogFont()
 QFont textBoxFont()
 {
     QFont font;
-    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
-    font.setStyleHint(QFont::SansSerif);
+    font.setFamilies(kTextBoxFamilies);
     font.setPointSizeF(9.75);
     font.setWeight(QFont::Normal);
     return font;
