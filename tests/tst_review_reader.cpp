@@ -1084,7 +1084,8 @@ void TestReviewReader::liveView()
     advance(6 * 60);
     record(ann, records::kAnswerPrompt + "\r\n"); // the reminder alone is not recorded; with a line end it is
     QVERIFY(live.poll());
-    QVERIFY2(liveRow(live.page(), "Bo Chen").startsWith(QStringLiteral("<tr class=\"quiet\">")),
+    QVERIFY2(liveRow(live.page(), "Bo Chen").startsWith(QStringLiteral("<tr class=\"quiet\">")) &&
+                 liveRow(live.page(), "Bo Chen").endsWith(QStringLiteral("|3|6 min 10 s|quiet|")),
              qPrintable(liveRow(live.page(), "Bo Chen")));
     QVERIFY(liveRow(live.page(), "Ann Lee").startsWith(QStringLiteral("<tr class=\"reminder\">")));
     QVERIFY(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("1 answer only the reminder")));
@@ -1128,6 +1129,10 @@ void TestReviewReader::liveView()
     QVERIFY(testfiles::write(master, before));
     QVERIFY(live.poll());
     QVERIFY2(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|3|")),
+             qPrintable(liveRow(live.page(), "Ann Lee")));
+    advance(3600); // an hour on from her last record of those, at 10:01:10
+    QVERIFY(live.poll());
+    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|3|1 h 07 min|quiet|")),
              qPrintable(liveRow(live.page(), "Ann Lee")));
 
     // Left to itself, it looks again and again.
