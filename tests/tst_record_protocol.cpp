@@ -355,8 +355,8 @@ void TestRecordProtocol::breaksOnlyTheLockJudged_data()
         QTest::addRow("%sa lock file of an older layout", step) << last << "file" << int(BreakResult::Removed) << false;
     }
     // Over sshfs and smbnetfs a move never over another name is made by other calls.
-    QTest::newRow("renewed since, no move-without-replace") << true << "renewed, plain moves" << int(BreakResult::NotTheOne)
-                                                            << true;
+    QTest::newRow("renewed since, no move-without-replace")
+        << true << "renewed, plain moves" << int(BreakResult::NotTheOne) << true;
     QTest::newRow("another breaker at work") << false << "token" << int(BreakResult::Busy) << true;
     QTest::newRow("a breaker that died: its token goes") << false << "dead token" << int(BreakResult::Busy) << true;
 }
