@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "storage/plain_reason.h"
 #include "storage/record_files.h"
 #include "storage/record_io.h"
 #include "storage/record_journal.h"
@@ -148,6 +149,7 @@ private slots:
     void everyCallOfTheStepCanFail_data();
     void recordsOverASlowLink();
     void everyCallOfTheStepCanFail();
+    void namesAFolderOutOfReach();
     void aHolderThatSleepsHarmsNobody();
     void breaksOnlyTheLockJudged_data();
     void breaksOnlyTheLockJudged();
@@ -875,6 +877,24 @@ void TestRecordProtocol::aHolderThatSleepsHarmsNobody()
     }
     QCOMPARE(folder.lockFiles(), QStringList());
     QVERIFY(folder.entries().isEmpty());
+}
+
+void TestRecordProtocol::namesAFolderOutOfReach()
+{
+    // A network drive whose client ended (a dead mount): an open finds no file, and a look at
+    // the folder says the connection is gone. A folder that is not there is named as such.
+    Folder folder;
+    const QString file = folder.path(QStringLiteral("gone/masterFile.txt"));
+    QCOMPARE(plainReason(ENOENT, file),
+             QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(folder.path("gone"))));
+    filefaults::Rule dead;
+    dead.call = filefaults::Call::Size;
+    dead.pathPart = "/gone";
+    dead.error = ENOTCONN;
+    filefaults::arm(dead);
+    const QString reason = plainReason(ENOENT, file);
+    filefaults::disarm();
+    QCOMPARE(reason, QStringLiteral("the network folder does not answer (the connection to its file server is lost)"));
 }
 
 void TestRecordProtocol::everyCallOfTheStepCanFail_data()

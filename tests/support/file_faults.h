@@ -390,6 +390,13 @@ extern "C" int statx(int dir, const char* path, int flags, unsigned int mask, st
     return filefaults::faulted(filefaults::Call::Size, named, -1, [&] { return next(dir, path, flags, mask, out); });
 }
 
+// A look at a path by name, as statx is (the C library's own calls of statx do not come here).
+extern "C" int stat(const char* path, struct stat* out) noexcept
+{
+    static const auto next = filefaults::real<int (*)(const char*, struct stat*)>("stat");
+    return filefaults::faulted(filefaults::Call::Size, path, -1, [&] { return next(path, out); });
+}
+
 extern "C" int rename(const char* from, const char* to)
 {
     static const auto next = filefaults::real<int (*)(const char*, const char*)>("rename");
