@@ -938,6 +938,7 @@ void TestRecordProtocol::everyCallOfTheStepCanFail_data()
     row("read-back", Call::Read, "master.txt", ECONNABORTED, false, true, "does not answer");
     row("close", Call::Close, "master.txt", EIO, true, true, "or the connection");
     row("letting the lock go", Call::Rename, "records.lock\n", EACCES, false, true, "");
+    row("letting the lock go, made but its answer lost", Call::Rename, "records.lock\n", EACCES, true, true, "");
     row("removing the lock", Call::Remove, "records.lock.", EBUSY, false, true, "");
 }
 
