@@ -196,6 +196,12 @@ void TestWindow::captionsReadInFull()
         QCOMPARE(button->captionLines().join(u' '), button->text());
         for (const QString& line : button->captionLines())
             QVERIFY2(metrics.horizontalAdvance(line) <= button->captionRect().width(), qPrintable(name));
+        // And it is painted: without it the button looks otherwise.
+        const QImage painted = button->grab().toImage();
+        const QString caption = button->text();
+        button->setText(QString());
+        QVERIFY2(button->grab().toImage() != painted, qPrintable(name));
+        button->setText(caption);
     }
     QCOMPARE(ui(w).cmd_pend_exp->captionLines(), (QStringList{"pend", "exp"}));
     for (auto* label : w.findChildren<QLabel*>()) {
