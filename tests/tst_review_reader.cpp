@@ -352,6 +352,10 @@ void TestReviewReader::flags_data()
     QTest::newRow("an answer, then the reminder") << "3 m/s " + records::kAnswerPrompt << holds;
     QTest::newRow("typed inside the reminder")
         << records::kAnswerPrompt.left(40) + "3 m/s" + records::kAnswerPrompt.mid(40) << holds;
+    // What is typed ends with the letter before it: that letter is not counted twice.
+    QTest::newRow("typed inside the reminder, ending as the reminder before it")
+        << records::kAnswerPrompt.left(40) + records::kAnswerPrompt.mid(39, 1) + records::kAnswerPrompt.mid(40)
+        << holds;
     QTest::newRow("its first words only") << records::kAnswerPrompt.left(30) << review::TextFlag::None;
     QTest::newRow("its first and last words, nothing typed")
         << records::kAnswerPrompt.left(30) + records::kAnswerPrompt.right(10) << review::TextFlag::None;
@@ -378,7 +382,7 @@ void TestReviewReader::commandLine_data()
     QTest::newRow("-v as the tutor takes it") << QStringList{"-v"} << 0 << QString() << 1;
     QTest::newRow("path that does not exist: nothing written")
         << QStringList{"@good.txt", "@nope.txt"} << 2 << "no such file or folder" << 0;
-    QTest::newRow("empty file") << QStringList{"@empty.txt"} << 0 << "empty, no records" << 1;
+    QTest::newRow("empty file") << QStringList{"@empty.txt"} << 0 << "empty.txt: empty, no records in it" << 1;
     QTest::newRow("folder of non-record files") << QStringList{"@other"} << 1 << "skipped 5 bytes: text that" << 1;
     QTest::newRow("folder without *.txt") << QStringList{"@nothing"} << 2 << "no record files" << 0;
     // Each student's folder below the class folder, names that are no UTF-8 included.

@@ -214,11 +214,12 @@ void TestReviewRoundTrip::htmlCountsEachFileAndAll()
 
     QList<QByteArray> counted;
     for (const QByteArray& line : page.split('\n')) {
-        if (line.startsWith("<h3>") || line.contains("class=\"summary\"") || line.contains("class=\"skip\""))
+        if (line.startsWith("<h3>") || line.startsWith("<p class=\"t\">") || line.contains("class=\"summary\"") ||
+            line.contains("class=\"skip\""))
             counted << line;
     }
     const QList<QByteArray> expected{
-        "<h3>Session 1 · 12-08-2026 · class notes 005 · Ann on lab-01</h3>",
+        "<h3>Session 1 · 12-08-2026 · class notes 005 · Ann on lab-01</h3>", "<p class=\"t\">005.  `class notes 5</p>",
         "<p class=\"summary\">1 session, 5 records: 1 empty, 0 only the reminder, 1 holding the reminder.</p>",
         // The notes file holds no header: the index gives its note to the session.
         "<h3>Session (its header is not in this file) · 12-08-2026 · class notes 005 · Ann on lab-01</h3>",
