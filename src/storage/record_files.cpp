@@ -100,6 +100,7 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
     QElapsedTimer waited;
     waited.start();
     qint64 lookedAt = -1000;
+    qint64 lookEvery = 1000;
     QString holder;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const QString& path = files[i].path;
@@ -116,11 +117,16 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
             if (error != EWOULDBLOCK)
                 return std::make_pair(i, plainReason(error, path));
             // Who holds the files may be a computer that a neighbour here waits for; looked up
-            // only once the wait is long enough to tell, and then once a second.
+            // only once the wait is long enough to tell, and then once a second. Over a slow link
+            // a look takes seconds, and a neighbour lets go of the files only for a moment
+            // between its records: the looks are spaced out so that most of the wait is spent
+            // trying the lock.
             const bool expired = deadline.hasExpired();
-            if (expired || (waited.elapsed() >= 500 && waited.elapsed() - lookedAt >= 1000)) {
+            if (expired || (waited.elapsed() >= 500 && waited.elapsed() - lookedAt >= lookEvery)) {
+                const qint64 lookStarted = waited.elapsed();
                 holder = recordlock::holderOf(folderOf(path), id);
                 lookedAt = waited.elapsed();
+                lookEvery = std::max<qint64>(1000, 4 * (lookedAt - lookStarted));
                 notice.waiting(holder, waited.elapsed(), settings.lock.waitMs);
             }
             if (expired)
