@@ -1,10 +1,13 @@
 // The cost of the shared-folder protocol: one record appended through appendRecord (the
-// operating-system locks, the lock file, the size from the server, the write, the flush, the
-// read-back, the journal) against the floor, the same bytes appended to the same number of
-// files in the same folder with open / append / flush / close. The two alternate, record by
-// record, in blocks; the ratio is the median of the pairs' ratios.
-//   bench_protocol FOLDER [BLOCKS] [RECORDS_PER_BLOCK] [tutor|floor]
-// With `tutor` or `floor` only that side runs (to count a file server's requests per record).
+// operating-system locks, the lock folder, the size from the server, the intent, the write, the
+// flush, the read-back, the journal, the session index) against the floor, the same bytes
+// appended to the same number of files in the same folder with open / append / flush / close;
+// and the same protocol without the session index (its entries, their part of the intent), to
+// tell what the index costs. The three take turns, record by record, in blocks; each ratio is
+// the median of the records' ratios.
+//   bench_protocol FOLDER [BLOCKS] [RECORDS_PER_BLOCK] [tutor|bare|floor]
+// With `tutor`, `bare` (the protocol without the index) or `floor` only that side runs (to count
+// a file server's requests per record).
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <random>
 #include <vector>
@@ -22,6 +26,7 @@
 
 #include "reliability/record_checker.h"
 #include "storage/record_files.h"
+#include "storage/session_index.h"
 
 namespace {
 
@@ -47,7 +52,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: bench_protocol FOLDER [BLOCKS] [RECORDS_PER_BLOCK]\n");
+        std::fprintf(stderr, "usage: bench_protocol FOLDER [BLOCKS] [RECORDS_PER_BLOCK] [tutor|bare|floor]\n");
         return 2;
     }
     const QString folder = args[1];
@@ -57,10 +62,19 @@ int main(int argc, char** argv)
     QTemporaryDir local;
     AppendSettings settings;
     settings.journalFolder = local.path() + QStringLiteral("/journal");
+    // One session through the whole run, named in the index at its first record, as a tutor's.
+    AppendSettings indexed = settings;
+    indexed.index = {"0123456789abcdef", sessionindex::PlaceEntry::Kind::Record,
+                     sessionindex::SessionEntry{"0123456789abcdef", QStringLiteral("005"), QStringLiteral("bench"),
+                                                QStringLiteral("12-08-2026"), QStringLiteral("10:15:30"),
+                                                QStringLiteral("Bench Student")}};
+    enum Side { Tutor, Bare, Floor, kSides };
+    const std::array<const char*, kSides> names{"tutor", "bare", "floor"};
     std::mt19937_64 random(1);
-    std::vector<double> tutor;
-    std::vector<double> floor;
-    std::vector<double> ratios;
+    std::array<std::vector<double>, kSides> ms;
+    std::vector<double> ratios;      // tutor / floor
+    std::vector<double> bareRatios;  // bare / floor
+    std::vector<double> indexRatios; // tutor / bare
     for (int b = 0; b < blocks; ++b) {
         for (int n = 0; n < perBlock; ++n) {
             const bool note = random() % 3 == 0;
@@ -70,20 +84,21 @@ int main(int argc, char** argv)
                                     {QStringLiteral("send"), folder + QStringLiteral("/send_1208.txt"), record}};
             if (note)
                 files << FileAppend{QStringLiteral("notes"), folder + QStringLiteral("/notes_.txt"), record};
-            double protocolMs = 0;
-            double floorMs = 0;
-            // Alternating which goes first, so that neither always meets a warm cache.
-            for (int side = 0; side < 2; ++side) {
+            std::array<double, kSides> took{};
+            // Each side first in turn, so that none always meets a warm cache.
+            for (int turn = 0; turn < kSides; ++turn) {
+                const Side side = Side((turn + n) % kSides);
+                if (!only.isEmpty() && only != QLatin1String(names[side]))
+                    continue;
                 QElapsedTimer t;
                 t.start();
-                const bool protocolSide = (side == 0) == (n % 2 == 0);
-                if (!only.isEmpty() && protocolSide != (only == QLatin1String("tutor")))
-                    continue;
-                if (protocolSide) {
-                    const AppendOutcome outcome = appendRecord(files, settings);
-                    protocolMs = double(t.nsecsElapsed()) / 1e6;
-                    if (!outcome.ok()) {
-                        std::fprintf(stderr, "bench_protocol: %s\n", qPrintable(outcome.reason));
+                if (side != Floor) {
+                    const AppendOutcome outcome = appendRecord(files, side == Tutor ? indexed : settings);
+                    if (side == Tutor)
+                        indexed.index.start.reset();
+                    if (!outcome.ok() || !outcome.indexFailure.isEmpty()) {
+                        std::fprintf(stderr, "bench_protocol: %s%s\n", qPrintable(outcome.reason),
+                                     qPrintable(outcome.indexFailure));
                         return 1;
                     }
                 } else {
@@ -95,19 +110,25 @@ int main(int argc, char** argv)
                             return 1;
                         }
                     }
-                    floorMs = double(t.nsecsElapsed()) / 1e6;
                 }
+                took[side] = double(t.nsecsElapsed()) / 1e6;
             }
-            tutor.push_back(protocolMs);
-            floor.push_back(floorMs);
-            ratios.push_back(protocolMs / std::max(floorMs, 1e-6));
+            for (int side = 0; side < kSides; ++side)
+                ms[side].push_back(took[side]);
+            ratios.push_back(took[Tutor] / std::max(took[Floor], 1e-6));
+            bareRatios.push_back(took[Bare] / std::max(took[Floor], 1e-6));
+            indexRatios.push_back(took[Tutor] / std::max(took[Bare], 1e-6));
         }
     }
     std::printf("bench_protocol: %d blocks of %d records into %s\n", blocks, perBlock, qPrintable(folder));
-    std::printf("  record through the protocol: median %.3f ms, p99 %.3f ms\n", percentile(tutor, 0.5),
-                percentile(tutor, 0.99));
-    std::printf("  floor (open/append/flush/close): median %.3f ms, p99 %.3f ms\n", percentile(floor, 0.5),
-                percentile(floor, 0.99));
-    std::printf("  ratio, median of pairs: %.2fx\n", percentile(ratios, 0.5));
+    std::printf("  record through the protocol with the session index: median %.3f ms, p99 %.3f ms\n",
+                percentile(ms[Tutor], 0.5), percentile(ms[Tutor], 0.99));
+    std::printf("  record through the protocol without the index:      median %.3f ms, p99 %.3f ms\n",
+                percentile(ms[Bare], 0.5), percentile(ms[Bare], 0.99));
+    std::printf("  floor (open/append/flush/close):                    median %.3f ms, p99 %.3f ms\n",
+                percentile(ms[Floor], 0.5), percentile(ms[Floor], 0.99));
+    std::printf("  ratio to the floor, median of the records: with the index %.2fx, without it %.2fx\n",
+                percentile(ratios, 0.5), percentile(bareRatios, 0.5));
+    std::printf("  with the index against without it, median of the records: %.2fx\n", percentile(indexRatios, 0.5));
     return 0;
 }

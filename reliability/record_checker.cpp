@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QMap>
 
+#include "storage/session_index.h"
+
 #include <algorithm>
 #include <array>
 
@@ -32,7 +34,7 @@ QString idText(const Identity& id)
     return QStringLiteral("w%1 r%2 s%3").arg(id.writer).arg(id.run).arg(id.seq);
 }
 
-FileFigures checkFile(const QByteArray& bytes, FileKind file, const Expectation& expected,
+FileFigures checkFile(const QList<Item>& items, FileKind file, const Expectation& expected,
                       const QHash<Identity, Stamp>& reported)
 {
     FileFigures f;
@@ -44,7 +46,7 @@ FileFigures checkFile(const QByteArray& bytes, FileKind file, const Expectation&
     QMap<int, Identity> lastOfWriter;
     int stamplessTorn = 0;
     int stampedInFlight = 0;
-    for (const Item& item : parseFile(bytes, file)) {
+    for (const Item& item : items) {
         switch (item.type) {
         case Item::Type::Header:
             ++f.headers;
@@ -114,6 +116,134 @@ FileFigures checkFile(const QByteArray& bytes, FileKind file, const Expectation&
     return f;
 }
 
+// The index against the items of each file.
+class IndexCheck {
+public:
+    IndexCheck(const IndexInput& input, const Expectation& expected) : expected_(expected)
+    {
+        const sessionindex::Parsed parsed = sessionindex::parse(input.bytes);
+        f.checked = true;
+        f.entries = int(parsed.places.size());
+        f.damaged = int(parsed.problems.size());
+        for (const sessionindex::Problem& p : parsed.problems)
+            problem(QStringLiteral("line %1 is no entry (%2)").arg(p.line).arg(p.reason));
+        for (const sessionindex::SessionEntry& s : parsed.sessions) {
+            if (sessions_.contains(s.id)) {
+                ++f.duplicated;
+                problem(QStringLiteral("session %1 is named twice").arg(QString::fromLatin1(s.id)));
+            }
+            sessions_.insert(s.id, s);
+        }
+        places_ = parsed.places;
+        lines_ = parsed.placeLines;
+        used_.fill(false, places_.size());
+        for (qsizetype i = 0; i < places_.size(); ++i) {
+            const auto key = qMakePair(places_[i].file, places_[i].offset);
+            if (at_.contains(key)) {
+                ++f.duplicated;
+                used_[i] = true;
+                problem(QStringLiteral("line %1: a second entry for %2 at %3")
+                            .arg(lines_[i])
+                            .arg(places_[i].file)
+                            .arg(places_[i].offset));
+            } else {
+                at_.insert(key, i);
+            }
+        }
+    }
+
+    void file(const QString& name, FileKind kind, const QList<Item>& items)
+    {
+        using Kind = sessionindex::PlaceEntry::Kind;
+        for (const Item& item : items) {
+            const qsizetype i = at_.value(qMakePair(name, qint64(item.offset)), -1);
+            if (item.type == Item::Type::Damaged) {
+                // A record cut short by a kill may still be named; anything else is dangling below.
+                if (i >= 0 && item.stamp && expected_.inFlight.contains(item.stamp->id)) {
+                    used_[i] = true;
+                    ++f.atTornInFlight;
+                }
+                continue;
+            }
+            const bool header = item.type == Item::Type::Header;
+            const QString what = header ? QStringLiteral("the session header at %1").arg(item.offset)
+                                        : QStringLiteral("%1 at %2").arg(idText(item.stamp->id)).arg(item.offset);
+            if (i < 0) {
+                ++f.missing;
+                problem(QStringLiteral("%1: %2 has no entry").arg(fileName(kind), what));
+                continue;
+            }
+            used_[i] = true;
+            const sessionindex::PlaceEntry& p = places_[i];
+            QString why;
+            if ((p.kind == Kind::Header) != header)
+                why = QStringLiteral("its entry says it is a %1").arg(header ? "record" : "session header");
+            else if (p.length != item.size)
+                why = QStringLiteral("its entry gives it %1 bytes, not %2").arg(p.length).arg(item.size);
+            else if (!sessions_.contains(p.session))
+                why = QStringLiteral("its entry names session %1, which the index does not name")
+                          .arg(QString::fromLatin1(p.session));
+            else if (!header)
+                why = sessionProblem(item.stamp->id, p.session);
+            if (!why.isEmpty()) {
+                ++f.wrong;
+                problem(QStringLiteral("%1: %2: %3").arg(fileName(kind), what, why));
+            }
+        }
+    }
+
+    IndexFigures done()
+    {
+        for (qsizetype i = 0; i < places_.size(); ++i) {
+            if (used_[i])
+                continue;
+            ++f.dangling;
+            problem(QStringLiteral("line %1: %2 bytes of %3 at %4 are no whole record or session header")
+                        .arg(lines_[i])
+                        .arg(places_[i].length)
+                        .arg(places_[i].file)
+                        .arg(places_[i].offset));
+        }
+        return f;
+    }
+
+private:
+    static QString fileName(FileKind kind) { return name(kind); }
+
+    void problem(const QString& text)
+    {
+        if (f.problems.size() < 20)
+            f.problems << QStringLiteral("index: ") + text;
+    }
+
+    // A writer's run is one session, named for the writer, and no other run's.
+    QString sessionProblem(const Identity& id, const QByteArray& session)
+    {
+        const QString wanted = QStringLiteral("Writer %1").arg(id.writer);
+        if (sessions_.value(session).name != wanted)
+            return QStringLiteral("its session is %1's").arg(sessions_.value(session).name);
+        const auto run = qMakePair(id.writer, id.run);
+        const QByteArray known = runSession_.value(run);
+        if (!known.isEmpty() && known != session)
+            return QStringLiteral("its run's records are in two sessions");
+        if (sessionRun_.contains(session) && sessionRun_.value(session) != run)
+            return QStringLiteral("its session holds another run's records");
+        runSession_.insert(run, session);
+        sessionRun_.insert(session, run);
+        return {};
+    }
+
+    IndexFigures f;
+    const Expectation& expected_;
+    QHash<QByteArray, sessionindex::SessionEntry> sessions_;
+    QList<sessionindex::PlaceEntry> places_;
+    QList<qint64> lines_;
+    QList<bool> used_;
+    QHash<QPair<QString, qint64>, qsizetype> at_;
+    QHash<QPair<int, int>, QByteArray> runSession_;
+    QHash<QByteArray, QPair<int, int>> sessionRun_;
+};
+
 } // namespace
 
 Expectation expectationFromLogs(const WriterLog& logs, const QSet<QPair<int, int>>& killedRuns, int runsStarted)
@@ -134,15 +264,28 @@ Expectation expectationFromLogs(const WriterLog& logs, const QSet<QPair<int, int
     return e;
 }
 
-Figures check(const QByteArray& master, const QByteArray& send, const QByteArray& notes, const Expectation& expected)
+Figures check(const QByteArray& master, const QByteArray& send, const QByteArray& notes, const Expectation& expected,
+              const std::optional<IndexInput>& index)
 {
     QHash<Identity, Stamp> reported;
     for (const Stamp& s : expected.reported)
         reported.insert(s.id, s);
+    const QList<Item> masterItems = parseFile(master, FileKind::Master);
+    const QList<Item> sendItems = parseFile(send, FileKind::Send);
+    const QList<Item> notesItems = parseFile(notes, FileKind::Notes);
     Figures figures;
-    figures.master = checkFile(master, FileKind::Master, expected, reported);
-    figures.send = checkFile(send, FileKind::Send, expected, reported);
-    figures.notes = checkFile(notes, FileKind::Notes, expected, reported);
+    figures.master = checkFile(masterItems, FileKind::Master, expected, reported);
+    figures.send = checkFile(sendItems, FileKind::Send, expected, reported);
+    figures.notes = checkFile(notesItems, FileKind::Notes, expected, reported);
+    if (index) {
+        IndexCheck c(*index, expected);
+        c.file(index->master, FileKind::Master, masterItems);
+        c.file(index->send, FileKind::Send, sendItems);
+        c.file(index->notes, FileKind::Notes, notesItems);
+        figures.index = c.done();
+        // A line torn by a kill, at most one a kill.
+        figures.index.damagedInFlight = std::min(figures.index.damaged, expected.kills);
+    }
     // A record is in all of its files or in none.
     QHash<Identity, RecordKind> anywhere = figures.master.whole;
     anywhere.insert(figures.send.whole);
@@ -190,7 +333,21 @@ QString Figures::table() const
         for (const QString& p : f->problems)
             text += QStringLiteral("  ! ") + p + u'\n';
     }
+    if (index.checked)
+        text += QStringLiteral(
+                    "  index: %1 entries; records or headers without one %2, wrong %3, duplicated %4, "
+                    "pointing at nothing whole %5 (at a record torn in flight %6), damaged lines %7 (in flight %8)\n")
+                    .arg(index.entries)
+                    .arg(index.missing)
+                    .arg(index.wrong)
+                    .arg(index.duplicated)
+                    .arg(index.dangling)
+                    .arg(index.atTornInFlight)
+                    .arg(index.damaged)
+                    .arg(index.damagedInFlight);
     for (const QString& p : partialProblems)
+        text += QStringLiteral("  ! ") + p + u'\n';
+    for (const QString& p : index.problems)
         text += QStringLiteral("  ! ") + p + u'\n';
     return text;
 }

@@ -112,17 +112,45 @@ struct FileFigures {
     int faults() const { return lost + duplicated + (torn - tornInFlight) + outOfOrder + unexpected + headerProblems; }
 };
 
+// The session index beside the files, and the names it gives them.
+struct IndexInput {
+    QByteArray bytes;
+    QString master;
+    QString send;
+    QString notes;
+};
+
+// Whether the index names every whole record and header once, at exactly its bytes, records
+// with their writer's session (one session a run), and nothing else.
+struct IndexFigures {
+    bool checked = false;
+    int entries = 0;         // place entries read
+    int missing = 0;         // whole records and headers with no entry
+    int wrong = 0;           // an entry at one with another length or kind, or a session not its writer's run's
+    int duplicated = 0;      // a second entry for one place, a session named twice
+    int dangling = 0;        // entries at no whole record or header
+    int atTornInFlight = 0;  // entries at a record a kill cut short (not dangling)
+    int damaged = 0;         // lines that are no entry
+    int damagedInFlight = 0; // of those, as many as the kills explain
+    QStringList problems;
+
+    int faults() const { return missing + wrong + duplicated + dangling + damaged - damagedInFlight; }
+};
+
 struct Figures {
     FileFigures master;
     FileFigures send;
     FileFigures notes;
     int partial = 0; // records whole in some of their files and missing from others
     QStringList partialProblems;
+    IndexFigures index;
 
-    int faults() const { return master.faults() + send.faults() + notes.faults() + partial; }
+    int faults() const { return master.faults() + send.faults() + notes.faults() + partial + index.faults(); }
     QString table() const;
 };
 
-Figures check(const QByteArray& master, const QByteArray& send, const QByteArray& notes, const Expectation& expected);
+// With `index`, the session index is checked against the files too.
+Figures check(const QByteArray& master, const QByteArray& send, const QByteArray& notes, const Expectation& expected,
+              const std::optional<IndexInput>& index = std::nullopt);
 
 } // namespace recordcheck

@@ -11,6 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "storage/session_index.h"
+
 namespace stress {
 namespace {
 
@@ -108,9 +110,11 @@ void finish(const Options& o, const QSet<QPair<int, int>>& killedRuns, Outcome& 
     const QString folder = recordFolder(o.checkRoot.isEmpty() ? drivesOf(o) : o.checkRoot);
     const QByteArray master = readAll(folder + QStringLiteral("/masterFile.txt"));
     out.masterBytes = master.size();
-    out.figures =
-        recordcheck::check(master, readAll(folder + u'/' + kSendFile), readAll(folder + QStringLiteral("/notes_.txt")),
-                           recordcheck::expectationFromLogs(logs, killedRuns, out.runs));
+    const QString notes = QStringLiteral("notes_.txt");
+    const recordcheck::IndexInput index{readAll(folder + u'/' + QLatin1String(sessionindex::kFileName)),
+                                        QStringLiteral("masterFile.txt"), kSendFile, notes};
+    out.figures = recordcheck::check(master, readAll(folder + u'/' + kSendFile), readAll(folder + u'/' + notes),
+                                     recordcheck::expectationFromLogs(logs, killedRuns, out.runs), index);
 }
 
 QString failureOf(QProcess& p, const QString& errFile)

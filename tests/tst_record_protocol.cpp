@@ -20,6 +20,7 @@
 #include "storage/record_io.h"
 #include "storage/record_journal.h"
 #include "storage/record_lock.h"
+#include "storage/session_index.h"
 #include "support/file_faults.h"
 #include "support/file_size_limit.h"
 
@@ -113,6 +114,39 @@ void appendAsAnotherComputer(const Folder& folder, recordlock::FolderLock& lock,
     lock.written();
 }
 
+// A session of the index, for the records of a test.
+IndexNote indexNote(const QByteArray& session)
+{
+    return {session, sessionindex::PlaceEntry::Kind::Record,
+            sessionindex::SessionEntry{session, QStringLiteral("005"), QStringLiteral("pc"),
+                                       QStringLiteral("12-08-2026"), QStringLiteral("10:15:30"),
+                                       QStringLiteral("Student")}};
+}
+
+// What the folder's index says, an entry a line: "session ID" and "ID file offset length";
+// "damaged" for a line that does not parse.
+QStringList indexed(const Folder& folder)
+{
+    const sessionindex::Parsed parsed =
+        sessionindex::parse(readAll(folder.path(QLatin1String(sessionindex::kFileName))));
+    QStringList lines;
+    for (const sessionindex::SessionEntry& s : parsed.sessions)
+        lines << QStringLiteral("session ") + QString::fromLatin1(s.id);
+    for (const sessionindex::PlaceEntry& p : parsed.places)
+        lines << QStringLiteral("%1 %2 %3 %4").arg(QString::fromLatin1(p.session), p.file).arg(p.offset).arg(p.length);
+    for (qsizetype i = 0; i < parsed.problems.size(); ++i)
+        lines << QStringLiteral("damaged");
+    return lines;
+}
+
+// The index's lines for a record of session `id` at `master` and `send`, its session first.
+QStringList indexLines(const char* id, qint64 master, qint64 send, qint64 length)
+{
+    return {QStringLiteral("session %1").arg(QLatin1String(id)),
+            QStringLiteral("%1 master.txt %2 %3").arg(QLatin1String(id)).arg(master).arg(length),
+            QStringLiteral("%1 send.txt %2 %3").arg(QLatin1String(id)).arg(send).arg(length)};
+}
+
 // What became of the journal's entries, in short.
 QString summary(const LeftOvers& told)
 {
@@ -158,6 +192,8 @@ private slots:
     void keepsItsIdentity();
     void appendsPastLockFiles_data();
     void appendsPastLockFiles();
+    void finishesADeadHoldersIndexEntries_data();
+    void finishesADeadHoldersIndexEntries();
     void keepsTheJournalOnlyWhileSomeFilesMissTheRecord();
     void namesAJournalThatCannotBeWrittenOnce();
     void finishesTheJournalAtStartUp_data();
@@ -560,6 +596,69 @@ void TestRecordProtocol::appendsPastLockFiles()
     QCOMPARE(told, lock == QLatin1String("neighbour") ? QStringList({waiting, QString()}) : QStringList());
 }
 
+void TestRecordProtocol::finishesADeadHoldersIndexEntries_data()
+{
+    // A holder gone from this computer left its record cut short in the master file, its
+    // intent naming the record's index entries too, and the index as below. The next taker
+    // finishes the record and its entries, never twice, and an index that cannot take them
+    // never keeps the lock.
+    QTest::addColumn<QString>("index");
+    QTest::newRow("entries not yet written") << "before";
+    QTest::newRow("entries cut short") << "cut";
+    QTest::newRow("entries written already") << "written";
+    QTest::newRow("an older intent, without the entries") << "older";
+    QTest::newRow("an index that cannot be written") << "folder";
+}
+
+void TestRecordProtocol::finishesADeadHoldersIndexEntries()
+{
+    QFETCH(QString, index);
+    Folder folder;
+    const QString indexPath = folder.path(QLatin1String(sessionindex::kFileName));
+    const QByteArray before = "earlier record\r\n";
+    writeAll(folder.path(QStringLiteral("master.txt")), before + "Mde");
+    using sessionindex::PlaceEntry;
+    const QByteArray earlier = sessionindex::encode(
+        PlaceEntry{"0000000000000000", PlaceEntry::Kind::Record, QStringLiteral("master.txt"), 0, before.size()});
+    const QByteArray dead = "deaddeaddeaddead";
+    const QByteArray entries = sessionindex::bytesToAppend(
+        {PlaceEntry{dead, PlaceEntry::Kind::Record, QStringLiteral("master.txt"), before.size(), 7},
+         PlaceEntry{dead, PlaceEntry::Kind::Record, QStringLiteral("send.txt"), 0, 7}},
+        '\n');
+    QList<recordintent::Part> intent{{QStringLiteral("master.txt"), before.size(), "Mdead\r\n"},
+                                     {QStringLiteral("send.txt"), 0, "Sdead\r\n"}};
+    if (index != QLatin1String("older"))
+        intent << recordintent::Part{QLatin1String(sessionindex::kFileName), earlier.size(), entries};
+    if (index == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(indexPath));
+    else
+        writeAll(indexPath, earlier + (index == QLatin1String("cut")       ? entries.left(20)
+                                       : index == QLatin1String("written") ? entries
+                                                                           : QByteArray()));
+    const QByteArray here = recordlock::computerId(identityFileOf(folder.settings));
+    folder.plant(lockText(recordlock::hostName(), here, kGoneProcess));
+    QCOMPARE(recordintent::write(recordintent::fileOf(folder.lockPath(), "1111222233334444"), intent), 0);
+    AppendSettings settings = folder.settings;
+    settings.index = indexNote("1234567890abcdef");
+
+    const AppendOutcome outcome = appendRecord(folder.record("new\r\n"), settings);
+
+    QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), before + "Mdead\r\nMnew\r\n");
+    QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), QByteArray("Sdead\r\nSnew\r\n"));
+    QCOMPARE(folder.lockFiles(), QStringList());
+    QCOMPARE(outcome.indexFailure.isEmpty(), index != QLatin1String("folder"));
+    if (index == QLatin1String("folder"))
+        return;
+    QStringList expected = indexLines("1234567890abcdef", before.size() + 7, 7, 6);
+    expected.insert(1, QStringLiteral("0000000000000000 master.txt 0 %1").arg(before.size()));
+    if (index != QLatin1String("older")) {
+        expected.insert(2, QStringLiteral("deaddeaddeaddead master.txt %1 7").arg(before.size()));
+        expected.insert(3, QStringLiteral("deaddeaddeaddead send.txt 0 7"));
+    }
+    QCOMPARE(indexed(folder), expected);
+}
+
 void TestRecordProtocol::keepsTheJournalOnlyWhileSomeFilesMissTheRecord()
 {
     Folder folder;
@@ -822,6 +921,8 @@ void TestRecordProtocol::aHolderThatSleepsHarmsNobody_data()
     row("writing the send file, the other still holding", Call::Write, "send.txt", false, true);
     row("flushing the master file", Call::Flush, "master.txt", false);
     row("reading the master file back, reply late", Call::Read, "master.txt", true);
+    row("writing the index", Call::Write, "records.index", false);
+    row("writing the index, reply late", Call::Write, "records.index", true);
     row("letting the lock go, the other still holding", Call::Rename, "records.lock\n", false, true);
 }
 
@@ -838,6 +939,7 @@ void TestRecordProtocol::aHolderThatSleepsHarmsNobody()
     AppendSettings settings = folder.settings;
     settings.lock = {8000, 400, 50};
     settings.identityFile = folder.root.path() + QStringLiteral("/here-id");
+    settings.index = indexNote("5555666677778888");
 
     filefaults::Rule rule;
     rule.call = filefaults::Call(call);
@@ -869,6 +971,8 @@ void TestRecordProtocol::aHolderThatSleepsHarmsNobody()
     const bool aFirst = master == before + "Ma\r\nMb\r\n";
     QVERIFY2(aFirst || master == before + "Mb\r\nMa\r\n", master.constData());
     QCOMPARE(send, aFirst ? QByteArray("Sa\r\nSb\r\n") : QByteArray("Sb\r\nSa\r\n"));
+    // Its index entries once, at its record, whoever wrote them.
+    QCOMPARE(indexed(folder), indexLines("5555666677778888", master.indexOf("Ma\r\n"), send.indexOf("Sa\r\n"), 4));
     if (otherStillHolds) {
         // The sleeper took nothing from the computer that holds the files now.
         QVERIFY(other.confirm());

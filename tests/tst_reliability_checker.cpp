@@ -3,6 +3,7 @@
 #include "platform/code_page.h"
 #include "records/record_layout.h"
 #include "reliability/record_checker.h"
+#include "storage/session_index.h"
 
 using namespace recordcheck;
 
@@ -184,6 +185,42 @@ Files withFault(Fault fault)
     return f;
 }
 
+// A session's id in the index: writer w's run is ...000w.
+QByteArray sessionOf(int writer)
+{
+    return QByteArray(15, '0') + QByteArray::number(writer, 16);
+}
+
+// The entries a tutor would have written for the files: the two sessions, then each item of
+// master, send and notes (the k-th header is writer k's).
+QList<sessionindex::Entry> indexOf(const Files& f)
+{
+    using sessionindex::PlaceEntry;
+    QList<sessionindex::Entry> entries;
+    for (int w = 0; w < 2; ++w)
+        entries << sessionindex::SessionEntry{sessionOf(w),
+                                              QStringLiteral("010"),
+                                              QStringLiteral("pc"),
+                                              QStringLiteral("12-08-2026"),
+                                              QStringLiteral("10:15:30"),
+                                              QStringLiteral("Writer %1").arg(w)};
+    const std::array<std::pair<const char*, FileKind>, 3> files{
+        {{"m", FileKind::Master}, {"s", FileKind::Send}, {"n", FileKind::Notes}}};
+    for (const auto& [name, kind] : files) {
+        const QList<QByteArray>& chunks = kind == FileKind::Master ? f.master
+                                          : kind == FileKind::Send ? f.send
+                                                                   : f.notes;
+        int headers = 0;
+        for (const Item& item : parseFile(chunks.join(), kind)) {
+            const bool header = item.type == Item::Type::Header;
+            entries << PlaceEntry{sessionOf(header ? headers++ : item.stamp->id.writer),
+                                  header ? PlaceEntry::Kind::Header : PlaceEntry::Kind::Record,
+                                  QString::fromLatin1(name), item.offset, item.size};
+        }
+    }
+    return entries;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Fault)
@@ -195,6 +232,8 @@ private slots:
     void findsEveryFault();
     void findsRecordsInOnlySomeFiles_data();
     void findsRecordsInOnlySomeFiles();
+    void checksTheIndex_data();
+    void checksTheIndex();
     void stampsAndReportsRoundTrip();
     void bodiesHaveTheirSizeAndStayInTheCodePage();
     void logLinesCutShortAreNotReports();
@@ -290,6 +329,78 @@ void TestReliabilityChecker::findsRecordsInOnlySomeFiles()
     const Figures figures = f.check();
     QVERIFY2(figures.partial == partial, qPrintable(figures.table()));
     QCOMPARE(figures.faults(), partial);
+}
+
+void TestReliabilityChecker::checksTheIndex_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("found"); // missing, wrong, duplicated, dangling, damaged; faults
+    QTest::newRow("every item named once") << ""
+                                           << "0 0 0 0 0; 0";
+    QTest::newRow("a record without its entry") << "drop"
+                                                << "1 0 0 0 0; 1";
+    QTest::newRow("an entry a byte short") << "short"
+                                           << "0 1 0 0 0; 1";
+    QTest::newRow("a record in another writer's session") << "other"
+                                                          << "0 1 0 0 0; 1";
+    QTest::newRow("a run in two sessions") << "split"
+                                           << "0 1 0 0 0; 1";
+    QTest::newRow("an entry twice") << "twice"
+                                    << "0 0 1 0 0; 1";
+    QTest::newRow("an entry at no item") << "stray"
+                                         << "0 0 0 1 0; 1";
+    QTest::newRow("a line cut short") << "torn"
+                                      << "0 0 0 0 1; 1";
+    QTest::newRow("a line cut short by a kill") << "torn, kill"
+                                                << "0 0 0 0 1; 0";
+}
+
+void TestReliabilityChecker::checksTheIndex()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, found);
+    Files f = twoWriters();
+    QList<sessionindex::Entry> entries = indexOf(f);
+    // Entry 6 names master's record w0 r0 s1 (after two sessions, two headers, two records).
+    auto& place = std::get<sessionindex::PlaceEntry>(entries[6]);
+    QByteArray torn;
+    if (fault == QLatin1String("drop")) {
+        entries.removeAt(6);
+    } else if (fault == QLatin1String("short")) {
+        --place.length;
+    } else if (fault == QLatin1String("other")) {
+        place.session = sessionOf(1);
+    } else if (fault == QLatin1String("split")) {
+        place.session = sessionOf(10);
+        auto again = std::get<sessionindex::SessionEntry>(entries[0]);
+        again.id = sessionOf(10);
+        entries << again;
+    } else if (fault == QLatin1String("twice")) {
+        entries << place;
+    } else if (fault == QLatin1String("stray")) {
+        auto stray = place;
+        ++stray.offset;
+        entries << stray;
+    } else if (fault.startsWith(QLatin1String("torn"))) {
+        torn = sessionindex::encode(place).left(20);
+    }
+    if (fault.endsWith(QLatin1String("kill")))
+        f.expected.kills = 1;
+    QByteArray index;
+    for (const sessionindex::Entry& e : std::as_const(entries))
+        index += sessionindex::encode(e);
+    const Figures figures =
+        recordcheck::check(f.master.join(), f.send.join(), f.notes.join(), f.expected,
+                           IndexInput{index + torn, QStringLiteral("m"), QStringLiteral("s"), QStringLiteral("n")});
+    const IndexFigures& i = figures.index;
+    QVERIFY2(QStringLiteral("%1 %2 %3 %4 %5; %6")
+                     .arg(i.missing)
+                     .arg(i.wrong)
+                     .arg(i.duplicated)
+                     .arg(i.dangling)
+                     .arg(i.damaged)
+                     .arg(figures.faults()) == found,
+             qPrintable(figures.table()));
 }
 
 void TestReliabilityChecker::stampsAndReportsRoundTrip()

@@ -100,6 +100,7 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
     QElapsedTimer waited;
     waited.start();
     qint64 lookedAt = -1000;
+    qint64 lookEvery = 1000;
     QString holder;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const QString& path = files[i].path;
@@ -116,11 +117,16 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
             if (error != EWOULDBLOCK)
                 return std::make_pair(i, plainReason(error, path));
             // Who holds the files may be a computer that a neighbour here waits for; looked up
-            // only once the wait is long enough to tell, and then once a second.
+            // only once the wait is long enough to tell, and then once a second. Over a slow link
+            // a look takes seconds, and a neighbour lets go of the files only for a moment
+            // between its records: the looks are spaced out so that most of the wait is spent
+            // trying the lock.
             const bool expired = deadline.hasExpired();
-            if (expired || (waited.elapsed() >= 500 && waited.elapsed() - lookedAt >= 1000)) {
+            if (expired || (waited.elapsed() >= 500 && waited.elapsed() - lookedAt >= lookEvery)) {
+                const qint64 lookStarted = waited.elapsed();
                 holder = recordlock::holderOf(folderOf(path), id);
                 lookedAt = waited.elapsed();
+                lookEvery = std::max<qint64>(1000, 4 * (lookedAt - lookStarted));
                 notice.waiting(holder, waited.elapsed(), settings.lock.waitMs);
             }
             if (expired)
@@ -180,52 +186,105 @@ struct Steps {
     QString indexFailure;
 };
 
-// The session index's entries of the jobs before `upTo` that were written (at their offsets),
-// appended to each folder's index in one write, still under the locks. A failure here is only
-// said: the records are in their files whatever becomes of the index.
-void writeIndex(const QList<Job>& jobs, const QList<qint64>& at, qsizetype upTo, Steps& steps)
+// The session index's entries of the jobs before `upTo` that are written into `folder` (at
+// their offsets), in the jobs' order: those of fewer jobs are the start of those of more.
+QList<sessionindex::Entry> indexEntries(const QList<Job>& jobs, const QList<qint64>& at, qsizetype upTo,
+                                        const QString& folder)
 {
-    QStringList order;
-    QHash<QString, QList<sessionindex::Entry>> entries;
+    QList<sessionindex::Entry> list;
     QSet<QByteArray> started;
     for (qsizetype i = 0; i < upTo; ++i) {
         const IndexNote& note = jobs[i].index;
-        if (at[i] < 0 || note.session.isEmpty())
+        if (at[i] < 0 || note.session.isEmpty() || folderOf(jobs[i].file.path) != folder)
             continue;
-        const QString folder = folderOf(jobs[i].file.path);
-        if (!entries.contains(folder))
-            order << folder;
-        QList<sessionindex::Entry>& list = entries[folder];
-        if (note.start && !started.contains(folder.toUtf8() + '/' + note.session)) {
-            started.insert(folder.toUtf8() + '/' + note.session);
+        if (note.start && !started.contains(note.session)) {
+            started.insert(note.session);
             list << *note.start;
         }
         list << sessionindex::PlaceEntry{note.session, note.kind, QFileInfo(jobs[i].file.path).fileName(), at[i],
                                          jobs[i].file.bytes.size()};
     }
-    for (const QString& folder : std::as_const(order)) {
-        const QString path = folder + u'/' + QLatin1String(sessionindex::kFileName);
-        recordio::File file;
-        qint64 end = 0;
+    return list;
+}
+
+// A folder's session index for one step: where the step's entries go, taken under the locks
+// before the intent is written, so that they are part of it and whoever finishes the intent
+// writes them too, at the same offset.
+struct IndexTarget {
+    QString folder;
+    QString path;
+    recordio::File file;
+    qint64 at = 0;
+    std::optional<char> lastByte;
+
+    QByteArray bytes(const QList<sessionindex::Entry>& entries) const
+    {
+        return sessionindex::bytesToAppend(entries, lastByte);
+    }
+};
+
+// Each folder's index with entries to take, its end found; an index that cannot be looked at
+// is only said, and the records go on without it.
+std::vector<IndexTarget> indexTargets(const QList<Job>& jobs, const QList<qint64>& at,
+                                      QHash<QString, QList<recordintent::Part>>& intents, Steps& steps)
+{
+    std::vector<IndexTarget> targets;
+    for (auto it = intents.begin(); it != intents.end(); ++it) {
+        const QList<sessionindex::Entry> entries = indexEntries(jobs, at, jobs.size(), it.key());
+        if (entries.isEmpty())
+            continue;
+        IndexTarget t;
+        t.folder = it.key();
+        t.path = t.folder + u'/' + QLatin1String(sessionindex::kFileName);
         QByteArray last;
-        int error = file.openReadWrite(path);
+        int error = t.file.openReadWrite(t.path);
         if (error == 0)
-            error = file.size(end);
-        if (error == 0 && end > 0)
-            error = file.readAt(end - 1, 1, last);
-        const QByteArray bytes = sessionindex::bytesToAppend(
-            entries.value(folder), last.isEmpty() ? std::nullopt : std::optional<char>(last.front()));
-        qint64 done = 0;
-        if (error == 0)
-            error = file.writeAt(end, bytes, done);
-        if (error == 0)
-            error = file.flush();
-        if (error == 0)
-            error = file.closeChecked();
+            error = t.file.size(t.at);
+        if (error == 0 && t.at > 0)
+            error = t.file.readAt(t.at - 1, 1, last);
         if (error != 0) {
-            steps.indexPath = path;
-            steps.indexFailure = plainReason(error, path);
-            return;
+            steps.indexPath = t.path;
+            steps.indexFailure = plainReason(error, t.path);
+            continue;
+        }
+        t.lastByte = last.isEmpty() ? std::nullopt : std::optional<char>(last.front());
+        it.value() << recordintent::Part{QLatin1String(sessionindex::kFileName), t.at, t.bytes(entries)};
+        targets.push_back(std::move(t));
+    }
+    return targets;
+}
+
+// The entries of the jobs before `upTo` that were written, at the offset the intent gave them,
+// still under the locks. A holder whose lease ran out writes them only where the index ends
+// inside them, as a breaker does: a breaker may have written them already, and others may have
+// appended after them. A failure here is only said: the records are in their files whatever
+// becomes of the index.
+void writeIndex(std::vector<IndexTarget>& targets, const QList<Job>& jobs, const QList<qint64>& at, qsizetype upTo,
+                Locks& locks, Steps& steps)
+{
+    for (IndexTarget& t : targets) {
+        const QList<sessionindex::Entry> entries = indexEntries(jobs, at, upTo, t.folder);
+        if (entries.isEmpty() || !t.file.isOpen())
+            continue;
+        const QByteArray bytes = t.bytes(entries);
+        QString why;
+        if (locks.folders.value(t.folder)->confirm()) {
+            qint64 done = 0;
+            int error = t.file.writeAt(t.at, bytes, done);
+            if (error == 0)
+                error = t.file.flush();
+            if (error == 0)
+                error = t.file.closeChecked();
+            if (error != 0)
+                why = plainReason(error, t.path);
+        } else {
+            t.file.closeChecked();
+            why = recordintent::finishPart(t.folder, {QLatin1String(sessionindex::kFileName), t.at, bytes})
+                      .value_or(QString());
+        }
+        if (!why.isEmpty()) {
+            steps.indexPath = t.path;
+            steps.indexFailure = why;
         }
     }
 }
@@ -332,6 +391,7 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
         intents[folderOf(f.path)] << recordintent::Part{QFileInfo(f.path).fileName(), at[i], f.bytes};
         steps.done << Step::Written;
     }
+    std::vector<IndexTarget> index = indexTargets(jobs, at, intents, steps);
     for (auto it = intents.cbegin(); it != intents.cend(); ++it) {
         QString why;
         const recordlock::Declared declared = locks.folders.value(it.key())->declare(it.value(), &why);
@@ -352,7 +412,7 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
         recordio::File& file = locks.file(f.path);
         steps.touched = true;
         if (const int error = writeWhole(file, at[i], f.bytes, file.created(), f.path)) {
-            writeIndex(jobs, at, i, steps);
+            writeIndex(index, jobs, at, i, locks, steps);
             // On this computer's own disk nobody can write while the operating-system lock is
             // held, and nothing arrives late: a part written is cut back, and the intent goes.
             if (!file.remote()) {
@@ -373,11 +433,11 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
         if (at[i] < 0 || !file.isOpen())
             continue;
         if (const int error = file.closeChecked()) {
-            writeIndex(jobs, at, i, steps);
+            writeIndex(index, jobs, at, i, locks, steps);
             return stop(i, Step::Failed, writeReason(error, file, jobs[i].file.path));
         }
     }
-    writeIndex(jobs, at, jobs.size(), steps);
+    writeIndex(index, jobs, at, jobs.size(), locks, steps);
     for (const auto& lock : std::as_const(locks.folders)) {
         // Whatever happened to the lease meanwhile, what was read back is this record, once:
         // a breaker writes nothing there but the same bytes.

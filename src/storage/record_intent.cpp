@@ -8,6 +8,7 @@
 
 #include "record_io.h"
 #include "storage/plain_reason.h"
+#include "storage/session_index.h"
 
 namespace recordintent {
 namespace {
@@ -28,6 +29,8 @@ bool partOfIt(const QByteArray& there, const QByteArray& ours)
     }
     return true;
 }
+
+} // namespace
 
 std::optional<QString> finishPart(const QString& folder, const Part& part, const std::function<bool()>& goOn)
 {
@@ -67,7 +70,10 @@ std::optional<QString> finishPart(const QString& folder, const Part& part, const
     return std::nullopt;
 }
 
-} // namespace
+bool isIndex(const Part& part)
+{
+    return part.name == QLatin1String(sessionindex::kFileName);
+}
 
 QString fileOf(const QString& lock, const QByteArray& lease)
 {
@@ -144,7 +150,10 @@ std::optional<QString> finish(const QString& folder, const QList<Part>& parts, c
     for (const Part& part : parts) {
         if (goOn && !goOn())
             return QString();
-        if (auto why = finishPart(folder, part, goOn))
+        auto why = finishPart(folder, part, goOn);
+        if (why && !why->isEmpty() && isIndex(part))
+            continue;
+        if (why)
             return why->isEmpty() ? *why : QStringLiteral("%1: %2").arg(part.name, *why);
     }
     return std::nullopt;

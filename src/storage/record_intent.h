@@ -36,10 +36,18 @@ int write(const QString& file, const QList<Part>& parts, bool* remote = nullptr)
 // The intent in `file`; none when there is none or it was cut short.
 std::optional<QList<Part>> read(const QString& file);
 
-// Brings every part to its bytes at its offset in `folder`, writing only where the file ends
-// inside the part (a write cut short, or never made). A file already past the part is left as
-// it is. Why not, in plain words, when a part could not be finished; an empty reason when
-// `goOn`, asked before each part, said to stop.
+// The session index's entries of the record, put last: finished like the record's parts where
+// they can be, but never a reason to keep a lock. The records come first; an index that cannot
+// take its entries costs only the knowledge of whose the record is.
+bool isIndex(const Part& part);
+
+// Brings one part to its bytes at its offset in `folder`, writing only where the file ends
+// inside the part (a write cut short, or never made). A file already past the part, or holding
+// other bytes there, is left as it is. Why not, in plain words, when it could not be finished;
+// an empty reason when `goOn`, asked before the write, said to stop.
+std::optional<QString> finishPart(const QString& folder, const Part& part, const std::function<bool()>& goOn = {});
+
+// Every part, as finishPart does; an index part that cannot be finished is passed over.
 std::optional<QString> finish(const QString& folder, const QList<Part>& parts, const std::function<bool()>& goOn = {});
 
 } // namespace recordintent
