@@ -5,7 +5,7 @@ DRIVES ?= $(HOME)/.local/share/classnotes-tutor/drives
 DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation clang-format
 
 .PHONY: check-format format run test bench stress stress-shared deps build-release build-test screenshots package \
-        check-package check-windows check-windows-tests windows mutants check-accessibility
+        check-package check-windows check-windows-tests windows mutants check-accessibility lab-windows
 
 deps:
 	@missing=""; \
@@ -88,6 +88,14 @@ check-accessibility:
 	cmake --preset release
 	cmake --build --preset release --target classnotes-tutor
 	./tools/check-accessibility build/release/classnotes-tutor
+
+# Three real tutor windows on one folder, answering in turn, then the instructor's CSV of it:
+# every row its student's (tools/lab-windows; as root, for the host names).
+lab-windows:
+	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(DEB_PACKAGES) xvfb xdotool"
+	cmake --preset release
+	cmake --build --preset release --target classnotes-tutor classnotes-review
+	./tools/lab-windows build/release
 
 # Builds the package, checks it with lintian, desktop-file-validate and appstreamcli, installs it
 # (as root) and runs the installed program.
