@@ -835,6 +835,8 @@ void TestReviewReader::interleavedWriters_data()
     QTest::newRow("an entry into the middle of a record")
         << "offset" << 17 << 1
         << QStringList{"send_1208.txt skipped: it points at no whole record (", "send_1208.txt: 1 record placed"};
+    // Finished by a breaker and written by its holder too: the same entry twice is one.
+    QTest::newRow("an entry written twice") << "twice" << 18 << 0 << QStringList();
     QTest::newRow("an entry at a header")
         << "kind" << 18 << 1
         << QStringList{"records.index:2: entry for ",
@@ -886,6 +888,8 @@ void TestReviewReader::interleavedWriters()
     else if (damage == QLatin1String("offset"))
         last[3] = QByteArray::number(last[3].toLongLong() + 1);
     lines[lines.size() - 2] = last.join('\t');
+    if (damage == QLatin1String("twice"))
+        lines.insert(lines.size() - 1, lines[lines.size() - 2]);
     if (damage == QLatin1String("kind"))
         lines[1].replace("header\t", "record\t"); // Ann's header in the master file
     index = lines.join('\n');

@@ -42,8 +42,15 @@ public:
         if (!index_)
             return;
         used_.fill(false, index_->places.size());
-        for (qsizetype i = 0; i < index_->places.size(); ++i)
-            placeAt_.insert(index_->places[i].offset, i); // the first entry for an offset holds
+        for (qsizetype i = 0; i < index_->places.size(); ++i) {
+            // The first entry for an offset holds. The same entry again (a holder and a breaker
+            // that both wrote it) is no fault; another one is left unused, and named as such.
+            const qsizetype first = placeAt_.value(index_->places[i].offset, -1);
+            if (first < 0)
+                placeAt_.insert(index_->places[i].offset, i);
+            else if (index_->places[first] == index_->places[i])
+                used_[i] = true;
+        }
     }
 
     void stretch(const Stretch& s)
