@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -60,6 +61,7 @@ private slots:
     void nothingIsDroppedWithoutAWord();
     void goingOnWithoutAFileIsFinishedAtTheNextStart();
     void aWriteWithoutAnAnswerIsNeitherLostNorDoubled();
+    void aNetworkDriveThatWentIsNamed();
 };
 
 void TestUnfinished::nothingIsDroppedWithoutAWord_data()
@@ -250,4 +252,23 @@ void TestUnfinished::aWriteWithoutAnAnswerIsNeitherLostNorDoubled()
 }
 
 QTEST_GUILESS_MAIN(TestUnfinished)
+void TestUnfinished::aNetworkDriveThatWentIsNamed()
+{
+    // The class's folder on drive I: was there at start-up; then the drive went (its client
+    // ended and took the mount with it). The student hears that the network folder does not
+    // answer, not that a folder is missing, and keeps the text.
+    HeadlessTutor tutor;
+    const QString drive = tutor.drivesRoot + QStringLiteral("/i");
+    QVERIFY(
+        QDir().mkpath(drive + QStringLiteral("/bkp_000416/My Documents/distance students/interactive problems/lb1")));
+    tutor.start({QStringLiteral("2"), QStringLiteral("Ann"), QStringLiteral("5")});
+    tutor.next();
+    QVERIFY(QDir().rename(drive, drive + QStringLiteral(".gone")));
+    tutor.enterResponse(QStringLiteral("draft"));
+    QVERIFY2(tutor.prompter.messages.last().contains(QStringLiteral(
+                 "masterFile.txt): the network folder does not answer (the network drive is disconnected")),
+             qPrintable(tutor.prompter.messages.last()));
+    QCOMPARE(tutor.boxes.answer, QStringLiteral("draft"));
+}
+
 #include "tst_unfinished.moc"

@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QFileInfo>
 #include <QScopedValueRollback>
 
 #include "platform/clock.h"
@@ -7,6 +8,7 @@
 #include "platform/runtime_text.h"
 #include "records/record_book.h"
 #include "records/record_layout.h"
+#include "session/record_folders.h"
 #include "session/session.h"
 
 namespace {
@@ -170,9 +172,17 @@ std::optional<Failure> RecordBook::appendToRecordFiles(PendingRecord& record)
                 .arg(whatIsRecorded(record.kind)));
     if (outcome.ok())
         return std::nullopt;
-    QString message = QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")
-                          .arg(whatIsRecorded(record.kind), outcome.failedName,
-                               QDir::toNativeSeparators(outcome.failedPath), outcome.reason);
+    // The class's network folder was there when the session began: gone now, it is the network
+    // drive that went (a mount whose client ended, a drive letter disconnected).
+    const QString& folder = session_.dataFolder();
+    const bool driveGone = record.kind != RecordKind::SessionHeader && folder != folders::kHome &&
+                           !QFileInfo::exists(drives_.local(folder));
+    const QString reason = driveGone ? QStringLiteral("the network folder does not answer (the network drive is "
+                                                      "disconnected, or its file server cannot be reached)")
+                                     : outcome.reason;
+    QString message =
+        QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")
+            .arg(whatIsRecorded(record.kind), outcome.failedName, QDir::toNativeSeparators(outcome.failedPath), reason);
     if (!record.recordedIn.isEmpty())
         message +=
             QStringLiteral("\n\nIt is already recorded in %1.").arg(record.recordedIn.join(QStringLiteral(", ")));
