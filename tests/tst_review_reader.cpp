@@ -593,6 +593,9 @@ void TestReviewReader::utf8Input_data()
     QTest::newRow("LF line ends") << lf << written << "standard input: its line ends are LF alone, not the CR LF";
     QTest::newRow("CR CR LF line ends") << QByteArray(written).replace("\r\n", "\r\r\n") << written
                                         << "its line ends are CR CR LF";
+    const qsizetype half = lf.indexOf('\n', lf.size() / 2);
+    QTest::newRow("both kinds of line ends") << QByteArray(lf).replace(half, 1, "\r\r\n") << written
+                                             << "its line ends are LF alone and CR CR LF, not the CR LF";
     QTest::newRow("UTF-8 with LF line ends") << bom + codepage::decode(lf).toUtf8() << written << "LF alone";
     QTest::newRow("UTF-8 cut inside a character") << bom + ascii + "\xE2\x82" << ascii + "?"
                                                   << "1 character that Windows-1252 does not have";
