@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -184,6 +185,7 @@ private slots:
     void recordsOverASlowLink();
     void everyCallOfTheStepCanFail();
     void namesAFolderOutOfReach();
+    void looksAtAnotherTutorWithoutDisturbingIt();
     void aHolderThatSleepsHarmsNobody();
     void breaksOnlyTheLockJudged_data();
     void breaksOnlyTheLockJudged();
@@ -1003,6 +1005,25 @@ void TestRecordProtocol::namesAFolderOutOfReach()
     const QString reason = plainReason(ENOENT, file);
     filefaults::disarm();
     QCOMPARE(reason, QStringLiteral("the network folder does not answer (the connection to its file server is lost)"));
+}
+
+void TestRecordProtocol::looksAtAnotherTutorWithoutDisturbingIt()
+{
+#ifndef _WIN32
+    // Whether the holder of a lock on this computer still runs is asked without a signal that
+    // would end it (a hang-up ends most programs).
+    QProcess other;
+    other.start(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"), QStringLiteral("trap 'echo hung up; exit 3' HUP; echo ready; read go; echo done")});
+    QVERIFY(other.waitForReadyRead(5000));
+    QCOMPARE(other.readAll(), QByteArray("ready\n"));
+    QVERIFY(recordio::processAlive(other.processId()));
+    other.write("go\n");
+    other.closeWriteChannel();
+    QVERIFY(other.waitForFinished(5000));
+    QCOMPARE(other.readAll(), QByteArray("done\n"));
+#endif
 }
 
 void TestRecordProtocol::everyCallOfTheStepCanFail_data()
