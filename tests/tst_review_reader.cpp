@@ -426,6 +426,7 @@ void TestReviewReader::commandLine()
     write(QStringLiteral("class/ann/day 1/send_1208.txt"), good);
     write(QStringLiteral("class/bob/send_1208.txt"), good);
     write(QStringLiteral("class/bob/records.index"), {}); // read as a record file, it would be named empty
+    write(QStringLiteral("class/bob/.txt"), "hello");     // a name with nothing before .txt is no record file
 #ifdef Q_OS_LINUX
     QFile latin1;
     const int fd = ::open(QFile::encodeName(dir.filePath(QStringLiteral("class/bob"))) + "/caf\xE9.txt",
