@@ -397,6 +397,8 @@ void TestRecordProtocol::breaksOnlyTheLockJudged_data()
     // Over sshfs and smbnetfs a move never over another name is made by other calls.
     QTest::newRow("renewed since, no move-without-replace")
         << true << "renewed, plain moves" << int(BreakResult::NotTheOne) << true;
+    // A breaker slower than its own stall bound breaks nothing, and takes its token away.
+    QTest::newRow("a breaker that stalls") << false << "stalled" << int(BreakResult::Busy) << true;
     QTest::newRow("another breaker at work") << false << "token" << int(BreakResult::Busy) << true;
     QTest::newRow("a breaker that died: its token goes") << false << "dead token" << int(BreakResult::Busy) << true;
 }
@@ -429,12 +431,22 @@ void TestRecordProtocol::breaksOnlyTheLockJudged()
         noReplaceless.error = EINVAL;
         filefaults::arm(noReplaceless);
     }
+    if (meanwhile == QLatin1String("stalled")) {
+        filefaults::Rule slow;
+        slow.pathPart = folder.records.toUtf8();
+        slow.delayMs = 30;
+        filefaults::arm(slow);
+    }
     auto disarm = qScopeGuard([] { filefaults::disarm(); });
     recordlock::Watch tokenWatch;
     const BreakResult got =
-        lastStepOnly
-            ? recordlock::moveAsideIfSame(folder.lockPath(), judged, !file, std::numeric_limits<qint64>::max())
-            : recordlock::breakStale(folder.lockPath(), judged, !file, kHereId, deadToken ? 0 : 12000, tokenWatch);
+        lastStepOnly ? recordlock::moveAsideIfSame(folder.lockPath(), judged, !file, std::numeric_limits<qint64>::max())
+                     : recordlock::breakStale(folder.lockPath(), judged, !file, kHereId,
+                                              deadToken                               ? 0
+                                              : meanwhile == QLatin1String("stalled") ? 60
+                                                                                      : 12000,
+                                              tokenWatch);
+    filefaults::disarm();
     QCOMPARE(int(got), result);
     QCOMPARE(QFileInfo::exists(folder.lockPath()), lockStays);
     if (lockStays)
