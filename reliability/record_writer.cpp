@@ -156,6 +156,33 @@ int main(int argc, char** argv)
         return fail(QStringLiteral("cannot open the report file %1").arg(parser.value(log)));
 
     HeadlessTutor tutor(false);
+    // A start-up that meets the share full or away is retried, a second apart, as a student
+    // who clicks Retry (STRESS_CLICK_AGAIN times); everything else goes to the script.
+    struct Patient : Prompter {
+        ScriptedPrompter& script;
+        int retriesLeft;
+        Patient(ScriptedPrompter& s, int retries) : script(s), retriesLeft(retries) {}
+        std::optional<QString> ask(const QString& prompt) override { return script.ask(prompt); }
+        void tell(const QString& message) override { script.tell(message); }
+        void warn(const QString& message) override { script.warn(message); }
+        int choose(const QString& message, const QStringList& choices) override
+        {
+            return script.choose(message, choices);
+        }
+        FolderChoice createRetryOrQuit(const QString& message, FolderChoice preferred) override
+        {
+            return script.createRetryOrQuit(message, preferred);
+        }
+        bool retryOrQuit(const QString& message) override
+        {
+            if (retriesLeft-- <= 0)
+                return script.retryOrQuit(message);
+            std::fprintf(stderr, "record_writer: start-up: %s; retrying\n", qPrintable(message));
+            QThread::sleep(1);
+            return true;
+        }
+    } patient(tutor.prompter, qEnvironmentVariableIntValue("STRESS_CLICK_AGAIN"));
+    tutor.prompterInUse = &patient;
     SameDayClock clock;
     tutor.clockInUse = &clock;
     tutor.drivesRoot = parser.value(drives);
