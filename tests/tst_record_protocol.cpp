@@ -183,6 +183,7 @@ private slots:
     void aHolderThatSleepsHarmsNobody_data();
     void everyCallOfTheStepCanFail_data();
     void recordsOverASlowLink();
+    void finishesADeadHolderOfManyRecords();
     void everyCallOfTheStepCanFail();
     void namesAFolderOutOfReach();
     void looksAtAnotherTutorWithoutDisturbingIt();
@@ -1129,6 +1130,33 @@ void TestRecordProtocol::everyCallOfTheStepCanFail()
     // A lock that could not be removed is out of everybody's way, under its own name.
     QCOMPARE(folder.lockFiles().size(), call == int(filefaults::Call::Remove) ? 1 : 0);
     QVERIFY(folder.entries().isEmpty());
+}
+
+void TestRecordProtocol::finishesADeadHolderOfManyRecords()
+{
+    // A tutor died while it finished nine records left over from earlier runs at once, two
+    // files each: its intent is long, and whoever breaks its lock finishes all of it.
+    Folder folder;
+    QList<recordintent::Part> intent;
+    QByteArray master;
+    QByteArray send;
+    for (int n = 0; n < 9; ++n) {
+        const QByteArray r = "old" + QByteArray::number(n) + "\r\n";
+        intent << recordintent::Part{QStringLiteral("master.txt"), master.size(), "M" + r}
+               << recordintent::Part{QStringLiteral("send.txt"), send.size(), "S" + r};
+        master += "M" + r;
+        send += "S" + r;
+    }
+    const QByteArray here = recordlock::computerId(identityFileOf(folder.settings));
+    folder.plant(lockText(recordlock::hostName(), here, kGoneProcess));
+    QCOMPARE(recordintent::write(recordintent::fileOf(folder.lockPath(), "1111222233334444"), intent), 0);
+    writeAll(folder.path(QStringLiteral("master.txt")), master.left(3));
+
+    const AppendOutcome outcome = appendRecord(folder.record("new\r\n"), folder.settings);
+
+    QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), master + "Mnew\r\n");
+    QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), send + "Snew\r\n");
 }
 
 void TestRecordProtocol::recordsOverASlowLink()

@@ -16,7 +16,9 @@ namespace {
 const QByteArray kMagic = "CNTI";
 constexpr quint32 kVersion = 1;
 constexpr qsizetype kHashSize = 20;
-constexpr int kMostParts = 16;
+// Three files and the index for each record, and a start-up finishes every record left in
+// its journal under one intent: the bound is only against damage, far above any of those.
+constexpr int kMostParts = 1 << 16;
 
 // Whether the bytes a file holds from a part's offset on can only be that part cut short:
 // each is the part's own, or not yet written (a later piece of a write that landed first
