@@ -30,6 +30,9 @@
 #include <cstdio>
 #include <cstring>
 
+// Where the calls are taken over, every test that needs a fault runs.
+#define FILEFAULTS_OR_SKIP() static_cast<void>(0)
+
 namespace filefaults {
 
 enum class Call { Open, Lock, Size, Write, Flush, FolderFlush, Read, Close, Rename, Remove, MakeFolder };
@@ -428,5 +431,42 @@ extern "C" int mkdir(const char* path, mode_t mode)
     static const auto next = filefaults::real<int (*)(const char*, mode_t)>("mkdir");
     return filefaults::faulted(filefaults::Call::MakeFolder, path, -1, [&] { return next(path, mode); });
 }
+
+#else
+
+// Windows: no C library calls are taken over. The types are here so that the tests build;
+// a test that needs a fault skips (FILEFAULTS_OR_SKIP).
+namespace filefaults {
+enum class Call { Open, Lock, Size, Write, Flush, FolderFlush, Read, Close, Rename, Remove, MakeFolder };
+struct Rule {
+    Call call = Call::Write;
+    QByteArray pathPart;
+    int nth = 1;
+    int times = 1;
+    int error = 0;
+    bool freeze = false;
+    bool freezeAfter = false;
+    bool made = false;
+    bool remote = false;
+    int delayMs = 0;
+    bool full = false;
+};
+inline void arm(const Rule&) {}
+inline void disarm() {}
+inline int seen()
+{
+    return 0;
+}
+inline int truncations()
+{
+    return 0;
+}
+inline bool frozen()
+{
+    return false;
+}
+} // namespace filefaults
+
+#define FILEFAULTS_OR_SKIP() QSKIP("the C library's file calls are taken over only on POSIX systems")
 
 #endif
