@@ -171,6 +171,8 @@ class TestRecordProtocol : public QObject {
 private slots:
     void journalEntriesItCannotTrust_data();
     void journalEntriesItCannotTrust();
+    void fileCallsTellWhatHappened_data();
+    void fileCallsTellWhatHappened();
     void aRecordFileOnDescriptorZero_data();
     void aRecordFileOnDescriptorZero();
     void judgesLockFiles_data();
@@ -398,6 +400,9 @@ void TestRecordProtocol::breaksOnlyTheLockJudged_data()
     // Over sshfs and smbnetfs a move never over another name is made by other calls.
     QTest::newRow("renewed since, no move-without-replace")
         << true << "renewed, plain moves" << int(BreakResult::NotTheOne) << true;
+    // Another lock took its place before it could be put back: it goes, and nothing stays aside.
+    QTest::newRow("renewed since, its place taken")
+        << true << "renewed, place taken" << int(BreakResult::NotTheOne) << false;
     // A breaker slower than its own stall bound breaks nothing, and takes its token away.
     QTest::newRow("a breaker that stalls") << false << "stalled" << int(BreakResult::Busy) << true;
     QTest::newRow("another breaker at work") << false << "token" << int(BreakResult::Busy) << true;
@@ -425,8 +430,16 @@ void TestRecordProtocol::breaksOnlyTheLockJudged()
     const bool deadToken = meanwhile == QLatin1String("dead token");
     if (meanwhile == QLatin1String("token") || deadToken)
         folder.plant(lockText("breaker", kThereId, 6), folder.lockPath() + QStringLiteral(".breaking"));
-    if (meanwhile.endsWith(QLatin1String("plain moves")) || meanwhile == QLatin1String("stalled"))
+    const bool placeTaken = meanwhile.endsWith(QLatin1String("place taken"));
+    if (meanwhile.endsWith(QLatin1String("plain moves")) || placeTaken || meanwhile == QLatin1String("stalled"))
         FILEFAULTS_OR_SKIP();
+    if (placeTaken) {
+        filefaults::Rule taken;
+        taken.call = filefaults::Call::Rename;
+        taken.pathPart = ".broken\n";
+        taken.error = EEXIST;
+        filefaults::arm(taken);
+    }
     if (meanwhile.endsWith(QLatin1String("plain moves"))) {
         filefaults::Rule noReplaceless;
         noReplaceless.call = filefaults::Call::Rename;
@@ -874,6 +887,63 @@ void TestRecordProtocol::journalEntriesItCannotTrust()
     QCOMPARE(state, whole ? journal::ReadState::Whole : journal::ReadState::Damaged);
     QCOMPARE(read, whole ? files : QList<journal::File>());
     QCOMPARE(journal::decode(journal::encode({}), read), journal::ReadState::Damaged);
+}
+
+// The lock tells its outcomes apart by these answers (a folder not empty is a lock with a
+// holder, a name taken is somebody else's lock), on every platform's file layer.
+void TestRecordProtocol::fileCallsTellWhatHappened_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<QString>("there"); // what lies at the first path: "", "file", "folder", "full folder"
+    QTest::addColumn<bool>("targetTaken");
+    QTest::addColumn<int>("error");
+    QTest::newRow("remove a file") << "remove file"
+                                   << "file" << false << 0;
+    QTest::newRow("remove a file not there") << "remove file"
+                                             << "" << false << ENOENT;
+    QTest::newRow("remove an empty folder") << "remove folder"
+                                            << "folder" << false << 0;
+    QTest::newRow("remove a folder not empty") << "remove folder"
+                                               << "full folder" << false << ENOTEMPTY;
+    QTest::newRow("remove a folder not there") << "remove folder"
+                                               << "" << false << ENOENT;
+    QTest::newRow("make a folder") << "make folder"
+                                   << "" << false << 0;
+    QTest::newRow("make a folder already there") << "make folder"
+                                                 << "folder" << false << EEXIST;
+    QTest::newRow("move to a free name") << "move"
+                                         << "folder" << false << 0;
+    QTest::newRow("move to a taken name") << "move"
+                                          << "folder" << true << EEXIST;
+    QTest::newRow("move what is not there") << "move"
+                                            << "" << false << ENOENT;
+}
+
+void TestRecordProtocol::fileCallsTellWhatHappened()
+{
+    QFETCH(QString, call);
+    QFETCH(QString, there);
+    QFETCH(bool, targetTaken);
+    QFETCH(int, error);
+    Folder folder;
+    const QString first = folder.path(QStringLiteral("first"));
+    const QString target = folder.path(QStringLiteral("target"));
+    if (there == QLatin1String("file"))
+        writeAll(first, "x");
+    else if (!there.isEmpty())
+        QVERIFY(QDir().mkpath(first));
+    if (there == QLatin1String("full folder"))
+        writeAll(first + QStringLiteral("/holder"), "x");
+    if (targetTaken)
+        QVERIFY(QDir().mkpath(target + QStringLiteral("/holder")));
+    const int got = call == QLatin1String("remove file")     ? recordio::removeFile(first)
+                    : call == QLatin1String("remove folder") ? recordio::removeFolder(first)
+                    : call == QLatin1String("make folder")   ? recordio::makeFolder(first)
+                                                             : recordio::renameNoReplace(first, target);
+    QCOMPARE(got, error);
+    // What the call did is what it said.
+    QCOMPARE(QFileInfo::exists(first), error == 0 ? call == QLatin1String("make folder") : !there.isEmpty());
+    QCOMPARE(QFileInfo::exists(target), targetTaken || (call == QLatin1String("move") && error == 0));
 }
 
 void TestRecordProtocol::aRecordFileOnDescriptorZero_data()
