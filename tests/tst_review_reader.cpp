@@ -137,6 +137,7 @@ private slots:
     void interleavedWriters();
     void follower_data();
     void follower();
+    void followsAFileLargerThanItsBytes();
     void liveView();
 };
 
@@ -1001,6 +1002,24 @@ void TestReviewReader::follower()
     if (appended) // only what was added, and the first bytes that tell a file put in its place
         QCOMPARE(follower.bytesRead() - readBefore,
                  read.size() + (read.isEmpty() ? 0 : review::FileFollower::kHeadSize));
+}
+
+// A file whose size runs ahead of the bytes it gives (a network client's cached size after
+// the file was cut, here one of the kernel's attribute files) reads as unchanged, not unreadable.
+void TestReviewReader::followsAFileLargerThanItsBytes()
+{
+    const QString path = QStringLiteral("/sys/class/net/lo/mtu");
+    QFile probe(path);
+    if (!probe.open(QIODevice::ReadOnly))
+        QSKIP("no attribute file of the loopback link here");
+    const QByteArray bytes = probe.readAll();
+    if (bytes.isEmpty() || probe.size() <= bytes.size())
+        QSKIP("the attribute file tells its true size here");
+    review::FileFollower follower(path);
+    QCOMPARE(follower.look().bytes, bytes);
+    const review::FileFollower::Look again = follower.look();
+    QCOMPARE(int(again.state), int(review::FileFollower::Look::State::Same));
+    QCOMPARE(again.bytes, QByteArray());
 }
 
 namespace {
