@@ -3,10 +3,12 @@
 // least a window with any text in it costs (the font database is read). With --widgets it
 // holds the same kinds and numbers of controls as the tutor, where the tutor has them:
 // two text edits, eleven buttons, five labels, a list, four line edits and two plain
-// widgets, with text in them.
-//   startup_bare [--text | --widgets]
+// widgets, with text in them. With --designed as well, those controls look as the tutor's
+// do: its two fonts at their sizes, scroll bars always on, captions on several lines.
+//   startup_bare [--text | --widgets [--designed]]
 
 #include <QApplication>
+#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -21,18 +23,35 @@
 
 namespace {
 
-void addControls(QWidget& window)
+QFont designedFont(double points)
 {
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    font.setPointSizeF(points);
+    return font;
+}
+
+void addControls(QWidget& window, bool designed)
+{
+    if (designed)
+        window.setFont(designedFont(8.0));
     for (const QRect at : {QRect(16, 48, 345, 217), QRect(376, 48, 337, 217)}) {
         auto* edit = new QPlainTextEdit(QStringLiteral(" "), &window);
         edit->setGeometry(at);
+        if (designed) {
+            edit->setFont(designedFont(9.75));
+            edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        }
     }
     const char* captions[] = {"Next Question / Answer", "Enter Response", "Save as Notes", "Trigger Timer",
                               "display everything",     "display notes",  "quit program",  "pend exp",
                               "next picture",           "copy picture",   "clear answer"};
     int x = 16;
     for (const char* caption : captions) {
-        auto* button = new QPushButton(QLatin1String(caption), &window);
+        QString text = QLatin1String(caption);
+        if (designed)
+            text.replace(u' ', u'\n');
+        auto* button = new QPushButton(text, &window);
         button->setGeometry(x, 8, 57, 33);
         x += 63;
     }
@@ -63,7 +82,7 @@ int main(int argc, char** argv)
     if (args.contains(QStringLiteral("--text")))
         new QLabel(QStringLiteral("Class Notes Tutor"), &window);
     if (args.contains(QStringLiteral("--widgets")))
-        addControls(window);
+        addControls(window, args.contains(QStringLiteral("--designed")));
     const long long built = bench::monotonicNs();
     bench::FirstPaint painted;
     window.installEventFilter(&painted);
