@@ -373,8 +373,9 @@ void TestRecordProtocol::aHolderWhoseLeaseRanOutWritesNothing()
     // Taken away by another computer while held: the holder learns it at its next renewal.
     recordlock::FolderLock held;
     QVERIFY(!held.acquire(folder.records, {1000, 60000, 20}, QDeadlineTimer(1000), kHereId));
-    // Taken again by the same holder: the first lock is let go, not left to its renewer.
-    QVERIFY(!held.acquire(folder.records, {1000, 60000, 20}, QDeadlineTimer(1000), kHereId));
+    // Taken again by the same holder, with no time left to wait (a wait for a neighbour on this computer
+    // used it up): one try is made, and the first lock is let go, not left to its renewer.
+    QVERIFY(!held.acquire(folder.records, {1000, 60000, 20}, QDeadlineTimer(0), kHereId));
     QVERIFY(held.confirm());
     writeAll(folder.holderPath(), lockText("there", kThereId, 5));
     QTRY_VERIFY(!held.confirm());
@@ -1155,6 +1156,7 @@ void TestRecordProtocol::everyCallOfTheStepCanFail_data()
     row("folder flush", Call::FolderFlush, "/records", EIO, false, false, "input/output error");
     row("read-back", Call::Read, "master.txt", ECONNABORTED, false, true, "does not answer");
     row("close", Call::Close, "master.txt", EIO, true, true, "or the connection");
+    row("close of the second file", Call::Close, "send.txt", EIO, true, true, "or the connection");
     row("letting the lock go", Call::Rename, "records.lock\n", EACCES, false, true, "");
     row("letting the lock go, made but its answer lost", Call::Rename, "records.lock\n", EACCES, true, true, "");
     row("removing the lock", Call::Remove, "records.lock.", EBUSY, false, true, "");
@@ -1181,8 +1183,10 @@ void TestRecordProtocol::everyCallOfTheStepCanFail()
     rule.full = full;
     filefaults::arm(rule);
     auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    AppendSettings settings = folder.settings;
+    settings.index = indexNote("1234123412341234");
 
-    AppendOutcome outcome = appendRecord(files, folder.settings);
+    AppendOutcome outcome = appendRecord(files, settings);
     QVERIFY(filefaults::seen() > 0);
     // A network folder's file is never cut back: the cut may arrive after somebody else's record.
     if (remote)
@@ -1194,12 +1198,19 @@ void TestRecordProtocol::everyCallOfTheStepCanFail()
         QVERIFY(!outcome.ok());
         QVERIFY2(outcome.reason.contains(message), qPrintable(outcome.reason));
         QVERIFY(outcome.written.size() < files.size());
+        // What took the record is in the index already, should the student never click again.
+        const QStringList got = indexed(folder);
+        for (qsizetype i = 0; i < outcome.written.size(); ++i)
+            QVERIFY(got.contains(QStringLiteral("1234123412341234 %1 %2 %3")
+                                     .arg(QFileInfo(files[i].path).fileName())
+                                     .arg(i == 0 ? 9 : 0)
+                                     .arg(r.size() + 1)));
         // Mended, the click again.
-        outcome = appendRecord(files.mid(outcome.written.size()), folder.settings, outcome.journalEntry);
+        outcome = appendRecord(files.mid(outcome.written.size()), settings, outcome.journalEntry);
         QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
     }
     // The next record takes back whatever lock this one left.
-    outcome = appendRecord(folder.record("next\r\n"), folder.settings);
+    outcome = appendRecord(folder.record("next\r\n"), settings);
     QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
     QCOMPARE(readAll(files[0].path), "earlier\r\nM" + r + "Mnext\r\n");
     QCOMPARE(readAll(files[1].path), "S" + r + "Snext\r\n");
@@ -1207,6 +1218,18 @@ void TestRecordProtocol::everyCallOfTheStepCanFail()
     // A lock that could not be removed is out of everybody's way, under its own name.
     QCOMPARE(folder.lockFiles().size(), call == int(filefaults::Call::Remove) ? 1 : 0);
     QVERIFY(folder.entries().isEmpty());
+    // Every file's record is told to the index once, also where the step stopped part-way.
+    QStringList got = indexed(folder);
+    got.removeAll(QStringLiteral("session 1234123412341234"));
+    got.sort();
+    const qint64 n = r.size() + 1;
+    QStringList expected;
+    for (const auto& [file, at, length] :
+         {std::tuple{"master.txt", qint64(9), n}, std::tuple{"send.txt", qint64(0), n},
+          std::tuple{"master.txt", 9 + n, qint64(7)}, std::tuple{"send.txt", n, qint64(7)}})
+        expected << QStringLiteral("1234123412341234 %1 %2 %3").arg(QLatin1String(file)).arg(at).arg(length);
+    expected.sort();
+    QCOMPARE(got, expected);
 }
 
 void TestRecordProtocol::finishesADeadHolderOfManyRecords()

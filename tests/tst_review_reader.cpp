@@ -731,7 +731,8 @@ void TestReviewReader::indexCodec_data()
         line("record\t0123456789abcdef\tsend.txt\t1\t0\t.") + line("record\t0123456789abcdef\tsend.txt\t-1\t2\t.") +
         line("session\t0123456789abcdef\t006\th\t12-08-2026\t10:00\tAnn\t.") +
         line("session\t0123456789abcdef\t006\th\t12-08-2026\t10:00:00\tA\\qn\t.") +
-        line("session\t0123456789abcdef\t006\th\t12-08-2026\t10:00:00\t\xE9\t.") + line("later\tx\t.") + "\n";
+        line("session\t0123456789abcdef\t006\th\t12-08-2026\t10:00:00\t\xE9\t.") +
+        line("session\t0123456789abcdeg\t006\th\t12-08-2026\t10:00:00\tAnn\t.") + line("later\tx\t.") + "\n";
     QTest::newRow("damaged lines")
         << damaged + good << 2
         << QStringList{"1: a record entry with 5 fields, not 6",
@@ -743,7 +744,8 @@ void TestReviewReader::indexCodec_data()
                        "7: a session entry whose start is not mm-dd-yyyy hh:mm:ss",
                        "8: a session entry with a text that is no valid UTF-8 or has an unknown escape",
                        "9: a session entry with a text that is no valid UTF-8 or has an unknown escape",
-                       "10: no entry this program knows"}
+                       "10: a session entry whose id is not 16 hex digits",
+                       "11: no entry this program knows"}
         << qint64(damaged.size() + good.size());
 }
 
@@ -1129,8 +1131,9 @@ void TestReviewReader::liveView()
     // A record with no index entry, cut where its text holds a closing rule: it reads whole
     // there, so it is taken only once it stayed so for a look (not as the reminder alone).
     const QByteArray rest = "\r\n" + recordBytes(records::kClosingRule) + "\r\nand more";
-    const QByteArray handmade = recordBytes(records::questionRecord(QStringLiteral("10:08:00"), QStringLiteral("L"),
-                                                                    records::kAnswerPrompt + rest, 140003));
+    const QString longest(80, u'L'); // the longest line the page shows whole
+    const QByteArray handmade = recordBytes(
+        records::questionRecord(QStringLiteral("10:08:00"), longest, records::kAnswerPrompt + rest, 140003));
     const qsizetype cut = handmade.indexOf(rest) + rest.indexOf("and");
     QVERIFY(testfiles::append(master, handmade.left(cut)));
     QVERIFY(live.poll());
@@ -1139,7 +1142,7 @@ void TestReviewReader::liveView()
     QVERIFY(live.poll());
     advance(10); // how long a record waits for its index entry before the file's order places it
     QVERIFY(live.poll());
-    QVERIFY2(liveRow(live.page(), "Cy Diaz").endsWith(QStringLiteral("|3|L|1|10 s|")),
+    QVERIFY2(liveRow(live.page(), "Cy Diaz").endsWith(QStringLiteral("|3|%1|1|10 s|").arg(longest)),
              qPrintable(liveRow(live.page(), "Cy Diaz")));
 
     // The share goes away and comes back.
