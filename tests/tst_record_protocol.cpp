@@ -171,6 +171,8 @@ class TestRecordProtocol : public QObject {
 private slots:
     void journalEntriesItCannotTrust_data();
     void journalEntriesItCannotTrust();
+    void finishesOnlyTheRecordsOwnBytes_data();
+    void finishesOnlyTheRecordsOwnBytes();
     void fileCallsTellWhatHappened_data();
     void fileCallsTellWhatHappened();
     void aRecordFileOnDescriptorZero_data();
@@ -740,6 +742,10 @@ void TestRecordProtocol::finishesTheJournalAtStartUp_data()
     QTest::newRow("in the master file only") << "master" << m << s << "added send, held masterFile" << 0;
     QTest::newRow("in both") << "both" << m << s << "" << 0;
     QTest::newRow("a record of one file") << "one file" << m << QByteArray() << "added masterFile" << 0;
+    QString most = QStringLiteral("added masterFile, send");
+    for (int i = 0; i < 14; ++i)
+        most += QStringLiteral(", +%1").arg(i);
+    QTest::newRow("a record of the most files") << "most files" << m << s << most << 0;
     QTest::newRow("same record before the size seen")
         << "earlier copy" << QByteArray("Mrec\r\nMrec\r\n") << s << "added masterFile, send" << 0;
     QTest::newRow("record folder gone") << "gone" << QByteArray() << QByteArray() << "unfinished masterFile" << 1;
@@ -764,6 +770,8 @@ void TestRecordProtocol::finishesTheJournalAtStartUp()
                                {QStringLiteral("send"), sendPath, 0, "Srec\r\n"}};
     if (state == QLatin1String("one file"))
         entry.removeLast();
+    for (int i = 0; state == QLatin1String("most files") && i < 14; ++i)
+        entry << journal::File{QStringLiteral("+%1").arg(i), folder.path(QStringLiteral("f%1").arg(i)), 0, "x"};
     if (state == QLatin1String("master") || state == QLatin1String("both"))
         writeAll(masterPath, old + "Mrec\r\n");
     if (state == QLatin1String("both"))
@@ -895,6 +903,32 @@ void TestRecordProtocol::journalEntriesItCannotTrust()
 
 // The lock tells its outcomes apart by these answers (a folder not empty is a lock with a
 // holder, a name taken is somebody else's lock), on every platform's file layer.
+// A breaker finishes a dead holder's part only where the file ends inside it; whatever else
+// lies there is somebody's record and stays as it is.
+void TestRecordProtocol::finishesOnlyTheRecordsOwnBytes_data()
+{
+    QTest::addColumn<QByteArray>("there");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("never written") << QByteArray("abcd") << QByteArray("abcdRECORD");
+    QTest::newRow("cut short") << QByteArray("abcdREC") << QByteArray("abcdRECORD");
+    QTest::newRow("a write that left a hole") << QByteArray("abcdRE\0\0", 8) << QByteArray("abcdRECORD");
+    QTest::newRow("whole") << QByteArray("abcdRECORD") << QByteArray("abcdRECORD");
+    QTest::newRow("whole, and more after it") << QByteArray("abcdRECORDnext") << QByteArray("abcdRECORDnext");
+    QTest::newRow("shorter than where it starts") << QByteArray("ab") << QByteArray("ab");
+    QTest::newRow("other bytes there") << QByteArray("abcdOTH") << QByteArray("abcdOTH");
+    QTest::newRow("other bytes there, and more") << QByteArray("abcdOTHERSnext") << QByteArray("abcdOTHERSnext");
+}
+
+void TestRecordProtocol::finishesOnlyTheRecordsOwnBytes()
+{
+    QFETCH(QByteArray, there);
+    QFETCH(QByteArray, after);
+    Folder folder;
+    writeAll(folder.path(QStringLiteral("master.txt")), there);
+    QCOMPARE(recordintent::finishPart(folder.records, {QStringLiteral("master.txt"), 4, "RECORD"}), std::nullopt);
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), after);
+}
+
 void TestRecordProtocol::fileCallsTellWhatHappened_data()
 {
     QTest::addColumn<QString>("call");
@@ -1110,6 +1144,7 @@ void TestRecordProtocol::looksAtAnotherTutorWithoutDisturbingIt()
     QVERIFY(other.waitForReadyRead(5000));
     QCOMPARE(other.readAll(), QByteArray("ready\n"));
     QVERIFY(recordio::processAlive(other.processId()));
+    QVERIFY(recordio::processAlive(1)); // the first process is a process too (a tutor in a container)
     other.write("go\n");
     other.closeWriteChannel();
     QVERIFY(other.waitForFinished(5000));
