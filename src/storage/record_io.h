@@ -14,7 +14,8 @@ class File {
 public:
     File() = default;
     ~File() { close(); }
-    File(File&& other) noexcept : handle_(other.handle_), created_(other.created_), remote_(other.remote_)
+    File(File&& other) noexcept
+        : handle_(other.handle_), created_(other.created_), remote_(other.remote_), sizeFromOpen_(other.sizeFromOpen_)
     {
         other.handle_ = -1;
     }
@@ -25,6 +26,7 @@ public:
             handle_ = other.handle_;
             created_ = other.created_;
             remote_ = other.remote_;
+            sizeFromOpen_ = other.sizeFromOpen_;
             other.handle_ = -1;
         }
         return *this;
@@ -34,10 +36,12 @@ public:
 
     bool isOpen() const { return handle_ != -1; }
     bool created() const { return created_; }
-    // Made by another open of this process a moment ago.
-    void markCreated() { created_ = true; }
     // On a network or user-space file system: a failed call there may still have arrived.
     bool remote() const { return remote_; }
+    // Its client answers a file's size from what it learnt when the file was opened (sshfs, and
+    // user-space clients not known to ask the file server): a size taken under the locks needs
+    // an open made under them.
+    bool sizeFromOpen() const { return sizeFromOpen_; }
     void close();
     // Closed, with what the close said: a network client may report there a write it could
     // not deliver.
@@ -45,6 +49,9 @@ public:
 
     // Read-write, created when missing; clients that only emulate append need read access.
     int openReadWrite(const QString& path);
+    // Read-write, never created: ENOENT when missing. Through some clients a create asks the
+    // file server to make the file or cut it to nothing, so a file that may exist is opened so.
+    int openExisting(const QString& path);
     // Create-new, atomic on the file server: EEXIST when the file is there already.
     int createNew(const QString& path);
     // EWOULDBLOCK while another holder has it.
@@ -63,6 +70,7 @@ private:
     std::intptr_t handle_ = -1;
     bool created_ = false;
     bool remote_ = false; // on a network or user-space file system, whose client may cache
+    bool sizeFromOpen_ = false;
 };
 
 int flushFolder(const QString& folder);

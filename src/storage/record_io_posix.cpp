@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -44,33 +45,62 @@ int openRetrying(const QByteArray& path, int flags)
     return fd;
 }
 
-bool onRemoteFileSystem(int fd)
+struct Kind {
+    bool remote = false;
+    bool sizeFromOpen = false;
+};
+
+constexpr unsigned long kFuse = 0x65735546UL;
+
+// The user-space client a FUSE mount holding `fd` runs, as the mount table names it
+// ("fuse.sshfs"), found by the mount's device; empty when not found.
+QByteArray fuseType(int fd)
+{
+    struct stat there {};
+    if (::fstat(fd, &there) != 0)
+        return {};
+    const QByteArray device = QByteArray::number(major(there.st_dev)) + ':' + QByteArray::number(minor(there.st_dev));
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return {};
+    // id parent major:minor root mount-point options [optional fields] - type source options
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() > 2 && fields[2] == device && dash >= 0 && dash + 1 < fields.size())
+            return fields[dash + 1];
+    }
+    return {};
+}
+
+Kind kindOf(int fd)
 {
     struct statfs info {};
     if (::fstatfs(fd, &info) != 0)
-        return true;
+        return {true, true};
     switch (static_cast<unsigned long>(info.f_type)) {
-    case 0x65735546UL: // FUSE (sshfs, user-space SMB clients)
+    case kFuse: // sshfs, user-space SMB clients, ...
+        // smbnetfs asks the file server for the size of an open file; sshfs answers it from an
+        // attribute cache filled at the open, and another client may do the same.
+        return {true, fuseType(fd) != "fuse.smbnetfs"};
     case 0x6969UL:     // NFS
     case 0x517BUL:     // SMB
     case 0xFF534D42UL: // CIFS
     case 0xFE534D42UL: // SMB2
     case 0x564C:       // NCP
     case 0x65735543UL: // FUSE control
-        return true;
+        return {true, false};
     default:
-        return false;
+        return {};
     }
 }
 
-} // namespace
-
 // The kind of file system is learnt once per folder in a run: over a network client each look
 // is a request to the file server.
-bool remoteFolder(const QByteArray& path, int fd)
+Kind folderKind(const QByteArray& path, int fd)
 {
     static std::mutex mutex;
-    static QHash<QByteArray, bool> known;
+    static QHash<QByteArray, Kind> known;
     const qsizetype slash = path.lastIndexOf('/');
     const QByteArray folder = slash >= 0 ? path.left(slash) : QByteArray(".");
     {
@@ -78,17 +108,21 @@ bool remoteFolder(const QByteArray& path, int fd)
         if (const auto it = known.constFind(folder); it != known.constEnd())
             return *it;
     }
-    const bool remote = onRemoteFileSystem(fd);
+    const Kind kind = kindOf(fd);
     std::lock_guard guard(mutex);
-    known.insert(folder, remote);
-    return remote;
+    known.insert(folder, kind);
+    return kind;
 }
+
+} // namespace
 
 void File::opened(std::intptr_t handle, bool created, const QByteArray& path)
 {
     handle_ = handle;
     created_ = created;
-    remote_ = remoteFolder(path, int(handle));
+    const Kind kind = folderKind(path, int(handle));
+    remote_ = kind.remote;
+    sizeFromOpen_ = kind.sizeFromOpen;
     // Past this computer's page cache: a client that keeps pages writes whole pages back, and
     // a page it read before another computer appended carries old bytes over the new ones.
     // Where the file system refuses, the read-back still catches a record that did not arrive.
@@ -140,6 +174,17 @@ int File::openReadWrite(const QString& path)
             return error;
     }
     return error;
+}
+
+int File::openExisting(const QString& path)
+{
+    close();
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = openRetrying(native, O_RDWR);
+    if (fd < 0)
+        return errno;
+    opened(fd, false, native);
+    return 0;
 }
 
 int File::createNew(const QString& path)

@@ -49,6 +49,16 @@ int File::openReadWrite(const QString& path)
     return 0;
 }
 
+int File::openExisting(const QString& path)
+{
+    close();
+    winfile::Handle h = winfile::kNoHandle;
+    if (const int error = winfile::openExisting(wide(path), h))
+        return error;
+    opened(h, false, {});
+    return 0;
+}
+
 int File::createNew(const QString& path)
 {
     close();
