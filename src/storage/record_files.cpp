@@ -83,6 +83,9 @@ struct Locks {
                 auto file = std::make_unique<recordio::File>();
                 if (const int error = file->openReadWrite(path))
                     return error;
+                // Made by the operating-system lock's open, if by anyone: the folder needs its flush.
+                if (locked.created())
+                    file->markCreated();
                 fresh.push_back(std::move(file));
                 step.insert(path, fresh.back().get());
             } else {
@@ -124,10 +127,14 @@ KnownEnds& knownEnds()
     return ends;
 }
 
-// A record file that is not there is made only while this program holds its folder's lock: a
-// create through some clients (smbnetfs) asks the file server to make the file or cut it to
-// nothing, and one that looked a moment before another computer made the file and wrote its
-// record there would cut that record away. Under the lock nobody else makes or writes it.
+// A record file that is not there, on a folder whose client's create may cut a file to nothing
+// (smbnetfs asks the file server to make the file or cut it), is made only while this program
+// holds the folder's lock: one that looked a moment before another computer made the file and
+// wrote its record there would cut that record away. Under the lock nobody else makes or writes
+// it. Elsewhere a create-new is one step on the file server, made as the file is opened for its
+// operating-system lock: a lock taken only to make a file would be written to while a neighbour
+// on this computer holds the files, and sshfs then keeps the size that neighbour's open took
+// before its wait instead of the one it takes under the locks.
 std::optional<QString> makeMissing(const QString& path, const AppendSettings& settings, const QByteArray& id,
                                    const QDeadlineTimer& deadline, recordlock::WaitNotice& notice)
 {
@@ -146,11 +153,15 @@ std::optional<QString> makeMissing(const QString& path, const AppendSettings& se
     return error == 0 ? std::nullopt : std::optional<QString>(plainReason(error, path));
 }
 
-// The file opened for its operating-system lock, made first (under the folder's lock) if missing.
+// The file opened for its operating-system lock, made first if missing.
 std::optional<QString> openMadeIfMissing(recordio::File& file, const QString& path, const AppendSettings& settings,
                                          const QByteArray& id, const QDeadlineTimer& deadline,
                                          recordlock::WaitNotice& notice)
 {
+    if (!recordio::createMayCut(folderOf(path))) {
+        const int error = file.openReadWrite(path);
+        return error == 0 ? std::nullopt : std::optional<QString>(plainReason(error, path));
+    }
     int error = file.openExisting(path);
     // Removed again by somebody right after it was made: made once more, a few times.
     for (int attempt = 0; error == ENOENT && attempt < 3; ++attempt) {

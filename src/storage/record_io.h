@@ -36,6 +36,8 @@ public:
 
     bool isOpen() const { return handle_ != -1; }
     bool created() const { return created_; }
+    // Made by another open of this process a moment ago.
+    void markCreated() { created_ = true; }
     // On a network or user-space file system: a failed call there may still have arrived.
     bool remote() const { return remote_; }
     // Its client answers a file's size from what it learnt when the file was opened (sshfs, and
@@ -74,6 +76,9 @@ private:
 };
 
 int flushFolder(const QString& folder);
+// Whether a create through the client of `folder` may cut to nothing a file that another computer
+// made a moment before (smbnetfs: a look, then "make it or cut it"); learnt once per folder.
+bool createMayCut(const QString& folder);
 // Made in one step on the file server, also by clients whose create-new is a look followed by a
 // create: EEXIST when anything is there already.
 int makeFolder(const QString& path);

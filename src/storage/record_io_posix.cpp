@@ -48,6 +48,7 @@ int openRetrying(const QByteArray& path, int flags)
 struct Kind {
     bool remote = false;
     bool sizeFromOpen = false;
+    bool createMayCut = false;
 };
 
 constexpr unsigned long kFuse = 0x65735546UL;
@@ -80,38 +81,55 @@ Kind kindOf(int fd)
         return {true, true};
     switch (static_cast<unsigned long>(info.f_type)) {
     case kFuse: // sshfs, user-space SMB clients, ...
-        // smbnetfs asks the file server for the size of an open file; sshfs answers it from an
-        // attribute cache filled at the open, and another client may do the same.
-        return {true, fuseType(fd) != "fuse.smbnetfs"};
+    {
+        // smbnetfs asks the file server for the size of an open file, but its create is a look
+        // followed by "make it or cut it to nothing"; sshfs answers the size from an attribute
+        // cache filled at the open, and another client may do the same.
+        const bool smbnetfs = fuseType(fd) == "fuse.smbnetfs";
+        return {true, !smbnetfs, smbnetfs};
+    }
     case 0x6969UL:     // NFS
     case 0x517BUL:     // SMB
     case 0xFF534D42UL: // CIFS
     case 0xFE534D42UL: // SMB2
     case 0x564C:       // NCP
     case 0x65735543UL: // FUSE control
-        return {true, false};
+        return {true, false, false};
     default:
         return {};
     }
 }
 
-// The kind of file system is learnt once per folder in a run: over a network client each look
-// is a request to the file server.
-Kind folderKind(const QByteArray& path, int fd)
+// The kind of file system is learnt once per folder in a run, from an open file in it or the
+// folder itself: over a network client each look is a request to the file server.
+Kind kindOfFolder(const QByteArray& folder, int fd = -1)
 {
     static std::mutex mutex;
     static QHash<QByteArray, Kind> known;
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folder = slash >= 0 ? path.left(slash) : QByteArray(".");
     {
         std::lock_guard guard(mutex);
         if (const auto it = known.constFind(folder); it != known.constEnd())
             return *it;
     }
-    const Kind kind = kindOf(fd);
+    Kind kind;
+    if (fd >= 0) {
+        kind = kindOf(fd);
+    } else {
+        const int opened = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (opened < 0)
+            return {true, true, false}; // not kept: the folder may come back
+        kind = kindOf(opened);
+        ::close(opened);
+    }
     std::lock_guard guard(mutex);
     known.insert(folder, kind);
     return kind;
+}
+
+Kind folderKind(const QByteArray& path, int fd)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return kindOfFolder(slash >= 0 ? path.left(slash) : QByteArray("."), fd);
 }
 
 } // namespace
@@ -280,6 +298,14 @@ int File::truncateTo(qint64 size)
         rc = ::ftruncate(fdOf(handle_), size);
     } while (rc != 0 && errno == EINTR);
     return rc == 0 ? 0 : errno;
+}
+
+bool createMayCut(const QString& folder)
+{
+    QByteArray native = QFile::encodeName(folder);
+    while (native.size() > 1 && native.endsWith('/'))
+        native.chop(1);
+    return kindOfFolder(native).createMayCut;
 }
 
 int flushFolder(const QString& folder)

@@ -108,6 +108,11 @@ int File::truncateTo(qint64 size)
     return winfile::truncateTo(handle_, size);
 }
 
+bool createMayCut(const QString&)
+{
+    return false; // Windows' own open-or-create is one step on the file server
+}
+
 int flushFolder(const QString& folder)
 {
     return winfile::flushFolder(wide(folder));
