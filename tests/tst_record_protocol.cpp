@@ -196,6 +196,7 @@ private slots:
     void appendsPastLockFiles_data();
     void appendsPastLockFiles();
     void makesAMissingFileOnlyUnderTheLock();
+    void keepsALineCutShortSinceItsOwnEntriesApart();
     void finishesADeadHoldersIndexEntries_data();
     void finishesADeadHoldersIndexEntries();
     void keepsTheJournalOnlyWhileSomeFilesMissTheRecord();
@@ -577,6 +578,25 @@ void TestRecordProtocol::makesAMissingFileOnlyUnderTheLock()
     joined.dismiss();
     QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
     QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), QByteArray("Sa\r\n"));
+}
+
+void TestRecordProtocol::keepsALineCutShortSinceItsOwnEntriesApart()
+{
+    // The index's last byte is taken as this tutor's own line end only while the index still
+    // ends where its own entries ended it.
+    Folder folder;
+    AppendSettings settings = folder.settings;
+    settings.index = indexNote("1234567812345678");
+    QVERIFY(appendRecord(folder.record("a\r\n"), settings).ok());
+    QFile index(folder.path(QLatin1String(sessionindex::kFileName)));
+    QVERIFY(index.open(QIODevice::Append));
+    index.write("record\t8765"); // another writer, killed in its entry
+    index.close();
+    settings.index.start.reset();
+    QVERIFY(appendRecord(folder.record("b\r\n"), settings).ok());
+    const QStringList lines = indexed(folder);
+    QCOMPARE(lines.count(QStringLiteral("damaged")), 1);
+    QVERIFY2(lines.contains(QStringLiteral("1234567812345678 master.txt 4 4")), qPrintable(lines.join(u'|')));
 }
 
 void TestRecordProtocol::appendsPastLockFiles_data()
