@@ -199,6 +199,8 @@ private slots:
     void keepsItsIdentity();
     void appendsPastLockFiles_data();
     void appendsPastLockFiles();
+    void makesAMissingFileOnlyUnderTheLock();
+    void keepsALineCutShortSinceItsOwnEntriesApart();
     void finishesADeadHoldersIndexEntries_data();
     void finishesADeadHoldersIndexEntries();
     void keepsTheJournalOnlyWhileSomeFilesMissTheRecord();
@@ -561,6 +563,56 @@ void TestRecordProtocol::keepsItsIdentity()
     AppendSettings settings;
     settings.journalFolder = dir.path() + QStringLiteral("/data/journal");
     QCOMPARE(identityFileOf(settings), dir.path() + QStringLiteral("/data/computer-id"));
+}
+
+void TestRecordProtocol::makesAMissingFileOnlyUnderTheLock()
+{
+    // smbnetfs's create cuts a file that is there to nothing: one made while another computer
+    // may be writing could cut its record away.
+    FILEFAULTS_OR_SKIP();
+    Folder folder;
+    writeAll(folder.path(QStringLiteral("master.txt")), "earlier record\r\n");
+    filefaults::Rule rule;
+    rule.call = filefaults::Call::Open;
+    rule.pathPart = "send.txt";
+    rule.nth = 2; // the first finds it missing
+    rule.freeze = true;
+    rule.remote = true;
+    rule.client = "fuse.smbnetfs";
+    filefaults::arm(rule);
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    AppendOutcome outcome;
+    std::thread writer([&] { outcome = appendRecord(folder.record("a\r\n"), folder.settings); });
+    auto joined = qScopeGuard([&] {
+        filefaults::disarm();
+        writer.join();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(filefaults::frozen(), 5000);
+    QVERIFY(QFileInfo::exists(folder.holderPath()));
+    filefaults::disarm();
+    writer.join();
+    joined.dismiss();
+    QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), QByteArray("Sa\r\n"));
+}
+
+void TestRecordProtocol::keepsALineCutShortSinceItsOwnEntriesApart()
+{
+    // The index's last byte is taken as this tutor's own line end only while the index still
+    // ends where its own entries ended it.
+    Folder folder;
+    AppendSettings settings = folder.settings;
+    settings.index = indexNote("1234567812345678");
+    QVERIFY(appendRecord(folder.record("a\r\n"), settings).ok());
+    QFile index(folder.path(QLatin1String(sessionindex::kFileName)));
+    QVERIFY(index.open(QIODevice::Append));
+    index.write("record\t8765"); // another writer, killed in its entry
+    index.close();
+    settings.index.start.reset();
+    QVERIFY(appendRecord(folder.record("b\r\n"), settings).ok());
+    const QStringList lines = indexed(folder);
+    QCOMPARE(lines.count(QStringLiteral("damaged")), 1);
+    QVERIFY2(lines.contains(QStringLiteral("1234567812345678 master.txt 4 4")), qPrintable(lines.join(u'|')));
 }
 
 void TestRecordProtocol::appendsPastLockFiles_data()

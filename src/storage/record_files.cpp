@@ -68,29 +68,109 @@ struct Locks {
     std::vector<recordio::File> os;
     QHash<QString, std::shared_ptr<recordlock::FolderLock>> folders;
 
-    // Each file opened once more under the locks, for the step itself: a network client
-    // (sshfs) takes a file's size when it opens it and answers from that for a while after, and
-    // the size it took before the wait is old by now.
-    QHash<QString, size_t> freshIndex;
-    std::vector<recordio::File> fresh;
+    // The file the step itself writes: the one its operating-system lock was taken by, or where
+    // a network client (sshfs) takes a file's size when it opens it and answers from that for a
+    // while after, one opened once more under the locks, as the size it took before the wait is
+    // old by now.
+    QHash<QString, recordio::File*> step;
+    std::vector<std::unique_ptr<recordio::File>> fresh;
 
     int open(const QString& path, recordio::File*& out)
     {
-        if (!freshIndex.contains(path)) {
-            recordio::File file;
-            if (const int error = file.openReadWrite(path))
-                return error;
-            // Made by the operating-system lock's open, if by anyone: the folder needs its flush.
-            if (os[osIndex.value(path)].created())
-                file.markCreated();
-            freshIndex.insert(path, fresh.size());
-            fresh.push_back(std::move(file));
+        if (!step.contains(path)) {
+            recordio::File& locked = os[osIndex.value(path)];
+            if (locked.sizeFromOpen()) {
+                auto file = std::make_unique<recordio::File>();
+                if (const int error = file->openReadWrite(path))
+                    return error;
+                // Made by the operating-system lock's open, if by anyone: the folder needs its flush.
+                if (locked.created())
+                    file->markCreated();
+                fresh.push_back(std::move(file));
+                step.insert(path, fresh.back().get());
+            } else {
+                step.insert(path, &locked);
+            }
         }
-        out = &fresh[freshIndex.value(path)];
+        out = step.value(path);
         return 0;
     }
-    recordio::File& file(const QString& path) { return fresh[freshIndex.value(path)]; }
+    recordio::File& file(const QString& path) { return *step.value(path); }
 };
+
+// Where this program last saw each record file end (under the locks, or after its own write), and
+// where its own last entries ended each index, in this run. A file only grows, so a record
+// composed now lies at or after that end, known without asking the file server; and an index
+// that still ends where this program's entries ended it ends with their line end.
+class KnownEnds {
+public:
+    std::optional<qint64> of(const QString& path) const
+    {
+        std::lock_guard guard(mutex_);
+        const auto it = ends_.constFind(path);
+        return it == ends_.constEnd() ? std::nullopt : std::optional<qint64>(*it);
+    }
+    void set(const QString& path, qint64 end)
+    {
+        std::lock_guard guard(mutex_);
+        ends_.insert(path, end);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    QHash<QString, qint64> ends_;
+};
+
+KnownEnds& knownEnds()
+{
+    static KnownEnds ends;
+    return ends;
+}
+
+// A record file that is not there, on a folder whose client's create may cut a file to nothing
+// (smbnetfs asks the file server to make the file or cut it), is made only while this program
+// holds the folder's lock: one that looked a moment before another computer made the file and
+// wrote its record there would cut that record away. Under the lock nobody else makes or writes
+// it. Elsewhere a create-new is one step on the file server, made as the file is opened for its
+// operating-system lock: a lock taken only to make a file would be written to while a neighbour
+// on this computer holds the files, and sshfs then keeps the size that neighbour's open took
+// before its wait instead of the one it takes under the locks.
+std::optional<QString> makeMissing(const QString& path, const AppendSettings& settings, const QByteArray& id,
+                                   const QDeadlineTimer& deadline, recordlock::WaitNotice& notice)
+{
+    const QString folder = folderOf(path);
+    if (!QFileInfo(folder).isDir())
+        return plainReason(ENOENT, path);
+    recordlock::FolderLock lock;
+    if (auto refused = lock.acquire(folder, settings.lock, deadline, id, &notice))
+        return refused;
+    recordio::File made;
+    int error = made.openReadWrite(path);
+    if (error == 0 && made.created())
+        error = recordio::flushFolder(folder);
+    if (error == 0)
+        error = made.closeChecked();
+    return error == 0 ? std::nullopt : std::optional<QString>(plainReason(error, path));
+}
+
+// The file opened for its operating-system lock, made first if missing.
+std::optional<QString> openMadeIfMissing(recordio::File& file, const QString& path, const AppendSettings& settings,
+                                         const QByteArray& id, const QDeadlineTimer& deadline,
+                                         recordlock::WaitNotice& notice)
+{
+    if (!recordio::createMayCut(folderOf(path))) {
+        const int error = file.openReadWrite(path);
+        return error == 0 ? std::nullopt : std::optional<QString>(plainReason(error, path));
+    }
+    int error = file.openExisting(path);
+    // Removed again by somebody right after it was made: made once more, a few times.
+    for (int attempt = 0; error == ENOENT && attempt < 3; ++attempt) {
+        if (auto refused = makeMissing(path, settings, id, deadline, notice))
+            return refused;
+        error = file.openExisting(path);
+    }
+    return error == 0 ? std::nullopt : std::optional<QString>(plainReason(error, path));
+}
 
 // Every lock these files need, all within one deadline; the file refused and why, if any.
 std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& files, const AppendSettings& settings,
@@ -107,8 +187,8 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
         if (locks.osIndex.contains(path))
             continue;
         recordio::File file;
-        if (const int error = file.openReadWrite(path))
-            return std::make_pair(i, plainReason(error, path));
+        if (const auto refused = openMadeIfMissing(file, path, settings, id, deadline, notice))
+            return std::make_pair(i, *refused);
         int pauseMs = 1;
         for (;;) {
             const int error = file.tryLock();
@@ -240,7 +320,10 @@ std::vector<IndexTarget> indexTargets(const QList<Job>& jobs, const QList<qint64
         int error = t.file.openReadWrite(t.path);
         if (error == 0)
             error = t.file.size(t.at);
-        if (error == 0 && t.at > 0)
+        // Still where this program's own last entry ended it: with a line end.
+        if (error == 0 && t.at > 0 && knownEnds().of(t.path) == t.at)
+            last = "\n";
+        else if (error == 0 && t.at > 0)
             error = t.file.readAt(t.at - 1, 1, last);
         if (error != 0) {
             steps.indexPath = t.path;
@@ -275,7 +358,9 @@ void writeIndex(std::vector<IndexTarget>& targets, const QList<Job>& jobs, const
                 error = t.file.flush();
             if (error == 0)
                 error = t.file.closeChecked();
-            if (error != 0)
+            if (error == 0)
+                knownEnds().set(t.path, t.at + bytes.size());
+            else
                 why = plainReason(error, t.path);
         } else {
             t.file.closeChecked();
@@ -378,6 +463,7 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
             if (const int error = file.size(end))
                 return stop(i, Step::Failed, plainReason(error, f.path));
             ends.insert(f.path, end);
+            knownEnds().set(f.path, end);
         }
         qint64& end = ends[f.path];
         if (jobs[i].sizeBefore && holdsRecord(file, *jobs[i].sizeBefore, end, f.bytes)) {
@@ -426,6 +512,7 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
                         error == EILSEQ ? QStringLiteral("the record did not reach the file intact")
                                         : writeReason(error, file, f.path));
         }
+        knownEnds().set(f.path, at[i] + f.bytes.size());
     }
     // A network client may only say at the close that a write did not arrive.
     for (qsizetype i = 0; i < jobs.size(); ++i) {
@@ -455,7 +542,10 @@ QList<journal::File> journalFiles(const QList<FileAppend>& files)
     QList<journal::File> entry;
     for (const FileAppend& f : files) {
         qint64 size = 0;
-        recordio::sizeOfPath(f.path, size);
+        if (const auto known = knownEnds().of(f.path))
+            size = *known;
+        else
+            recordio::sizeOfPath(f.path, size);
         entry << journal::File{f.name, f.path, size, f.bytes};
     }
     return entry;
@@ -504,14 +594,18 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
     const bool newEntry = entry.isEmpty() && !settings.journalFolder.isEmpty();
     // A retry looks for the record first in every file it may have reached.
     QHash<QString, qint64> sizeBefore;
-    if (newEntry) {
-        QString why;
-        entry = journal::begin(settings.journalFolder, journalFiles(files), &why, encodeNote(settings.index));
-        if (entry.isEmpty() && firstTimeFor(settings.journalFolder))
+    auto journalFailed = [&](const QString& why) {
+        if (firstTimeFor(settings.journalFolder))
             outcome.journalFailure =
                 QStringLiteral("The tutor's journal (%1) cannot be written: %2. Records are still written to the "
                                "record files, but one that a crash interrupts cannot be finished at the next start.")
                     .arg(QDir::toNativeSeparators(settings.journalFolder), why);
+    };
+    if (newEntry) {
+        QString why;
+        entry = journal::begin(settings.journalFolder, journalFiles(files), &why, encodeNote(settings.index));
+        if (entry.isEmpty())
+            journalFailed(why);
     } else if (!entry.isEmpty()) {
         for (const journal::File& f : journal::filesOf(entry))
             sizeBefore.insert(f.path, f.sizeBefore);
@@ -530,6 +624,14 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
         if (const auto refused = takeLocks(rest, settings, id, deadline, notice, locks)) {
             outcome = failedAt(outcome, files[next + refused->first], refused->second);
             break;
+        }
+        // The journal's flush went on while the locks were taken; it is on the disk before any
+        // record file is touched.
+        if (newEntry && !entry.isEmpty()) {
+            if (const auto why = journal::settle(entry)) {
+                journalFailed(*why);
+                entry.clear();
+            }
         }
         QList<Job> jobs;
         for (const FileAppend& f : rest) {

@@ -14,7 +14,8 @@ class File {
 public:
     File() = default;
     ~File() { close(); }
-    File(File&& other) noexcept : handle_(other.handle_), created_(other.created_), remote_(other.remote_)
+    File(File&& other) noexcept
+        : handle_(other.handle_), created_(other.created_), remote_(other.remote_), sizeFromOpen_(other.sizeFromOpen_)
     {
         other.handle_ = -1;
     }
@@ -25,6 +26,7 @@ public:
             handle_ = other.handle_;
             created_ = other.created_;
             remote_ = other.remote_;
+            sizeFromOpen_ = other.sizeFromOpen_;
             other.handle_ = -1;
         }
         return *this;
@@ -38,6 +40,10 @@ public:
     void markCreated() { created_ = true; }
     // On a network or user-space file system: a failed call there may still have arrived.
     bool remote() const { return remote_; }
+    // Its client answers a file's size from what it learnt when the file was opened (sshfs, and
+    // user-space clients not known to ask the file server): a size taken under the locks needs
+    // an open made under them.
+    bool sizeFromOpen() const { return sizeFromOpen_; }
     void close();
     // Closed, with what the close said: a network client may report there a write it could
     // not deliver.
@@ -45,6 +51,9 @@ public:
 
     // Read-write, created when missing; clients that only emulate append need read access.
     int openReadWrite(const QString& path);
+    // Read-write, never created: ENOENT when missing. Through some clients a create asks the
+    // file server to make the file or cut it to nothing, so a file that may exist is opened so.
+    int openExisting(const QString& path);
     // Create-new, atomic on the file server: EEXIST when the file is there already.
     int createNew(const QString& path);
     // EWOULDBLOCK while another holder has it.
@@ -63,9 +72,13 @@ private:
     std::intptr_t handle_ = -1;
     bool created_ = false;
     bool remote_ = false; // on a network or user-space file system, whose client may cache
+    bool sizeFromOpen_ = false;
 };
 
 int flushFolder(const QString& folder);
+// Whether a create through the client of `folder` may cut to nothing a file that another computer
+// made a moment before (smbnetfs: a look, then "make it or cut it"); learnt once per folder.
+bool createMayCut(const QString& folder);
 // Made in one step on the file server, also by clients whose create-new is a look followed by a
 // create: EEXIST when anything is there already.
 int makeFolder(const QString& path);

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -44,51 +45,102 @@ int openRetrying(const QByteArray& path, int flags)
     return fd;
 }
 
-bool onRemoteFileSystem(int fd)
+struct Kind {
+    bool remote = false;
+    bool sizeFromOpen = false;
+    bool createMayCut = false;
+};
+
+constexpr unsigned long kFuse = 0x65735546UL;
+
+// The user-space client a FUSE mount holding `fd` runs, as the mount table names it
+// ("fuse.sshfs"), found by the mount's device; empty when not found.
+QByteArray fuseType(int fd)
+{
+    struct stat there {};
+    if (::fstat(fd, &there) != 0)
+        return {};
+    const QByteArray device = QByteArray::number(major(there.st_dev)) + ':' + QByteArray::number(minor(there.st_dev));
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return {};
+    // id parent major:minor root mount-point options [optional fields] - type source options
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() > 2 && fields[2] == device && dash >= 0 && dash + 1 < fields.size())
+            return fields[dash + 1];
+    }
+    return {};
+}
+
+Kind kindOf(int fd)
 {
     struct statfs info {};
     if (::fstatfs(fd, &info) != 0)
-        return true;
+        return {true, true};
     switch (static_cast<unsigned long>(info.f_type)) {
-    case 0x65735546UL: // FUSE (sshfs, user-space SMB clients)
+    case kFuse: // sshfs, user-space SMB clients, ...
+    {
+        // smbnetfs asks the file server for the size of an open file, but its create is a look
+        // followed by "make it or cut it to nothing"; sshfs answers the size from an attribute
+        // cache filled at the open, and another client may do the same.
+        const bool smbnetfs = fuseType(fd) == "fuse.smbnetfs";
+        return {true, !smbnetfs, smbnetfs};
+    }
     case 0x6969UL:     // NFS
     case 0x517BUL:     // SMB
     case 0xFF534D42UL: // CIFS
     case 0xFE534D42UL: // SMB2
     case 0x564C:       // NCP
     case 0x65735543UL: // FUSE control
-        return true;
+        return {true, false, false};
     default:
-        return false;
+        return {};
     }
 }
 
-} // namespace
-
-// The kind of file system is learnt once per folder in a run: over a network client each look
-// is a request to the file server.
-bool remoteFolder(const QByteArray& path, int fd)
+// The kind of file system is learnt once per folder in a run, from an open file in it or the
+// folder itself: over a network client each look is a request to the file server.
+Kind kindOfFolder(const QByteArray& folder, int fd = -1)
 {
     static std::mutex mutex;
-    static QHash<QByteArray, bool> known;
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folder = slash >= 0 ? path.left(slash) : QByteArray(".");
+    static QHash<QByteArray, Kind> known;
     {
         std::lock_guard guard(mutex);
         if (const auto it = known.constFind(folder); it != known.constEnd())
             return *it;
     }
-    const bool remote = onRemoteFileSystem(fd);
+    Kind kind;
+    if (fd >= 0) {
+        kind = kindOf(fd);
+    } else {
+        const int opened = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (opened < 0)
+            return {true, true, false}; // not kept: the folder may come back
+        kind = kindOf(opened);
+        ::close(opened);
+    }
     std::lock_guard guard(mutex);
-    known.insert(folder, remote);
-    return remote;
+    known.insert(folder, kind);
+    return kind;
 }
+
+Kind folderKind(const QByteArray& path, int fd)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return kindOfFolder(slash >= 0 ? path.left(slash) : QByteArray("."), fd);
+}
+
+} // namespace
 
 void File::opened(std::intptr_t handle, bool created, const QByteArray& path)
 {
     handle_ = handle;
     created_ = created;
-    remote_ = remoteFolder(path, int(handle));
+    const Kind kind = folderKind(path, int(handle));
+    remote_ = kind.remote;
+    sizeFromOpen_ = kind.sizeFromOpen;
     // Past this computer's page cache: a client that keeps pages writes whole pages back, and
     // a page it read before another computer appended carries old bytes over the new ones.
     // Where the file system refuses, the read-back still catches a record that did not arrive.
@@ -140,6 +192,17 @@ int File::openReadWrite(const QString& path)
             return error;
     }
     return error;
+}
+
+int File::openExisting(const QString& path)
+{
+    close();
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = openRetrying(native, O_RDWR);
+    if (fd < 0)
+        return errno;
+    opened(fd, false, native);
+    return 0;
 }
 
 int File::createNew(const QString& path)
@@ -235,6 +298,14 @@ int File::truncateTo(qint64 size)
         rc = ::ftruncate(fdOf(handle_), size);
     } while (rc != 0 && errno == EINTR);
     return rc == 0 ? 0 : errno;
+}
+
+bool createMayCut(const QString& folder)
+{
+    QByteArray native = QFile::encodeName(folder);
+    while (native.size() > 1 && native.endsWith('/'))
+        native.chop(1);
+    return kindOfFolder(native).createMayCut;
 }
 
 int flushFolder(const QString& folder)

@@ -49,6 +49,16 @@ int File::openReadWrite(const QString& path)
     return 0;
 }
 
+int File::openExisting(const QString& path)
+{
+    close();
+    winfile::Handle h = winfile::kNoHandle;
+    if (const int error = winfile::openExisting(wide(path), h))
+        return error;
+    opened(h, false, {});
+    return 0;
+}
+
 int File::createNew(const QString& path)
 {
     close();
@@ -96,6 +106,11 @@ int File::readAt(qint64 offset, qint64 length, QByteArray& out)
 int File::truncateTo(qint64 size)
 {
     return winfile::truncateTo(handle_, size);
+}
+
+bool createMayCut(const QString&)
+{
+    return false; // Windows' own open-or-create is one step on the file server
 }
 
 int flushFolder(const QString& folder)

@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,10 +27,12 @@ constexpr int kMostFiles = 16;
 const QString kEntrySuffix = QStringLiteral(".entry");
 const QString kPartSuffix = QStringLiteral(".part");
 
-// Entries this process holds, each open and locked while it lives.
+// Entries this process holds, each open and locked while it lives; and those still on their way
+// to the disk, with what their flush and rename said.
 struct Held {
     std::mutex mutex;
     std::map<QString, std::unique_ptr<recordio::File>> files;
+    std::map<QString, std::future<int>> arriving;
 };
 
 Held& held()
@@ -46,6 +49,7 @@ void hold(const QString& id, std::unique_ptr<recordio::File> file)
 
 void release(const QString& id)
 {
+    settle(id);
     std::lock_guard guard(held().mutex);
     held().files.erase(id);
 }
@@ -141,26 +145,52 @@ QString begin(const QString& folder, const QList<File>& files, QString* why, con
         return failed(plainReason(error, part));
     const QByteArray bytes = encode(files, note);
     qint64 done = 0;
-    // Written under a temporary name and renamed once on the disk, so that an entry that is
-    // there is whole.
     int error = file->tryLock();
     if (error == 0)
         error = file->writeAt(0, bytes, done);
-    if (error == 0)
-        error = file->flush();
-    if (error == 0 && !QFile::rename(part, id))
-        error = EACCES;
     if (error != 0) {
         file.reset();
         recordio::removeFile(part);
         return failed(plainReason(error, part));
     }
-    hold(id, std::move(file));
+    // Renamed once on the disk, so that an entry that is there is whole.
+    recordio::File* flushed = file.get();
+    std::future<int> arriving = std::async(std::launch::async, [flushed, part, id] {
+        int error = flushed->flush();
+        if (error == 0 && !QFile::rename(part, id))
+            error = EACCES;
+        return error;
+    });
+    std::lock_guard guard(held().mutex);
+    held().files[id] = std::move(file);
+    held().arriving[id] = std::move(arriving);
     return id;
+}
+
+std::optional<QString> settle(const QString& id)
+{
+    std::future<int> arriving;
+    {
+        std::lock_guard guard(held().mutex);
+        const auto it = held().arriving.find(id);
+        if (it == held().arriving.end())
+            return std::nullopt;
+        arriving = std::move(it->second);
+        held().arriving.erase(it);
+    }
+    const int error = arriving.get();
+    if (error == 0)
+        return std::nullopt;
+    QString part = id;
+    part.replace(part.size() - kEntrySuffix.size(), kEntrySuffix.size(), kPartSuffix);
+    release(id);
+    recordio::removeFile(part);
+    return plainReason(error, part);
 }
 
 QList<File> filesOf(const QString& id)
 {
+    settle(id);
     QFile file(id);
     QList<File> files;
     if (!file.open(QIODevice::ReadOnly) || decode(file.readAll(), files) != ReadState::Whole)
@@ -172,7 +202,8 @@ void drop(const QString& id)
 {
     if (id.isEmpty())
         return;
-    recordio::removeFile(id);
+    if (!settle(id))
+        recordio::removeFile(id);
     release(id);
 }
 

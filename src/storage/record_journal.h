@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // A record composed in full, kept in the program's own local data folder from before the
 // first record file is touched until every file holds it, so that a run killed between
 // files can be finished at the next start. An entry stays locked by its process while that
@@ -30,8 +32,12 @@ QByteArray encode(const QList<File>& files, const QByteArray& note = {});
 ReadState decode(const QByteArray& bytes, QList<File>& files, QByteArray* note = nullptr);
 
 // Writes and locks a new entry; its id, or empty when the journal could not be written, and
-// then why in `why`.
+// then why in `why`. The entry reaches the disk in the background (its flush overlaps the wait
+// for the record files); settle() waits for it.
 QString begin(const QString& folder, const QList<File>& files, QString* why = nullptr, const QByteArray& note = {});
+// Waits until the entry begin() gave is flushed and under its name; before that it stands for
+// no record. Why not, in plain words, when it could not be: then the entry is gone.
+std::optional<QString> settle(const QString& id);
 // The files of an entry this process holds; none when it cannot be read.
 QList<File> filesOf(const QString& id);
 // Removes an entry of this process once every file holds its record.

@@ -129,6 +129,16 @@ int openReadWrite(const std::wstring& path, Handle& out, bool& created)
     return 0;
 }
 
+int openExisting(const std::wstring& path, Handle& out)
+{
+    out = kNoHandle;
+    const HANDLE h = openWith(path, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE)
+        return openError(path);
+    out = reinterpret_cast<Handle>(h);
+    return 0;
+}
+
 int createNew(const std::wstring& path, Handle& out)
 {
     out = kNoHandle;

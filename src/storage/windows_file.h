@@ -18,6 +18,8 @@ int errnoFromWindows(unsigned long code);
 // Read-write, shared with other writers and readers, created when missing; `created` says
 // whether this call made it. A folder gives EISDIR.
 int openReadWrite(const std::wstring& path, Handle& out, bool& created);
+// Read-write like openReadWrite, never created: ENOENT when missing.
+int openExisting(const std::wstring& path, Handle& out);
 // Create-new, atomic on the file server: EEXIST when the file is there already.
 int createNew(const std::wstring& path, Handle& out);
 void close(Handle handle);

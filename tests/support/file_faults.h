@@ -20,6 +20,7 @@
 #ifndef _WIN32
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -52,6 +53,9 @@ struct Rule {
     // write lands only up to the end of the file's last page and says it was made; `error` comes
     // at the file's next flush or close.
     bool full = false;
+    // With `remote`: the mount table, as the program reads it, names this user-space client
+    // ("fuse.smbnetfs") for every mount.
+    QByteArray client{};
 };
 
 struct State {
@@ -221,6 +225,36 @@ inline QByteArray fdPath(int fd)
     return state().armed ? pathOf(fd) : QByteArray();
 }
 
+// The mount table with every mount's type the rule's client, in a file of its own; -1 when the
+// rule names none or `path` is not the table.
+inline int mountTable(const char* path)
+{
+    State& s = state();
+    if (!s.armed || !s.rule.remote || s.rule.client.isEmpty() || std::strcmp(path, "/proc/self/mountinfo") != 0)
+        return -1;
+    QByteArray table;
+    if (FILE* real = std::fopen(path, "re")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, real)) > 0;)
+            table.append(buffer, qsizetype(n));
+        std::fclose(real);
+    }
+    QByteArray faked;
+    for (const QByteArray& line : table.split('\n')) {
+        const qsizetype dash = line.indexOf(" - ");
+        if (dash < 0)
+            continue;
+        const qsizetype type = dash + 3;
+        const qsizetype end = line.indexOf(' ', type);
+        faked += line.left(type) + s.rule.client + (end < 0 ? QByteArray() : line.mid(end)) + '\n';
+    }
+    const int fd = ::memfd_create("mountinfo", MFD_CLOEXEC);
+    if (fd < 0 || ::write(fd, faked.constData(), size_t(faked.size())) != ssize_t(faked.size()))
+        return -1;
+    ::lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
 // A write at `at` (-1: at the descriptor's offset) through `make(bytes)`.
 template <typename Make> ssize_t writeFaulted(int fd, size_t size, off_t at, Make make)
 {
@@ -271,6 +305,8 @@ inline int toldBehind(int fd)
             va_end(args);                                                                                              \
         }                                                                                                              \
         static const auto next = filefaults::real<int (*)(const char*, int, ...)>(#name);                              \
+        if (const int table = filefaults::mountTable(path); table >= 0)                                                \
+            return table;                                                                                              \
         return filefaults::faulted(filefaults::Call::Open, path, -1, [&] { return next(path, flags, mode); });         \
     }
 #define FILEFAULTS_OPENAT(name)                                                                                        \
@@ -284,6 +320,8 @@ inline int toldBehind(int fd)
             va_end(args);                                                                                              \
         }                                                                                                              \
         static const auto next = filefaults::real<int (*)(int, const char*, int, ...)>(#name);                         \
+        if (const int table = filefaults::mountTable(path); table >= 0)                                                \
+            return table;                                                                                              \
         return filefaults::faulted(filefaults::Call::Open, path, -1, [&] { return next(dir, path, flags, mode); });    \
     }
 #define FILEFAULTS_PWRITE(name)                                                                                        \
@@ -450,6 +488,7 @@ struct Rule {
     bool remote = false;
     int delayMs = 0;
     bool full = false;
+    QByteArray client{};
 };
 inline void arm(const Rule&) {}
 inline void disarm() {}
