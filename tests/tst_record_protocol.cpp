@@ -1227,6 +1227,8 @@ void TestRecordProtocol::everyCallOfTheStepCanFail_data()
                             << QString::fromUtf8(message) << fullFrom;
     };
     row("open", Call::Open, "master.txt", EACCES, false, false, "read-only");
+    // sshfs answers a size from its open, so each file is opened again under the locks.
+    row("open under the locks, of the second file", Call::Open, "send.txt", EACCES, false, true, "read-only");
     row("operating-system lock", Call::Lock, "master.txt", ENOLCK, false, false, "lock");
     row("making the lock", Call::MakeFolder, "records.lock.", EROFS, false, false, "the disk is read-only");
     row("moving the lock into place", Call::Rename, ".new\n", EACCES, false, true, "read-only");
@@ -1271,6 +1273,11 @@ void TestRecordProtocol::everyCallOfTheStepCanFail()
     const QList<FileAppend> files = folder.record(r);
     filefaults::Rule rule{filefaults::Call(call), path, full ? fullFrom : 1, times, error, false, false, made, remote};
     rule.full = full;
+    if (call == int(filefaults::Call::Open) && remote) {
+        writeAll(folder.path(QStringLiteral("send.txt")), "");
+        rule.client = "fuse.sshfs";
+        rule.nth = 2;
+    }
     filefaults::arm(rule);
     auto cleanup = qScopeGuard([] { filefaults::disarm(); });
     AppendSettings settings = folder.settings;

@@ -254,10 +254,11 @@ struct Job {
 enum class Step { Written, AlreadyHeld, LeaseLost, Failed };
 
 struct Steps {
-    QList<Step> done;      // one per job, in order, up to and with the first that did not succeed
-    QString reason;        // why the last one did not
-    bool touched = false;  // some record file may hold part of a record that is not known whole
-    bool tookOver = false; // the lease ran out while writing; the files were checked after it
+    QList<Step> done;         // one per job, in order, up to and with the first that did not succeed
+    QString reason;           // why the last one did not
+    qsizetype failedJob = -1; // the job the reason is about, where it is not the last one
+    bool touched = false;     // some record file may hold part of a record that is not known whole
+    bool tookOver = false;    // the lease ran out while writing; the files were checked after it
     // Where each file's share was to go: once in a lock, an intent may be finished by whoever
     // breaks that lock, so a record whose lease ran out is looked for there before it is written.
     QHash<QString, qint64> intended;
@@ -452,16 +453,25 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
         steps.reason = reason;
         return steps;
     };
+    // Before anything is written: the files before this one that already hold the record took
+    // it, the others are only planned.
+    auto stopBeforeWriting = [&](qsizetype i, int error, const QString& path) {
+        qsizetype held = 0;
+        while (held < i && steps.done[held] == Step::AlreadyHeld)
+            ++held;
+        steps.failedJob = i;
+        return stop(held, Step::Failed, plainReason(error, path));
+    };
     for (qsizetype i = 0; i < jobs.size(); ++i) {
         const FileAppend& f = jobs[i].file;
         recordio::File* opened = nullptr;
         if (const int error = locks.open(f.path, opened))
-            return stop(i, Step::Failed, plainReason(error, f.path));
+            return stopBeforeWriting(i, error, f.path);
         recordio::File& file = *opened;
         if (!ends.contains(f.path)) {
             qint64 end = 0;
             if (const int error = file.size(end))
-                return stop(i, Step::Failed, plainReason(error, f.path));
+                return stopBeforeWriting(i, error, f.path);
             ends.insert(f.path, end);
             knownEnds().set(f.path, end);
         }
@@ -619,6 +629,7 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
     // A lease lost before the files were touched (this program stalled) is taken again while
     // time is left; the files that took the record are not written again.
     for (int round = 0; next < files.size(); ++round) {
+        const qsizetype roundStart = next;
         Locks locks;
         const QList<FileAppend> rest = files.mid(next);
         if (const auto refused = takeLocks(rest, settings, id, deadline, notice, locks)) {
@@ -656,7 +667,7 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
         if (next == files.size())
             break;
         if (steps.done.last() == Step::Failed) {
-            outcome = failedAt(outcome, files[next], steps.reason);
+            outcome = failedAt(outcome, files[steps.failedJob < 0 ? next : roundStart + steps.failedJob], steps.reason);
             break;
         }
         outcome.tookOver = true;
