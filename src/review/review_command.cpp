@@ -193,8 +193,11 @@ QList<InputFile> recordFilesBelow(const QString& folder)
 {
     QStringList paths;
     QDirIterator it(folder, {QStringLiteral("*.txt")}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        paths << it.next();
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (isRecordFileName(QFileInfo(path).fileName().toUtf8()))
+            paths << path;
+    }
     std::sort(paths.begin(), paths.end());
     QList<InputFile> files;
     for (const QString& path : std::as_const(paths))
