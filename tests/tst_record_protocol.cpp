@@ -1362,6 +1362,14 @@ void TestRecordProtocol::recordsOverASlowLink()
         QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
         QVERIFY(!outcome.tookOver);
     }
+    // The lock says how long its holder lets it go unrenewed over this link: waiters on faster
+    // links wait as long before breaking it.
+    {
+        recordlock::FolderLock lock;
+        QVERIFY(!lock.acquire(folder.records, recordlock::WaitBound(settings.lock, folder.records), kHereId));
+        const auto held = recordlock::parse(readAll(folder.holderPath()));
+        QVERIFY(held && held->staleAfterMs >= std::max(staleAfterMs, 20 * rule.delayMs));
+    }
     filefaults::disarm();
     QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), QByteArray("Mdead\r\nMone\r\nMtwo\r\n"));
     QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), QByteArray("Sone\r\nStwo\r\n"));
