@@ -368,7 +368,29 @@ Outcome runStress(const Options& o)
             out.errors << QStringLiteral("the share did not come back: %1")
                               .arg(QString::fromLocal8Bit(restart.readAllStandardError().trimmed()));
         } else {
-            finishJournals(o, out);
+            // Every writer starts once more, all at once: its start-up finishes its journal and
+            // records the session's start, taking back a lock its run left on the share.
+            std::vector<std::unique_ptr<QProcess>> again;
+            for (int w = 0; w < o.processes; ++w) {
+                auto p = std::make_unique<QProcess>();
+                setCommand(*p, o, w, writerArguments(o, w, 1, 0));
+                p->setStandardOutputFile(QProcess::nullDevice());
+                p->setStandardErrorFile(logBase(o, w, 1) + QStringLiteral(".err"));
+                p->start();
+                ++out.runs;
+                again.push_back(std::move(p));
+            }
+            for (int w = 0; w < o.processes; ++w) {
+                QProcess& p = *again[size_t(w)];
+                if (!p.waitForFinished(120000)) {
+                    p.kill();
+                    p.waitForFinished(5000);
+                }
+                if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+                    ++out.writerFailures;
+                    out.errors << failureOf(p, logBase(o, w, 1) + QStringLiteral(".err"));
+                }
+            }
         }
     } else if (!killed.isEmpty()) {
         finishJournals(o, out);

@@ -40,7 +40,8 @@ struct Options {
     bool giveUpsAllowed = false;
     // The share goes away mid-run (its mounts die): a writer that stops, told that the network
     // folder does not answer, is counted apart; then this shell command brings the share back
-    // and every writer starts once more, finishing its journal, before the check.
+    // and every writer starts once more (a run of no records: its start-up finishes its journal
+    // and records a session's start), before the check.
     QString restartCommand;
     int processes = 8; // writers at once
     int records = 500; // per writer (runStress)
