@@ -1347,7 +1347,8 @@ void TestRecordProtocol::recordsOverASlowLink()
     // slow link and its record finished first.
     Folder folder;
     folder.plant(lockText("there", kThereId, 5));
-    const QList<recordintent::Part> dead{{QStringLiteral("master.txt"), 0, "Mdead\r\n"}};
+    const QList<recordintent::Part> dead{{QStringLiteral("master.txt"), 0, "Mdead\r\n"},
+                                         {QStringLiteral("send.txt"), 0, "Sdead\r\n"}};
     QCOMPARE(recordintent::write(recordintent::fileOf(folder.lockPath(), "1111222233334444"), dead), 0);
     writeAll(folder.path(QStringLiteral("master.txt")), "Mde");
     AppendSettings settings = folder.settings;
@@ -1372,6 +1373,6 @@ void TestRecordProtocol::recordsOverASlowLink()
     }
     filefaults::disarm();
     QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), QByteArray("Mdead\r\nMone\r\nMtwo\r\n"));
-    QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), QByteArray("Sone\r\nStwo\r\n"));
+    QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), QByteArray("Sdead\r\nSone\r\nStwo\r\n"));
     QCOMPARE(folder.lockFiles(), QStringList());
 }
