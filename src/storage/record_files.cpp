@@ -145,7 +145,7 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
                 return std::make_pair(i, QStringLiteral("the record files are in use by %1, for longer than %2 "
                                                         "seconds; please try again in a moment")
                                              .arg(holder)
-                                             .arg(std::max(1, wait.timing().waitMs / 1000)));
+                                             .arg(recordlock::secondsTold(wait.timing().waitMs)));
             recordio::pause(pauseMs);
             // The next in line tries often: a neighbour lets go only for a moment between records.
             pauseMs = std::min(pauseMs * 2, locks.osIndex.isEmpty() && turn.nextInLine() ? 4 : 20);

@@ -127,14 +127,18 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
         return QStringLiteral("the record files are in use by %1, for longer than %2 seconds; please try again "
                               "in a moment")
             .arg(holder)
-            .arg(std::max(1, wait.timing().waitMs / 1000));
+            .arg(secondsTold(wait.timing().waitMs));
     };
     // Bounded however the lock behaves: by the deadline, and by a count of breaks.
     int refusal = 0;    // a refusal with no lock there, retried in case the client misnamed one
     bool broke = false; // a lock just broken is taken at once, even at the deadline
+    // How long the last try took (a make and a look, more over a slow link): the wait ends
+    // before a try that would end past the bound the student was told.
+    qint64 tryMs = 0;
     for (int breaks = 0, tries = 0; breaks < 50; ++tries) {
-        if (tries > 0 && !broke && wait.expired())
+        if (tries > 0 && !broke && wait.expiredFor(tryMs))
             return refusal != 0 ? plainReason(refusal, path) : heldTooLong();
+        const qint64 tryStartedMs = clockMs();
         refusal = 0;
         broke = false;
         // Sized from the link as measured so far; the stale time is said in the lock, so that
@@ -196,7 +200,8 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
         }
         if (notice)
             notice->waiting(holder, wait.waitedMs(), wait.timing().waitMs);
-        if (wait.expired())
+        tryMs = clockMs() - tryStartedMs;
+        if (wait.expiredFor(tryMs + pauseMs))
             return heldTooLong();
         recordio::pause(pauseMs);
         pauseMs = std::min(pauseMs * 2, 20);

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -115,6 +116,12 @@ constexpr qint64 kLongestStaleMs = 600000;
 // a neighbour in the middle of a look at the holder (a few calls) reach the files first.
 Timing sizedFor(const Timing& floors, qint64 roundTripMs);
 
+// The bound of a wait in whole seconds, as the student is told it: never less than the wait.
+inline int secondsTold(int waitMs)
+{
+    return std::max(1, (waitMs + 999) / 1000);
+}
+
 // One file-system call to `folder` as this program last measured it while taking its locks,
 // slowly forgotten (0: never measured).
 qint64 roundTripMs(const QString& folder);
@@ -129,7 +136,9 @@ public:
     Timing timing() const;
     qint64 startMs() const { return startMs_; }
     qint64 waitedMs() const { return clockMs() - startMs_; }
-    bool expired() const { return waitedMs() >= timing().waitMs; }
+    bool expired() const { return expiredFor(0); }
+    // No room left for a step as long as `stepMs` within the bound: the wait ends before it.
+    bool expiredFor(qint64 stepMs) const { return waitedMs() + stepMs >= timing().waitMs; }
 
 private:
     Timing floors_;

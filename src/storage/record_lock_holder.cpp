@@ -174,7 +174,7 @@ void WaitNotice::waiting(const QString& holder, qint64 waitedMs, int waitMs)
     const QString message = QStringLiteral("The record files are in use by %1. The tutor is waiting for them "
                                            "(at most %2 seconds).")
                                 .arg(holder)
-                                .arg(std::max(1, waitMs / 1000));
+                                .arg(secondsTold(waitMs));
     if (message == told_)
         return;
     told_ = message;
