@@ -189,6 +189,11 @@ int main(int argc, char** argv)
     if (parser.isSet(journalDir))
         tutor.journalFolder = parser.value(journalDir);
     tutor.seed = parser.value(seed).toDouble() + w * 1000 + r;
+    // What the student is told while a record waits for the files: the bound the wait keeps to.
+    tutor.waiting = [](const QString& message) {
+        if (!message.isEmpty())
+            std::fprintf(stderr, "record_writer: waiting: %s\n", qPrintable(message));
+    };
     const int classNotes = stress::classNotesOf(w);
     const Session& session =
         tutor.start({QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)});

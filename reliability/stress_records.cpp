@@ -46,7 +46,12 @@ int main(int argc, char** argv)
     const QCommandLineOption writerProgram(QStringLiteral("writer-program"),
                                            QStringLiteral("the writer to start (default: record_writer beside this)"),
                                            QStringLiteral("PROGRAM"));
-    parser.addOptions({processes, records, seed, keep, drives, checkDrives, wrap, kills, giveUps, writerProgram});
+    const QCommandLineOption restart(QStringLiteral("restart"),
+                                     QStringLiteral("the share dies mid-run: once the writers stop, this shell command "
+                                                    "brings it back and each writer starts once more"),
+                                     QStringLiteral("COMMAND"));
+    parser.addOptions(
+        {processes, records, seed, keep, drives, checkDrives, wrap, kills, giveUps, writerProgram, restart});
     parser.process(app);
 
     QTemporaryDir temporary;
@@ -63,6 +68,7 @@ int main(int argc, char** argv)
     options.wrappers = parser.values(wrap);
     options.killsExpected = parser.isSet(kills);
     options.giveUpsAllowed = parser.isSet(giveUps);
+    options.restartCommand = parser.value(restart);
 
     std::printf("stress_records: %d processes x %d records into one folder through %lld drives roots (seed %llu)\n",
                 options.processes, options.records,

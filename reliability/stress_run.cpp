@@ -86,7 +86,8 @@ bool prepare(const Options& o, Outcome& out)
 }
 
 // Reads the writers' reports and error output, then checks the record files against them.
-void finish(const Options& o, const QSet<QPair<int, int>>& killedRuns, Outcome& out)
+void finish(const Options& o, const QSet<QPair<int, int>>& killedRuns, Outcome& out,
+            const QSet<QPair<int, int>>& stoppedRuns = {})
 {
     recordcheck::WriterLog logs;
     const QDir dir(logsOf(o));
@@ -113,8 +114,11 @@ void finish(const Options& o, const QSet<QPair<int, int>>& killedRuns, Outcome& 
     const QString notes = QStringLiteral("notes_.txt");
     const recordcheck::IndexInput index{readAll(folder + u'/' + QLatin1String(sessionindex::kFileName)),
                                         QStringLiteral("masterFile.txt"), kSendFile, notes};
-    out.figures = recordcheck::check(master, readAll(folder + u'/' + kSendFile), readAll(folder + u'/' + notes),
-                                     recordcheck::expectationFromLogs(logs, killedRuns, out.runs), index);
+    // A run stopped by a share that went away may have left its record in flight, as a killed one.
+    recordcheck::Expectation expected = recordcheck::expectationFromLogs(logs, killedRuns | stoppedRuns, out.runs);
+    expected.kills = int(killedRuns.size());
+    out.figures =
+        recordcheck::check(master, readAll(folder + u'/' + kSendFile), readAll(folder + u'/' + notes), expected, index);
 }
 
 QString failureOf(QProcess& p, const QString& errFile)
@@ -325,6 +329,7 @@ Outcome runStress(const Options& o)
         writers.push_back(std::move(p));
     }
     QSet<QPair<int, int>> killed;
+    QSet<QPair<int, int>> stopped;
     for (int w = 0; w < o.processes; ++w) {
         QProcess& p = *writers[size_t(w)];
         p.waitForFinished(-1);
@@ -336,6 +341,12 @@ Outcome runStress(const Options& o)
         }
         if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
             const QString failure = failureOf(p, logBase(o, w, 0) + QStringLiteral(".err"));
+            if (!o.restartCommand.isEmpty() && p.exitStatus() == QProcess::NormalExit &&
+                failure.contains(QLatin1String("the network folder does not answer"))) {
+                ++out.stoppedByShare;
+                stopped.insert({w, 0});
+                continue;
+            }
             if (o.giveUpsAllowed && p.exitStatus() == QProcess::NormalExit &&
                 (failure.contains(QLatin1String("for longer than")) ||
                  failure.contains(QLatin1String("taken the record files over")))) {
@@ -346,10 +357,46 @@ Outcome runStress(const Options& o)
             out.errors << failure;
         }
     }
-    if (!killed.isEmpty())
+    if (!o.restartCommand.isEmpty()) {
+        // The share back, as a student finds the drive again and starts the tutor once more.
+        QProcess restart;
+        restart.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), o.restartCommand});
+        if (!restart.waitForFinished(120000) || restart.exitStatus() != QProcess::NormalExit ||
+            restart.exitCode() != 0) {
+            restart.kill();
+            restart.waitForFinished(5000);
+            out.errors << QStringLiteral("the share did not come back: %1")
+                              .arg(QString::fromLocal8Bit(restart.readAllStandardError().trimmed()));
+        } else {
+            // Every writer starts once more, all at once: its start-up finishes its journal and
+            // records the session's start, taking back a lock its run left on the share.
+            std::vector<std::unique_ptr<QProcess>> again;
+            for (int w = 0; w < o.processes; ++w) {
+                auto p = std::make_unique<QProcess>();
+                setCommand(*p, o, w, writerArguments(o, w, 1, 0));
+                p->setStandardOutputFile(QProcess::nullDevice());
+                p->setStandardErrorFile(logBase(o, w, 1) + QStringLiteral(".err"));
+                p->start();
+                ++out.runs;
+                again.push_back(std::move(p));
+            }
+            for (int w = 0; w < o.processes; ++w) {
+                QProcess& p = *again[size_t(w)];
+                if (!p.waitForFinished(120000)) {
+                    p.kill();
+                    p.waitForFinished(5000);
+                }
+                if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+                    ++out.writerFailures;
+                    out.errors << failureOf(p, logBase(o, w, 1) + QStringLiteral(".err"));
+                }
+            }
+        }
+    } else if (!killed.isEmpty()) {
         finishJournals(o, out);
+    }
     out.msecs = clock.elapsed();
-    finish(o, killed, out);
+    finish(o, killed, out, stopped);
     return out;
 }
 
@@ -408,9 +455,13 @@ QString Outcome::summary() const
                     .arg(killsBetweenRecords);
     text += figures.table();
     if (!finishedAfterwards.isEmpty())
-        text += QStringLiteral("  journals finished after the last kills: %1 writers\n").arg(finishedAfterwards.size());
+        text += QStringLiteral("  journals finished by the writers' next start: %1 writers\n")
+                    .arg(finishedAfterwards.size());
     if (gaveUp > 0)
         text += QStringLiteral("  writers that gave up waiting while a holder was frozen: %1\n").arg(gaveUp);
+    if (stoppedByShare > 0)
+        text += QStringLiteral("  writers stopped as the share went away: %1; started again once it was back\n")
+                    .arg(stoppedByShare);
     text += QStringLiteral("  writer failures: %1   sanitizer reports: %2   time: %3 s\n")
                 .arg(writerFailures)
                 .arg(sanitizerReports)

@@ -38,6 +38,11 @@ struct Options {
     // A holder is frozen from outside: a writer that gives up waiting for the files (or finds
     // them taken over) is counted apart, not as a failure.
     bool giveUpsAllowed = false;
+    // The share goes away mid-run (its mounts die): a writer that stops, told that the network
+    // folder does not answer, is counted apart; then this shell command brings the share back
+    // and every writer starts once more (a run of no records: its start-up finishes its journal
+    // and records a session's start), before the check.
+    QString restartCommand;
     int processes = 8; // writers at once
     int records = 500; // per writer (runStress)
     int rounds = 0;    // kills (runCrash)
@@ -57,6 +62,7 @@ struct Outcome {
     int killsBetweenRecords = 0;
     int writerFailures = 0;         // writers that stopped by themselves with an error
     int gaveUp = 0;                 // of which stopped waiting while a holder was frozen (allowed)
+    int stoppedByShare = 0;         // stopped as their share went away (restartCommand)
     QStringList finishedAfterwards; // what the last start-ups finished from the journals
     int sanitizerReports = 0;
     qsizetype largestAnswer = 0;

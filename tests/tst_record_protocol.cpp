@@ -1,7 +1,9 @@
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -89,7 +91,7 @@ struct OtherComputer {
     recordlock::FolderLock lock;
     explicit OtherComputer(const QString& folder, int renewEveryMs = 50)
     {
-        const auto refused = lock.acquire(folder, {1000, 60000, renewEveryMs}, QDeadlineTimer(1000), kThereId);
+        const auto refused = lock.acquire(folder, recordlock::WaitBound({1000, 60000, renewEveryMs}, folder), kThereId);
         if (refused)
             qFatal("%s", qPrintable(*refused));
     }
@@ -100,7 +102,7 @@ struct OtherComputer {
 // file's end.
 void appendAsAnotherComputer(const Folder& folder, recordlock::FolderLock& lock, const QByteArray& bytes)
 {
-    const auto refused = lock.acquire(folder.records, {8000, 400, 50}, QDeadlineTimer(8000), kThereId);
+    const auto refused = lock.acquire(folder.records, recordlock::WaitBound({8000, 400, 50}, folder.records), kThereId);
     QVERIFY2(!refused, qPrintable(refused.value_or(QString())));
     QList<recordintent::Part> parts;
     for (const FileAppend& f : folder.record(bytes)) {
@@ -179,6 +181,13 @@ private slots:
     void aRecordFileOnDescriptorZero();
     void judgesLockFiles_data();
     void judgesLockFiles();
+    void sizesItsTimesForTheLink_data();
+    void sizesItsTimesForTheLink();
+    void letsANeighbourThatWaitedLongerGoFirst_data();
+    void letsANeighbourThatWaitedLongerGoFirst();
+    void keepsItsTicketWhileItWaits_data();
+    void keepsItsTicketWhileItWaits();
+    void tellsTheBoundItWaitsFor();
     void watchesOnItsOwnClock_data();
     void watchesOnItsOwnClock();
     void leaseHoldsWhileRenewedAndBreaksWhenNot_data();
@@ -186,6 +195,7 @@ private slots:
     void aHolderWhoseLeaseRanOutWritesNothing();
     void aHolderThatSleepsHarmsNobody_data();
     void everyCallOfTheStepCanFail_data();
+    void recordsOverASlowLink_data();
     void recordsOverASlowLink();
     void finishesADeadHolderOfManyRecords();
     void everyCallOfTheStepCanFail();
@@ -253,6 +263,157 @@ void TestRecordProtocol::judgesLockFiles_data()
         Verdict::Held, "names nobody");
     row("a field missing", lockText("there", kThereId, 5).replace("process: 5\r\n", ""), true, 12000,
         Verdict::StaleUnrenewed, "names nobody");
+    // A holder on a slower link says how long it lets its lock go unrenewed; never less than
+    // the waiter's own, and a time no link takes is garbage.
+    auto slow = [](qint64 staleAfterMs) {
+        return recordlock::text({QStringLiteral("there"), kThereId, 5, "1111222233334444", 0, staleAfterMs});
+    };
+    row("slow holder, past our limit, within its own", slow(30000), true, 29999, Verdict::Held, "the computer there");
+    row("slow holder, past its own limit", slow(30000), true, 30000, Verdict::StaleUnrenewed, "the computer there");
+    row("holder saying less than our limit", slow(500), true, 11999, Verdict::Held, "the computer there");
+    row("holder saying a time no link takes", slow(999999999), true, recordlock::kLongestStaleMs,
+        Verdict::StaleUnrenewed, "the computer there");
+    row("stale time that is no number", slow(30000).replace("stale after ms: 00000", "stale after ms: x0000"), true,
+        12000, Verdict::StaleUnrenewed, "names nobody");
+}
+
+void TestRecordProtocol::sizesItsTimesForTheLink_data()
+{
+    QTest::addColumn<qint64>("roundTripMs");
+    QTest::addColumn<bool>("grown");
+    QTest::newRow("not measured yet") << qint64(0) << false;
+    QTest::newRow("local disk") << qint64(1) << false;
+    QTest::newRow("classroom network") << qint64(20) << false;
+    QTest::newRow("300 ms one way") << qint64(700) << true;
+    QTest::newRow("a second a call") << qint64(1000) << true;
+    QTest::newRow("a call of ten minutes") << qint64(600000) << true;
+}
+
+void TestRecordProtocol::sizesItsTimesForTheLink()
+{
+    QFETCH(qint64, roundTripMs);
+    QFETCH(bool, grown);
+    const recordlock::Timing floors;
+    const recordlock::Timing t = recordlock::sizedFor(floors, roundTripMs);
+    QCOMPARE(t.waitMs > floors.waitMs, grown);
+    QVERIFY(t.waitMs >= floors.waitMs && t.staleAfterMs >= floors.staleAfterMs &&
+            t.renewEveryMs >= floors.renewEveryMs && t.yieldMs >= floors.yieldMs);
+    QVERIFY(t.staleAfterMs <= recordlock::kLongestStaleMs && t.waitMs <= recordlock::kLongestStaleMs);
+    if (roundTripMs * 100 > recordlock::kLongestStaleMs)
+        return;
+    // A renewal (five calls) started after the pause lands within half the lease, with room.
+    QVERIFY(2 * (t.renewEveryMs + 5 * roundTripMs) <= t.staleAfterMs / 2);
+    // A wait outlasts a neighbour's record (thirty calls) and its own, and a dead holder's lease.
+    QVERIFY(t.waitMs >= 60 * roundTripMs && t.waitMs >= t.staleAfterMs + 30 * roundTripMs);
+    // A neighbour in the middle of a look at the holder (four calls) gets its turn.
+    QVERIFY(t.yieldMs >= 8 * roundTripMs);
+}
+
+void TestRecordProtocol::letsANeighbourThatWaitedLongerGoFirst_data()
+{
+    using recordlock::Ticket;
+    QTest::addColumn<QList<Ticket>>("waiting");
+    QTest::addColumn<qint64>("nowMs"); // this waiter began at 50000, and lets others go for 1000 at most
+    QTest::addColumn<qint64>("yieldedMs");
+    QTest::addColumn<bool>("goesFirst");
+    const Ticket mine{50000, 20};
+    const Ticket earlier{40000, 30};
+    auto row = [](const char* name, const QList<Ticket>& waiting, qint64 nowMs, qint64 yieldedMs, bool goesFirst) {
+        QTest::newRow(name) << waiting << nowMs << yieldedMs << goesFirst;
+    };
+    row("nobody else waits", {mine}, 65000, 0, false);
+    row("a neighbour waited longer", {mine, earlier}, 65000, 0, true);
+    row("only neighbours that came later", {Ticket{60000, 10}}, 65000, 0, false);
+    row("same moment, lower process", {Ticket{50000, 10}}, 65000, 0, true);
+    row("same moment, higher process", {Ticket{50000, 30}}, 65000, 0, false);
+    row("it has let others go long enough", {earlier}, 65000, 1000, false);
+    row("the earlier one's process is gone", {Ticket{40000, kGoneProcess}}, 65000, 0, false);
+    row("the earlier one has waited less than a turn", {Ticket{49900, 30}}, 50899, 0, false);
+    row("the earlier one has waited a turn", {Ticket{49900, 30}}, 50900, 0, true);
+    row("a ticket of a process number used again", {Ticket{-4000000, 30}}, 65000, 0, false);
+}
+
+void TestRecordProtocol::letsANeighbourThatWaitedLongerGoFirst()
+{
+    QFETCH(QList<recordlock::Ticket>, waiting);
+    QFETCH(qint64, nowMs);
+    QFETCH(qint64, yieldedMs);
+    QFETCH(bool, goesFirst);
+    const auto alive = [](qint64 pid) { return pid != kGoneProcess; };
+    QCOMPARE(recordlock::letsGoFirst(waiting, {50000, 20}, nowMs, yieldedMs, 1000, alive), goesFirst);
+}
+
+void TestRecordProtocol::keepsItsTicketWhileItWaits_data()
+{
+    QTest::addColumn<qint64>("otherProcess");
+    QTest::addColumn<qint64>("otherSinceMs"); // from this waiter's start
+    QTest::addColumn<bool>("sameFolder");
+    QTest::addColumn<bool>("goesFirst");
+    QTest::addColumn<bool>("ticketStays");
+    const qint64 init = 1; // a process that lives as long as the system
+    QTest::newRow("a live neighbour waited longer") << init << qint64(-5000) << true << true << true;
+    QTest::newRow("a live neighbour came later") << init << qint64(500) << true << false << true;
+    QTest::newRow("a neighbour waiting for another folder") << init << qint64(-5000) << false << false << true;
+    QTest::newRow("left by a waiter that died") << kGoneProcess << qint64(-5000) << true << false << false;
+}
+
+void TestRecordProtocol::keepsItsTicketWhileItWaits()
+{
+    QFETCH(qint64, otherProcess);
+    QFETCH(qint64, otherSinceMs);
+    QFETCH(bool, sameFolder);
+    QFETCH(bool, goesFirst);
+    QFETCH(bool, ticketStays);
+    Folder folder;
+    const QString turns = folder.root.path() + QStringLiteral("/turns");
+    const qint64 now = recordlock::clockMs();
+    recordlock::Turn other(turns, sameFolder ? folder.records : folder.journal, now + otherSinceMs, otherProcess);
+    other.waiting();
+    const QStringList before = QDir(turns).entryList(QDir::Files);
+    QCOMPARE(before.size(), 1);
+    {
+        recordlock::Turn mine(turns, folder.records, now);
+        mine.waiting();
+        QCOMPARE(mine.othersFirst(0, 1000), goesFirst);
+        QVERIFY(!mine.othersFirst(1000, 1000));
+        QCOMPARE(QDir(turns).entryList(QDir::Files).contains(before.first()), ticketStays);
+    }
+    // Its own ticket goes with the wait; the other's only with its own.
+    QCOMPARE(QDir(turns).entryList(QDir::Files).size(), ticketStays ? 1 : 0);
+}
+
+void TestRecordProtocol::tellsTheBoundItWaitsFor()
+{
+    FILEFAULTS_OR_SKIP();
+    // Every call to the folder takes 40 ms: the wait grows past the floor's, the student is
+    // told the bound used, and the wait ends within it.
+    Folder folder;
+    OtherComputer holder(folder.records);
+    AppendSettings settings = folder.settings;
+    settings.lock = {300, 12000, 2000};
+    QStringList told;
+    settings.waiting = [&](const QString& m) { told << m; };
+    filefaults::Rule rule;
+    rule.pathPart = folder.records.toUtf8();
+    rule.delayMs = 40;
+    filefaults::arm(rule);
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    QElapsedTimer clock;
+    clock.start();
+    const AppendOutcome outcome = appendRecord(folder.record("one\r\n"), settings);
+    const qint64 waited = clock.elapsed();
+    filefaults::disarm();
+    QVERIFY(!outcome.ok());
+    const QRegularExpression bound(QStringLiteral("for longer than (\\d+) seconds"));
+    const QRegularExpressionMatch m = bound.match(outcome.reason);
+    QVERIFY2(m.hasMatch(), qPrintable(outcome.reason));
+    const int seconds = m.captured(1).toInt();
+    QVERIFY2(seconds >= 2, qPrintable(outcome.reason));
+    // Never longer than told (the bound rounded up), the files' closing after it aside.
+    QVERIFY2(waited > 1000 * (seconds - 1) - 500 && waited <= 1000 * seconds + 200,
+             qPrintable(QString::number(waited)));
+    QVERIFY(!told.isEmpty());
+    QVERIFY2(told.first().contains(QStringLiteral("at most %1 seconds").arg(seconds)), qPrintable(told.first()));
 }
 
 void TestRecordProtocol::judgesLockFiles()
@@ -333,7 +494,7 @@ void TestRecordProtocol::leaseHoldsWhileRenewedAndBreaksWhenNot()
     QStringList told;
     recordlock::WaitNotice notice([&](const QString& m) { told << m; });
     recordlock::FolderLock lock;
-    const auto refused = lock.acquire(folder.records, waiter, QDeadlineTimer(waiter.waitMs), kHereId, &notice);
+    const auto refused = lock.acquire(folder.records, recordlock::WaitBound(waiter, folder.records), kHereId, &notice);
     notice.done();
     QCOMPARE(!refused.has_value(), taken);
     if (taken) {
@@ -376,10 +537,10 @@ void TestRecordProtocol::aHolderWhoseLeaseRanOutWritesNothing()
 
     // Taken away by another computer while held: the holder learns it at its next renewal.
     recordlock::FolderLock held;
-    QVERIFY(!held.acquire(folder.records, {1000, 60000, 20}, QDeadlineTimer(1000), kHereId));
+    QVERIFY(!held.acquire(folder.records, recordlock::WaitBound({1000, 60000, 20}, folder.records), kHereId));
     // Taken again by the same holder, with no time left to wait (a wait for a neighbour on this computer
     // used it up): one try is made, and the first lock is let go, not left to its renewer.
-    QVERIFY(!held.acquire(folder.records, {1000, 60000, 20}, QDeadlineTimer(0), kHereId));
+    QVERIFY(!held.acquire(folder.records, recordlock::WaitBound({0, 60000, 20}, folder.records), kHereId));
     QVERIFY(held.confirm());
     writeAll(folder.holderPath(), lockText("there", kThereId, 5));
     QTRY_VERIFY(!held.confirm());
@@ -488,7 +649,8 @@ void TestRecordProtocol::waitsWhileAnotherBreakerIsAtWork()
     folder.plant(lockText(recordlock::hostName(), kHereId, kGoneProcess));
     folder.plant(lockText("breaker", kThereId, 6), folder.lockPath() + QStringLiteral(".breaking"));
     recordlock::FolderLock lock;
-    const auto refused = lock.acquire(folder.records, {300, 60000, 1000}, QDeadlineTimer(300), kHereId);
+    const auto refused =
+        lock.acquire(folder.records, recordlock::WaitBound({300, 60000, 1000}, folder.records), kHereId);
     QVERIFY(refused && refused->contains(QLatin1String("for longer than 1 seconds")));
 }
 
@@ -519,7 +681,7 @@ void TestRecordProtocol::breakersRaceAndOneWins()
             const QByteArray id = QByteArray::number(c).repeated(32);
             for (int n = 0; n < 10; ++n) {
                 recordlock::FolderLock lock;
-                if (const auto why = lock.acquire(folder.records, timing, QDeadlineTimer(timing.waitMs), id)) {
+                if (const auto why = lock.acquire(folder.records, recordlock::WaitBound(timing, folder.records), id)) {
                     qWarning("%s", qPrintable(*why));
                     ++refusals;
                     continue;
@@ -1356,9 +1518,20 @@ void TestRecordProtocol::finishesADeadHolderOfManyRecords()
     QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), send + "Snew\r\n");
 }
 
+void TestRecordProtocol::recordsOverASlowLink_data()
+{
+    QTest::addColumn<int>("staleAfterMs");
+    QTest::addColumn<int>("renewEveryMs");
+    QTest::newRow("a classroom's lease") << 1200 << 200;
+    // Sized from the round trip measured while taking the lock, not from these.
+    QTest::newRow("floors far too short for the link") << 60 << 10;
+}
+
 void TestRecordProtocol::recordsOverASlowLink()
 {
     FILEFAULTS_OR_SKIP();
+    QFETCH(int, staleAfterMs);
+    QFETCH(int, renewEveryMs);
     // Every call to the record folder takes 50 ms, a twelfth of the lease (a link of 300 ms
     // each way against the lease of a classroom): making the lock alone takes half of it. The lease counts from the
     // move that made the lock, and renewals come on time however long each takes: no record gives up, none takes over
@@ -1366,11 +1539,12 @@ void TestRecordProtocol::recordsOverASlowLink()
     // slow link and its record finished first.
     Folder folder;
     folder.plant(lockText("there", kThereId, 5));
-    const QList<recordintent::Part> dead{{QStringLiteral("master.txt"), 0, "Mdead\r\n"}};
+    const QList<recordintent::Part> dead{{QStringLiteral("master.txt"), 0, "Mdead\r\n"},
+                                         {QStringLiteral("send.txt"), 0, "Sdead\r\n"}};
     QCOMPARE(recordintent::write(recordintent::fileOf(folder.lockPath(), "1111222233334444"), dead), 0);
     writeAll(folder.path(QStringLiteral("master.txt")), "Mde");
     AppendSettings settings = folder.settings;
-    settings.lock = {20000, 1200, 200};
+    settings.lock = {20000, staleAfterMs, renewEveryMs};
     filefaults::Rule rule;
     rule.pathPart = folder.records.toUtf8();
     rule.delayMs = 50;
@@ -1381,8 +1555,16 @@ void TestRecordProtocol::recordsOverASlowLink()
         QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
         QVERIFY(!outcome.tookOver);
     }
+    // The lock says how long its holder lets it go unrenewed over this link: waiters on faster
+    // links wait as long before breaking it.
+    {
+        recordlock::FolderLock lock;
+        QVERIFY(!lock.acquire(folder.records, recordlock::WaitBound(settings.lock, folder.records), kHereId));
+        const auto held = recordlock::parse(readAll(folder.holderPath()));
+        QVERIFY(held && held->staleAfterMs >= std::max(staleAfterMs, 20 * rule.delayMs));
+    }
     filefaults::disarm();
     QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), QByteArray("Mdead\r\nMone\r\nMtwo\r\n"));
-    QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), QByteArray("Sone\r\nStwo\r\n"));
+    QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), QByteArray("Sdead\r\nSone\r\nStwo\r\n"));
     QCOMPARE(folder.lockFiles(), QStringList());
 }

@@ -135,14 +135,14 @@ KnownEnds& knownEnds()
 // operating-system lock: a lock taken only to make a file would be written to while a neighbour
 // on this computer holds the files, and sshfs then keeps the size that neighbour's open took
 // before its wait instead of the one it takes under the locks.
-std::optional<QString> makeMissing(const QString& path, const AppendSettings& settings, const QByteArray& id,
-                                   const QDeadlineTimer& deadline, recordlock::WaitNotice& notice)
+std::optional<QString> makeMissing(const QString& path, const QByteArray& id, const recordlock::WaitBound& wait,
+                                   recordlock::WaitNotice& notice)
 {
     const QString folder = folderOf(path);
     if (!QFileInfo(folder).isDir())
         return plainReason(ENOENT, path);
     recordlock::FolderLock lock;
-    if (auto refused = lock.acquire(folder, settings.lock, deadline, id, &notice))
+    if (auto refused = lock.acquire(folder, wait, id, &notice))
         return refused;
     recordio::File made;
     int error = made.openReadWrite(path);
@@ -154,9 +154,8 @@ std::optional<QString> makeMissing(const QString& path, const AppendSettings& se
 }
 
 // The file opened for its operating-system lock, made first if missing.
-std::optional<QString> openMadeIfMissing(recordio::File& file, const QString& path, const AppendSettings& settings,
-                                         const QByteArray& id, const QDeadlineTimer& deadline,
-                                         recordlock::WaitNotice& notice)
+std::optional<QString> openMadeIfMissing(recordio::File& file, const QString& path, const QByteArray& id,
+                                         const recordlock::WaitBound& wait, recordlock::WaitNotice& notice)
 {
     if (!recordio::createMayCut(folderOf(path))) {
         const int error = file.openReadWrite(path);
@@ -165,7 +164,7 @@ std::optional<QString> openMadeIfMissing(recordio::File& file, const QString& pa
     int error = file.openExisting(path);
     // Removed again by somebody right after it was made: made once more, a few times.
     for (int attempt = 0; error == ENOENT && attempt < 3; ++attempt) {
-        if (auto refused = makeMissing(path, settings, id, deadline, notice))
+        if (auto refused = makeMissing(path, id, wait, notice))
             return refused;
         error = file.openExisting(path);
     }
@@ -174,7 +173,7 @@ std::optional<QString> openMadeIfMissing(recordio::File& file, const QString& pa
 
 // Every lock these files need, all within one deadline; the file refused and why, if any.
 std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& files, const AppendSettings& settings,
-                                                       const QByteArray& id, const QDeadlineTimer& deadline,
+                                                       const QByteArray& id, const recordlock::WaitBound& wait,
                                                        recordlock::WaitNotice& notice, Locks& locks)
 {
     QElapsedTimer waited;
@@ -182,44 +181,60 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
     qint64 lookedAt = -1000;
     qint64 lookEvery = 1000;
     QString holder;
+    // The neighbours of this computer that waited longer take the files first.
+    recordlock::Turn turn(QFileInfo(identityFileOf(settings)).absolutePath() + QStringLiteral("/turns"),
+                          folderOf(files.value(0).path), wait.startMs());
+    qint64 yieldedMs = 0;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const QString& path = files[i].path;
         if (locks.osIndex.contains(path))
             continue;
         recordio::File file;
-        if (const auto refused = openMadeIfMissing(file, path, settings, id, deadline, notice))
+        const qint64 openStartedMs = recordlock::clockMs();
+        if (const auto refused = openMadeIfMissing(file, path, id, wait, notice))
             return std::make_pair(i, *refused);
+        // An open is a look-up and the open itself: the round trip before any wait is sized.
+        if (i == 0)
+            recordlock::noteRoundTrip(folderOf(path), (recordlock::clockMs() - openStartedMs) / 2);
         int pauseMs = 1;
         for (;;) {
-            const int error = file.tryLock();
+            // Not tried while a neighbour that waited longer may be about to take it.
+            const bool yielding = locks.osIndex.isEmpty() && turn.othersFirst(yieldedMs, wait.timing().yieldMs);
+            const qint64 triedAtMs = recordlock::clockMs();
+            const int error = yielding ? EWOULDBLOCK : file.tryLock();
             if (error == 0)
                 break;
             if (error != EWOULDBLOCK)
                 return std::make_pair(i, plainReason(error, path));
+            turn.waiting();
             // Who holds the files may be a computer that a neighbour here waits for; looked up
             // only once the wait is long enough to tell, and then once a second. Over a slow link
             // a look takes seconds, and a neighbour lets go of the files only for a moment
             // between its records: the looks are spaced out so that most of the wait is spent
             // trying the lock.
-            const bool expired = deadline.hasExpired();
+            const bool expired = wait.expired();
             if (expired || (waited.elapsed() >= 500 && waited.elapsed() - lookedAt >= lookEvery)) {
                 const qint64 lookStarted = waited.elapsed();
                 holder = recordlock::holderOf(folderOf(path), id);
                 lookedAt = waited.elapsed();
                 lookEvery = std::max<qint64>(1000, 4 * (lookedAt - lookStarted));
-                notice.waiting(holder, waited.elapsed(), settings.lock.waitMs);
+                notice.waiting(holder, wait.waitedMs(), wait.timing().waitMs);
             }
             if (expired)
                 return std::make_pair(i, QStringLiteral("the record files are in use by %1, for longer than %2 "
                                                         "seconds; please try again in a moment")
                                              .arg(holder)
-                                             .arg(std::max(1, settings.lock.waitMs / 1000)));
+                                             .arg(recordlock::secondsTold(wait.timing().waitMs)));
             recordio::pause(pauseMs);
-            pauseMs = std::min(pauseMs * 2, 20);
+            // The next in line tries often: a neighbour lets go only for a moment between records.
+            pauseMs = std::min(pauseMs * 2, locks.osIndex.isEmpty() && turn.nextInLine() ? 4 : 20);
+            if (yielding)
+                yieldedMs += recordlock::clockMs() - triedAtMs;
         }
         locks.osIndex.insert(path, locks.os.size());
         locks.os.push_back(std::move(file));
     }
+    turn.done();
     // The operating-system locks come first: they let only one program of this computer at a
     // time take or judge a lock.
     QStringList folders;
@@ -231,7 +246,7 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
         if (locks.folders.contains(folder))
             continue;
         auto lock = std::make_shared<recordlock::FolderLock>();
-        if (const auto refused = lock->acquire(folder, settings.lock, deadline, id, &notice)) {
+        if (const auto refused = lock->acquire(folder, wait, id, &notice)) {
             for (qsizetype i = 0; i < files.size(); ++i) {
                 if (folderOf(files[i].path) == folder)
                     return std::make_pair(i, *refused);
@@ -621,7 +636,7 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
             sizeBefore.insert(f.path, f.sizeBefore);
     }
     const QByteArray id = recordlock::computerId(identityFileOf(settings));
-    const QDeadlineTimer deadline(settings.lock.waitMs);
+    const recordlock::WaitBound wait(settings.lock, folderOf(files.value(0).path));
     recordlock::WaitNotice notice(settings.waiting);
     qsizetype next = 0;
     bool touched = false;
@@ -632,7 +647,7 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
         const qsizetype roundStart = next;
         Locks locks;
         const QList<FileAppend> rest = files.mid(next);
-        if (const auto refused = takeLocks(rest, settings, id, deadline, notice, locks)) {
+        if (const auto refused = takeLocks(rest, settings, id, wait, notice, locks)) {
             outcome = failedAt(outcome, files[next + refused->first], refused->second);
             break;
         }
@@ -671,7 +686,7 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
             break;
         }
         outcome.tookOver = true;
-        if (deadline.hasExpired() || round >= 3) {
+        if (wait.expired() || round >= 3) {
             outcome = failedAt(outcome, files[next], kTakenOver);
             break;
         }
@@ -713,7 +728,8 @@ LeftOvers finishJournal(const AppendSettings& settings)
         const QByteArray id = recordlock::computerId(identityFileOf(settings));
         recordlock::WaitNotice notice(settings.waiting);
         Locks locks;
-        const auto refused = takeLocks(all, settings, id, QDeadlineTimer(settings.lock.waitMs), notice, locks);
+        const recordlock::WaitBound wait(settings.lock, folderOf(all.value(0).path));
+        const auto refused = takeLocks(all, settings, id, wait, notice, locks);
         const Steps steps = refused ? Steps{} : writeUnder(locks, jobs);
         told.indexFailure = indexFailureMessage(steps);
         qsizetype job = 0;

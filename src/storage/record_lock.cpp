@@ -59,7 +59,7 @@ BreakResult breakStale(const QString& path, const QByteArray& judged, bool judge
     // short leases of tests still let a lock go. Counted from when the token was made (or last
     // rewritten), however slow the link.
     const qint64 stallMs = std::max(staleAfterMs * 2 / 3, 50);
-    Holder mine{hostName(), id, recordio::processId(), randomHex(16), 0};
+    Holder mine{hostName(), id, recordio::processId(), randomHex(16), 0, staleAfterMs};
     QByteArray ours = text(mine);
     qint64 madeAt = 0;
     if (makeLock(token, ours, &madeAt) != 0) {
@@ -112,12 +112,11 @@ BreakResult breakStale(const QString& path, const QByteArray& judged, bool judge
     return result;
 }
 
-std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& timing, const QDeadlineTimer& deadline,
-                                           const QByteArray& computerId, WaitNotice* notice)
+std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBound& wait, const QByteArray& computerId,
+                                           WaitNotice* notice)
 {
     release();
     const QString path = folder + u'/' + kLockName;
-    const qint64 startedMs = clockMs();
     int pauseMs = 1;
     int permissionFailures = 0;
     int transientFailures = 0;
@@ -128,19 +127,31 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
         return QStringLiteral("the record files are in use by %1, for longer than %2 seconds; please try again "
                               "in a moment")
             .arg(holder)
-            .arg(std::max(1, timing.waitMs / 1000));
+            .arg(secondsTold(wait.timing().waitMs));
     };
     // Bounded however the lock behaves: by the deadline, and by a count of breaks.
     int refusal = 0;    // a refusal with no lock there, retried in case the client misnamed one
     bool broke = false; // a lock just broken is taken at once, even at the deadline
+    // How long the last try took (a make and a look, more over a slow link): the wait ends
+    // before a try that would end past the bound the student was told.
+    qint64 tryMs = 0;
     for (int breaks = 0, tries = 0; breaks < 50; ++tries) {
-        if (tries > 0 && !broke && deadline.hasExpired())
+        if (tries > 0 && !broke && wait.expiredFor(tryMs))
             return refusal != 0 ? plainReason(refusal, path) : heldTooLong();
+        const qint64 tryStartedMs = clockMs();
         refusal = 0;
         broke = false;
-        const Holder candidate{hostName(), computerId, recordio::processId(), randomHex(16), 0};
+        // Sized from the link as measured so far; the stale time is said in the lock, so that
+        // waiters on faster links give this holder as long as it gives itself.
+        const Timing timing = wait.timing();
+        const Holder candidate{hostName(), computerId, recordio::processId(), randomHex(16), 0, timing.staleAfterMs};
         qint64 madeAt = 0;
+        const qint64 makeStartedMs = clockMs();
         const int error = makeLock(path, text(candidate), &madeAt);
+        // Staging the lock is four calls on the file server (its folder, the holder file's
+        // create, write and close): the round trip while taking the lock.
+        if (madeAt > 0)
+            noteRoundTrip(folder, (madeAt - makeStartedMs) / 4);
         if (error == 0) {
             std::lock_guard guard(mutex_);
             path_ = path;
@@ -188,8 +199,9 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const Timing& 
                 continue;
         }
         if (notice)
-            notice->waiting(holder, clockMs() - startedMs, timing.waitMs);
-        if (deadline.hasExpired())
+            notice->waiting(holder, wait.waitedMs(), wait.timing().waitMs);
+        tryMs = clockMs() - tryStartedMs;
+        if (wait.expiredFor(tryMs + pauseMs))
             return heldTooLong();
         recordio::pause(pauseMs);
         pauseMs = std::min(pauseMs * 2, 20);

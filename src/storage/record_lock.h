@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "storage/record_intent.h"
+#include "storage/record_io.h"
 
 // The lock of a record folder, taken while one record is appended, so that computers whose
 // file-system clients keep operating-system locks to themselves still take turns. It is a
@@ -37,6 +39,9 @@ struct Holder {
     qint64 process = 0;
     QByteArray lease; // new for every lock taken, so that a lock is told from the next one
     quint32 renewed = 0;
+    // How long its holder lets it go unrenewed before taking it for lost, over its own link; a
+    // waiter on a faster link waits at least as long before breaking it. 0: not said.
+    qint64 staleAfterMs = 0;
 
     friend bool operator==(const Holder&, const Holder&) = default;
 };
@@ -90,10 +95,98 @@ private:
     qint64 sinceMs_ = 0;
 };
 
+// Milliseconds on a clock that goes on while the computer sleeps: a lease must not outlive a lid
+// closed over it.
+qint64 clockMs();
+
 struct Timing {
     int waitMs = 30000;       // the longest wait for the files, then a message
     int staleAfterMs = 12000; // a lock watched unchanged this long is stale
     int renewEveryMs = 2000;  // a holder rewrites its lock this often
+    // The longest a taker lets a neighbour of this computer that has waited longer go first.
+    int yieldMs = 1000;
+};
+
+// Advertised stale times above this are garbage, not a slow link.
+constexpr qint64 kLongestStaleMs = 600000;
+
+// The times of `floors`, grown for a link whose file-system calls take `roundTripMs` each: a
+// renewal (about five calls) lands well within half the lease, a wait outlasts a neighbour's
+// record and the taker's own over that link (a record is some thirty calls), and a taker lets
+// a neighbour in the middle of a look at the holder (a few calls) reach the files first.
+Timing sizedFor(const Timing& floors, qint64 roundTripMs);
+
+// The bound of a wait in whole seconds, as the student is told it: never less than the wait.
+inline int secondsTold(int waitMs)
+{
+    return std::max(1, (waitMs + 999) / 1000);
+}
+
+// One file-system call to `folder` as this program last measured it while taking its locks,
+// slowly forgotten (0: never measured).
+qint64 roundTripMs(const QString& folder);
+void noteRoundTrip(const QString& folder, qint64 ms);
+
+// The wait for the files of one record, from its click: its bound is the floors' wait, grown
+// with the link's round trip as it is measured meanwhile, and the student is told this bound.
+class WaitBound {
+public:
+    WaitBound(const Timing& floors, const QString& folder);
+    // Never shorter than told before in the same wait, however the link's times go on.
+    Timing timing() const;
+    qint64 startMs() const { return startMs_; }
+    qint64 waitedMs() const { return clockMs() - startMs_; }
+    bool expired() const { return expiredFor(0); }
+    // No room left for a step as long as `stepMs` within the bound: the wait ends before it.
+    bool expiredFor(qint64 stepMs) const { return waitedMs() + stepMs >= timing().waitMs; }
+
+private:
+    Timing floors_;
+    QString folder_;
+    qint64 startMs_;
+    mutable int longestWaitMs_ = 0;
+};
+
+// The writers of one computer take the files in the order they began to wait: one that has
+// just let go does not take them again before a neighbour that waited longer had its chance.
+// A waiter's ticket is a file in a folder of this computer's local data, named for the record
+// folder, when it began to wait and its process; a ticket of a process that is gone, or older
+// than any wait, counts for nothing.
+struct Ticket {
+    qint64 sinceMs = 0;
+    qint64 process = 0;
+    friend bool operator==(const Ticket&, const Ticket&) = default;
+};
+
+// Whether `mine` lets another waiter go first: one that is alive, began to wait earlier (by
+// process number on a tie) and has waited at least `yieldMs`, for as long as `mine` has not yet
+// let others go for `yieldMs`.
+bool letsGoFirst(const QList<Ticket>& waiting, const Ticket& mine, qint64 nowMs, qint64 yieldedMs, qint64 yieldMs,
+                 const std::function<bool(qint64)>& alive);
+
+class Turn {
+public:
+    // `turns`: the folder of the tickets; none: every taker for itself.
+    Turn(const QString& turns, const QString& recordFolder, qint64 sinceMs, qint64 process = recordio::processId());
+    ~Turn() { done(); }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+    // Shows this waiter's ticket to its neighbours (once).
+    void waiting();
+    // Whether an earlier waiter goes first now; tickets of processes that are gone are removed.
+    bool othersFirst(qint64 yieldedMs, qint64 yieldMs);
+    // No earlier waiter was seen at the last look: the next to take the files, so it tries
+    // often.
+    bool nextInLine() const { return !earlier_; }
+    // The files are taken, or the wait given up: the ticket goes.
+    void done();
+
+private:
+    QString turns_;
+    QString prefix_;
+    Ticket mine_;
+    QString file_;
+    bool earlier_ = false;
 };
 
 // Told while a record waits for the files (who holds them, that the tutor waits), and with an
@@ -114,10 +207,6 @@ private:
     WaitingHook hook_;
     QString told_;
 };
-
-// Milliseconds on a clock that goes on while the computer sleeps: a lease must not outlive a lid
-// closed over it.
-qint64 clockMs();
 
 enum class BreakResult { Removed, Gone, NotTheOne, Busy, Unfinished };
 
@@ -147,8 +236,8 @@ public:
     FolderLock& operator=(const FolderLock&) = delete;
 
     // Nothing when held, otherwise why not in plain words.
-    std::optional<QString> acquire(const QString& folder, const Timing& timing, const QDeadlineTimer& deadline,
-                                   const QByteArray& computerId, WaitNotice* notice = nullptr);
+    std::optional<QString> acquire(const QString& folder, const WaitBound& wait, const QByteArray& computerId,
+                                   WaitNotice* notice = nullptr);
     // Whether the lease still holds, renewed when due. False once it may have been broken:
     // then nothing more may be written under it.
     bool confirm();

@@ -46,13 +46,17 @@ QByteArray text(const Holder& holder)
 {
     return kFirstLine + "\r\ncomputer: " + holder.computer.toUtf8() + "\r\nid: " + holder.id +
            "\r\nprocess: " + QByteArray::number(holder.process) + "\r\nlease: " + holder.lease +
-           "\r\nrenewed: " + QByteArray::number(holder.renewed).rightJustified(10, '0') + "\r\n";
+           "\r\nrenewed: " + QByteArray::number(holder.renewed).rightJustified(10, '0') + "\r\n" +
+           (holder.staleAfterMs > 0
+                ? "stale after ms: " + QByteArray::number(holder.staleAfterMs).rightJustified(10, '0') + "\r\n"
+                : QByteArray());
 }
 
 std::optional<Holder> parse(const QByteArray& text)
 {
     const QList<QByteArray> lines = text.split('\n');
-    if (lines.size() != 7 || lines[0].trimmed() != kFirstLine || !lines[6].isEmpty())
+    // The stale time is said by tutors that size it for their link; older ones do not say it.
+    if ((lines.size() != 7 && lines.size() != 8) || lines[0].trimmed() != kFirstLine || !lines.last().isEmpty())
         return std::nullopt;
     auto field = [&](int i, const char* key) -> std::optional<QByteArray> {
         const QByteArray line = lines[i].trimmed();
@@ -78,6 +82,13 @@ std::optional<Holder> parse(const QByteArray& text)
     h.renewed = renewed->toUInt(&renewedOk);
     if (!processOk || !renewedOk || h.process <= 0)
         return std::nullopt;
+    if (lines.size() == 8) {
+        const auto stale = field(6, "stale after ms");
+        bool staleOk = false;
+        h.staleAfterMs = stale ? stale->toLongLong(&staleOk) : 0;
+        if (!staleOk || h.staleAfterMs <= 0)
+            return std::nullopt;
+    }
     return h;
 }
 
@@ -138,7 +149,9 @@ Judgement judge(const Facts& f)
         j.verdict = Verdict::StaleProcessGone;
         return j;
     }
-    if (f.unchangedForMs >= f.staleAfterMs)
+    // A holder on a slower link than this waiter's renews less often: its own stale time counts.
+    const qint64 staleAfter = std::max(f.staleAfterMs, holder ? std::min(holder->staleAfterMs, kLongestStaleMs) : 0);
+    if (f.unchangedForMs >= staleAfter)
         j.verdict = Verdict::StaleUnrenewed;
     return j;
 }
@@ -161,7 +174,7 @@ void WaitNotice::waiting(const QString& holder, qint64 waitedMs, int waitMs)
     const QString message = QStringLiteral("The record files are in use by %1. The tutor is waiting for them "
                                            "(at most %2 seconds).")
                                 .arg(holder)
-                                .arg(std::max(1, waitMs / 1000));
+                                .arg(secondsTold(waitMs));
     if (message == told_)
         return;
     told_ = message;

@@ -31,7 +31,8 @@ struct TutorSetup {
     Sound* soundInUse = &sound;
     // Another prompter than the script, set before starting.
     Prompter* prompterInUse = &prompter;
-    QString hostName; // none: this computer's
+    QString hostName;                            // none: this computer's
+    std::function<void(const QString&)> waiting; // told while a record waits for the files
 
     explicit TutorSetup(bool makeHomeFolder)
     {
@@ -63,6 +64,7 @@ struct TutorSetup {
         s.drivesRoot = drivesRoot;
         s.journalFolder = journalFolder;
         s.hostName = hostName;
+        s.waiting = waiting;
         return s;
     }
 };
