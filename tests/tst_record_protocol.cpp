@@ -307,6 +307,10 @@ void TestRecordProtocol::sizesItsTimesForTheLink()
     QVERIFY(t.waitMs >= 60 * roundTripMs && t.waitMs >= t.staleAfterMs + 30 * roundTripMs);
     // A neighbour in the middle of a look at the holder (four calls) gets its turn.
     QVERIFY(t.yieldMs >= 8 * roundTripMs);
+    // A call that waited out an outage is no link's round trip: the lease stays within a minute.
+    const QString folder = QStringLiteral("/an outage/%1").arg(roundTripMs);
+    recordlock::noteRoundTrip(folder, 90000);
+    QVERIFY(recordlock::sizedFor(floors, recordlock::roundTripMs(folder)).staleAfterMs <= 60000);
 }
 
 void TestRecordProtocol::letsANeighbourThatWaitedLongerGoFirst_data()

@@ -109,6 +109,10 @@ struct Timing {
 
 // Advertised stale times above this are garbage, not a slow link.
 constexpr qint64 kLongestStaleMs = 600000;
+// A call slower than this is a link gone for a while (a partition, a server restarting), not a
+// slow one: counted as this, so that one outage does not stretch every later lease and wait to
+// minutes, keeping a dead holder's lock in everybody's way.
+constexpr qint64 kLongestRoundTripMs = 1500;
 
 // The times of `floors`, grown for a link whose file-system calls take `roundTripMs` each: a
 // renewal (about five calls) lands well within half the lease, a wait outlasts a neighbour's

@@ -54,7 +54,7 @@ void noteRoundTrip(const QString& folder, qint64 ms)
     qint64& known = roundTrips()[folder];
     // A slow moment counts at once, and is forgotten by a quarter at each faster one: a lease
     // sized too long only makes a dead holder's lock wait longer, one too short is lost.
-    known = std::max(std::max<qint64>(ms, 0), known * 3 / 4);
+    known = std::max(std::clamp<qint64>(ms, 0, kLongestRoundTripMs), known * 3 / 4);
 }
 
 WaitBound::WaitBound(const Timing& floors, const QString& folder)
