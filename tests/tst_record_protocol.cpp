@@ -1155,26 +1155,19 @@ void TestRecordProtocol::fileCallsTellWhatHappened_data()
     QTest::addColumn<QString>("there"); // what lies at the first path: "", "file", "folder", "full folder"
     QTest::addColumn<bool>("targetTaken");
     QTest::addColumn<int>("error");
-    QTest::newRow("remove a file") << "remove file"
-                                   << "file" << false << 0;
-    QTest::newRow("remove a file not there") << "remove file"
-                                             << "" << false << ENOENT;
-    QTest::newRow("remove an empty folder") << "remove folder"
-                                            << "folder" << false << 0;
-    QTest::newRow("remove a folder not empty") << "remove folder"
-                                               << "full folder" << false << ENOTEMPTY;
-    QTest::newRow("remove a folder not there") << "remove folder"
-                                               << "" << false << ENOENT;
-    QTest::newRow("make a folder") << "make folder"
-                                   << "" << false << 0;
-    QTest::newRow("make a folder already there") << "make folder"
-                                                 << "folder" << false << EEXIST;
-    QTest::newRow("move to a free name") << "move"
-                                         << "folder" << false << 0;
-    QTest::newRow("move to a taken name") << "move"
-                                          << "folder" << true << EEXIST;
-    QTest::newRow("move what is not there") << "move"
-                                            << "" << false << ENOENT;
+    auto row = [](const char* name, const char* call, const char* there, bool targetTaken, int error) {
+        QTest::newRow(name) << QString::fromLatin1(call) << QString::fromLatin1(there) << targetTaken << error;
+    };
+    row("remove a file", "remove file", "file", false, 0);
+    row("remove a file not there", "remove file", "", false, ENOENT);
+    row("remove an empty folder", "remove folder", "folder", false, 0);
+    row("remove a folder not empty", "remove folder", "full folder", false, ENOTEMPTY);
+    row("remove a folder not there", "remove folder", "", false, ENOENT);
+    row("make a folder", "make folder", "", false, 0);
+    row("make a folder already there", "make folder", "folder", false, EEXIST);
+    row("move to a free name", "move", "folder", false, 0);
+    row("move to a taken name", "move", "folder", true, EEXIST);
+    row("move what is not there", "move", "", false, ENOENT);
 }
 
 void TestRecordProtocol::fileCallsTellWhatHappened()
