@@ -203,6 +203,11 @@ void TestReviewReader::damage_data()
     QTest::newRow("cut inside a record")
         << first + second.left(second.size() - 20)
         << firstRead + QStringList{QStringLiteral("skip @13 %1 bytes: ").arg(second.size() - 20) + cut};
+    // Cut one digit short of its time: the time's shape is not looked for past the file's end.
+    const qsizetype inTime = second.indexOf("10:00:09") + 7;
+    QTest::newRow("cut inside a record's time")
+        << first + second.left(inTime)
+        << firstRead + QStringList{QStringLiteral("skip @13 %1 bytes: ").arg(inTime) + after};
     QTest::newRow("torn record before a whole one")
         << first + second.left(70) + second
         << firstRead + QStringList{"skip @13 70 bytes: " + after, "response s1 12-08-2026 10:00:09 q= [M] [bb] +9 @14"};
