@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -74,17 +75,28 @@ struct Locks {
     // old by now.
     QHash<QString, recordio::File*> step;
     std::vector<std::unique_ptr<recordio::File>> fresh;
+    // The paths whose operating-system lock is held on a stand-in on this computer's own disk.
+    QSet<QString> standIns;
+    bool roundTripNoted = false;
 
     int open(const QString& path, recordio::File*& out)
     {
         if (!step.contains(path)) {
             recordio::File& locked = os[osIndex.value(path)];
-            if (locked.sizeFromOpen()) {
+            const bool standIn = standIns.contains(path);
+            if (standIn || locked.sizeFromOpen()) {
                 auto file = std::make_unique<recordio::File>();
+                const qint64 openStartedMs = recordlock::clockMs();
                 if (const int error = file->openReadWrite(path))
                     return error;
+                // The step's first look-up and open on the file server, as takeLocks notes it
+                // where the lock is taken on the file itself.
+                if (standIn && !roundTripNoted) {
+                    roundTripNoted = true;
+                    recordlock::noteRoundTrip(folderOf(path), (recordlock::clockMs() - openStartedMs) / 2);
+                }
                 // Made by the operating-system lock's open, if by anyone: the folder needs its flush.
-                if (locked.created())
+                if (!standIn && locked.created())
                     file->markCreated();
                 fresh.push_back(std::move(file));
                 step.insert(path, fresh.back().get());
@@ -153,6 +165,26 @@ std::optional<QString> makeMissing(const QString& path, const QByteArray& id, co
     return error == 0 ? std::nullopt : std::optional<QString>(plainReason(error, path));
 }
 
+// Where a client keeps operating-system locks to this computer (sshfs), the lock of a record
+// file is taken on a stand-in in this computer's local data, named after the file's path: it
+// binds the same programs (those of this computer that share its data folder and reach the file
+// by the same path), and spares the file server an open and a close of each file at every
+// record, as the file is opened once more under the locks there anyway. Not taken (no local
+// data to write): the file itself is locked.
+bool openStandIn(recordio::File& file, const QString& standIns, const QString& path)
+{
+    if (!recordio::locksStayHere(folderOf(path)))
+        return false;
+    const QString name =
+        standIns + u'/' +
+        QString::fromLatin1(
+            QCryptographicHash::hash(QFileInfo(path).absoluteFilePath().toUtf8(), QCryptographicHash::Sha1).toHex());
+    int error = file.openReadWrite(name);
+    if (error == ENOENT && QDir().mkpath(standIns))
+        error = file.openReadWrite(name);
+    return error == 0;
+}
+
 // The file opened for its operating-system lock, made first if missing.
 std::optional<QString> openMadeIfMissing(recordio::File& file, const QString& path, const QByteArray& id,
                                          const recordlock::WaitBound& wait, recordlock::WaitNotice& notice)
@@ -182,8 +214,9 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
     qint64 lookEvery = 1000;
     QString holder;
     // The neighbours of this computer that waited longer take the files first.
-    recordlock::Turn turn(QFileInfo(identityFileOf(settings)).absolutePath() + QStringLiteral("/turns"),
-                          folderOf(files.value(0).path), wait.startMs());
+    const QString data = QFileInfo(identityFileOf(settings)).absolutePath();
+    recordlock::Turn turn(data + QStringLiteral("/turns"), folderOf(files.value(0).path), wait.startMs());
+    const QString standIns = data + QStringLiteral("/locks");
     qint64 yieldedMs = 0;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const QString& path = files[i].path;
@@ -191,11 +224,15 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
             continue;
         recordio::File file;
         const qint64 openStartedMs = recordlock::clockMs();
-        if (const auto refused = openMadeIfMissing(file, path, id, wait, notice))
-            return std::make_pair(i, *refused);
-        // An open is a look-up and the open itself: the round trip before any wait is sized.
-        if (i == 0)
-            recordlock::noteRoundTrip(folderOf(path), (recordlock::clockMs() - openStartedMs) / 2);
+        if (openStandIn(file, standIns, path)) {
+            locks.standIns.insert(path);
+        } else {
+            if (const auto refused = openMadeIfMissing(file, path, id, wait, notice))
+                return std::make_pair(i, *refused);
+            // An open is a look-up and the open itself: the round trip before any wait is sized.
+            if (i == 0)
+                recordlock::noteRoundTrip(folderOf(path), (recordlock::clockMs() - openStartedMs) / 2);
+        }
         int pauseMs = 1;
         for (;;) {
             // Not tried while a neighbour that waited longer may be about to take it.

@@ -79,6 +79,9 @@ int flushFolder(const QString& folder);
 // Whether a create through the client of `folder` may cut to nothing a file that another computer
 // made a moment before (smbnetfs: a look, then "make it or cut it"); learnt once per folder.
 bool createMayCut(const QString& folder);
+// Whether an operating-system lock taken on a file in `folder` binds only this computer's
+// programs (sshfs: the kernel keeps it, the file server never hears of it); learnt once per folder.
+bool locksStayHere(const QString& folder);
 // Made in one step on the file server, also by clients whose create-new is a look followed by a
 // create: EEXIST when anything is there already.
 int makeFolder(const QString& path);

@@ -49,6 +49,7 @@ struct Kind {
     bool remote = false;
     bool sizeFromOpen = false;
     bool createMayCut = false;
+    bool locksStayHere = false;
 };
 
 constexpr unsigned long kFuse = 0x65735546UL;
@@ -84,9 +85,11 @@ Kind kindOf(int fd)
     {
         // smbnetfs asks the file server for the size of an open file, but its create is a look
         // followed by "make it or cut it to nothing"; sshfs answers the size from an attribute
-        // cache filled at the open, and another client may do the same.
-        const bool smbnetfs = fuseType(fd) == "fuse.smbnetfs";
-        return {true, !smbnetfs, smbnetfs};
+        // cache filled at the open, and another client may do the same. sshfs has no locking of
+        // its own: the kernel keeps a lock taken there to this computer.
+        const QByteArray type = fuseType(fd);
+        const bool smbnetfs = type == "fuse.smbnetfs";
+        return {true, !smbnetfs, smbnetfs, type == "fuse.sshfs"};
     }
     case 0x6969UL:     // NFS
     case 0x517BUL:     // SMB
@@ -306,6 +309,14 @@ bool createMayCut(const QString& folder)
     while (native.size() > 1 && native.endsWith('/'))
         native.chop(1);
     return kindOfFolder(native).createMayCut;
+}
+
+bool locksStayHere(const QString& folder)
+{
+    QByteArray native = QFile::encodeName(folder);
+    while (native.size() > 1 && native.endsWith('/'))
+        native.chop(1);
+    return kindOfFolder(native).locksStayHere;
 }
 
 int flushFolder(const QString& folder)

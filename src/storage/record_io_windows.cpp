@@ -113,6 +113,11 @@ bool createMayCut(const QString&)
     return false; // Windows' own open-or-create is one step on the file server
 }
 
+bool locksStayHere(const QString&)
+{
+    return false; // an SMB redirector takes its locks on the file server
+}
+
 int flushFolder(const QString& folder)
 {
     return winfile::flushFolder(wide(folder));

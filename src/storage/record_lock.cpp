@@ -62,8 +62,10 @@ BreakResult breakStale(const QString& path, const QByteArray& judged, bool judge
     Holder mine{hostName(), id, recordio::processId(), randomHex(16), 0, staleAfterMs};
     QByteArray ours = text(mine);
     qint64 madeAt = 0;
-    if (makeLock(token, ours, &madeAt) != 0) {
-        const Content seen = readLock(token);
+    Content there{{}, false, false}; // filled only by a look after a refused move
+    if (makeLock(token, ours, &madeAt, &there) != 0) {
+        // The look after a refused move says who holds it: not looked at twice.
+        const Content seen = there.exists ? there : readLock(token);
         if (!seen.exists)
             return BreakResult::Busy;
         // A breaker that died or stalled while breaking: its token goes the way of a stale lock.
@@ -146,8 +148,9 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
         const Timing timing = wait.timing();
         const Holder candidate{hostName(), computerId, recordio::processId(), randomHex(16), 0, timing.staleAfterMs};
         qint64 madeAt = 0;
+        Content there{{}, false, false};
         const qint64 makeStartedMs = clockMs();
-        const int error = makeLock(path, text(candidate), &madeAt);
+        const int error = makeLock(path, text(candidate), &madeAt, &there);
         // Staging the lock is four calls on the file server (its folder, the holder file's
         // create, write and close): the round trip while taking the lock.
         if (madeAt > 0)
@@ -180,7 +183,8 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
         }
         if (error != EEXIST && !(isPermission(error) && info.exists()))
             return plainReason(error == EAGAIN ? EIO : error, path); // a move that kept failing
-        const Content seen = readLock(path);
+        // A refused move was followed by a look at the lock already: judged on what it found.
+        const Content seen = there.exists ? there : readLock(path);
         if (!seen.exists)
             continue;
         const Judgement judgement = judge(factsOf(seen, computerId, watch, timing.staleAfterMs));

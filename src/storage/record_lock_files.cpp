@@ -89,7 +89,7 @@ QByteArray leaseOf(const QByteArray& text)
 // client reports as failed although the file server made it is told by the holder file's text.
 // `madeAtMs` is when the move was asked for: the lock cannot show before, and its lease counts
 // from then, however long the link took to make it.
-int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs)
+int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs, Content* seen)
 {
     const QString staged = nameOfOurOwn(lock, "new");
     if (const int error = recordio::makeFolder(staged))
@@ -130,8 +130,11 @@ int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs)
     removeLock(staged);
     // Nothing there: the move met the file server in a passing state (smbnetfs says ENOENT while
     // another computer moves its lock away), and the look is made again; or it was refused.
-    if (there.exists)
+    if (there.exists) {
+        if (seen)
+            *seen = there;
         return EEXIST;
+    }
     const bool passing =
         moved == ENOENT || moved == EIO || moved == EBUSY || moved == EEXIST || moved == ENOTEMPTY || moved == ENOTDIR;
     return passing ? EAGAIN : moved;

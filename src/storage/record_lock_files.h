@@ -50,8 +50,9 @@ QString nameOfOurOwn(const QString& lock, const char* what);
 QByteArray leaseOf(const QByteArray& text);
 // The holder file, the lock's intents and its folder (or a lock file of the older layout).
 int removeLock(const QString& lock, const QByteArray& lease = {});
-// 0 when this call made the lock; `madeAtMs`: when the move that made it was asked for.
-int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs = nullptr);
+// 0 when this call made the lock; `madeAtMs`: when the move that made it was asked for. With
+// EEXIST, `there` is what the look after the refused move found at the lock's place.
+int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs = nullptr, Content* there = nullptr);
 // Lets go of a lock this program holds, showing `ours`, its lease running until `leaseEndsMs`.
 void letGo(const QString& lock, const QByteArray& ours, qint64 leaseEndsMs);
 // Rewrites a lock or token that still shows the lease of `ours` with `next`, through the handle
