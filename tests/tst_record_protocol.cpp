@@ -209,6 +209,7 @@ private slots:
     void keepsItsIdentity();
     void appendsPastLockFiles_data();
     void appendsPastLockFiles();
+    void makesAMissingFileOnlyUnderTheLock_data();
     void makesAMissingFileOnlyUnderTheLock();
     void keepsALineCutShortSinceItsOwnEntriesApart();
     void finishesADeadHoldersIndexEntries_data();
@@ -733,20 +734,32 @@ void TestRecordProtocol::keepsItsIdentity()
     QCOMPARE(identityFileOf(settings), dir.path() + QStringLiteral("/data/computer-id"));
 }
 
+void TestRecordProtocol::makesAMissingFileOnlyUnderTheLock_data()
+{
+    QTest::addColumn<QByteArray>("client");
+    QTest::addColumn<int>("open"); // the share file's open that makes it
+    QTest::newRow("smbnetfs: the first open finds it missing") << QByteArray("fuse.smbnetfs") << 2;
+    // sshfs keeps locks to this computer: they are taken on a stand-in in local data, and the
+    // file on the share is opened only under the locks, and written there.
+    QTest::newRow("sshfs: opened only under the locks") << QByteArray("fuse.sshfs") << 1;
+}
+
 void TestRecordProtocol::makesAMissingFileOnlyUnderTheLock()
 {
     // smbnetfs's create cuts a file that is there to nothing: one made while another computer
     // may be writing could cut its record away.
     FILEFAULTS_OR_SKIP();
+    QFETCH(QByteArray, client);
+    QFETCH(int, open);
     Folder folder;
     writeAll(folder.path(QStringLiteral("master.txt")), "earlier record\r\n");
     filefaults::Rule rule;
     rule.call = filefaults::Call::Open;
-    rule.pathPart = "send.txt";
-    rule.nth = 2; // the first finds it missing
+    rule.pathPart = "/records/send.txt";
+    rule.nth = open;
     rule.freeze = true;
     rule.remote = true;
-    rule.client = "fuse.smbnetfs";
+    rule.client = client;
     filefaults::arm(rule);
     auto cleanup = qScopeGuard([] { filefaults::disarm(); });
     AppendOutcome outcome;
@@ -761,6 +774,7 @@ void TestRecordProtocol::makesAMissingFileOnlyUnderTheLock()
     writer.join();
     joined.dismiss();
     QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), QByteArray("earlier record\r\nMa\r\n"));
     QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), QByteArray("Sa\r\n"));
 }
 
