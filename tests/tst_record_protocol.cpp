@@ -1,3 +1,4 @@
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -175,6 +176,7 @@ private slots:
     void journalEntriesItCannotTrust();
     void finishesOnlyTheRecordsOwnBytes_data();
     void finishesOnlyTheRecordsOwnBytes();
+    void readsAnIntentAsEveryBuildWritesIt();
     void fileCallsTellWhatHappened_data();
     void fileCallsTellWhatHappened();
     void aRecordFileOnDescriptorZero_data();
@@ -1139,6 +1141,23 @@ void TestRecordProtocol::journalEntriesItCannotTrust()
 // holder, a name taken is somebody else's lock), on every platform's file layer.
 // A breaker finishes a dead holder's part only where the file ends inside it; whatever else
 // lies there is somebody's record and stays as it is.
+void TestRecordProtocol::readsAnIntentAsEveryBuildWritesIt()
+{
+    // Computers of the same class may run different builds, and any of them may finish another's
+    // intent: its bytes are a format between computers, spelt out here.
+    QByteArray intent = QByteArray::fromHex("434e5449"
+                                            "00000001"
+                                            "00000001"
+                                            "00000014"
+                                            "006d00610073007400650072002e007400780074"
+                                            "0000000000000009"
+                                            "00000003720d0a");
+    intent += QCryptographicHash::hash(intent, QCryptographicHash::Sha1);
+    const QList<recordintent::Part> parts{{QStringLiteral("master.txt"), 9, "r\r\n"}};
+    QCOMPARE(recordintent::encode(parts), intent);
+    QCOMPARE(recordintent::decode(intent), std::optional(parts));
+}
+
 void TestRecordProtocol::finishesOnlyTheRecordsOwnBytes_data()
 {
     QTest::addColumn<QByteArray>("there");
@@ -1402,6 +1421,7 @@ void TestRecordProtocol::everyCallOfTheStepCanFail_data()
                             << QString::fromUtf8(message) << fullFrom;
     };
     row("open", Call::Open, "master.txt", EACCES, false, false, "read-only");
+    row("open, busy once", Call::Open, "master.txt", EIO, false, false, "", 1);
     // sshfs answers a size from its open, so each file is opened under the locks (its
     // operating-system lock is taken on a stand-in on the local disk).
     row("open under the locks, of the second file", Call::Open, "send.txt", EACCES, false, true, "read-only");
@@ -1415,6 +1435,7 @@ void TestRecordProtocol::everyCallOfTheStepCanFail_data()
     row("write, made but its answer lost", Call::Write, "master.txt", EIO, true, true, "or the connection");
     row("write, made but its answer lost once", Call::Write, "master.txt", EIO, true, true, "", 1);
     row("write, failing once", Call::Write, "send.txt", ECONNRESET, false, true, "", 1);
+    row("write, failing three times", Call::Write, "send.txt", EIO, false, true, "or the connection", 3);
     row("write, local disk", Call::Write, "master.txt", EFBIG, false, false, "largest size");
     row("write, disk full behind the client", Call::Write, "/records/", EIO, false, true,
         "disk may be full, or the connection", 1000, 2);
