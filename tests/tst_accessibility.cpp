@@ -25,6 +25,8 @@ private slots:
     void changesAreSaid_data();
     void changesAreSaid();
     void sayingChangesNoPixel();
+    void linesAreJoinedWhenSaid_data();
+    void linesAreJoinedWhenSaid();
     void alertsTabAsShown_data();
     void alertsTabAsShown();
 };
@@ -234,6 +236,29 @@ void TestAccessibility::sayingChangesNoPixel()
     Announcer::say(ui(w).txt_question, QStringLiteral("Answer recorded"));
     Announcer::say(&w, QStringLiteral("Note saved"));
     QCOMPARE(w.grab().toImage(), before);
+}
+
+void TestAccessibility::linesAreJoinedWhenSaid_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("lines") << "v = d / t\r\nin m/s"
+                           << "v = d / t in m/s";
+    QTest::newRow("blanks about the breaks go with them") << "a  \r\n\r\n\t b\nc"
+                                                          << "a b c";
+    QTest::newRow("blanks within a line stay") << "a  b\tc"
+                                               << "a  b\tc";
+    QTest::newRow("ends") << " \r\n a \r\n"
+                          << "a";
+    QTest::newRow("only blanks") << " \r\n "
+                                 << "";
+}
+
+void TestAccessibility::linesAreJoinedWhenSaid()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, said);
+    QCOMPARE(Announcer::spoken(text), said);
 }
 
 void TestAccessibility::alertsTabAsShown_data()

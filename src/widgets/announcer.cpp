@@ -2,7 +2,6 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QRegularExpression>
 
 namespace {
 
@@ -31,10 +30,30 @@ Announcer::Announcer(QWidget* owner) : QWidget(owner)
     hide();
 }
 
+// A run of blanks that holds a line break becomes one space; other runs stay as they are. A
+// loop, not a regular expression: the first text is said at start-up, where the expression
+// engine alone would add half a megabyte to the window's memory.
 QString Announcer::spoken(const QString& text)
 {
-    static const QRegularExpression breaks(QStringLiteral("\\s*[\\r\\n]+\\s*"));
-    return text.trimmed().replace(breaks, QStringLiteral(" "));
+    const QString trimmed = text.trimmed();
+    QString said;
+    said.reserve(trimmed.size());
+    for (qsizetype i = 0; i < trimmed.size();) {
+        qsizetype end = i;
+        bool lineBreak = false;
+        while (end < trimmed.size() && trimmed[end].isSpace()) {
+            lineBreak = lineBreak || trimmed[end] == u'\r' || trimmed[end] == u'\n';
+            ++end;
+        }
+        if (end == i)
+            said += trimmed[end++];
+        else if (lineBreak)
+            said += u' ';
+        else
+            said += QStringView(trimmed).sliced(i, end - i);
+        i = end;
+    }
+    return said;
 }
 
 void Announcer::say(QWidget* owner, const QString& text)
