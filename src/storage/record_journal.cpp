@@ -216,9 +216,12 @@ QList<LeftOver> takeLeftOvers(const QString& folder, QStringList* problems)
         *problems << QStringLiteral("%1: it is a file, not a folder").arg(QDir::toNativeSeparators(folder));
     if (folder.isEmpty() || !dir.exists())
         return found;
-    const QStringList names = dir.entryList({QLatin1Char('*') + kPartSuffix, QLatin1Char('*') + kEntrySuffix},
-                                            QDir::Files | QDir::Hidden, QDir::Name);
+    // Told apart by their endings here rather than by name filters, which would start a
+    // regular-expression engine at every start-up.
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden, QDir::Name);
     for (const QString& name : names) {
+        if (!name.endsWith(kPartSuffix) && !name.endsWith(kEntrySuffix))
+            continue;
         const QString path = dir.filePath(name);
         {
             std::lock_guard guard(held().mutex);

@@ -113,7 +113,10 @@ bool Turn::othersFirst(qint64 yieldedMs, qint64 yieldMs)
     if (turns_.isEmpty())
         return false;
     QList<Ticket> waiting;
-    for (const QString& name : QDir(turns_).entryList({prefix_ + u'*'}, QDir::Files)) {
+    // Picked by their start, not by a name filter, which would start a regular-expression engine.
+    for (const QString& name : QDir(turns_).entryList(QDir::Files)) {
+        if (!name.startsWith(prefix_))
+            continue;
         const QStringList parts = name.mid(prefix_.size()).split(u'.');
         bool sinceOk = false;
         bool processOk = false;
