@@ -201,6 +201,7 @@ private slots:
     void recordsOverASlowLink();
     void finishesADeadHolderOfManyRecords();
     void everyCallOfTheStepCanFail();
+    void aRetryThatCannotLookWritesNothing();
     void namesAFolderOutOfReach();
     void looksAtAnotherTutorWithoutDisturbingIt();
     void aHolderThatSleepsHarmsNobody();
@@ -1398,6 +1399,29 @@ void TestRecordProtocol::looksAtAnotherTutorWithoutDisturbingIt()
 #else
     QSKIP("process numbers are looked at this way only on POSIX systems");
 #endif
+}
+
+void TestRecordProtocol::aRetryThatCannotLookWritesNothing()
+{
+    // The write landed and its answer was lost (a client reconnecting); the click again first
+    // looks for the record, and a look that fails is no "not there".
+    FILEFAULTS_OR_SKIP();
+    Folder folder;
+    writeAll(folder.path(QStringLiteral("master.txt")), "earlier\r\n");
+    const QList<FileAppend> files = folder.record("r\r\n");
+    filefaults::arm({filefaults::Call::Write, "master.txt", 1, 1000, EIO, false, false, true, true});
+    AppendOutcome outcome = appendRecord(files, folder.settings);
+    QVERIFY(!outcome.ok());
+    filefaults::arm({filefaults::Call::Read, "master.txt", 1, 1, ECONNABORTED, false, false, false, true});
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    outcome = appendRecord(files, folder.settings, outcome.journalEntry);
+    QVERIFY(!outcome.ok());
+    QVERIFY2(outcome.reason.contains(QStringLiteral("does not answer")), qPrintable(outcome.reason));
+    filefaults::disarm();
+    outcome = appendRecord(files, folder.settings, outcome.journalEntry);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    QCOMPARE(readAll(files[0].path), QByteArray("earlier\r\nMr\r\n"));
+    QCOMPARE(readAll(files[1].path), QByteArray("Sr\r\n"));
 }
 
 void TestRecordProtocol::everyCallOfTheStepCanFail_data()

@@ -40,17 +40,21 @@ QString folderOf(const QString& path)
 }
 
 // Whether the file already holds the record, at or after where the file ended when the
-// record was composed.
-bool holdsRecord(recordio::File& file, qint64 from, qint64 end, const QByteArray& bytes)
+// record was composed; 0 or the errno value of a look that failed. A look that failed is no
+// answer: taken for "not there", the record would be written a second time after a write whose
+// answer was lost (a client reconnecting).
+int holdsRecord(recordio::File& file, qint64 from, qint64 end, const QByteArray& bytes, bool& held)
 {
+    held = false;
     if (from > end)
         from = 0;
     if (end - from < bytes.size())
-        return false;
+        return 0;
     QByteArray tail;
-    if (file.readAt(from, end - from, tail) != 0)
-        return false;
-    return tail.indexOf(bytes) >= 0;
+    if (const int error = file.readAt(from, end - from, tail))
+        return error;
+    held = tail.indexOf(bytes) >= 0;
+    return 0;
 }
 
 const QString kTakenOver = QStringLiteral(
@@ -528,9 +532,14 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
             knownEnds().set(f.path, end);
         }
         qint64& end = ends[f.path];
-        if (jobs[i].sizeBefore && holdsRecord(file, *jobs[i].sizeBefore, end, f.bytes)) {
-            steps.done << Step::AlreadyHeld;
-            continue;
+        if (jobs[i].sizeBefore) {
+            bool held = false;
+            if (const int error = holdsRecord(file, *jobs[i].sizeBefore, end, f.bytes, held))
+                return stopBeforeWriting(i, error, f.path);
+            if (held) {
+                steps.done << Step::AlreadyHeld;
+                continue;
+            }
         }
         at[i] = end;
         end += f.bytes.size();
