@@ -95,19 +95,22 @@ void maybeStep(HeadlessTutor& tutor, std::mt19937_64& random)
     tutor.next();
 }
 
-// A writer that stalled past its lease is told that another computer took the files over and
-// that the tutor then found its record once in every file: written, said plainly.
-bool toldWrittenAfterTakeOver(const QString& message)
+// Messages that come with a record written: a writer that stalled past its lease is told that
+// another computer took the files over and that the tutor then found its record once in every
+// file; one whose session index (or journal) could not be written is told that records are still
+// written to the record files. A student clicking again after these would record the answer twice.
+bool toldWritten(const QString& message)
 {
-    return message.contains(QLatin1String("took the record files over")) &&
-           message.contains(QLatin1String("is recorded once in every file"));
+    return (message.contains(QLatin1String("took the record files over")) &&
+            message.contains(QLatin1String("is recorded once in every file"))) ||
+           message.contains(QLatin1String("Records are still written to the record files"));
 }
 
 // Only such messages since `from`: none, or every one of them saying the record is written.
 bool onlyToldWritten(const QStringList& messages, qsizetype from)
 {
     for (qsizetype i = from; i < messages.size(); ++i) {
-        if (!toldWrittenAfterTakeOver(messages[i]))
+        if (!toldWritten(messages[i]))
             return false;
         std::fprintf(stderr, "record_writer: told: %s\n", qPrintable(messages[i]));
     }
