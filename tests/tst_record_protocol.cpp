@@ -1410,8 +1410,12 @@ void TestRecordProtocol::aRetryThatCannotLookWritesNothing()
     writeAll(folder.path(QStringLiteral("master.txt")), "earlier\r\n");
     const QList<FileAppend> files = folder.record("r\r\n");
     filefaults::arm({filefaults::Call::Write, "master.txt", 1, 1000, EIO, false, false, true, true});
+    QElapsedTimer tries;
+    tries.start();
     AppendOutcome outcome = appendRecord(files, folder.settings);
     QVERIFY(!outcome.ok());
+    // The write is tried three times, the link given 100 ms and then 200 ms to come back.
+    QVERIFY2(tries.elapsed() >= 300, qPrintable(QString::number(tries.elapsed())));
     filefaults::arm({filefaults::Call::Read, "master.txt", 1, 1, ECONNABORTED, false, false, false, true});
     auto cleanup = qScopeGuard([] { filefaults::disarm(); });
     outcome = appendRecord(files, folder.settings, outcome.journalEntry);
