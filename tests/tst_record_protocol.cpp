@@ -315,6 +315,13 @@ void TestRecordProtocol::sizesItsTimesForTheLink()
     const QString folder = QStringLiteral("/an outage/%1").arg(roundTripMs);
     recordlock::noteRoundTrip(folder, 90000);
     QVERIFY(recordlock::sizedFor(floors, recordlock::roundTripMs(folder)).staleAfterMs <= 60000);
+    // A slow moment is forgotten a quarter at each faster call: one fast call still finds the
+    // link slow, twenty find it fast.
+    recordlock::noteRoundTrip(folder, 0);
+    QVERIFY(recordlock::roundTripMs(folder) >= recordlock::kLongestRoundTripMs * 3 / 4);
+    for (int i = 0; i < 20; ++i)
+        recordlock::noteRoundTrip(folder, 0);
+    QVERIFY(recordlock::roundTripMs(folder) < 10);
 }
 
 void TestRecordProtocol::letsANeighbourThatWaitedLongerGoFirst_data()
