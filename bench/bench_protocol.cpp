@@ -155,9 +155,8 @@ bool keptSteps(const std::vector<QByteArray>& paths, const std::vector<QByteArra
          ok;
     ok = whileBusy([&] { return ::rmdir(aside.constData()); }) && ok;
     stepDone(LetGo);
-    for (int step = kKeptSteps - 1; step > 0 && !together; --step)
-        keptStepMs[size_t(step)] += took[size_t(step)] - took[size_t(step - 1)];
-    keptStepMs[MakeLock] += together ? 0 : took[MakeLock];
+    for (size_t step = 0; step < kKeptSteps && !together; ++step)
+        keptStepMs[step] += took[step] - (step > 0 ? took[step - 1] : 0.0);
     return ok;
 }
 
