@@ -9,7 +9,7 @@
 
 #include "platform/drive_paths.h"
 #include "platform/failure.h"
-#include "session/tutor_services.h"
+#include "records/record_services.h"
 #include "storage/record_files.h"
 #include "storage/record_journal.h"
 
@@ -37,7 +37,7 @@ struct Settled {
 // It runs without a window: it is given the answer box's text and says what became of it.
 class RecordBook {
 public:
-    RecordBook(Session& session, TutorServices services);
+    RecordBook(Session& session, RecordServices services);
 
     // ---- records/session_header.cpp: start-up, after the set is chosen
     // Before the session header: records a killed run left unfinished, told once.
@@ -120,7 +120,7 @@ private:
     Boxes toldUnlessRecorded(RecordKind kind, const std::optional<Failure>& failure);
 
     Session& session_;
-    TutorServices services_;
+    RecordServices services_;
     DrivePaths drives_;
     Channels channels_;
     std::optional<PendingRecord> pending_;

@@ -80,7 +80,7 @@ void RecordBook::finishLeftOverRecords()
         services_.prompter->tell(*told);
 }
 
-RecordBook::RecordBook(Session& session, TutorServices services)
+RecordBook::RecordBook(Session& session, RecordServices services)
     : session_(session), services_(std::move(services)), drives_(services_.drivesRoot)
 {
 }

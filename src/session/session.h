@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/random_source.h"
+#include "session/session_services.h"
 #include "session/transcript.h"
-#include "session/tutor_services.h"
 
 // The walk through one set of class notes: the start-up answers, the line table, the line
 // the walk stands on, the question numbers and the transcript. It runs without a window;
@@ -19,7 +19,7 @@ public:
     static constexpr int kLastSlot = 5000;
     static const QString kClassNotesPrompt;
 
-    explicit Session(TutorServices services);
+    explicit Session(SessionServices services);
 
     // ---- session/startup.cpp: the three start-up questions, the content, the chosen set
     // Start-up up to the chosen set: the questions, the content, the positioning.
@@ -92,7 +92,7 @@ private:
     void startClassNotes();
     bool positionAtClassNotes();
 
-    TutorServices services_;
+    SessionServices services_;
     RandomSource random_;
     std::function<void()> onEnd_;
     bool ended_ = false;

@@ -9,8 +9,6 @@
 #include "platform/runtime_text.h"
 #include "session/record_folders.h"
 #include "session/session.h"
-#include "storage/record_lock.h"
-#include "storage/session_index.h"
 
 namespace {
 
@@ -44,7 +42,7 @@ QString withThousands(qsizetype n)
 
 const QString Session::kClassNotesPrompt = QStringLiteral("Number of Class Notes:  ");
 
-Session::Session(TutorServices services) : services_(std::move(services)) {}
+Session::Session(SessionServices services) : services_(std::move(services)) {}
 
 void Session::start()
 {
@@ -72,8 +70,8 @@ void Session::setupSession()
     fullName_ = *name;
 
     const QString date = services_.clock->dateText();
-    sessionId_ = sessionindex::newSessionId();
-    hostName_ = services_.hostName.isEmpty() ? recordlock::hostName() : services_.hostName;
+    sessionId_ = services_.newSessionId ? services_.newSessionId() : QByteArray();
+    hostName_ = services_.hostName;
     startDate_ = date;
     startTime_ = services_.clock->timeText();
     masterFile_ = dataFolder_ + QStringLiteral("\\masterFile") + QStringLiteral(".txt");

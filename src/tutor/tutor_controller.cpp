@@ -1,9 +1,25 @@
-#include "session/tutor_controller.h"
+#include "tutor/tutor_controller.h"
 
 #include "content/picture_line.h"
+#include "storage/record_lock.h"
+#include "storage/session_index.h"
+
+namespace {
+
+// The session index's names for the computer and the session, unless the caller gave its own.
+TutorServices withSessionNames(TutorServices services)
+{
+    if (services.hostName.isEmpty())
+        services.hostName = recordlock::hostName();
+    if (!services.newSessionId)
+        services.newSessionId = [] { return sessionindex::newSessionId(); };
+    return services;
+}
+
+} // namespace
 
 TutorController::TutorController(TutorServices services, PictureRoutines& routines)
-    : session_(services), records_(session_, std::move(services)), routines_(routines)
+    : session_(withSessionNames(services)), records_(session_, std::move(services)), routines_(routines)
 {
 }
 

@@ -6,7 +6,7 @@
 
 #include "records/record_book.h"
 #include "session/session.h"
-#include "session/tutor_services.h"
+#include "tutor/tutor_services.h"
 
 // The drawing routines a picture line can name; the window's drawings implement them.
 class PictureRoutines {

@@ -6,7 +6,7 @@
 #include <array>
 #include <functional>
 
-#include "session/tutor_controller.h"
+#include "tutor/tutor_controller.h"
 
 class CommandButton;
 class PictureBox;

@@ -8,11 +8,11 @@
 
 #include <memory>
 
-#include "session/tutor_controller.h"
 #include "support/counting_sound.h"
 #include "support/scripted_prompter.h"
 #include "support/settable_clock.h"
 #include "support/test_files.h"
+#include "tutor/tutor_controller.h"
 
 // What every scripted tutor is set up with: scripted prompts, a settable clock, a fixed seed,
 // a temporary drives root and journal. Set the fields before starting to change them.
