@@ -232,6 +232,6 @@ int main(int argc, char** argv)
     window.Form_Load();
     if (window.hasEnded())
         return 0;
-    windowScale::showFitting(window);
+    windowscale::showFitting(window);
     return QApplication::exec();
 }

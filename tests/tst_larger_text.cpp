@@ -34,12 +34,12 @@ void TestLargerText::fromTwips()
     QFETCH(QRect, twips);
     QFETCH(double, factor);
     QFETCH(QRect, pixels);
-    QCOMPARE(windowScale::fromTwips(twips.x(), twips.y(), twips.width(), twips.height(), factor), pixels);
+    QCOMPARE(windowscale::fromTwips(twips.x(), twips.y(), twips.width(), twips.height(), factor), pixels);
 }
 
 void TestLargerText::captionsFitAtLargerText()
 {
-    QCOMPARE(windowScale::factor(), 1.5);
+    QCOMPARE(windowscale::factor(), 1.5);
     Tutor tutor;
     MainWindow& w = tutor.create();
     QCOMPARE(w.size(), QSize(1088, 860));
@@ -58,7 +58,7 @@ void TestLargerText::largerThanTheScreenScrolls()
 {
     Tutor tutor;
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    windowScale::showFitting(w);
+    windowscale::showFitting(w);
     auto* frame = qobject_cast<QScrollArea*>(w.window());
     QVERIFY(frame);
     QVERIFY(QTest::qWaitForWindowActive(frame));

@@ -19,7 +19,7 @@ const QString kTitle = QStringLiteral("Form1");
 // The designed layout is in twips; 15 twips make a pixel at 96 dots per inch.
 QRect twips(int left, int top, int width, int height)
 {
-    return windowScale::fromTwips(left, top, width, height, windowScale::factor());
+    return windowscale::fromTwips(left, top, width, height, windowscale::factor());
 }
 
 // Each family the font database lacks costs a fallback search at start-up, so the families

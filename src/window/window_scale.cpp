@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace windowScale {
+namespace windowscale {
 
 namespace {
 
@@ -87,4 +87,4 @@ void showFitting(QWidget& window)
     window.setFocus();
 }
 
-} // namespace windowScale
+} // namespace windowscale

@@ -9,7 +9,7 @@ class QWidget;
 // that Qt turns into one), the factor here stays 1; where only the fonts grow (their dots
 // per inch set apart from the window's scale), every control grows by the same factor, so
 // that no caption is cut off.
-namespace windowScale {
+namespace windowscale {
 
 // The screen's font dots per inch over 96, never below 1.
 double factor();
@@ -21,4 +21,4 @@ QRect fromTwips(int left, int top, int width, int height, double factor);
 // program closes the frame.
 void showFitting(QWidget& window);
 
-} // namespace windowScale
+} // namespace windowscale
