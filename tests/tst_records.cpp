@@ -53,33 +53,7 @@ private slots:
 void TestRecords::wholeSessionOnSetFive()
 {
     HeadlessTutor tutor;
-    const Session& s = tutor.startHome(QStringLiteral("5"));
-    QStringList shown;
-    auto next = [&] {
-        if (tutor.next())
-            shown << s.currentLine();
-    };
-    next();
-    tutor.boxes.answer = kSetFiveAnswer;
-    tutor.enterResponse(tutor.boxes.answer);
-    next();
-    tutor.boxes.answer = kSetFiveNote;
-    tutor.saveAsNotes(tutor.boxes.answer);
-    next();
-    tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30)));
-    tutor.boxes.answer = QStringLiteral("OK");
-    tutor.enterResponse(tutor.boxes.answer);
-    next();
-    next();
-    next();
-    QVERIFY(s.hasEnded());
-    QCOMPARE(shown.size(), 4);
-    QCOMPARE(tutor.ends, 1);
-
-    compareSetFiveSession({tutor.homeBytes(QStringLiteral("masterFile.txt")),
-                           tutor.homeBytes(QStringLiteral("send_1208.txt")),
-                           tutor.homeBytes(QStringLiteral("notes_.txt"))},
-                          shown);
+    walkSetFive(tutor);
 }
 
 void TestRecords::recordEdgeCases_data()

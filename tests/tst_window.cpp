@@ -39,37 +39,9 @@ private slots:
 
 void TestWindow::controls_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QRect>("twips");
-    auto row = [](const char* name, const char* caption, int l, int t, int w, int h) {
-        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(caption) << QRect(l, t, w, h);
-    };
-    row("txt_question", "", 240, 720, 5175, 3255);
-    row("txt_answer", " ", 5640, 720, 5055, 3255);
-    row("cmdNextQuestion", "Next Question / Answer", 240, 0, 975, 735);
-    row("cmd_enter_response", "Enter Response", 5640, 240, 855, 495);
-    row("Picture1", "", 240, 4080, 5175, 3375);
-    row("Picture2", "", 5640, 4080, 5055, 3375);
-    row("cmd_save_as_notes", "Save as Notes", 6480, 240, 855, 495);
-    row("cmd_timerTrigger", "Trigger Timer", 2400, 7560, 735, 495);
-    row("List1", "", 3120, 7680, 1695, 840);
-    row("lbl_parameter(0)", "Parameter 1", 5640, 7680, 900, 195);
-    row("txt_parameter(0)", "1", 6720, 7680, 300, 285);
-    row("lbl_parameter(1)", "Parameter 2", 5640, 8160, 855, 195);
-    row("txt_parameter(1)", "1", 6720, 8160, 300, 285);
-    row("lbl_parameter(2)", "Parameter 3", 7200, 7680, 1005, 195);
-    row("txt_parameter(2)", "1", 8205, 7680, 300, 285);
-    row("lbl_parameter(3)", "Parameter 4", 7200, 8160, 900, 195);
-    row("txt_parameter(3)", "1", 8205, 8160, 300, 285);
-    row("cmd_displayCumulativeText", "display everything", 3600, 240, 855, 495);
-    row("cmd_display_note_file", "display notes", 4440, 240, 975, 495);
-    row("cmd_quit", "quit program", 10200, 0, 735, 495);
-    row("cmd_pend_exp", "pend exp", 8640, 7560, 495, 375);
-    row("cmd_next_picture", "next picture", 1200, 7560, 855, 495);
-    row("lbl_only_if_prompted", "click only if prompted", 240, 7560, 855, 495);
-    row("cmd_copy_picture", "copy picture", 1200, 8160, 855, 495);
-    row("cmd_clr_answer", "clear answer", 8880, 240, 735, 495);
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < int(controltable::kRows.size()); ++i)
+        QTest::newRow(controltable::kRows[size_t(i)].name) << i;
 }
 
 QString captionOf(QWidget* w)
@@ -85,16 +57,37 @@ QString captionOf(QWidget* w)
     return QString();
 }
 
+bool isKind(QWidget* w, controltable::Kind kind)
+{
+    using controltable::Kind;
+    switch (kind) {
+    case Kind::TextBox:
+        return qobject_cast<TextBox*>(w);
+    case Kind::CommandButton:
+        return qobject_cast<CommandButton*>(w);
+    case Kind::PictureBox:
+        return qobject_cast<PictureBox*>(w);
+    case Kind::ListBox:
+        return qobject_cast<QListWidget*>(w);
+    case Kind::Label:
+        return qobject_cast<QLabel*>(w);
+    case Kind::LineEdit:
+        return qobject_cast<QLineEdit*>(w);
+    }
+    return false;
+}
+
 void TestWindow::controls()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, caption);
-    QFETCH(QRect, twips);
+    QFETCH(int, row);
+    const controltable::Row& want = controltable::kRows[size_t(row)];
+    const QString name = QLatin1String(want.name);
     Tutor tutor;
     MainWindow& w = tutor.create();
     auto* control = w.findChild<QWidget*>(name);
     QVERIFY2(control, qPrintable(name));
-    const QRect designed(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15);
+    QVERIFY(isKind(control, want.kind));
+    const QRect designed(want.left / 15, want.top / 15, want.width / 15, want.height / 15);
     if (qobject_cast<QLabel*>(control)) {
         // A label may take a little more room to the right for its caption, never less.
         QCOMPARE(control->geometry().topLeft(), designed.topLeft());
@@ -103,7 +96,18 @@ void TestWindow::controls()
     } else {
         QCOMPARE(control->geometry(), designed);
     }
-    QCOMPARE(captionOf(control), caption);
+    // Every control starts inside the window and covers no other by more than a pixel's edge.
+    QVERIFY(w.rect().contains(control->geometry().topLeft()));
+    for (const controltable::Row& other : controltable::kRows) {
+        auto* o = w.findChild<QWidget*>(QLatin1String(other.name));
+        if (o == control)
+            continue;
+        const QRect both = control->geometry() & o->geometry();
+        QVERIFY2(both.width() <= 1 || both.height() <= 1, other.name);
+    }
+    QCOMPARE(captionOf(control), QString::fromLatin1(want.caption));
+    if (want.spoken)
+        QCOMPARE(control->accessibleName(), QString::fromLatin1(want.spoken));
     QVERIFY(control->isEnabled());
     QVERIFY(!control->isHidden());
     // Text boxes show their scroll bar from the start, before the text outgrows them.
@@ -138,27 +142,12 @@ void TestWindow::tabOrderFollowsTheLayout()
     MainWindow& w = tutor.startHome(QStringLiteral("5"));
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    const QStringList expected{"txt_question",
-                               "txt_answer",
-                               "cmdNextQuestion",
-                               "cmd_enter_response",
-                               "Picture1",
-                               "Picture2",
-                               "cmd_save_as_notes",
-                               "cmd_timerTrigger",
-                               "List1",
-                               "txt_parameter(0)",
-                               "txt_parameter(1)",
-                               "txt_parameter(2)",
-                               "txt_parameter(3)",
-                               "cmd_displayCumulativeText",
-                               "cmd_display_note_file",
-                               "cmd_quit",
-                               "cmd_pend_exp",
-                               "cmd_next_picture",
-                               "cmd_copy_picture",
-                               "cmd_clr_answer",
-                               "txt_question"};
+    // The table's order, labels passed over, round to the first again.
+    QStringList expected;
+    for (const controltable::Row& row : controltable::kRows)
+        if (row.kind != controltable::Kind::Label)
+            expected << QLatin1String(row.name);
+    expected << expected.first();
     const QString question = ui(w).txt_question->text();
     const QString answer = ui(w).txt_answer->text();
     ui(w).txt_question->setFocus();
@@ -405,36 +394,8 @@ void TestWindow::closingWhileAQuestionIsOpenIsRefused()
 
 void TestWindow::wholeSessionOnSetFive()
 {
-    // The same session as the record book's own test, clicked through the window.
     Tutor tutor;
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
-    QStringList shown;
-    auto next = [&] {
-        QTest::mouseClick(ui(w).cmdNextQuestion, Qt::LeftButton);
-        if (!w.hasEnded())
-            shown << w.session().currentLine();
-    };
-    next();
-    ui(w).txt_answer->setText(kSetFiveAnswer);
-    QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
-    next();
-    ui(w).txt_answer->setText(kSetFiveNote);
-    QTest::mouseClick(ui(w).cmd_save_as_notes, Qt::LeftButton);
-    next();
-    tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30)));
-    ui(w).txt_answer->setText(QStringLiteral("OK"));
-    QTest::mouseClick(ui(w).cmd_enter_response, Qt::LeftButton);
-    next();
-    next();
-    next();
-    QVERIFY(w.hasEnded());
-    QCOMPARE(shown.size(), 4);
-    QCOMPARE(tutor.ends, 1);
-
-    compareSetFiveSession({tutor.homeBytes(QStringLiteral("masterFile.txt")),
-                           tutor.homeBytes(QStringLiteral("send_1208.txt")),
-                           tutor.homeBytes(QStringLiteral("notes_.txt"))},
-                          shown);
+    walkSetFive(tutor);
 }
 
 QTEST_MAIN(TestWindow)

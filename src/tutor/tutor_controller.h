@@ -65,7 +65,15 @@ public:
     // "quit program": ends once nothing typed or half-recorded would be lost.
     void quit(TextBoxes& boxes);
 
-    void end() { session_.end(); }
+    // The end of the program: the session ends and every record file is closed.
+    void end()
+    {
+        session_.end();
+        records_.closeChannels();
+    }
+    // While a question about the answer box is open or a record is on its way to the files,
+    // the window is not to be closed.
+    bool isBusy() const { return records_.isAsking(); }
     bool hasEnded() const { return session_.hasEnded(); }
     // Called once when the session ends, whoever ends it.
     void setOnEnd(std::function<void()> onEnd) { session_.setOnEnd(std::move(onEnd)); }

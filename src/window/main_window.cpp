@@ -10,6 +10,7 @@
 #include "widgets/command_button.h"
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
+#include "window/control_table.h"
 #include "window/window_scale.h"
 
 namespace {
@@ -52,13 +53,6 @@ QFont textBoxFont()
     return font;
 }
 
-// Each control carries its given name and stands where the layout puts it.
-void placeControl(QWidget* w, const char* name, QRect at)
-{
-    w->setObjectName(QLatin1String(name));
-    w->setGeometry(at);
-}
-
 // The window is told while a record waits for the files.
 TutorServices withWaiting(TutorServices services, std::function<void(const QString&)> waiting)
 {
@@ -93,121 +87,105 @@ void MainWindow::Form_Load()
     controller_.start();
 }
 
-void MainWindow::buildControls()
+QWidget* MainWindow::makeControl(const controltable::Row& row)
 {
-    // Screen readers announce a control by its caption, or by its name where it has none.
-    auto button = [&](const char* name, const char* caption, QRect at) {
-        auto* b = new CommandButton(QLatin1String(caption), this);
-        placeControl(b, name, at);
-        b->setAccessibleName(b->text());
-        return b;
-    };
-    auto textBox = [&](const char* name, const char* spoken, const QString& text, QRect at) {
+    using controltable::Kind;
+    const QString caption = QLatin1String(row.caption);
+    QWidget* made = nullptr;
+    switch (row.kind) {
+    case Kind::TextBox: {
         auto* t = new TextBox(this);
         t->setFont(textBoxFont());
-        t->setText(text);
-        placeControl(t, name, at);
-        t->setAccessibleName(QLatin1String(spoken));
-        return t;
-    };
+        t->setText(caption);
+        made = t;
+        break;
+    }
+    case Kind::CommandButton:
+        made = new CommandButton(caption, this);
+        // Screen readers announce a button by its caption.
+        made->setAccessibleName(caption);
+        break;
+    case Kind::PictureBox:
+        made = new PictureBox(this);
+        made->setFont(dialogFont());
+        break;
+    case Kind::ListBox:
+        made = new QListWidget(this);
+        // An empty list has no current item to mark, so its frame shows the focus.
+        made->setStyleSheet(QStringLiteral("QListWidget:focus { border: 2px solid palette(highlight); }"));
+        break;
+    case Kind::Label:
+        made = new QLabel(caption, this);
+        break;
+    case Kind::LineEdit:
+        made = new QLineEdit(caption, this);
+        break;
+    }
+    made->setObjectName(QLatin1String(row.name));
+    made->setGeometry(twips(row.left, row.top, row.width, row.height));
+    if (row.spoken)
+        made->setAccessibleName(QLatin1String(row.spoken));
+    return made;
+}
 
-    txt_question = textBox("txt_question", "question box", QString(), twips(240, 720, 5175, 3255));
-    txt_answer = textBox("txt_answer", "answer box", QStringLiteral(" "), twips(5640, 720, 5055, 3255));
-    cmdNextQuestion = button("cmdNextQuestion", "Next Question / Answer", twips(240, 0, 975, 735));
-    cmd_enter_response = button("cmd_enter_response", "Enter Response", twips(5640, 240, 855, 495));
-    Picture1 = new PictureBox(this);
-    placeControl(Picture1, "Picture1", twips(240, 4080, 5175, 3375));
-    Picture2 = new PictureBox(this);
-    placeControl(Picture2, "Picture2", twips(5640, 4080, 5055, 3375));
-    Picture1->setAccessibleName(QStringLiteral("diagram"));
-    Picture2->setAccessibleName(QStringLiteral("copy of the diagram"));
-    cmd_save_as_notes = button("cmd_save_as_notes", "Save as Notes", twips(6480, 240, 855, 495));
-    cmd_timerTrigger = button("cmd_timerTrigger", "Trigger Timer", twips(2400, 7560, 735, 495));
-    List1 = new QListWidget(this);
-    placeControl(List1, "List1", twips(3120, 7680, 1695, 840));
-    List1->setAccessibleName(QStringLiteral("empty list"));
-    // An empty list has no current item to mark, so its frame shows the focus.
-    List1->setStyleSheet(QStringLiteral("QListWidget:focus { border: 2px solid palette(highlight); }"));
+template <typename T> T* MainWindow::control(const char* name) const
+{
+    return findChild<T*>(QLatin1String(name), Qt::FindDirectChildrenOnly);
+}
 
-    // Created here, so that they stack among the controls as the layout lists them.
-    buildParameters();
-    cmd_displayCumulativeText = button("cmd_displayCumulativeText", "display everything", twips(3600, 240, 855, 495));
-    cmd_display_note_file = button("cmd_display_note_file", "display notes", twips(4440, 240, 975, 495));
-    cmd_quit = button("cmd_quit", "quit program", twips(10200, 0, 735, 495));
-    cmd_pend_exp = button("cmd_pend_exp", "pend exp", twips(8640, 7560, 495, 375));
-    cmd_next_picture = button("cmd_next_picture", "next picture", twips(1200, 7560, 855, 495));
-    lbl_only_if_prompted = new QLabel(QStringLiteral("click only if prompted"), this);
+void MainWindow::buildControls()
+{
+    // Made in the table's order, so that they stack as the layout lists them.
+    QList<QWidget*> tabOrder;
+    for (const controltable::Row& row : controltable::kRows) {
+        QWidget* made = makeControl(row);
+        if (row.kind != controltable::Kind::Label)
+            tabOrder << made;
+    }
+    txt_question = control<TextBox>("txt_question");
+    txt_answer = control<TextBox>("txt_answer");
+    cmdNextQuestion = control<CommandButton>("cmdNextQuestion");
+    cmd_enter_response = control<CommandButton>("cmd_enter_response");
+    Picture1 = control<PictureBox>("Picture1");
+    Picture2 = control<PictureBox>("Picture2");
+    cmd_save_as_notes = control<CommandButton>("cmd_save_as_notes");
+    cmd_timerTrigger = control<CommandButton>("cmd_timerTrigger");
+    List1 = control<QListWidget>("List1");
+    cmd_displayCumulativeText = control<CommandButton>("cmd_displayCumulativeText");
+    cmd_display_note_file = control<CommandButton>("cmd_display_note_file");
+    cmd_quit = control<CommandButton>("cmd_quit");
+    cmd_pend_exp = control<CommandButton>("cmd_pend_exp");
+    cmd_next_picture = control<CommandButton>("cmd_next_picture");
+    lbl_only_if_prompted = control<QLabel>("lbl_only_if_prompted");
     lbl_only_if_prompted->setWordWrap(true);
     lbl_only_if_prompted->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    placeControl(lbl_only_if_prompted, "lbl_only_if_prompted", twips(240, 7560, 855, 495));
-    cmd_copy_picture = button("cmd_copy_picture", "copy picture", twips(1200, 8160, 855, 495));
-    cmd_clr_answer = button("cmd_clr_answer", "clear answer", twips(8880, 240, 735, 495));
+    cmd_copy_picture = control<CommandButton>("cmd_copy_picture");
+    cmd_clr_answer = control<CommandButton>("cmd_clr_answer");
+    buildParameters();
 
     tmr_pend_exp = new QTimer(this);
     tmr_pend_exp->setObjectName(QStringLiteral("tmr_pend_exp"));
     tmr_pend_exp->setInterval(15);
 
-    Picture1->setFont(dialogFont());
-    Picture2->setFont(dialogFont());
-
-    setTabOrderAsDesigned();
+    for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i], tabOrder[i + 1]);
+    setFocusProxy(txt_question);
 }
 
 // The two-by-two grid of parameter labels and boxes, which nothing reads.
 void MainWindow::buildParameters()
 {
-    struct Parameter {
-        const char* caption;
-        QRect label;
-        QRect box;
-    };
-    const std::array<Parameter, 4> parameters{{
-        {"Parameter 1", twips(5640, 7680, 900, 195), twips(6720, 7680, 300, 285)},
-        {"Parameter 2", twips(5640, 8160, 855, 195), twips(6720, 8160, 300, 285)},
-        {"Parameter 3", twips(7200, 7680, 1005, 195), twips(8205, 7680, 300, 285)},
-        {"Parameter 4", twips(7200, 8160, 900, 195), twips(8205, 8160, 300, 285)},
-    }};
     for (int i = 0; i < 4; ++i) {
         const QByteArray index = QByteArray::number(i);
-        lbl_parameter[i] = new QLabel(QLatin1String(parameters[i].caption), this);
-        placeControl(lbl_parameter[i], ("lbl_parameter(" + index + ")").constData(), parameters[i].label);
-        txt_parameter[i] = new QLineEdit(QStringLiteral("1"), this);
-        placeControl(txt_parameter[i], ("txt_parameter(" + index + ")").constData(), parameters[i].box);
+        lbl_parameter[i] = control<QLabel>(("lbl_parameter(" + index + ")").constData());
+        txt_parameter[i] = control<QLineEdit>(("txt_parameter(" + index + ")").constData());
         lbl_parameter[i]->setBuddy(txt_parameter[i]);
-        txt_parameter[i]->setAccessibleName(lbl_parameter[i]->text());
         // A caption a little wider than its designed label takes the free room before its box.
-        const int room = parameters[i].box.left() - parameters[i].label.left() - 2;
+        const QRect label = lbl_parameter[i]->geometry();
+        const int room = txt_parameter[i]->geometry().left() - label.left() - 2;
         const int wanted = lbl_parameter[i]->fontMetrics().horizontalAdvance(lbl_parameter[i]->text()) + 1;
-        lbl_parameter[i]->resize(std::max(parameters[i].label.width(), std::min(wanted, room)),
-                                 parameters[i].label.height());
+        lbl_parameter[i]->resize(std::max(label.width(), std::min(wanted, room)), label.height());
     }
-}
-
-void MainWindow::setTabOrderAsDesigned()
-{
-    const QList<QWidget*> tabOrder{txt_question,
-                                   txt_answer,
-                                   cmdNextQuestion,
-                                   cmd_enter_response,
-                                   Picture1,
-                                   Picture2,
-                                   cmd_save_as_notes,
-                                   cmd_timerTrigger,
-                                   List1,
-                                   txt_parameter[0],
-                                   txt_parameter[1],
-                                   txt_parameter[2],
-                                   txt_parameter[3],
-                                   cmd_displayCumulativeText,
-                                   cmd_display_note_file,
-                                   cmd_quit,
-                                   cmd_pend_exp,
-                                   cmd_next_picture,
-                                   cmd_copy_picture,
-                                   cmd_clr_answer};
-    for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i)
-        setTabOrder(tabOrder[i], tabOrder[i + 1]);
-    setFocusProxy(txt_question);
 }
 
 template <typename Sender, typename Signal>
@@ -240,7 +218,6 @@ void MainWindow::endProgram()
         return;
     ended_ = true;
     controller_.end();
-    controller_.records().closeChannels();
     tmr_pend_exp->stop();
     close();
     if (services_.leaveEventLoop)
@@ -265,7 +242,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // half-recorded would be lost; never while a question or message is still open.
     if (!ended_) {
         bool goOn = false;
-        if (!controller_.records().isAsking() && !QApplication::activeModalWidget())
+        if (!controller_.isBusy() && !QApplication::activeModalWidget())
             withBoxes([&](TextBoxes& b) { goOn = controller_.settleAnswerBox(b); });
         if (!goOn) {
             event->ignore();

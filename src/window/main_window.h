@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "tutor/tutor_controller.h"
+#include "window/control_table.h"
 
 class CommandButton;
 class PictureBox;
@@ -44,8 +45,9 @@ public:
 
 private:
     void buildControls();
+    QWidget* makeControl(const controltable::Row& row);
+    template <typename T> T* control(const char* name) const;
     void buildParameters();
-    void setTabOrderAsDesigned();
     void wireEvents();
     // Connects a control's event to its handler; no handler runs once the program has ended.
     template <typename Sender, typename Signal>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -78,6 +79,35 @@ inline void compareSetFiveSession(const RecordFiles& got, const QStringList& sho
     QCOMPARE(got.master, want.master);
     QCOMPARE(got.send, want.send);
     QCOMPARE(got.notes, want.notes);
+}
+
+// The whole-session scenario both drivers run, the controller's and the window's: set 5 with
+// an answer, a note and an "OK" on the first three lines shown, walked to its end.
+template <typename Driver> void walkSetFive(Driver& tutor)
+{
+    tutor.startHome(QStringLiteral("5"));
+    QStringList shown;
+    auto next = [&] {
+        if (tutor.next())
+            shown << tutor.session().currentLine();
+    };
+    next();
+    tutor.enterResponse(kSetFiveAnswer);
+    next();
+    tutor.saveAsNotes(kSetFiveNote);
+    next();
+    tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 30)));
+    tutor.enterResponse(QStringLiteral("OK"));
+    next();
+    next();
+    next();
+    QVERIFY(tutor.session().hasEnded());
+    QCOMPARE(shown.size(), 4);
+    QCOMPARE(tutor.ends, 1);
+    compareSetFiveSession({tutor.homeBytes(QStringLiteral("masterFile.txt")),
+                           tutor.homeBytes(QStringLiteral("send_1208.txt")),
+                           tutor.homeBytes(QStringLiteral("notes_.txt"))},
+                          shown);
 }
 
 } // namespace expected

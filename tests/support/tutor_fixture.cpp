@@ -23,10 +23,30 @@ MainWindow& Tutor::start(const QList<std::optional<QString>>& answers)
     return *window;
 }
 
+bool Tutor::next()
+{
+    QTest::mouseClick(ui(*window).cmdNextQuestion, Qt::LeftButton);
+    return !window->hasEnded();
+}
+
+void Tutor::enterResponse(const QString& text)
+{
+    ui(*window).txt_answer->setText(text);
+    QTest::mouseClick(ui(*window).cmd_enter_response, Qt::LeftButton);
+}
+
+void Tutor::saveAsNotes(const QString& text)
+{
+    ui(*window).txt_answer->setText(text);
+    QTest::mouseClick(ui(*window).cmd_save_as_notes, Qt::LeftButton);
+}
+
 namespace {
 
+// A control of the window's table (or its timer), found by name.
 template <typename T> T* named(const MainWindow& w, const QString& name)
 {
+    Q_ASSERT(name == QLatin1String("tmr_pend_exp") || controltable::find(QLatin1String(name.toLatin1())));
     T* found = w.findChild<T*>(name);
     Q_ASSERT(found);
     return found;

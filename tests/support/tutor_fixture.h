@@ -30,6 +30,13 @@ struct Tutor : TutorSetup {
     MainWindow& startHome(const QString& classNotes) { return start(homeAnswers(classNotes)); }
 
     template <typename T> T* control(const char* name) const { return window->findChild<T*>(QLatin1String(name)); }
+
+    // The buttons as a student clicks them, with the text typed into the answer box first;
+    // next() is true while the window stays open.
+    bool next();
+    void enterResponse(const QString& text);
+    void saveAsNotes(const QString& text);
+    const Session& session() const { return window->session(); }
 };
 
 // The window's controls, found by their names as an accessibility tool finds them.
