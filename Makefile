@@ -4,7 +4,7 @@
 DRIVES ?= $(HOME)/.local/share/classnotes-tutor/drives
 DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation clang-format
 
-.PHONY: check-format format run test bench stress stress-shared deps build-release build-test screenshots package \
+.PHONY: check-format format run test bench stress stress-shared deps build-release build-test pictures package \
         check-package check-windows check-windows-tests windows mutants check-accessibility lab-windows
 
 deps:
@@ -71,8 +71,9 @@ stress: build-release
 stress-shared: build-release
 	./reliability/stress-shared build/release
 
-screenshots: build-release
-	./tools/make-screenshots build/release
+# Every picture in docs/, from the real programs (the diagrams are tst_diagrams' references).
+pictures: build-release
+	./tools/make-pictures build/release
 
 # The Debian package, always from the release build (a sanitizer build must never be shipped).
 package: deps
