@@ -4,8 +4,13 @@
 # the K-th one either stops the whole process, every thread, for a while (a lid closed mid-write)
 # or runs a command that cuts the computer's link and lets the write go on into the cut.
 # Then it lets the writer run to its end and exits with the writer's own code.
-#   STRESS_AT=K STRESS_SHARE=DIR STRESS_ACTION=freeze|cut STRESS_SECS=S [STRESS_CUT=COMMAND]
-#   [STRESS_FILES=PATTERN]
+# With STRESS_CALL=rename it counts the writer's moves instead, by the last two parts of the path
+# moved (STRESS_FILES: "records\.lock/holder" is the first step of letting go or breaking);
+# STRESS_AFTER, a pattern of the same kind, counts only once a move of it was seen (the making of
+# a breaker's token); STRESS_ONCE=FILE lets only the first writer of several make its trouble.
+# STRESS_ACTION=kill ends the writer there.
+#   STRESS_AT=K STRESS_SHARE=DIR STRESS_ACTION=freeze|cut|kill STRESS_SECS=S [STRESS_CUT=COMMAND]
+#   [STRESS_FILES=PATTERN] [STRESS_CALL=write|rename] [STRESS_AFTER=PATTERN] [STRESS_ONCE=FILE]
 #   gdb -batch -x stress_trouble.py --args record_writer ...
 import os
 import re
@@ -19,7 +24,22 @@ share = os.environ["STRESS_SHARE"].rstrip("/") + "/"
 action = os.environ.get("STRESS_ACTION", "freeze")
 secs = float(os.environ.get("STRESS_SECS", "16"))
 files = re.compile(os.environ.get("STRESS_FILES") or r"masterFile\.txt|send_.*|notes_.*")
+call = os.environ.get("STRESS_CALL", "write")
+after = re.compile(os.environ["STRESS_AFTER"]) if os.environ.get("STRESS_AFTER") else None
+once = os.environ.get("STRESS_ONCE", "")
+armed = after is None
 seen = 0
+
+
+def first_of_all():
+    # One writer of several: the first to get here, by a file made only once.
+    if not once:
+        return True
+    try:
+        os.close(os.open(once, os.O_CREAT | os.O_EXCL | os.O_WRONLY))
+        return True
+    except OSError:
+        return False
 
 
 def say(text):
@@ -37,8 +57,10 @@ class ShareWrite(gdb.Breakpoint):
             return False
         if not path.startswith(share) or not files.fullmatch(os.path.basename(path)):
             return False
+        if not armed:
+            return False
         seen += 1
-        if seen == at:
+        if seen == at and first_of_all():
             say("write %d to the share: %s" % (seen, os.path.basename(path)))
             return True
         return False
@@ -48,12 +70,47 @@ gdb.execute("set pagination off")
 gdb.execute("set confirm off")
 gdb.execute("set breakpoint pending on")
 gdb.execute("set print thread-events off")
-points = [ShareWrite("-qualified " + name, internal=True) for name in ("write", "pwrite64", "writev")]
+class ShareMove(gdb.Breakpoint):
+    # rename(old, new), renameat(dir, old, dir, new), renameat2(dir, old, dir, new, flags)
+    def __init__(self, name, register):
+        super().__init__("-qualified " + name, internal=True)
+        self.register = register
+
+    def stop(self):
+        global seen, armed
+        try:
+            path = gdb.parse_and_eval("(const char *)%s" % self.register).string()
+        except gdb.error:
+            return False
+        if not path.startswith(share):
+            return False
+        tail = "/".join(path.rstrip("/").split("/")[-2:])
+        if not armed:
+            armed = after.fullmatch(tail) is not None
+            return False
+        if call != "rename" or not files.fullmatch(tail):
+            return False
+        seen += 1
+        if seen == at and first_of_all():
+            say("move %d on the share: %s" % (seen, tail))
+            return True
+        return False
+
+
+points = []
+if call == "rename" or after is not None:
+    points += [ShareMove("rename", "$rdi"), ShareMove("renameat", "$rsi"), ShareMove("renameat2", "$rsi")]
+if call != "rename":
+    points += [ShareWrite("-qualified " + name, internal=True) for name in ("write", "pwrite64", "writev")]
 gdb.execute("run", to_string=True)
 if seen >= at and gdb.selected_inferior().pid:
     for p in points:
         p.delete()
     started = time.time()
+    if action == "kill":
+        say("killed the writer")
+        gdb.execute("kill", to_string=True)
+        gdb.execute("quit %d" % (128 + 9))
     if action == "freeze":
         # All-stop: every thread of the writer is held here, the lease's renewal too.
         say("froze the whole process for %.0f s" % secs)

@@ -207,6 +207,7 @@ private slots:
     void aHolderThatSleepsHarmsNobody();
     void breaksOnlyTheLockJudged_data();
     void breaksOnlyTheLockJudged();
+    void waitsWhileAnotherBreakerIsAtWork_data();
     void waitsWhileAnotherBreakerIsAtWork();
     void breakersRaceAndOneWins();
     void keepsItsIdentity();
@@ -546,7 +547,7 @@ void TestRecordProtocol::aHolderWhoseLeaseRanOutWritesNothing()
     settings.lock = {300, 1, 1000};
     const AppendOutcome outcome = appendRecord(folder.record("record\r\n"), settings);
     QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
-    QVERIFY(outcome.tookOver);
+    QVERIFY(!outcome.tookOver); // nobody else took the files: not told so
     QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), before + "Mrecord\r\n");
     QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), QByteArray("Srecord\r\n"));
     QCOMPARE(folder.lockFiles(), QStringList());
@@ -583,9 +584,10 @@ void TestRecordProtocol::breaksOnlyTheLockJudged_data()
     // Over sshfs and smbnetfs a move never over another name is made by other calls.
     QTest::newRow("renewed since, no move-without-replace")
         << true << "renewed, plain moves" << int(BreakResult::NotTheOne) << true;
-    // Another lock took its place before it could be put back: it goes, and nothing stays aside.
-    QTest::newRow("renewed since, its place taken")
-        << true << "renewed, place taken" << int(BreakResult::NotTheOne) << false;
+    // Its holder file cannot be put back: it stays in the lock under the breaker's name, never
+    // removed.
+    QTest::newRow("renewed since, not put back")
+        << true << "renewed, place taken" << int(BreakResult::NotTheOne) << true;
     // A breaker slower than its own stall bound breaks nothing, and takes its token away.
     QTest::newRow("a breaker that stalls") << false << "stalled" << int(BreakResult::Busy) << true;
     QTest::newRow("another breaker at work") << false << "token" << int(BreakResult::Busy) << true;
@@ -616,19 +618,14 @@ void TestRecordProtocol::breaksOnlyTheLockJudged()
     const bool placeTaken = meanwhile.endsWith(QLatin1String("place taken"));
     if (meanwhile.endsWith(QLatin1String("plain moves")) || placeTaken || meanwhile == QLatin1String("stalled"))
         FILEFAULTS_OR_SKIP();
-    if (placeTaken) {
-        filefaults::Rule taken;
-        taken.call = filefaults::Call::Rename;
-        taken.pathPart = ".broken\n";
-        taken.error = EEXIST;
-        filefaults::arm(taken);
-    }
-    if (meanwhile.endsWith(QLatin1String("plain moves"))) {
-        filefaults::Rule noReplaceless;
-        noReplaceless.call = filefaults::Call::Rename;
-        noReplaceless.pathPart = ".broken\n";
-        noReplaceless.error = EINVAL;
-        filefaults::arm(noReplaceless);
+    if (placeTaken || meanwhile.endsWith(QLatin1String("plain moves"))) {
+        // The second move that names the breaker's name for the holder file puts it back.
+        filefaults::Rule back;
+        back.call = filefaults::Call::Rename;
+        back.pathPart = "/gone.";
+        back.nth = 2;
+        back.error = placeTaken ? EEXIST : EINVAL;
+        filefaults::arm(back);
     }
     if (meanwhile == QLatin1String("stalled")) {
         filefaults::Rule slow;
@@ -637,18 +634,18 @@ void TestRecordProtocol::breaksOnlyTheLockJudged()
         filefaults::arm(slow);
     }
     auto disarm = qScopeGuard([] { filefaults::disarm(); });
-    recordlock::Watch tokenWatch;
-    const BreakResult got =
-        lastStepOnly ? recordlock::moveAsideIfSame(folder.lockPath(), judged, !file, std::numeric_limits<qint64>::max())
-                     : recordlock::breakStale(folder.lockPath(), judged, !file, kHereId,
-                                              deadToken                               ? 0
-                                              : meanwhile == QLatin1String("stalled") ? 60
-                                                                                      : 12000,
-                                              tokenWatch);
+    const BreakResult got = lastStepOnly ? recordlock::moveAsideIfSame(folder.lockPath(), judged, !file,
+                                                                       std::numeric_limits<qint64>::max(), 12000)
+                                         : recordlock::breakStale(folder.lockPath(), judged, !file, kHereId,
+                                                                  deadToken                               ? 0
+                                                                  : meanwhile == QLatin1String("stalled") ? 60
+                                                                                                          : 12000);
     filefaults::disarm();
     QCOMPARE(int(got), result);
     QCOMPARE(QFileInfo::exists(folder.lockPath()), lockStays);
-    if (lockStays)
+    if (lockStays && placeTaken)
+        QCOMPARE(readAll(folder.lockPath() + u'/' + QDir(folder.lockPath()).entryList(QDir::Files).value(0)), now);
+    else if (lockStays)
         QCOMPARE(readAll(folder.holderPath()), now);
     // Nothing of the breaker's own is left behind.
     QStringList left = folder.lockFiles();
@@ -658,17 +655,40 @@ void TestRecordProtocol::breaksOnlyTheLockJudged()
     QCOMPARE(QFileInfo::exists(folder.lockPath() + QStringLiteral(".breaking")), meanwhile == QLatin1String("token"));
 }
 
+void TestRecordProtocol::waitsWhileAnotherBreakerIsAtWork_data()
+{
+    QTest::addColumn<int>("staleAfterMs");
+    QTest::addColumn<int>("waitMs");
+    QTest::addColumn<int>("clicks");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("at work: waited for") << 60000 << 300 << 1 << false;
+    // Longer than fifty tries take: tries that found the token do not run out the breaks.
+    QTest::newRow("stopped: its token broken within one wait") << 1500 << 5000 << 1 << true;
+    // Each wait shorter than the stale time: the token is watched across them.
+    QTest::newRow("stopped: its token broken over clicks") << 300 << 60 << 40 << true;
+}
+
 void TestRecordProtocol::waitsWhileAnotherBreakerIsAtWork()
 {
-    // A lock left by a process gone from this computer, and another computer breaking it: the
-    // waiter waits for the breaker instead of counting its own tries as breaks.
+    // A lock left by a process gone from this computer, and another computer's token on it: the
+    // waiter waits for that breaker, or breaks a token left unrenewed as long as a lock.
+    QFETCH(int, staleAfterMs);
+    QFETCH(int, waitMs);
+    QFETCH(int, clicks);
+    QFETCH(bool, taken);
     Folder folder;
     folder.plant(lockText(recordlock::hostName(), kHereId, kGoneProcess));
     folder.plant(lockText("breaker", kThereId, 6), folder.lockPath() + QStringLiteral(".breaking"));
     recordlock::FolderLock lock;
-    const auto refused =
-        lock.acquire(folder.records, recordlock::WaitBound({300, 60000, 1000}, folder.records), kHereId);
-    QVERIFY(refused && refused->contains(QLatin1String("for longer than 1 seconds")));
+    std::optional<QString> refused;
+    for (int click = 0; click < clicks && (click == 0 || refused); ++click)
+        refused =
+            lock.acquire(folder.records, recordlock::WaitBound({waitMs, staleAfterMs, 1000}, folder.records), kHereId);
+    QCOMPARE(!refused, taken);
+    if (refused)
+        QVERIFY2(refused->contains(QLatin1String("for longer than 1 seconds")), qPrintable(*refused));
+    else
+        QCOMPARE(folder.lockFiles(), QStringList{recordlock::kLockName});
 }
 
 void TestRecordProtocol::breakersRaceAndOneWins()
@@ -819,6 +839,9 @@ void TestRecordProtocol::appendsPastLockFiles_data()
     QTest::newRow("garbage") << "garbage" << false << "unknown holder";
     QTest::newRow("a lock file of an older layout") << "file" << false << "cannot be read";
     QTest::newRow("a neighbour here holding a file") << "neighbour" << false << "another tutor on this computer";
+    QTest::newRow("a neighbour here waiting for another computer")
+        << "neighbour, held" << false
+        << "another tutor on this computer, which waits for the computer there (process 5)";
 }
 
 void TestRecordProtocol::appendsPastLockFiles()
@@ -831,7 +854,8 @@ void TestRecordProtocol::appendsPastLockFiles()
     writeAll(folder.path(QStringLiteral("master.txt")), before);
     const QByteArray here = recordlock::computerId(identityFileOf(folder.settings));
     QByteArray lockBytes;
-    if (lock == QLatin1String("held"))
+    const bool neighbourHere = lock.startsWith(QLatin1String("neighbour"));
+    if (lock.endsWith(QLatin1String("held")))
         lockBytes = lockText("there", kThereId, 5);
     else if (lock == QLatin1String("gone"))
         lockBytes = lockText(recordlock::hostName(), here, kGoneProcess);
@@ -844,11 +868,11 @@ void TestRecordProtocol::appendsPastLockFiles()
     if (lock == QLatin1String("file"))
         writeAll(folder.lockPath(), lockText("there", kThereId, 5));
     recordio::File neighbour;
-    if (lock == QLatin1String("neighbour"))
+    if (neighbourHere)
         QVERIFY(neighbour.openReadWrite(folder.path(QStringLiteral("master.txt"))) == 0 && neighbour.tryLock() == 0);
     AppendSettings settings = folder.settings;
     // Long enough, for the neighbour, for the student to be told who holds the files.
-    if (lock == QLatin1String("neighbour"))
+    if (neighbourHere)
         settings.lock.waitMs = 700;
     QStringList told;
     settings.waiting = [&](const QString& m) { told << m; };
@@ -864,13 +888,13 @@ void TestRecordProtocol::appendsPastLockFiles()
         QCOMPARE(folder.lockFiles(), QStringList());
     else if (lock == QLatin1String("file"))
         QCOMPARE(readAll(folder.lockPath()), lockText("there", kThereId, 5));
-    else if (lock != QLatin1String("neighbour"))
+    else if (!lockBytes.isEmpty())
         QCOMPARE(readAll(folder.holderPath()), lockBytes);
     QVERIFY(folder.entries().isEmpty());
     // A wait of 30 ms is over before a student is told of it; one of 700 ms is told, then ended.
     const QString waiting =
         "The record files are in use by " + reason + ". The tutor is waiting for them (at most 1 seconds).";
-    QCOMPARE(told, lock == QLatin1String("neighbour") ? QStringList({waiting, QString()}) : QStringList());
+    QCOMPARE(told, neighbourHere ? QStringList({waiting, QString()}) : QStringList());
 }
 
 void TestRecordProtocol::finishesADeadHoldersIndexEntries_data()
@@ -1291,13 +1315,18 @@ void TestRecordProtocol::aHolderThatSleepsHarmsNobody_data()
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<bool>("late"); // made before the freeze, its reply after
     QTest::addColumn<bool>("otherStillHolds");
-    auto row = [](const char* name, filefaults::Call call, const char* path, bool late, bool holds = false) {
-        QTest::newRow(name) << int(call) << QByteArray(path) << late << holds;
+    // Instead of breaking it, somebody moves the lock away within its lease (a holder of a
+    // lock before it that woke from a stall); the other computer records after.
+    QTest::addColumn<bool>("movedAway");
+    QTest::addColumn<bool>("toldTakenOver");
+    auto row = [](const char* name, filefaults::Call call, const char* path, bool late, bool holds = false,
+                  bool moved = false, bool told = false) {
+        QTest::newRow(name) << int(call) << QByteArray(path) << late << holds << moved << told;
     };
     using filefaults::Call;
     row("taking the end of the master file", Call::Size, "master.txt", false);
     row("writing the intent", Call::Write, "/intent.", false);
-    row("closing the intent", Call::Close, "/intent.", false);
+    row("closing the intent", Call::Close, "/intent.", false, false, false, true);
     row("writing the master file", Call::Write, "master.txt", false);
     row("writing the master file, reply late", Call::Write, "master.txt", true);
     row("writing the send file", Call::Write, "send.txt", false);
@@ -1307,6 +1336,9 @@ void TestRecordProtocol::aHolderThatSleepsHarmsNobody_data()
     row("writing the index", Call::Write, "records.index", false);
     row("writing the index, reply late", Call::Write, "records.index", true);
     row("letting the lock go, the other still holding", Call::Rename, "records.lock\n", false, true);
+    row("moving the holder file to let go, the other still holding", Call::Rename, "records.lock/holder\n", false,
+        true);
+    row("making the intent, the lock moved away", Call::Open, "/intent.", false, false, true);
 }
 
 void TestRecordProtocol::aHolderThatSleepsHarmsNobody()
@@ -1316,12 +1348,14 @@ void TestRecordProtocol::aHolderThatSleepsHarmsNobody()
     QFETCH(QByteArray, path);
     QFETCH(bool, late);
     QFETCH(bool, otherStillHolds);
+    QFETCH(bool, movedAway);
+    QFETCH(bool, toldTakenOver);
     Folder folder;
     const QByteArray before = "earlier record\r\n";
     writeAll(folder.path(QStringLiteral("master.txt")), before);
     writeAll(folder.path(QStringLiteral("send.txt")), "");
     AppendSettings settings = folder.settings;
-    settings.lock = {8000, 400, 50};
+    settings.lock = {8000, movedAway ? 60000 : 400, 50};
     settings.identityFile = folder.root.path() + QStringLiteral("/here-id");
     settings.index = indexNote("5555666677778888");
 
@@ -1341,14 +1375,26 @@ void TestRecordProtocol::aHolderThatSleepsHarmsNobody()
     QTRY_VERIFY_WITH_TIMEOUT(filefaults::frozen(), 5000);
 
     recordlock::FolderLock other;
+    const QString aside = folder.records + QStringLiteral("/moved-away");
+    if (movedAway)
+        QVERIFY(QDir().rename(folder.lockPath(), aside));
+    if (movedAway) {
+        joined.dismiss();
+        filefaults::disarm();
+        holder.join();
+    }
     appendAsAnotherComputer(folder, other, "b\r\n");
     if (!otherStillHolds)
         other.release();
-    filefaults::disarm();
-    holder.join();
-    joined.dismiss();
+    if (!movedAway) {
+        joined.dismiss();
+        filefaults::disarm();
+        holder.join();
+    }
+    QDir(aside).removeRecursively();
 
     QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    QCOMPARE(outcome.tookOver, toldTakenOver);
     const QByteArray master = readAll(folder.path(QStringLiteral("master.txt")));
     const QByteArray send = readAll(folder.path(QStringLiteral("send.txt")));
     // Each record whole, once, in both files, in the same order.

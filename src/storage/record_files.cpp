@@ -58,8 +58,9 @@ int holdsRecord(recordio::File& file, qint64 from, qint64 end, const QByteArray&
 }
 
 const QString kTakenOver = QStringLiteral(
-    "this computer did not answer for a while and another computer has taken the record files over meanwhile; "
-    "nothing more was written there, please try again");
+    "this computer's hold on the record files ran out before the record was written (it did not answer for a "
+    "while, or another computer has taken the record files over meanwhile); nothing more was written there, please "
+    "try again");
 
 QString writeReason(int error, const recordio::File& file, const QString& path)
 {
@@ -256,7 +257,7 @@ std::optional<std::pair<qsizetype, QString>> takeLocks(const QList<FileAppend>& 
             const bool expired = wait.expired();
             if (expired || (waited.elapsed() >= 500 && waited.elapsed() - lookedAt >= lookEvery)) {
                 const qint64 lookStarted = waited.elapsed();
-                holder = recordlock::holderOf(folderOf(path), id);
+                holder = recordlock::neighbourOf(folderOf(path), id);
                 lookedAt = waited.elapsed();
                 lookEvery = std::max<qint64>(1000, 4 * (lookedAt - lookStarted));
                 notice.waiting(holder, wait.waitedMs(), wait.timing().waitMs);
@@ -314,7 +315,6 @@ struct Steps {
     QString reason;           // why the last one did not
     qsizetype failedJob = -1; // the job the reason is about, where it is not the last one
     bool touched = false;     // some record file may hold part of a record that is not known whole
-    bool tookOver = false;    // the lease ran out while writing; the files were checked after it
     // Where each file's share was to go: once in a lock, an intent may be finished by whoever
     // breaks that lock, so a record whose lease ran out is looked for there before it is written.
     QHash<QString, qint64> intended;
@@ -596,13 +596,10 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
         }
     }
     writeIndex(index, jobs, at, jobs.size(), locks, steps);
-    for (const auto& lock : std::as_const(locks.folders)) {
-        // Whatever happened to the lease meanwhile, what was read back is this record, once:
-        // a breaker writes nothing there but the same bytes.
-        if (!lock->confirm())
-            steps.tookOver = true;
+    // Whatever happened to the lease meanwhile, what was read back is this record, once, written
+    // by this computer: a breaker writes nothing there but the same bytes.
+    for (const auto& lock : std::as_const(locks.folders))
         lock->written();
-    }
     steps.touched = false;
     steps.intended.clear();
     return steps;
@@ -686,6 +683,8 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
     recordlock::WaitNotice notice(settings.waiting);
     qsizetype next = 0;
     bool touched = false;
+    bool leaseLost = false;
+    bool takenFromUs = false;
     IndexNote index = settings.index;
     // A lease lost before the files were touched (this program stalled) is taken again while
     // time is left; the files that took the record are not written again.
@@ -711,6 +710,10 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
             jobs << Job{f, known != sizeBefore.constEnd() ? std::optional<qint64>(*known) : std::nullopt, index};
         }
         const Steps steps = writeUnder(locks, jobs);
+        for (const auto& lock : std::as_const(locks.folders)) {
+            lock->release();
+            takenFromUs = takenFromUs || lock->takenFromUs();
+        }
         if (outcome.indexFailure.isEmpty())
             outcome.indexFailure = indexFailureMessage(steps);
         touched = touched || steps.touched;
@@ -718,10 +721,13 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
             if (!sizeBefore.contains(it.key()) || sizeBefore[it.key()] > it.value())
                 sizeBefore.insert(it.key(), it.value());
         }
-        outcome.tookOver = outcome.tookOver || steps.tookOver;
         for (const Step step : steps.done) {
             if (step != Step::Written && step != Step::AlreadyHeld)
                 break;
+            // After a lease lost with its intent in the lock, and no record file written, a file
+            // found holding the record was finished by whoever took the lock away.
+            if (step == Step::AlreadyHeld && leaseLost && takenFromUs)
+                outcome.tookOver = true;
             outcome.written << files[next++].name;
             index.start.reset(); // the session is in the index with the first file that took its header
         }
@@ -731,7 +737,7 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
             outcome = failedAt(outcome, files[steps.failedJob < 0 ? next : roundStart + steps.failedJob], steps.reason);
             break;
         }
-        outcome.tookOver = true;
+        leaseLost = true;
         if (wait.expired() || round >= 3) {
             outcome = failedAt(outcome, files[next], kTakenOver);
             break;

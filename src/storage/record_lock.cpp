@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,8 +26,29 @@ using namespace lockfiles;
 
 const QString kBreakingSuffix = QStringLiteral(".breaking");
 
+// A lease outlives one wait: a lock or a breaker's token that stays the same while one click after
+// another waits for it is stale a stale time after the first saw it, not never. Bytes that name no
+// lease are not told from the same bytes seen again later, and count only while watched closely.
+qint64 watched(const QString& key, const Content& seen, qint64 staleAfterMs)
+{
+    struct Seen {
+        Watch watch;
+        qint64 lastMs = 0;
+    };
+    static std::mutex mutex;
+    static QHash<QString, Seen> known;
+    std::lock_guard guard(mutex);
+    const qint64 now = clockMs();
+    const qint64 forgetAfterMs = seen.readable && parse(seen.bytes) ? staleAfterMs : 1000;
+    Seen& s = known[key];
+    if (s.lastMs != 0 && now - s.lastMs > forgetAfterMs)
+        s = {};
+    s.lastMs = now;
+    return s.watch.see(seen.bytes, seen.readable, now);
+}
+
 // What this program knows of a lock or token it has just read, to be judged.
-Facts factsOf(const Content& seen, const QByteArray& thisId, Watch& watch, qint64 staleAfterMs)
+Facts factsOf(const QString& key, const Content& seen, const QByteArray& thisId, qint64 staleAfterMs)
 {
     Facts facts;
     facts.content = seen.bytes;
@@ -34,23 +56,51 @@ Facts factsOf(const Content& seen, const QByteArray& thisId, Watch& watch, qint6
     facts.thisId = thisId;
     facts.thisProcess = recordio::processId();
     facts.processAlive = recordio::processAlive;
-    facts.unchangedForMs = watch.see(seen.bytes, seen.readable, clockMs());
+    facts.unchangedForMs = watched(key, seen, staleAfterMs);
     facts.staleAfterMs = staleAfterMs;
     return facts;
 }
 
+// What a breaker finishes before the lock goes: the intent its holder file names, or, in a lock
+// whose holder file is gone (its holder stopped half-way through letting go, or another's move
+// took it), every intent in it.
+std::optional<QString> finishIntents(const QString& path, const QByteArray& judged, bool judgedReadable)
+{
+    QStringList files;
+    if (judgedReadable)
+        files << recordintent::fileOf(path, leaseOf(judged));
+    else
+        for (const QString& name : QDir(path).entryList({QStringLiteral("intent.*")}, QDir::Files | QDir::Hidden))
+            files << path + u'/' + name;
+    for (const QString& file : std::as_const(files)) {
+        // An intent that is missing or cannot be read was never taken by the file server (its
+        // write and close are checked before any record file is touched), so its holder wrote
+        // nothing that needs finishing.
+        const auto intent = recordintent::read(file);
+        if (!intent || intent->isEmpty())
+            continue;
+        if (auto why = recordintent::finish(folderOf(path), *intent))
+            return why;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-QString holderOf(const QString& folder, const QByteArray& thisId)
+QString neighbourOf(const QString& folder, const QByteArray& thisId)
 {
+    const QString neighbour = QStringLiteral("another tutor on this computer");
     const Content c = readLock(folder + u'/' + kLockName);
-    if (!c.exists)
-        return QStringLiteral("another tutor on this computer");
-    return describe(c.readable ? parse(c.bytes) : std::nullopt, c.readable, thisId, recordio::processId());
+    const auto holder = c.readable ? parse(c.bytes) : std::nullopt;
+    if (!holder)
+        return neighbour;
+    if (holder->id == thisId)
+        return describe(holder, true, thisId, recordio::processId());
+    return QStringLiteral("%1, which waits for %2").arg(neighbour, describe(holder, true, thisId, 0));
 }
 
 BreakResult breakStale(const QString& path, const QByteArray& judged, bool judgedReadable, const QByteArray& id,
-                       int staleAfterMs, Watch& tokenWatch, QString* unfinished)
+                       int staleAfterMs, QString* unfinished)
 {
     // One breaker at a time: the token is a lock of its own, created atomically.
     const QString token = path + kBreakingSuffix;
@@ -69,8 +119,8 @@ BreakResult breakStale(const QString& path, const QByteArray& judged, bool judge
         if (!seen.exists)
             return BreakResult::Busy;
         // A breaker that died or stalled while breaking: its token goes the way of a stale lock.
-        if (judge(factsOf(seen, id, tokenWatch, staleAfterMs)).verdict != Verdict::Held)
-            moveAsideIfSame(token, seen.bytes, seen.readable, clockMs() + stallMs);
+        if (judge(factsOf(token, seen, id, staleAfterMs)).verdict != Verdict::Held)
+            moveAsideIfSame(token, seen.bytes, seen.readable, clockMs() + stallMs, staleAfterMs);
         return BreakResult::Busy;
     }
     qint64 notAfter = madeAt + stallMs;
@@ -84,33 +134,24 @@ BreakResult breakStale(const QString& path, const QByteArray& judged, bool judge
     } else {
         // What its holder was writing is finished first, while the lock still keeps everybody
         // else out; a breaker that stalls here and is overtaken writes the same bytes again.
-        // An intent that is missing or cannot be read was never taken by the file server (its
-        // write and close are checked before any record file is touched), so its holder wrote
-        // nothing that needs finishing.
-        const auto intent = recordintent::read(recordintent::fileOf(path, leaseOf(judged)));
-        if (intent && !intent->isEmpty()) {
-            if (auto why = recordintent::finish(folderOf(path), *intent)) {
-                if (unfinished)
-                    *unfinished = *why;
-                result = BreakResult::Unfinished;
-            } else {
-                // The token shows it is still at work, for as long again.
-                ++mine.renewed;
-                const qint64 at = clockMs();
-                if (at < notAfter && rewriteIfOurs(token, ours, text(mine)) == 0) {
-                    ours = text(mine);
-                    notAfter = at + stallMs;
-                }
+        if (auto why = finishIntents(path, judged, judgedReadable)) {
+            if (unfinished)
+                *unfinished = *why;
+            result = BreakResult::Unfinished;
+        } else {
+            // The token shows it is still at work, for as long again.
+            ++mine.renewed;
+            const qint64 at = clockMs();
+            if (at < notAfter && rewriteIfOurs(token, ours, text(mine)) == 0) {
+                ours = text(mine);
+                notAfter = at + stallMs;
             }
+            result = moveAsideIfSame(path, judged, judgedReadable, notAfter, staleAfterMs);
         }
-        if (result != BreakResult::Unfinished)
-            result = moveAsideIfSame(path, judged, judgedReadable, notAfter);
     }
     // Our own token only: after a stall somebody may have broken it and taken the next one.
-    if (clockMs() < notAfter)
-        letGo(token, ours, notAfter);
-    else
-        moveAsideIfSame(token, ours, true, clockMs() + stallMs);
+    takeAwayIf(
+        token, [&](const Content& c) { return c.readable && leaseOf(c.bytes) == mine.lease; }, staleAfterMs);
     return result;
 }
 
@@ -118,13 +159,12 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
                                            WaitNotice* notice)
 {
     release();
+    takenFromUs_ = false;
     const QString path = folder + u'/' + kLockName;
     int pauseMs = 1;
     int permissionFailures = 0;
     int transientFailures = 0;
     QString holder = QStringLiteral("another program");
-    Watch watch;
-    Watch tokenWatch;
     auto heldTooLong = [&] {
         return QStringLiteral("the record files are in use by %1, for longer than %2 seconds; please try again "
                               "in a moment")
@@ -137,6 +177,8 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
     // How long the last try took (a make and a look, more over a slow link): the wait ends
     // before a try that would end past the bound the student was told.
     qint64 tryMs = 0;
+    // Breaks that found another breaker at work count for nothing: that one ends, or its token goes
+    // stale and is broken in turn, within the wait.
     for (int breaks = 0, tries = 0; breaks < 50; ++tries) {
         if (tries > 0 && !broke && wait.expiredFor(tryMs))
             return refusal != 0 ? plainReason(refusal, path) : heldTooLong();
@@ -187,13 +229,14 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
         const Content seen = there.exists ? there : readLock(path);
         if (!seen.exists)
             continue;
-        const Judgement judgement = judge(factsOf(seen, computerId, watch, timing.staleAfterMs));
+        const Judgement judgement = judge(factsOf(path, seen, computerId, timing.staleAfterMs));
         holder = judgement.holder;
         if (judgement.verdict != Verdict::Held) {
-            ++breaks;
             QString why;
             const BreakResult broken =
-                breakStale(path, seen.bytes, seen.readable, computerId, timing.staleAfterMs, tokenWatch, &why);
+                breakStale(path, seen.bytes, seen.readable, computerId, timing.staleAfterMs, &why);
+            if (broken != BreakResult::Busy)
+                ++breaks;
             if (broken == BreakResult::Unfinished)
                 return QStringLiteral("a record that %1 began there cannot be completed (%2), and nothing more can "
                                       "be written there until it is")
@@ -221,8 +264,9 @@ Declared FolderLock::declare(const QList<recordintent::Part>& parts, QString* wh
         const QString file = recordintent::fileOf(path_, ours_.lease);
         bool remote = false;
         if (const int error = recordintent::write(file, parts, &remote)) {
-            // A lock broken meanwhile has no folder left to write into.
-            if (error == ENOENT && !confirm())
+            // A lock moved away meanwhile has no folder left to write into: its lease is lost,
+            // whatever the clock says.
+            if (!confirm())
                 return Declared::Lost;
             if (why)
                 *why = writeReason(error, remote, file);
@@ -232,11 +276,9 @@ Declared FolderLock::declare(const QList<recordintent::Part>& parts, QString* wh
     }
     // The intent is whole in the lock before this look: whoever breaks the lock after it
     // finishes the intent, and whatever this holder writes from here on is the same bytes.
-    if (!confirm())
-        return Declared::Lost;
     intent_ = parts;
     unfinished_ = !parts.isEmpty();
-    return Declared::Held;
+    return confirm() ? Declared::Held : Declared::Lost;
 }
 
 bool FolderLock::renew()
@@ -281,9 +323,16 @@ bool FolderLock::confirm()
 {
     if (path_.isEmpty() || lost_)
         return false;
-    if (clockMs() - lastGoodMs_ < timing_.staleAfterMs / 2)
-        return true;
-    return renew();
+    if (clockMs() - lastGoodMs_ >= timing_.staleAfterMs / 2)
+        return renew();
+    // Within the lease by the clock, but the lock may have been moved away by a computer that
+    // woke from a stall: the share says whose it is.
+    std::lock_guard guard(mutex_);
+    const Content c = readLock(path_);
+    if (c.readable && leaseOf(c.bytes) == ours_.lease)
+        return !lost_;
+    lost_ = true;
+    return false;
 }
 
 void FolderLock::stopRenewing()
@@ -302,19 +351,21 @@ void FolderLock::release()
     stopRenewing();
     if (path_.isEmpty())
         return;
-    // A write that failed part-way is finished with the same bytes; one that cannot be stays
-    // in the lock, for whoever takes the lock next to finish before anything else is written.
-    if (unfinished_ && !recordintent::finish(folderOf(path_), intent_))
-        unfinished_ = false;
-    if (!unfinished_) {
-        // Within the lease nobody else can have broken it; after it only the very lock we left
-        // is removed, the way a breaker would.
-        if (!lost_ && clockMs() - lastGoodMs_ < timing_.staleAfterMs / 2) {
-            letGo(path_, text(ours_), lastGoodMs_ + timing_.staleAfterMs / 2);
-        } else {
-            Watch unused;
-            breakStale(path_, text(ours_), true, ours_.id, timing_.staleAfterMs, unused, nullptr);
-        }
+    // One that may have been broken is looked at first: a lock somebody took since is left alone,
+    // not even its holder file moved for a moment, and its breaker finished the intent in it.
+    const QByteArray lease = ours_.lease;
+    auto isOurs = [&](const Content& c) { return c.readable && leaseOf(c.bytes) == lease; };
+    const bool mayBeBroken = lost_ || clockMs() - lastGoodMs_ >= timing_.staleAfterMs / 2;
+    takenFromUs_ = mayBeBroken && !isOurs(readLock(path_));
+    // Still ours, this holder is its own breaker. A write that failed part-way (or an intent whose
+    // lease ran out before any record file was touched) is finished with the same bytes; one that
+    // cannot be stays in the lock, for whoever takes the lock next to finish before anything else
+    // is written.
+    if (!takenFromUs_) {
+        if (unfinished_ && !recordintent::finish(folderOf(path_), intent_))
+            unfinished_ = false;
+        if (!unfinished_)
+            takeAwayIf(path_, isOurs, timing_.staleAfterMs, lease);
     }
     path_.clear();
     ours_ = {};

@@ -76,8 +76,9 @@ struct Facts {
     qint64 staleAfterMs = 12000;
 };
 
-// Who holds the lock of `folder`, in words; another tutor here when there is none.
-QString holderOf(const QString& folder, const QByteArray& thisId);
+// Who a tutor waiting for a neighbour on this computer waits for, in words: that neighbour, and
+// whom it waits for in turn when the lock of `folder` is another computer's.
+QString neighbourOf(const QString& folder, const QByteArray& thisId);
 
 // Stale when its process is gone and it was made on this computer (by identity, not by host
 // name), or when it has not changed for the stale time, whatever it names.
@@ -214,19 +215,21 @@ private:
 
 enum class BreakResult { Removed, Gone, NotTheOne, Busy, Unfinished };
 
-// The last step of a break: the lock at `path` is moved to a name of this breaker's own and
-// removed only if it is the one judged; one made since the look is put back. Not after
-// `notAfterMs` (steady clock): a breaker that stalled since it looked must look again.
-BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool judgedReadable, qint64 notAfterMs);
+// The last step of a break: the lock at `path` is taken away only if it is the one judged, its
+// holder file moved within it to a name of this breaker's own first; one made since the look is
+// left in place. Not after `notAfterMs` (steady clock): a breaker that stalled since it looked
+// must look again.
+BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool judgedReadable, qint64 notAfterMs,
+                            qint64 staleAfterMs);
 
 // One breaker at a time, under a token of its own made like a lock (`records.lock.breaking`): the lock at
-// `path` is looked at once more, its holder's intent is finished, and it is moved to a name of
-// this breaker's own and removed only when it is the very lock judged stale (`judged`); one made
-// meanwhile by somebody else is put back. An intent that cannot be finished keeps the lock where
-// it is (Unfinished, and why in `unfinished`). A token left by a breaker that died is judged by
-// `tokenWatch` like a lock.
+// `path` is looked at once more, its holder's intent is finished, and it is taken away only when
+// it is the very lock judged stale (`judged`); one made meanwhile by somebody else stays. An
+// intent that cannot be finished keeps the lock where it is (Unfinished, and why in
+// `unfinished`). A token is a lease too: one left by a breaker that died or stalls is judged like
+// a lock, watched across this program's waits, and broken in turn.
 BreakResult breakStale(const QString& path, const QByteArray& judged, bool judgedReadable, const QByteArray& id,
-                       int staleAfterMs, Watch& tokenWatch, QString* unfinished = nullptr);
+                       int staleAfterMs, QString* unfinished = nullptr);
 
 enum class Declared { Held, Lost, Failed };
 
@@ -242,8 +245,8 @@ public:
     // Nothing when held, otherwise why not in plain words.
     std::optional<QString> acquire(const QString& folder, const WaitBound& wait, const QByteArray& computerId,
                                    WaitNotice* notice = nullptr);
-    // Whether the lease still holds, renewed when due. False once it may have been broken:
-    // then nothing more may be written under it.
+    // Whether the lease still holds, renewed when due, and the lock on the share still ours.
+    // False once it may have been broken or moved: then nothing more may be written under it.
     bool confirm();
     // Puts what is about to be written into the lock, then confirms the lease: only after Held
     // may a record file be touched. Failed: the intent could not be written (why in `why`).
@@ -253,6 +256,9 @@ public:
     // An intent not known to be written is finished first; one that cannot be stays in the lock,
     // which stays too, for whoever takes it next.
     void release();
+    // At the last release, the lock was found taken away by somebody else (who finished its
+    // intent), not by this holder.
+    bool takenFromUs() const { return takenFromUs_; }
     QString path() const { return path_; }
 
 private:
@@ -272,6 +278,7 @@ private:
     std::atomic<bool> lost_{false};
     QList<recordintent::Part> intent_;
     bool unfinished_ = false;
+    bool takenFromUs_ = false;
 };
 
 } // namespace recordlock

@@ -52,10 +52,10 @@ QString nameOfOurOwn(const QString& lock, const char* what)
     return lock + u'.' + QString::fromLatin1(randomHex(8)) + u'.' + QLatin1String(what);
 }
 
-// The holder file, the intent and the folder; a reader on another computer may hold the file a
-// moment longer, and a lock file of the older layout goes too. A lock moved into the emptied
-// folder's place meanwhile is somebody else's and stays. An intent written late by a holder whose
-// lock was broken may lie in any lock folder, and goes with it.
+// Everything in a lock's folder, then the folder; a reader on another computer may hold a file a
+// moment longer, and a lock file of the older layout goes too. Only for a lock under a name of
+// its remover's own, or one emptied by its own holder: nobody else puts anything there. An intent
+// written late by a holder whose lock was broken may lie in any lock folder, and goes with it.
 int removeLock(const QString& lock, const QByteArray& lease)
 {
     retryingWhileBusy([&] { return recordio::removeFile(holderFile(lock)); });
@@ -63,9 +63,8 @@ int removeLock(const QString& lock, const QByteArray& lease)
         retryingWhileBusy([&] { return recordio::removeFile(recordintent::fileOf(lock, lease)); });
     int error = recordio::removeFolder(lock);
     if (error == ENOTEMPTY) {
-        const QStringList strays = QDir(lock).entryList({QStringLiteral("intent.*")}, QDir::Files | QDir::Hidden);
-        for (const QString& name : strays)
-            recordio::removeFile(lock + u'/' + name);
+        for (const QString& name : QDir(lock).entryList(QDir::Files | QDir::Hidden))
+            retryingWhileBusy([&] { return recordio::removeFile(lock + u'/' + name); });
     }
     if (error != 0)
         error = retryingWhileBusy([&] {
@@ -140,34 +139,101 @@ int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs, Cont
     return passing ? EAGAIN : moved;
 }
 
-// Lets go of a lock this program holds, showing `ours`: moved away first and removed under its
-// new name, since an SMB server keeps a removed folder "pending deletion" while another computer
-// looks at it, and a client that looks at the lock's own name then may lose its connection for
-// seconds. A move that arrives late (this program slept just before it) may take a lock that
-// somebody made since: that one goes back at once. A move the client reports as failed may still
-// have been made, and somebody else's lock may stand there now: removed in place only while it
-// still shows ours.
-void letGo(const QString& lock, const QByteArray& ours, qint64 leaseEndsMs)
+Content readFile(const QString& path)
 {
-    const QString aside = nameOfOurOwn(lock, "old");
-    const QByteArray lease = leaseOf(ours);
-    if (retryingWhileBusy([&] { return recordio::renameFile(lock, aside); }) == 0) {
-        // Answered within the lease: the move was made while the lock could only be ours.
-        if (clockMs() < leaseEndsMs) {
-            removeLock(aside, lease);
-            return;
-        }
-        const Content moved = readLock(aside);
-        const QByteArray movedLease = moved.readable ? leaseOf(moved.bytes) : QByteArray();
-        if (movedLease == lease || (moved.readable && !parse(moved.bytes)))
-            removeLock(aside, lease);
-        else if (recordio::renameNoReplace(aside, lock) != 0)
-            removeLock(aside, movedLease);
-    } else if (const Content there = readLock(lock); there.readable && leaseOf(there.bytes) == lease) {
-        removeLock(lock, lease);
+    QFile file(path);
+    Content c;
+    if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        c.bytes = file.read(4096);
+        c.readable = true;
     } else {
-        removeLock(aside, lease);
+        c.exists = QFileInfo::exists(path);
     }
+    return c;
+}
+
+// No rename can say "only if it is still this one", and rename is the one step every client
+// makes atomically. So what is moved first is the holder file, within whatever lock stands at
+// `lock`, to a name nobody else uses: the lock's folder stays in place, and while it holds a file
+// no lock can be moved over it, so no third computer takes the files in between. The moved file
+// then says whose lock it was: somebody else's goes back under a move that never replaces (its
+// holder may find its lock without a holder file for that moment and take its lease for lost,
+// which costs a retry, never a record), and nothing of it is ever removed. Ours leaves a folder
+// with only our marker in it, which nobody judges stale before a whole stale time after it lost its
+// holder file; it is moved to a name of our own and removed there (a folder removed in place stays
+// "pending deletion" on an SMB server while somebody looks at it, and clients looking at its
+// name lose their connection). That move is asked for only within half a stale time of the
+// first; past it (this program stalled) the folder is removed in place, which never removes a
+// folder that holds anything. Only a stall of more than half a stale time between that look at
+// the clock and the move's arrival at the file server, while somebody broke the emptied lock and
+// a third computer made a new one, could move a lock that is not ours: it is then seen without
+// our marker and put back, never removed.
+Taken takeAwayIf(const QString& lock, const std::function<bool(const Content&)>& isIt, qint64 staleAfterMs,
+                 const QByteArray& lease)
+{
+    const QString markerName = QStringLiteral("gone.") + QString::fromLatin1(randomHex(8));
+    const QString marker = lock + u'/' + markerName;
+    const qint64 askedAt = clockMs();
+    const int error = retryingWhileBusy([&] { return recordio::renameFile(holderFile(lock), marker); });
+    if (error == ENOTDIR)
+        return takeFileAwayIf(lock, isIt);
+    const Content moved = readFile(marker);
+    if (!moved.exists) {
+        // A move that failed, or one made and emptied since by a breaker of the emptied lock.
+        if (error == 0)
+            return Taken::Gone;
+        return QFileInfo::exists(lock) ? (error == ENOENT ? Taken::NotIt : Taken::Failed) : Taken::Gone;
+    }
+    if (!isIt(moved)) {
+        retryingWhileBusy([&] { return recordio::renameNoReplace(marker, holderFile(lock)); });
+        return Taken::NotIt;
+    }
+    if (!lease.isEmpty())
+        retryingWhileBusy([&] { return recordio::removeFile(recordintent::fileOf(lock, lease)); });
+    const QString aside = nameOfOurOwn(lock, "old");
+    // A move the client reports as failed may still have been made.
+    if (clockMs() - askedAt < staleAfterMs / 2 &&
+        (retryingWhileBusy([&] { return recordio::renameFile(lock, aside); }) == 0 || QFileInfo::exists(aside))) {
+        if (QFileInfo::exists(aside + u'/' + markerName))
+            removeLock(aside);
+        else if (recordio::renameNoReplace(aside, lock) != 0)
+            qWarning("a lock moved late is left at %s", qPrintable(native(aside)));
+        return Taken::It;
+    }
+    removeLockInPlace(lock);
+    return Taken::It;
+}
+
+// Every file but a holder file, then the folder, which fails for a folder that holds anything:
+// one put back meanwhile keeps its lock.
+void removeLockInPlace(const QString& lock)
+{
+    for (const QString& name : QDir(lock).entryList(QDir::Files | QDir::Hidden)) {
+        if (name != QLatin1String("holder"))
+            retryingWhileBusy([&] { return recordio::removeFile(lock + u'/' + name); });
+    }
+    retryingWhileBusy([&] { return recordio::removeFolder(lock); });
+}
+
+// A lock file of an older layout: moved aside whole, since it has no folder to move its text
+// within, and put back when it is not the one meant.
+Taken takeFileAwayIf(const QString& lock, const std::function<bool(const Content&)>& isIt)
+{
+    const QString aside = nameOfOurOwn(lock, "broken");
+    const int moved = retryingWhileBusy([&] { return recordio::renameFile(lock, aside); });
+    if (moved == ENOENT)
+        return Taken::Gone;
+    if (moved != 0)
+        return Taken::Failed;
+    // Read as a lock is read: a file names nobody, as no holder file can be read in it.
+    const Content c = QFileInfo(aside).isDir() ? readLock(aside) : Content{{}, false, true};
+    if (isIt(c)) {
+        removeLock(aside);
+        return Taken::It;
+    }
+    if (recordio::renameNoReplace(aside, lock) != 0)
+        qWarning("a lock moved late is left at %s", qPrintable(native(aside)));
+    return Taken::NotIt;
 }
 
 // Rewrites a lock or token that still shows `ours` with `next`, through the handle it was read
@@ -189,25 +255,34 @@ int rewriteIfOurs(const QString& lock, const QByteArray& ours, const QByteArray&
 
 using namespace lockfiles;
 
-BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool judgedReadable, qint64 notAfterMs)
+BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool judgedReadable, qint64 notAfterMs,
+                            qint64 staleAfterMs)
 {
-    const QString aside = nameOfOurOwn(path, "broken");
     if (clockMs() >= notAfterMs)
         return BreakResult::Busy;
-    const int moved = retryingWhileBusy([&] { return recordio::renameFile(path, aside); });
-    if (moved == ENOENT)
+    const Content now = readLock(path);
+    if (!now.exists)
         return BreakResult::Gone;
-    if (moved != 0)
-        return BreakResult::Busy;
-    const Content c = readLock(aside);
-    if (c.same(judged, judgedReadable)) {
-        removeLock(aside, leaseOf(judged));
-        return BreakResult::Removed;
+    // A folder without a holder file (its holder or breaker stopped half-way through taking it
+    // away) is emptied and removed in place: only an empty folder can be removed so.
+    if (!judgedReadable && !now.readable && QFileInfo(path).isDir()) {
+        if (!now.same(judged, judgedReadable))
+            return BreakResult::NotTheOne;
+        removeLockInPlace(path);
+        return QFileInfo::exists(path) ? BreakResult::NotTheOne : BreakResult::Removed;
     }
-    // Made after the look: back where it was, unless another lock took its place since.
-    if (recordio::renameNoReplace(aside, path) != 0)
-        removeLock(aside);
-    return BreakResult::NotTheOne;
+    switch (takeAwayIf(
+        path, [&](const Content& c) { return c.same(judged, judgedReadable); }, staleAfterMs, leaseOf(judged))) {
+    case Taken::It:
+        return BreakResult::Removed;
+    case Taken::Gone:
+        return BreakResult::Gone;
+    case Taken::NotIt:
+        return BreakResult::NotTheOne;
+    case Taken::Failed:
+        break;
+    }
+    return BreakResult::Busy;
 }
 
 } // namespace recordlock

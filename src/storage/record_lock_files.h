@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <functional>
 
 #include "record_io.h"
 
@@ -53,8 +54,18 @@ int removeLock(const QString& lock, const QByteArray& lease = {});
 // 0 when this call made the lock; `madeAtMs`: when the move that made it was asked for. With
 // EEXIST, `there` is what the look after the refused move found at the lock's place.
 int makeLock(const QString& lock, const QByteArray& text, qint64* madeAtMs = nullptr, Content* there = nullptr);
-// Lets go of a lock this program holds, showing `ours`, its lease running until `leaseEndsMs`.
-void letGo(const QString& lock, const QByteArray& ours, qint64 leaseEndsMs);
+Content readFile(const QString& path);
+
+enum class Taken { It, Gone, NotIt, Failed };
+
+// Takes the lock or token at `lock` away only when its holder file passes `isIt`, removing the
+// intent of `lease` with it; one that does not is left where it is. Past half of `staleAfterMs`
+// after its first step it is removed in place.
+Taken takeAwayIf(const QString& lock, const std::function<bool(const Content&)>& isIt, qint64 staleAfterMs,
+                 const QByteArray& lease = {});
+Taken takeFileAwayIf(const QString& lock, const std::function<bool(const Content&)>& isIt);
+void removeLockInPlace(const QString& lock);
+
 // Rewrites a lock or token that still shows the lease of `ours` with `next`, through the handle
 // it was read by: 0, kNotOurs, or an errno value.
 int rewriteIfOurs(const QString& lock, const QByteArray& ours, const QByteArray& next);
