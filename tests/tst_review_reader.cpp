@@ -9,6 +9,7 @@
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #endif
@@ -20,6 +21,7 @@
 #include "review/live_view.h"
 #include "review/record_parser.h"
 #include "review/record_reader.h"
+#include "review/report.h"
 #include "review/review_command.h"
 #include "review/review_text.h"
 #include "review/stretch_splitter.h"
@@ -127,6 +129,8 @@ private slots:
     void commandLine();
     void reportOutput_data();
     void reportOutput();
+    void htmlPages_data();
+    void htmlPages();
     void utf8Input_data();
     void utf8Input();
     void utf8Validity_data();
@@ -327,8 +331,12 @@ void TestReviewReader::escaping_data()
     QTest::newRow("tab") << QByteArray("\t=1") << QByteArray("\"'\t=1\"") << QByteArray("\t=1");
     QTest::newRow("CR") << QByteArray("\r\n=1") << QByteArray("\"'\r\n=1\"") << QByteArray("\r\n=1");
     QTest::newRow("an equals sign inside") << QByteArray("v=3") << QByteArray("v=3") << QByteArray("v=3");
-    QTest::newRow("control bytes") << QByteArray("a\0b\x1B\x7F", 5) << QByteArray("a\0b\x1B\x7F", 5)
+    QTest::newRow("control bytes") << QByteArray("a\0b\x1B\x7F", 5) << QByteArray("a\u2400b\u241B\u2421")
                                    << QByteArray("a\u2400b\u241B\u2421");
+    // Past the eight-byte runs the CSV skips over at once, and beside code-page bytes.
+    QTest::newRow("control bytes among long text") << QByteArray("abcdefgh\x1B[31mijklmnop\x7Fq\xE9\x01")
+                                                   << QByteArray("abcdefgh\u241B[31mijklmnop\u2421q\xC3\xA9\u2401")
+                                                   << QByteArray("abcdefgh\u241B[31mijklmnop\u2421q\xC3\xA9\u2401");
 }
 
 void TestReviewReader::escaping()
@@ -392,7 +400,16 @@ void TestReviewReader::commandLine_data()
     QTest::newRow("folder of non-record files") << QStringList{"@other"} << 1 << "skipped 5 bytes: text that" << 1;
     QTest::newRow("folder without *.txt") << QStringList{"@nothing"} << 2 << "no record files" << 0;
     // Each student's folder below the class folder, names that are no UTF-8 included.
-    QTest::newRow("folders of students") << QStringList{"@class"} << 0 << QString() << 4;
+#ifdef Q_OS_UNIX
+    constexpr int kLinked = 1; // a student's folder linked in is read
+    QTest::newRow("a folder that links back to itself")
+        << QStringList{"@looped"} << 0 << "looped/again: the same folder as one already read (through a link)" << 2;
+#else
+    constexpr int kLinked = 0;
+#endif
+    QTest::newRow("folders of students") << QStringList{"@class"} << 0 << QString() << 4 + kLinked;
+    QTest::newRow("a name that would retitle the terminal")
+        << QStringList{"@esc\x1B]0;owned\x07.txt"} << 2 << "esc\\x1b]0;owned\\x07.txt: no such file or folder" << 0;
     QTest::newRow("cut file") << QStringList{"@cut.txt"} << 1 << "cut.txt:6: skipped" << 1;
     QTest::newRow("both formats") << QStringList{"--csv", "--html", "@good.txt"} << 2 << "cannot be given together"
                                   << 0;
@@ -433,6 +450,14 @@ void TestReviewReader::commandLine()
     write(QStringLiteral("class/bob/send_1208.txt"), good);
     write(QStringLiteral("class/bob/records.index"), {}); // read as a record file, it would be named empty
     write(QStringLiteral("class/bob/.txt"), "hello");     // a name with nothing before .txt is no record file
+#ifdef Q_OS_UNIX
+    QDir(dir.path()).mkpath(QStringLiteral("elsewhere/cy"));
+    QDir(dir.path()).mkpath(QStringLiteral("looped"));
+    write(QStringLiteral("elsewhere/cy/send_1208.txt"), good);
+    write(QStringLiteral("looped/send_1208.txt"), good);
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("elsewhere/cy")), dir.filePath(QStringLiteral("class/cy"))));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("looped")), dir.filePath(QStringLiteral("looped/again"))));
+#endif
 #ifdef Q_OS_LINUX
     QFile latin1;
     const int fd = ::open(QFile::encodeName(dir.filePath(QStringLiteral("class/bob"))) + "/caf\xE9.txt",
@@ -460,6 +485,7 @@ void TestReviewReader::commandLine()
     else
         QVERIFY2(errors.join(u'\n').contains(message), qPrintable(errors.join(u'\n')));
     QCOMPARE(out.data().count("\r\n") + out.data().count(TUTOR_VERSION "\n"), rows);
+    QVERIFY(!out.data().startsWith("\xEF\xBB\xBF")); // a byte-order mark only in a file
     QFile check(dir.filePath(QStringLiteral("good.txt")));
     QVERIFY(check.open(QIODevice::ReadOnly));
     QCOMPARE(check.readAll(), good);
@@ -473,7 +499,7 @@ void TestReviewReader::reportOutput_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("report"); // what report.csv (there before the run) holds after it
 
-    const QString newReport = QStringLiteral("file,session,");
+    const QString newReport = QStringLiteral("\uFEFFfile,session,");
     QTest::newRow("device that refuses the report") << QStringList{"-o", "/dev/full", "@good.txt"} << false << 2
                                                     << "classnotes-review: /dev/full: the report could not be written"
                                                     << "old";
@@ -489,9 +515,13 @@ void TestReviewReader::reportOutput_data()
         << "classnotes-review: @report.csv: left as it was"
         << "old";
 #ifdef Q_OS_LINUX
-    QTest::newRow("an input that cannot be opened leaves the report as it was")
+    QTest::newRow("a FIFO is refused, not read for ever")
+        << QStringList{"-o", "@report.csv", "@fifo.txt"} << false << 2
+        << "classnotes-review: @fifo.txt: not a regular file (a pipe, socket or device)"
+        << "old";
+    QTest::newRow("a socket is refused, the report left as it was")
         << QStringList{"-o", "@report.csv", "@socket.txt", "@good.txt"} << false << 2
-        << "classnotes-review: @socket.txt: cannot be read: No such device or address"
+        << "classnotes-review: @socket.txt: not a regular file (a pipe, socket or device); name the record file"
         << "old";
 #endif
     QTest::newRow("an empty folder leaves the report as it was")
@@ -502,6 +532,10 @@ void TestReviewReader::reportOutput_data()
     QTest::newRow("stretches skipped: still replaced, the skips named")
         << QStringList{"-o", "@report.csv", "@cut.txt"} << false << 1 << "classnotes-review: @cut.txt:6: skipped"
         << newReport;
+    QTest::newRow("--no-bom") << QStringList{"-o", "@report.csv", "--no-bom", "@good.txt"} << false << 0 << QString()
+                              << "file,session,";
+    QTest::newRow("an HTML page has no byte-order mark")
+        << QStringList{"-o", "@report.csv", "--html", "@good.txt"} << false << 0 << QString() << "<!DOCTYPE html>";
     QTest::newRow("one byte skipped") << QStringList{"-o", "@report.csv", "@one.txt"} << false << 1
                                       << "classnotes-review: @one.txt:1: skipped 1 byte: text that" << newReport;
     QTest::newRow("report in a folder that does not exist")
@@ -541,6 +575,7 @@ void TestReviewReader::reportOutput()
     const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
     QVERIFY(::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
     ::close(socket);
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.txt"))).constData(), 0600), 0);
 #endif
     const QString at = dir.path() + u'/';
     for (QString& a : arguments)
@@ -825,6 +860,69 @@ QList<QStringList> csvRows(const QByteArray& csv)
 
 } // namespace
 
+void TestReviewReader::htmlPages_data()
+{
+    QTest::addColumn<qint64>("pageBytes");
+    QTest::addColumn<int>("failAt"); // the page that cannot be opened; 0: none
+    QTest::addColumn<int>("pages");
+
+    QTest::newRow("no further pages given") << qint64(1) << 0 << 1;
+    QTest::newRow("small enough for one page") << (qint64(1) << 30) << 0 << 1;
+    QTest::newRow("several pages") << qint64(8000) << 0 << 5;
+    QTest::newRow("a page that cannot be opened") << qint64(8000) << 3 << 2;
+}
+
+// The sessions of a large report are spread over pages of about the size given, each session
+// whole on one page, every one of them there once, and the first page lists the others.
+void TestReviewReader::htmlPages()
+{
+    QFETCH(qint64, pageBytes);
+    QFETCH(int, failAt);
+    QFETCH(int, pages);
+
+    QByteArray records;
+    for (int i = 0; i < 30; ++i)
+        records += header("005") + response("10:00:00", "L", QString(300, u'a'));
+    QBuffer in(&records);
+    in.open(QIODevice::ReadOnly);
+    std::vector<std::unique_ptr<QBuffer>> out;
+    out.push_back(std::make_unique<QBuffer>());
+    out.front()->open(QIODevice::WriteOnly);
+    review::MorePages more;
+    more.pageBytes = pageBytes;
+    more.folder = QStringLiteral("r-pages");
+    more.firstPage = QStringLiteral("r.html");
+    more.open = [&](int page) -> QIODevice* {
+        if (page == failAt)
+            return nullptr;
+        out.push_back(std::make_unique<QBuffer>());
+        out.back()->open(QIODevice::WriteOnly);
+        return out.back().get();
+    };
+    const bool paged = QByteArray(QTest::currentDataTag()) != "no further pages given";
+    const auto report = review::makeHtmlReport(*out.front(), paged ? &more : nullptr);
+    report->beginFile(QStringLiteral("masterFile.txt"), false);
+    report->endFile(review::readRecords(in, *report));
+    QCOMPARE(report->finish(), failAt == 0);
+    QCOMPARE(int(out.size()), pages);
+    if (failAt)
+        return;
+    QByteArray all;
+    for (size_t i = 0; i < out.size(); ++i) {
+        const QByteArray& page = out[i]->data();
+        QVERIFY(page.startsWith("<!DOCTYPE html>") && page.endsWith("</body>\n</html>\n"));
+        QVERIFY2(pages == 1 || page.size() < pageBytes + 2000, qPrintable(QString::number(page.size())));
+        QCOMPARE(page.count("<section>"), page.count("</section>"));
+        if (i)
+            QVERIFY(out.front()->data().contains("<a href=\"r-pages/page-" + QByteArray::number(i + 1) + ".html\">"));
+        all += page;
+    }
+    for (int n = 1; n <= 30; ++n)
+        QCOMPARE(all.count("<h3>Session " + QByteArray::number(n) + " ·"), 1);
+    QCOMPARE(out.front()->data().contains("Further pages"), pages > 1);
+    QVERIFY(out.front()->data().contains("30 sessions, 30 records"));
+}
+
 void TestReviewReader::interleavedWriters_data()
 {
     QTest::addColumn<QString>("damage");
@@ -849,6 +947,16 @@ void TestReviewReader::interleavedWriters_data()
         << QStringList{"send_1208.txt skipped: it points at no whole record (", "send_1208.txt: 1 record placed"};
     // Finished by a breaker and written by its holder too: the same entry twice is one.
     QTest::newRow("an entry written twice") << "twice" << 18 << 0 << QStringList();
+    // A session line copied with another name and computer, appended: the first one stands.
+    QTest::newRow("a session named again")
+        << "forged" << 18 << 1
+        << QStringList{"records.index:28: skipped: session ", " (Impostor on lab-99) was named at line 1 already "
+                                                              "(Ann Lee on lab-6); the first entry stands"};
+    // Converted in place by an editor: read back as CR LF, the entries fit again.
+    QTest::newRow("send file converted to LF")
+        << "lf" << 18 << 0 << QStringList{"send_1208.txt: its line ends are LF alone, not the CR LF"};
+    QTest::newRow("send file converted to CR CR LF")
+        << "crcrlf" << 18 << 0 << QStringList{"send_1208.txt: its line ends are CR CR LF, not the CR LF"};
     QTest::newRow("an entry at a header")
         << "kind" << 18 << 1
         << QStringList{"records.index:2: entry for ",
@@ -904,6 +1012,16 @@ void TestReviewReader::interleavedWriters()
         lines.insert(lines.size() - 1, lines[lines.size() - 2]);
     if (damage == QLatin1String("kind"))
         lines[1].replace("header\t", "record\t"); // Ann's header in the master file
+    if (damage == QLatin1String("forged")) {
+        QList<QByteArray> forged = lines[0].split('\t');
+        forged[3] = "lab-99";
+        forged[6] = "Impostor";
+        lines.insert(lines.size() - 1, forged.join('\t'));
+    }
+    const QString send = writers[0]->tutor.homePath(QStringLiteral("send_1208.txt"));
+    if (damage == QLatin1String("lf") || damage == QLatin1String("crcrlf"))
+        QVERIFY(testfiles::write(
+            send, testfiles::read(send).replace("\r\n", damage == QLatin1String("lf") ? "\n" : "\r\r\n")));
     index = lines.join('\n');
     if (damage == QLatin1String("torn"))
         index.chop(4);
