@@ -334,9 +334,10 @@ void TestReviewReader::escaping_data()
     QTest::newRow("control bytes") << QByteArray("a\0b\x1B\x7F", 5) << QByteArray("a\u2400b\u241B\u2421")
                                    << QByteArray("a\u2400b\u241B\u2421");
     // Past the eight-byte runs the CSV skips over at once, and beside code-page bytes.
-    QTest::newRow("control bytes among long text") << QByteArray("abcdefgh\x1B[31mijklmnop\x7Fq\xE9\x01")
-                                                   << QByteArray("abcdefgh\u241B[31mijklmnop\u2421q\xC3\xA9\u2401")
-                                                   << QByteArray("abcdefgh\u241B[31mijklmnop\u2421q\xC3\xA9\u2401");
+    QTest::newRow("control bytes among long text")
+        << QByteArray("abcdefgh\x1B[31mijklmnop\x7Fqrstuvwxyz\xE9\x01")
+        << QByteArray("abcdefgh\u241B[31mijklmnop\u2421qrstuvwxyz\xC3\xA9\u2401")
+        << QByteArray("abcdefgh\u241B[31mijklmnop\u2421qrstuvwxyz\xC3\xA9\u2401");
 }
 
 void TestReviewReader::escaping()
@@ -1179,7 +1180,8 @@ void TestReviewReader::liveView()
     options.pollMilliseconds = 20;
     review::LiveView live(options, clock);
     QVERIFY(live.poll());
-    QVERIFY(live.page().contains("No session has started today yet"));
+    QVERIFY(live.page().contains("The folder holds no master file yet: no student has recorded in it, or it is a "
+                                 "share that is not mounted"));
     // The browser reloads well within the 5 s the page promises to be current.
     QVERIFY(live.page().contains("<meta http-equiv=\"refresh\" content=\"3\">"));
     QVERIFY(!live.page().contains("<script"));
@@ -1212,9 +1214,9 @@ void TestReviewReader::liveView()
     }
     QVERIFY(live.poll());
     QCOMPARE(liveRow(live.page(), "Ann Lee").section(u'|', 2, 3), QStringLiteral("lab-01|006"));
-    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|1 of 20|3|5 s|")),
+    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|1 of 20|3|5 s|working|")),
              qPrintable(liveRow(live.page(), "Ann Lee")));
-    QVERIFY2(liveRow(live.page(), "Bo Chen").endsWith(QStringLiteral("|3|0 s|")),
+    QVERIFY2(liveRow(live.page(), "Bo Chen").endsWith(QStringLiteral("|3|0 s|working|")),
              qPrintable(liveRow(live.page(), "Bo Chen")));
 
     // A record seen in two pieces is taken once it is whole, not before.
@@ -1230,7 +1232,7 @@ void TestReviewReader::liveView()
     QVERIFY(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|3|")));
     QVERIFY(testfiles::append(master, added.mid(added.size() / 2)));
     QVERIFY(live.poll());
-    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|4|0 s|")),
+    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|4|0 s|working|")),
              qPrintable(liveRow(live.page(), "Ann Lee")));
     // Only what was appended, and the first bytes of each file that grew, once a look.
     QCOMPARE(live.bytesRead() - read,
@@ -1241,7 +1243,7 @@ void TestReviewReader::liveView()
     record(ann, records::kAnswerPrompt + "\r\n"); // the reminder alone is not recorded; with a line end it is
     QVERIFY(live.poll());
     QVERIFY2(liveRow(live.page(), "Bo Chen").startsWith(QStringLiteral("<tr class=\"quiet\">")) &&
-                 liveRow(live.page(), "Bo Chen").endsWith(QStringLiteral("|3|6 min 10 s|quiet|")),
+                 liveRow(live.page(), "Bo Chen").endsWith(QStringLiteral("|3|6 min 10 s|quiet 6 min|")),
              qPrintable(liveRow(live.page(), "Bo Chen")));
     QVERIFY(liveRow(live.page(), "Ann Lee").startsWith(QStringLiteral("<tr class=\"reminder\">")));
     QVERIFY(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("1 answer only the reminder")));
@@ -1265,8 +1267,24 @@ void TestReviewReader::liveView()
     QVERIFY(live.poll());
     advance(10); // how long a record waits for its index entry before the file's order places it
     QVERIFY(live.poll());
-    QVERIFY2(liveRow(live.page(), "Cy Diaz").endsWith(QStringLiteral("|3|%1|1|10 s|").arg(longest)),
+    QVERIFY2(liveRow(live.page(), "Cy Diaz").endsWith(QStringLiteral("|3|%1|1|10 s|working|").arg(longest)),
              qPrintable(liveRow(live.page(), "Cy Diaz")));
+
+    // A copy of Ann's session line with another name, appended: it does not relabel her.
+    QList<QByteArray> forged = testfiles::read(index).split('\n').first().split('\t');
+    forged[6] = "Impostor";
+    QVERIFY(testfiles::append(index, forged.join('\t') + '\n'));
+    // Dee records against her set's last line: finished, listed apart after the others.
+    Writer& dee = *startWriter(QStringLiteral("Ann Dee"), QStringLiteral("lab-03"), 6);
+    for (int i = 1; i < 20; ++i)
+        dee.tutor.next();
+    record(dee, QStringLiteral("done"));
+    QVERIFY(live.poll());
+    QVERIFY(!live.page().contains("Impostor"));
+    QVERIFY2(liveRow(live.page(), "Ann Dee").startsWith(QStringLiteral("<tr class=\"apart finished\">")) &&
+                 liveRow(live.page(), "Ann Dee").endsWith(QStringLiteral("|20 of 20|1|0 s|finished|")),
+             qPrintable(liveRow(live.page(), "Ann Dee")));
+    QVERIFY(live.page().indexOf("Ann Dee") > live.page().indexOf("Cy Diaz"));
 
     // The share goes away and comes back.
     QVERIFY(QDir().rename(folder, folder + ".away"));
@@ -1282,14 +1300,16 @@ void TestReviewReader::liveView()
     QVERIFY(!live.page().contains("Cannot read the folder"));
     QVERIFY(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|5|")));
 
-    // The master file cut back by hand to its first records: read again from its start.
+    // The master file cut back by hand to its first records: read again from its start, and said.
     QVERIFY(testfiles::write(master, before));
     QVERIFY(live.poll());
+    QVERIFY(live.page().contains("masterFile.txt got shorter or was replaced at " +
+                                 clock.now().toString(QStringLiteral("hh:mm:ss")).toLatin1()));
     QVERIFY2(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|3|")),
              qPrintable(liveRow(live.page(), "Ann Lee")));
     advance(3600); // an hour on from her last record of those, at 10:01:10
     QVERIFY(live.poll());
-    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|3|1 h 07 min|quiet|")),
+    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|3|1 h 07 min|quiet 67 min|")),
              qPrintable(liveRow(live.page(), "Ann Lee")));
 
     // Left to itself, it looks again and again.

@@ -531,7 +531,7 @@ QString countOf(qint64 n, const char* one, const char* many)
 
 QString usage()
 {
-    return QStringLiteral("Usage: classnotes-review [--csv | --html] [-o FILE] [--no-bom] FILE...\n"
+    return QStringLiteral("Usage: classnotes-review [--csv | --html] [-o FILE] FILE...\n"
                           "       classnotes-review --help | --version\n"
                           "Reads the tutor's master, send and notes files (a folder: every *.txt file in it\n"
                           "and below it; -: standard input) and writes one report: CSV (the default), one\n"
