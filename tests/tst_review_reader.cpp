@@ -139,6 +139,7 @@ private slots:
     void indexCodec();
     void interleavedWriters_data();
     void interleavedWriters();
+    void gradebook();
     void follower_data();
     void follower();
     void followsAFileLargerThanItsBytes();
@@ -424,6 +425,8 @@ void TestReviewReader::commandLine_data()
         << QStringList{"--live", "@class", "--quiet", "0"} << 2 << "--quiet needs a number of minutes" << 0;
     QTest::newRow("--live without an event loop")
         << QStringList{"--live", "@class"} << 2 << "--live cannot be run here" << 0;
+    QTest::newRow("--gradebook with a report format")
+        << QStringList{"--gradebook", "--html", "@class"} << 2 << "--gradebook writes its own CSV" << 0;
     QTest::newRow("report over a record file")
         << QStringList{"-o", "@good.txt", "@good.txt"} << 2 << "never writes over them" << 0;
 }
@@ -1080,6 +1083,52 @@ void TestReviewReader::interleavedWriters()
                  sessions[i].left(120).constData());
         QCOMPARE(sessions[i].count("<tr><td class=\"n\">"), 3);
     }
+}
+
+// A lab folder (master and send files, both indexed): one row per student and set, each record
+// counted once, and the instructor told of a student who moved and a computer that changed hands.
+void TestReviewReader::gradebook()
+{
+    QTemporaryDir shared;
+    QDir(shared.path()).mkpath(testfiles::kHomeFolder);
+    std::vector<std::unique_ptr<Writer>> writers;
+    auto session = [&](const QString& name, const QString& host, int set, int minute, const QStringList& answers) {
+        auto w = std::make_unique<Writer>();
+        w->tutor.drivesRoot = shared.path();
+        w->tutor.hostName = host;
+        w->tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, minute)));
+        w->tutor.start({QStringLiteral("1"), name, QString::number(set)});
+        for (const QString& answer : answers) {
+            w->tutor.next();
+            w->tutor.clock.set(w->tutor.clock.now().addSecs(90));
+            if (answer.startsWith(u'!'))
+                w->tutor.saveAsNotes(answer.mid(1));
+            else
+                w->tutor.enterResponse(answer);
+        }
+        writers.push_back(std::move(w));
+    };
+    session(QStringLiteral("Ann Lee"), QStringLiteral("lab-01"), 6, 0, {"a", "!why", "b"});
+    session(QStringLiteral("Ann Lee"), QStringLiteral("lab-07"), 6, 30, {"c"});
+    session(QStringLiteral("Bo Chen"), QStringLiteral("lab-02"), 12, 0, {"d", records::kAnswerPrompt + "\r\n"});
+    session(QStringLiteral("Cy Diaz"), QStringLiteral("lab-02"), 14, 40, {});
+
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QStringList errors;
+    review::Console console;
+    console.out = &out;
+    console.error = [&](const QString& line) { errors << line; };
+    QCOMPARE(review::reviewMain({"--gradebook", writers[0]->tutor.homePath(QString())}, console), 0);
+    QCOMPARE(errors, QStringList({"classnotes-review: Ann Lee: one name on 2 computers (lab-01, lab-07)",
+                                  "classnotes-review: lab-02: one computer with 2 names (Bo Chen, Cy Diaz)"}));
+    const QList<QStringList> rows = csvRows(out.data());
+    QCOMPARE(rows.size(), 5);
+    QCOMPARE(rows[0].join(u','), "name,computer,set,questions,reached,answered,notes,first,last,minutes");
+    QCOMPARE(rows[1].join(u','), "Ann Lee,lab-01,006,20,3,2,1,12-08-2026 10:01:30,12-08-2026 10:04:30,3");
+    QCOMPARE(rows[2].join(u','), "Ann Lee,lab-07,006,20,1,1,0,12-08-2026 10:31:30,12-08-2026 10:31:30,0");
+    QCOMPARE(rows[3].join(u','), "Bo Chen,lab-02,012,12,2,1,0,12-08-2026 10:01:30,12-08-2026 10:03:00,2");
+    QCOMPARE(rows[4].join(u','), "Cy Diaz,lab-02,014,12,0,0,0,,,0"); // started, recorded nothing
 }
 
 void TestReviewReader::follower_data()

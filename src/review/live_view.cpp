@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <utility>
 
-#include "content/class_notes_content.h"
 #include "platform/code_page.h"
 #include "record_parser.h"
 #include "review_text.h"
+#include "set_lines.h"
 #include "stretch_splitter.h"
 
 namespace review {
@@ -36,42 +36,6 @@ QString firstLineOf(QByteArrayView line)
         text.truncate(end);
     text = text.trimmed();
     return text.size() > kShownLine ? text.left(kShownLine - 1) + u'…' : text;
-}
-
-// Where a line lies in its set of the course content: its number among the set's lines (empty
-// slots not counted) and how many there are; none for a line the content does not hold.
-struct SetPlace {
-    int line = 0;
-    int lines = 0;
-};
-
-SetPlace placeInSet(const QByteArray& set, const QString& line)
-{
-    struct Set {
-        QHash<QString, int> numbers;
-        int lines = 0;
-    };
-    static const QStringList content = readClassNotes(QStringLiteral(":/content/class_notes.json")).lines;
-    static QHash<QByteArray, Set> sets;
-    auto isHeader = [](const QString& l) {
-        return l.size() >= 4 && l[0].isDigit() && l[1].isDigit() && l[2].isDigit() && l[3] == u'.';
-    };
-    auto it = sets.find(set);
-    if (it == sets.end()) {
-        Set found;
-        const QString start = QString::fromLatin1(set) + u'.';
-        qsizetype i = 0;
-        while (i < content.size() && !content[i].startsWith(start))
-            ++i;
-        for (++i; i < content.size() && !isHeader(content[i]); ++i) {
-            if (content[i].trimmed().isEmpty())
-                continue;
-            ++found.lines;
-            found.numbers.insert(content[i].trimmed(), found.lines);
-        }
-        it = sets.insert(set, found);
-    }
-    return {it->numbers.value(line.trimmed()), it->lines};
 }
 
 QString sinceText(qint64 seconds)

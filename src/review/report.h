@@ -56,6 +56,9 @@ struct MorePages {
 // `bom`: a UTF-8 byte-order mark first, so that a spreadsheet opening the file by itself
 // takes it for UTF-8.
 std::unique_ptr<Report> makeCsvReport(QIODevice& out, bool bom = false);
+// One row per student (name and computer) and set, written at the end; `note` is told of a
+// name on several computers and a computer with several names.
+std::unique_ptr<Report> makeGradebook(QIODevice& out, bool bom, std::function<void(const QString&)> note);
 // `more`: where pages after the first go; none, and the report is one page.
 std::unique_ptr<Report> makeHtmlReport(QIODevice& out, const MorePages* more = nullptr);
 

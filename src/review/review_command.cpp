@@ -543,6 +543,11 @@ QString usage()
                           "Exit status: 0 all read, 1 some stretches or index entries skipped, 2 bad usage,\n"
                           "a file that cannot be read, or a report that cannot be written.\n"
                           "\n"
+                          "       classnotes-review --gradebook [-o FILE] [--no-bom] FOLDER...\n"
+                          "One CSV row per student (name and computer, from the session index) and set:\n"
+                          "name,computer,set,questions,reached,answered,notes,first,last,minutes; standard\n"
+                          "error notes a name on several computers and a computer with several names.\n"
+                          "\n"
                           "       classnotes-review --live FOLDER [-o PAGE] [--quiet MINUTES]\n"
                           "Follows a class's record folder read-only, until interrupted, and keeps PAGE (or\n"
                           "a page in the temporary folder) current within seconds: one row per session of\n"
@@ -554,6 +559,7 @@ std::variant<Options, QString> parseArguments(const QStringList& arguments)
 {
     Options options;
     bool formatGiven = false;
+    bool gradebook = false;
     bool onlyFiles = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& a = arguments[i];
@@ -571,6 +577,8 @@ std::variant<Options, QString> parseArguments(const QStringList& arguments)
             if (i + 1 == arguments.size() || arguments[i + 1].isEmpty())
                 return QStringLiteral("%1 needs a file name after it").arg(a);
             options.output = arguments[++i];
+        } else if (a == QLatin1String("--gradebook")) {
+            gradebook = true;
         } else if (a == QLatin1String("--no-bom")) {
             options.bom = false;
         } else if (a == QLatin1String("--live")) {
@@ -594,6 +602,11 @@ std::variant<Options, QString> parseArguments(const QStringList& arguments)
             return QStringLiteral("--live needs one record folder");
         if (formatGiven)
             return QStringLiteral("--live writes its own page; --csv and --html are for reports");
+    }
+    if (gradebook) {
+        if (formatGiven || options.live)
+            return QStringLiteral("--gradebook writes its own CSV; it goes with neither --csv, --html nor --live");
+        options.format = Options::Format::Gradebook;
     }
     if (options.paths.isEmpty() && !options.help && !options.version)
         return QStringLiteral("no record files given");
@@ -638,8 +651,13 @@ int runReview(const Options& options, const Console& console)
     const QString outName = options.output.isEmpty() ? QStringLiteral("standard output") : options.output;
     FurtherPages pages(options.output);
     const bool paged = options.format == Options::Format::Html && replace;
-    const auto report = options.format == Options::Format::Html ? makeHtmlReport(*out, paged ? &pages.more : nullptr)
-                                                                : makeCsvReport(*out, replace && options.bom);
+    std::unique_ptr<Report> report;
+    if (options.format == Options::Format::Html)
+        report = makeHtmlReport(*out, paged ? &pages.more : nullptr);
+    else if (options.format == Options::Format::Gradebook)
+        report = makeGradebook(*out, replace && options.bom, [&](const QString& note) { say(console, note); });
+    else
+        report = makeCsvReport(*out, replace && options.bom);
     const bool showProgress = console.progress && files.size() > kFilesWithoutProgress;
     Indexes indexes(console);
     for (qsizetype i = 0; i < files.size(); ++i) {

@@ -13,7 +13,7 @@ namespace review {
 enum ExitStatus { kAllRead = 0, kSomeSkipped = 1, kBadUsage = 2 };
 
 struct Options {
-    enum class Format { Csv, Html };
+    enum class Format { Csv, Html, Gradebook };
     Format format = Format::Csv;
     QString output;    // empty: standard output
     QStringList paths; // "-": standard input
