@@ -4,6 +4,8 @@
 // on a 200 MB master file against one 100 KB send file shows that it streams.
 //   bench_review [ROUNDS]   (default 11)
 //   bench_review --live [PAGE]   the live view over 30 sessions; PAGE keeps its last page
+//   bench_review --master [ROUNDS]   a 205 MB master file: --csv paired with `wc -l` (default 5
+//                                    rounds), and the size of its HTML report's pages
 
 #include <QCoreApplication>
 #include <QDir>
@@ -241,11 +243,77 @@ int liveBench(const QString& page)
     return 0;
 }
 
+qint64 sizeOf(const QString& path)
+{
+    return QFileInfo(path).size();
+}
+
+int masterBench(int rounds)
+{
+    QTemporaryDir dir;
+    std::mt19937 random(205);
+    const QString master = dir.filePath(QStringLiteral("masterFile.txt"));
+    {
+        const QByteArray block = recordFile(random, 1 << 20, true);
+        QFile f(master);
+        if (!f.open(QIODevice::WriteOnly))
+            return 1;
+        for (qint64 n = 0; n < (205LL << 20); n += block.size()) {
+            if (f.write(block) != block.size())
+                return 1;
+        }
+    }
+    const QString program = QStringLiteral(REVIEW_PROGRAM);
+    const QStringList wc{QStringLiteral("/usr/bin/wc"), QStringLiteral("-l"), master};
+    const QStringList csv{program, QStringLiteral("--csv"), master};
+    runChild(wc);
+    std::vector<double> wcMs, csvMs, ratios;
+    for (int i = 0; i < rounds; ++i) {
+        const Run a = i % 2 ? runChild(csv) : runChild(wc);
+        const Run b = i % 2 ? runChild(wc) : runChild(csv);
+        const Run& w = i % 2 ? b : a;
+        const Run& c = i % 2 ? a : b;
+        if (w.status != 0 || c.status != 0)
+            return 1;
+        wcMs.push_back(w.ms);
+        csvMs.push_back(c.ms);
+        ratios.push_back(c.ms / w.ms);
+        std::fprintf(stderr, "round %d: wc -l %.1f ms, --csv %.1f ms\n", i, w.ms, c.ms);
+    }
+    const double ratio = bench::median(ratios);
+    bench::row(QStringLiteral("Review --csv, a 205 MB master file, fresh process, median of %1").arg(rounds),
+               bench::ms(bench::median(csvMs)), QStringLiteral("wc -l on it ") + bench::ms(bench::median(wcMs)),
+               QString::number(ratio, 'f', 2) + QStringLiteral("× (median of pairs)"), QStringLiteral("≤ 10×"),
+               ratio <= 10.0);
+
+    const QString page = dir.filePath(QStringLiteral("report.html"));
+    const Run html = runChild({program, QStringLiteral("--html"), QStringLiteral("-o"), page, master});
+    qint64 largest = 0;
+    qint64 total = sizeOf(page);
+    const QFileInfoList pages = QDir(dir.filePath(QStringLiteral("report-pages"))).entryInfoList(QDir::Files);
+    for (const QFileInfo& p : pages) {
+        largest = std::max(largest, p.size());
+        total += p.size();
+    }
+    const double mb = double(sizeOf(page)) / (1 << 20);
+    bench::row(QStringLiteral("Review --html -o, the same file: its first page (%1 further, the largest %2 MB, "
+                              "%3 MB in all), %4")
+                   .arg(pages.size())
+                   .arg(double(largest) / (1 << 20), 0, 'f', 1)
+                   .arg(double(total) / (1 << 20), 0, 'f', 1)
+                   .arg(bench::ms(html.ms)),
+               QString::number(mb, 'f', 1) + QStringLiteral(" MB"), QStringLiteral("the master file 205 MB"),
+               bench::ratio(mb, 205.0), QStringLiteral("≤ 20 MB"), html.status == 0 && mb <= 20.0);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     if (argc > 1 && QByteArray(argv[1]) == "--live")
         return liveBench(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
+    if (argc > 1 && QByteArray(argv[1]) == "--master")
+        return masterBench(argc > 2 ? std::max(1, QByteArray(argv[2]).toInt()) : 5);
     const int rounds = argc > 1 ? std::max(3, QByteArray(argv[1]).toInt()) : 11;
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("send"));

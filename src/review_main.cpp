@@ -60,15 +60,15 @@ int main(int argc, char** argv)
         liveOptions.quietSeconds = options.quietMinutes * 60;
         live = std::make_unique<review::LiveView>(liveOptions, clock);
         if (!live->poll()) {
-            console.error(
-                QStringLiteral("classnotes-review: %1: cannot be written: %2").arg(page, live->writeProblem()));
+            console.error(QStringLiteral("classnotes-review: %1: cannot be written: %2")
+                              .arg(review::shownOnTerminal(page), live->writeProblem()));
             return int(review::kBadUsage);
         }
         std::printf("%s\n", QDir::toNativeSeparators(page).toLocal8Bit().constData());
         std::fflush(stdout);
         console.error(QStringLiteral("classnotes-review: following %1 read-only; the page above is kept current "
                                      "until interrupted (Ctrl+C)")
-                          .arg(liveOptions.folder));
+                          .arg(review::shownOnTerminal(liveOptions.folder)));
         live->start();
         return app.exec();
     };

@@ -9,6 +9,7 @@
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #endif
@@ -20,6 +21,7 @@
 #include "review/live_view.h"
 #include "review/record_parser.h"
 #include "review/record_reader.h"
+#include "review/report.h"
 #include "review/review_command.h"
 #include "review/review_text.h"
 #include "review/stretch_splitter.h"
@@ -127,6 +129,8 @@ private slots:
     void commandLine();
     void reportOutput_data();
     void reportOutput();
+    void htmlPages_data();
+    void htmlPages();
     void utf8Input_data();
     void utf8Input();
     void utf8Validity_data();
@@ -135,6 +139,7 @@ private slots:
     void indexCodec();
     void interleavedWriters_data();
     void interleavedWriters();
+    void gradebook();
     void follower_data();
     void follower();
     void followsAFileLargerThanItsBytes();
@@ -327,8 +332,13 @@ void TestReviewReader::escaping_data()
     QTest::newRow("tab") << QByteArray("\t=1") << QByteArray("\"'\t=1\"") << QByteArray("\t=1");
     QTest::newRow("CR") << QByteArray("\r\n=1") << QByteArray("\"'\r\n=1\"") << QByteArray("\r\n=1");
     QTest::newRow("an equals sign inside") << QByteArray("v=3") << QByteArray("v=3") << QByteArray("v=3");
-    QTest::newRow("control bytes") << QByteArray("a\0b\x1B\x7F", 5) << QByteArray("a\0b\x1B\x7F", 5)
+    QTest::newRow("control bytes") << QByteArray("a\0b\x1B\x7F", 5) << QByteArray("a\u2400b\u241B\u2421")
                                    << QByteArray("a\u2400b\u241B\u2421");
+    // Past the eight-byte runs the CSV skips over at once, and beside code-page bytes.
+    QTest::newRow("control bytes among long text")
+        << QByteArray("abcdefgh\x1B[31mijklmnop\x7Fqrstuvwxyz\xE9\x01")
+        << QByteArray("abcdefgh\u241B[31mijklmnop\u2421qrstuvwxyz\xC3\xA9\u2401")
+        << QByteArray("abcdefgh\u241B[31mijklmnop\u2421qrstuvwxyz\xC3\xA9\u2401");
 }
 
 void TestReviewReader::escaping()
@@ -392,7 +402,16 @@ void TestReviewReader::commandLine_data()
     QTest::newRow("folder of non-record files") << QStringList{"@other"} << 1 << "skipped 5 bytes: text that" << 1;
     QTest::newRow("folder without *.txt") << QStringList{"@nothing"} << 2 << "no record files" << 0;
     // Each student's folder below the class folder, names that are no UTF-8 included.
-    QTest::newRow("folders of students") << QStringList{"@class"} << 0 << QString() << 4;
+#ifdef Q_OS_UNIX
+    constexpr int kLinked = 1; // a student's folder linked in is read
+    QTest::newRow("a folder that links back to itself")
+        << QStringList{"@looped"} << 0 << "looped/again: the same folder as one already read (through a link)" << 2;
+#else
+    constexpr int kLinked = 0;
+#endif
+    QTest::newRow("folders of students") << QStringList{"@class"} << 0 << QString() << 4 + kLinked;
+    QTest::newRow("a name that would retitle the terminal")
+        << QStringList{"@esc\x1B]0;owned\x07.txt"} << 2 << "esc\\x1b]0;owned\\x07.txt: no such file or folder" << 0;
     QTest::newRow("cut file") << QStringList{"@cut.txt"} << 1 << "cut.txt:6: skipped" << 1;
     QTest::newRow("both formats") << QStringList{"--csv", "--html", "@good.txt"} << 2 << "cannot be given together"
                                   << 0;
@@ -406,6 +425,8 @@ void TestReviewReader::commandLine_data()
         << QStringList{"--live", "@class", "--quiet", "0"} << 2 << "--quiet needs a number of minutes" << 0;
     QTest::newRow("--live without an event loop")
         << QStringList{"--live", "@class"} << 2 << "--live cannot be run here" << 0;
+    QTest::newRow("--gradebook with a report format")
+        << QStringList{"--gradebook", "--html", "@class"} << 2 << "--gradebook writes its own CSV" << 0;
     QTest::newRow("report over a record file")
         << QStringList{"-o", "@good.txt", "@good.txt"} << 2 << "never writes over them" << 0;
 }
@@ -433,6 +454,14 @@ void TestReviewReader::commandLine()
     write(QStringLiteral("class/bob/send_1208.txt"), good);
     write(QStringLiteral("class/bob/records.index"), {}); // read as a record file, it would be named empty
     write(QStringLiteral("class/bob/.txt"), "hello");     // a name with nothing before .txt is no record file
+#ifdef Q_OS_UNIX
+    QDir(dir.path()).mkpath(QStringLiteral("elsewhere/cy"));
+    QDir(dir.path()).mkpath(QStringLiteral("looped"));
+    write(QStringLiteral("elsewhere/cy/send_1208.txt"), good);
+    write(QStringLiteral("looped/send_1208.txt"), good);
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("elsewhere/cy")), dir.filePath(QStringLiteral("class/cy"))));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("looped")), dir.filePath(QStringLiteral("looped/again"))));
+#endif
 #ifdef Q_OS_LINUX
     QFile latin1;
     const int fd = ::open(QFile::encodeName(dir.filePath(QStringLiteral("class/bob"))) + "/caf\xE9.txt",
@@ -460,6 +489,7 @@ void TestReviewReader::commandLine()
     else
         QVERIFY2(errors.join(u'\n').contains(message), qPrintable(errors.join(u'\n')));
     QCOMPARE(out.data().count("\r\n") + out.data().count(TUTOR_VERSION "\n"), rows);
+    QVERIFY(!out.data().startsWith("\xEF\xBB\xBF")); // a byte-order mark only in a file
     QFile check(dir.filePath(QStringLiteral("good.txt")));
     QVERIFY(check.open(QIODevice::ReadOnly));
     QCOMPARE(check.readAll(), good);
@@ -473,7 +503,7 @@ void TestReviewReader::reportOutput_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("report"); // what report.csv (there before the run) holds after it
 
-    const QString newReport = QStringLiteral("file,session,");
+    const QString newReport = QStringLiteral("\uFEFFfile,session,");
     QTest::newRow("device that refuses the report") << QStringList{"-o", "/dev/full", "@good.txt"} << false << 2
                                                     << "classnotes-review: /dev/full: the report could not be written"
                                                     << "old";
@@ -489,9 +519,13 @@ void TestReviewReader::reportOutput_data()
         << "classnotes-review: @report.csv: left as it was"
         << "old";
 #ifdef Q_OS_LINUX
-    QTest::newRow("an input that cannot be opened leaves the report as it was")
+    QTest::newRow("a FIFO is refused, not read for ever")
+        << QStringList{"-o", "@report.csv", "@fifo.txt"} << false << 2
+        << "classnotes-review: @fifo.txt: not a regular file (a pipe, socket or device)"
+        << "old";
+    QTest::newRow("a socket is refused, the report left as it was")
         << QStringList{"-o", "@report.csv", "@socket.txt", "@good.txt"} << false << 2
-        << "classnotes-review: @socket.txt: cannot be read: No such device or address"
+        << "classnotes-review: @socket.txt: not a regular file (a pipe, socket or device); name the record file"
         << "old";
 #endif
     QTest::newRow("an empty folder leaves the report as it was")
@@ -502,6 +536,10 @@ void TestReviewReader::reportOutput_data()
     QTest::newRow("stretches skipped: still replaced, the skips named")
         << QStringList{"-o", "@report.csv", "@cut.txt"} << false << 1 << "classnotes-review: @cut.txt:6: skipped"
         << newReport;
+    QTest::newRow("--no-bom") << QStringList{"-o", "@report.csv", "--no-bom", "@good.txt"} << false << 0 << QString()
+                              << "file,session,";
+    QTest::newRow("an HTML page has no byte-order mark")
+        << QStringList{"-o", "@report.csv", "--html", "@good.txt"} << false << 0 << QString() << "<!DOCTYPE html>";
     QTest::newRow("one byte skipped") << QStringList{"-o", "@report.csv", "@one.txt"} << false << 1
                                       << "classnotes-review: @one.txt:1: skipped 1 byte: text that" << newReport;
     QTest::newRow("report in a folder that does not exist")
@@ -541,6 +579,7 @@ void TestReviewReader::reportOutput()
     const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
     QVERIFY(::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
     ::close(socket);
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.txt"))).constData(), 0600), 0);
 #endif
     const QString at = dir.path() + u'/';
     for (QString& a : arguments)
@@ -825,6 +864,69 @@ QList<QStringList> csvRows(const QByteArray& csv)
 
 } // namespace
 
+void TestReviewReader::htmlPages_data()
+{
+    QTest::addColumn<qint64>("pageBytes");
+    QTest::addColumn<int>("failAt"); // the page that cannot be opened; 0: none
+    QTest::addColumn<int>("pages");
+
+    QTest::newRow("no further pages given") << qint64(1) << 0 << 1;
+    QTest::newRow("small enough for one page") << (qint64(1) << 30) << 0 << 1;
+    QTest::newRow("several pages") << qint64(8000) << 0 << 5;
+    QTest::newRow("a page that cannot be opened") << qint64(8000) << 3 << 2;
+}
+
+// The sessions of a large report are spread over pages of about the size given, each session
+// whole on one page, every one of them there once, and the first page lists the others.
+void TestReviewReader::htmlPages()
+{
+    QFETCH(qint64, pageBytes);
+    QFETCH(int, failAt);
+    QFETCH(int, pages);
+
+    QByteArray records;
+    for (int i = 0; i < 30; ++i)
+        records += header("005") + response("10:00:00", "L", QString(300, u'a'));
+    QBuffer in(&records);
+    in.open(QIODevice::ReadOnly);
+    std::vector<std::unique_ptr<QBuffer>> out;
+    out.push_back(std::make_unique<QBuffer>());
+    out.front()->open(QIODevice::WriteOnly);
+    review::MorePages more;
+    more.pageBytes = pageBytes;
+    more.folder = QStringLiteral("r-pages");
+    more.firstPage = QStringLiteral("r.html");
+    more.open = [&](int page) -> QIODevice* {
+        if (page == failAt)
+            return nullptr;
+        out.push_back(std::make_unique<QBuffer>());
+        out.back()->open(QIODevice::WriteOnly);
+        return out.back().get();
+    };
+    const bool paged = QByteArray(QTest::currentDataTag()) != "no further pages given";
+    const auto report = review::makeHtmlReport(*out.front(), paged ? &more : nullptr);
+    report->beginFile(QStringLiteral("masterFile.txt"), false);
+    report->endFile(review::readRecords(in, *report));
+    QCOMPARE(report->finish(), failAt == 0);
+    QCOMPARE(int(out.size()), pages);
+    if (failAt)
+        return;
+    QByteArray all;
+    for (size_t i = 0; i < out.size(); ++i) {
+        const QByteArray& page = out[i]->data();
+        QVERIFY(page.startsWith("<!DOCTYPE html>") && page.endsWith("</body>\n</html>\n"));
+        QVERIFY2(pages == 1 || page.size() < pageBytes + 2000, qPrintable(QString::number(page.size())));
+        QCOMPARE(page.count("<section>"), page.count("</section>"));
+        if (i)
+            QVERIFY(out.front()->data().contains("<a href=\"r-pages/page-" + QByteArray::number(i + 1) + ".html\">"));
+        all += page;
+    }
+    for (int n = 1; n <= 30; ++n)
+        QCOMPARE(all.count("<h3>Session " + QByteArray::number(n) + " ·"), 1);
+    QCOMPARE(out.front()->data().contains("Further pages"), pages > 1);
+    QVERIFY(out.front()->data().contains("30 sessions, 30 records"));
+}
+
 void TestReviewReader::interleavedWriters_data()
 {
     QTest::addColumn<QString>("damage");
@@ -849,6 +951,16 @@ void TestReviewReader::interleavedWriters_data()
         << QStringList{"send_1208.txt skipped: it points at no whole record (", "send_1208.txt: 1 record placed"};
     // Finished by a breaker and written by its holder too: the same entry twice is one.
     QTest::newRow("an entry written twice") << "twice" << 18 << 0 << QStringList();
+    // A session line copied with another name and computer, appended: the first one stands.
+    QTest::newRow("a session named again")
+        << "forged" << 18 << 1
+        << QStringList{"records.index:28: skipped: session ", " (Impostor on lab-99) was named at line 1 already "
+                                                              "(Ann Lee on lab-6); the first entry stands"};
+    // Converted in place by an editor: read back as CR LF, the entries fit again.
+    QTest::newRow("send file converted to LF")
+        << "lf" << 18 << 0 << QStringList{"send_1208.txt: its line ends are LF alone, not the CR LF"};
+    QTest::newRow("send file converted to CR CR LF")
+        << "crcrlf" << 18 << 0 << QStringList{"send_1208.txt: its line ends are CR CR LF, not the CR LF"};
     QTest::newRow("an entry at a header")
         << "kind" << 18 << 1
         << QStringList{"records.index:2: entry for ",
@@ -904,6 +1016,16 @@ void TestReviewReader::interleavedWriters()
         lines.insert(lines.size() - 1, lines[lines.size() - 2]);
     if (damage == QLatin1String("kind"))
         lines[1].replace("header\t", "record\t"); // Ann's header in the master file
+    if (damage == QLatin1String("forged")) {
+        QList<QByteArray> forged = lines[0].split('\t');
+        forged[3] = "lab-99";
+        forged[6] = "Impostor";
+        lines.insert(lines.size() - 1, forged.join('\t'));
+    }
+    const QString send = writers[0]->tutor.homePath(QStringLiteral("send_1208.txt"));
+    if (damage == QLatin1String("lf") || damage == QLatin1String("crcrlf"))
+        QVERIFY(testfiles::write(
+            send, testfiles::read(send).replace("\r\n", damage == QLatin1String("lf") ? "\n" : "\r\r\n")));
     index = lines.join('\n');
     if (damage == QLatin1String("torn"))
         index.chop(4);
@@ -961,6 +1083,52 @@ void TestReviewReader::interleavedWriters()
                  sessions[i].left(120).constData());
         QCOMPARE(sessions[i].count("<tr><td class=\"n\">"), 3);
     }
+}
+
+// A lab folder (master and send files, both indexed): one row per student and set, each record
+// counted once, and the instructor told of a student who moved and a computer that changed hands.
+void TestReviewReader::gradebook()
+{
+    QTemporaryDir shared;
+    QDir(shared.path()).mkpath(testfiles::kHomeFolder);
+    std::vector<std::unique_ptr<Writer>> writers;
+    auto session = [&](const QString& name, const QString& host, int set, int minute, const QStringList& answers) {
+        auto w = std::make_unique<Writer>();
+        w->tutor.drivesRoot = shared.path();
+        w->tutor.hostName = host;
+        w->tutor.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, minute)));
+        w->tutor.start({QStringLiteral("1"), name, QString::number(set)});
+        for (const QString& answer : answers) {
+            w->tutor.next();
+            w->tutor.clock.set(w->tutor.clock.now().addSecs(90));
+            if (answer.startsWith(u'!'))
+                w->tutor.saveAsNotes(answer.mid(1));
+            else
+                w->tutor.enterResponse(answer);
+        }
+        writers.push_back(std::move(w));
+    };
+    session(QStringLiteral("Ann Lee"), QStringLiteral("lab-01"), 6, 0, {"a", "!why", "b"});
+    session(QStringLiteral("Ann Lee"), QStringLiteral("lab-07"), 6, 30, {"c"});
+    session(QStringLiteral("Bo Chen"), QStringLiteral("lab-02"), 12, 0, {"d", records::kAnswerPrompt + "\r\n"});
+    session(QStringLiteral("Cy Diaz"), QStringLiteral("lab-02"), 14, 40, {});
+
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QStringList errors;
+    review::Console console;
+    console.out = &out;
+    console.error = [&](const QString& line) { errors << line; };
+    QCOMPARE(review::reviewMain({"--gradebook", writers[0]->tutor.homePath(QString())}, console), 0);
+    QCOMPARE(errors, QStringList({"classnotes-review: Ann Lee: one name on 2 computers (lab-01, lab-07)",
+                                  "classnotes-review: lab-02: one computer with 2 names (Bo Chen, Cy Diaz)"}));
+    const QList<QStringList> rows = csvRows(out.data());
+    QCOMPARE(rows.size(), 5);
+    QCOMPARE(rows[0].join(u','), "name,computer,set,questions,reached,answered,notes,first,last,minutes");
+    QCOMPARE(rows[1].join(u','), "Ann Lee,lab-01,006,20,3,2,1,12-08-2026 10:01:30,12-08-2026 10:04:30,3");
+    QCOMPARE(rows[2].join(u','), "Ann Lee,lab-07,006,20,1,1,0,12-08-2026 10:31:30,12-08-2026 10:31:30,0");
+    QCOMPARE(rows[3].join(u','), "Bo Chen,lab-02,012,12,2,1,0,12-08-2026 10:01:30,12-08-2026 10:03:00,2");
+    QCOMPARE(rows[4].join(u','), "Cy Diaz,lab-02,014,12,0,0,0,,,0"); // started, recorded nothing
 }
 
 void TestReviewReader::follower_data()
@@ -1061,7 +1229,8 @@ void TestReviewReader::liveView()
     options.pollMilliseconds = 20;
     review::LiveView live(options, clock);
     QVERIFY(live.poll());
-    QVERIFY(live.page().contains("No session has started today yet"));
+    QVERIFY(live.page().contains("The folder holds no master file yet: no student has recorded in it, or it is a "
+                                 "share that is not mounted"));
     // The browser reloads well within the 5 s the page promises to be current.
     QVERIFY(live.page().contains("<meta http-equiv=\"refresh\" content=\"3\">"));
     QVERIFY(!live.page().contains("<script"));
@@ -1094,9 +1263,9 @@ void TestReviewReader::liveView()
     }
     QVERIFY(live.poll());
     QCOMPARE(liveRow(live.page(), "Ann Lee").section(u'|', 2, 3), QStringLiteral("lab-01|006"));
-    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|1 of 20|3|5 s|")),
+    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|1 of 20|3|5 s|working|")),
              qPrintable(liveRow(live.page(), "Ann Lee")));
-    QVERIFY2(liveRow(live.page(), "Bo Chen").endsWith(QStringLiteral("|3|0 s|")),
+    QVERIFY2(liveRow(live.page(), "Bo Chen").endsWith(QStringLiteral("|3|0 s|working|")),
              qPrintable(liveRow(live.page(), "Bo Chen")));
 
     // A record seen in two pieces is taken once it is whole, not before.
@@ -1112,7 +1281,7 @@ void TestReviewReader::liveView()
     QVERIFY(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|3|")));
     QVERIFY(testfiles::append(master, added.mid(added.size() / 2)));
     QVERIFY(live.poll());
-    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|4|0 s|")),
+    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|4|0 s|working|")),
              qPrintable(liveRow(live.page(), "Ann Lee")));
     // Only what was appended, and the first bytes of each file that grew, once a look.
     QCOMPARE(live.bytesRead() - read,
@@ -1123,7 +1292,7 @@ void TestReviewReader::liveView()
     record(ann, records::kAnswerPrompt + "\r\n"); // the reminder alone is not recorded; with a line end it is
     QVERIFY(live.poll());
     QVERIFY2(liveRow(live.page(), "Bo Chen").startsWith(QStringLiteral("<tr class=\"quiet\">")) &&
-                 liveRow(live.page(), "Bo Chen").endsWith(QStringLiteral("|3|6 min 10 s|quiet|")),
+                 liveRow(live.page(), "Bo Chen").endsWith(QStringLiteral("|3|6 min 10 s|quiet 6 min|")),
              qPrintable(liveRow(live.page(), "Bo Chen")));
     QVERIFY(liveRow(live.page(), "Ann Lee").startsWith(QStringLiteral("<tr class=\"reminder\">")));
     QVERIFY(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("1 answer only the reminder")));
@@ -1147,8 +1316,24 @@ void TestReviewReader::liveView()
     QVERIFY(live.poll());
     advance(10); // how long a record waits for its index entry before the file's order places it
     QVERIFY(live.poll());
-    QVERIFY2(liveRow(live.page(), "Cy Diaz").endsWith(QStringLiteral("|3|%1|1|10 s|").arg(longest)),
+    QVERIFY2(liveRow(live.page(), "Cy Diaz").endsWith(QStringLiteral("|3|%1|1|10 s|working|").arg(longest)),
              qPrintable(liveRow(live.page(), "Cy Diaz")));
+
+    // A copy of Ann's session line with another name, appended: it does not relabel her.
+    QList<QByteArray> forged = testfiles::read(index).split('\n').first().split('\t');
+    forged[6] = "Impostor";
+    QVERIFY(testfiles::append(index, forged.join('\t') + '\n'));
+    // Dee records against her set's last line: finished, listed apart after the others.
+    Writer& dee = *startWriter(QStringLiteral("Ann Dee"), QStringLiteral("lab-03"), 6);
+    for (int i = 1; i < 20; ++i)
+        dee.tutor.next();
+    record(dee, QStringLiteral("done"));
+    QVERIFY(live.poll());
+    QVERIFY(!live.page().contains("Impostor"));
+    QVERIFY2(liveRow(live.page(), "Ann Dee").startsWith(QStringLiteral("<tr class=\"apart finished\">")) &&
+                 liveRow(live.page(), "Ann Dee").endsWith(QStringLiteral("|20 of 20|1|0 s|finished|")),
+             qPrintable(liveRow(live.page(), "Ann Dee")));
+    QVERIFY(live.page().indexOf("Ann Dee") > live.page().indexOf("Cy Diaz"));
 
     // The share goes away and comes back.
     QVERIFY(QDir().rename(folder, folder + ".away"));
@@ -1164,14 +1349,16 @@ void TestReviewReader::liveView()
     QVERIFY(!live.page().contains("Cannot read the folder"));
     QVERIFY(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|5|")));
 
-    // The master file cut back by hand to its first records: read again from its start.
+    // The master file cut back by hand to its first records: read again from its start, and said.
     QVERIFY(testfiles::write(master, before));
     QVERIFY(live.poll());
+    QVERIFY(live.page().contains("masterFile.txt got shorter or was replaced at " +
+                                 clock.now().toString(QStringLiteral("hh:mm:ss")).toLatin1()));
     QVERIFY2(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|3|")),
              qPrintable(liveRow(live.page(), "Ann Lee")));
     advance(3600); // an hour on from her last record of those, at 10:01:10
     QVERIFY(live.poll());
-    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|3|1 h 07 min|quiet|")),
+    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|3|1 h 07 min|quiet 67 min|")),
              qPrintable(liveRow(live.page(), "Ann Lee")));
 
     // Left to itself, it looks again and again.

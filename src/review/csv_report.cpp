@@ -6,8 +6,10 @@ namespace {
 
 class CsvReport final : public Report {
 public:
-    explicit CsvReport(QIODevice& out) : Report(out)
+    CsvReport(QIODevice& out, bool bom) : Report(out)
     {
+        if (bom)
+            buffer() += "\xEF\xBB\xBF";
         buffer() += "file,session,date,set,time,kind,question,line,text,seconds,computer,name\r\n";
     }
 
@@ -52,9 +54,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Report> makeCsvReport(QIODevice& out)
+std::unique_ptr<Report> makeCsvReport(QIODevice& out, bool bom)
 {
-    return std::make_unique<CsvReport>(out);
+    return std::make_unique<CsvReport>(out, bom);
 }
 
 } // namespace review

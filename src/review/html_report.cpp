@@ -98,7 +98,10 @@ QByteArray sessionHeading(int number, QByteArrayView date, QByteArrayView set, c
 
 class HtmlReport final : public Report {
 public:
-    explicit HtmlReport(QIODevice& out) : Report(out) { buffer() += kPageStart; }
+    HtmlReport(QIODevice& out, const MorePages* more) : Report(out), more_(more), first_(&out)
+    {
+        buffer() += kPageStart;
+    }
 
     void beginFile(const QString& path, bool grouped) override
     {
@@ -106,9 +109,10 @@ public:
         grouped_ = grouped;
         blocks_.clear();
         blockOf_.clear();
-        buffer() += "<section>\n<h2>";
-        appendHtml(buffer(), path.toUtf8());
-        buffer() += "</h2>\n";
+        fileName_.clear();
+        appendHtml(fileName_, path.toUtf8());
+        buffer() += "<section>\n<h2>" + fileName_ + "</h2>\n";
+        sectionOpen_ = true;
     }
 
     void session(const Session& s) override
@@ -122,6 +126,7 @@ public:
             return;
         }
         closeSession();
+        turnPageIfFull(heading);
         buffer() += "<div class=\"session\">\n" + heading;
         sessionOpen_ = true;
     }
@@ -175,6 +180,7 @@ public:
             writeBlocks();
         closeSession();
         buffer() += "<p class=\"summary\">" + countText(file_) + "</p>\n</section>\n";
+        sectionOpen_ = false;
         all_.records += file_.records;
         all_.empty += file_.empty;
         all_.onlyReminder += file_.onlyReminder;
@@ -187,12 +193,60 @@ public:
 
     bool finish() override
     {
+        if (page_ > 1) {
+            endPage();
+            divert(*first_);
+            buffer() += "<h2>Further pages</h2>\n<p class=\"summary\">The report goes on over " +
+                        QByteArray::number(page_ - 1) + (page_ == 2 ? " further page" : " further pages") +
+                        ", so that each opens in a browser:</p>\n<ul>\n" + links_ + "</ul>\n";
+        }
         buffer() += "<h2>All files</h2>\n<p class=\"summary\">" + QByteArray::number(files_) +
                     (files_ == 1 ? " file, " : " files, ") + countText(all_) + "</p>\n</body>\n</html>\n";
-        return flush(true);
+        return flush(true) && !pagesFailed_;
     }
 
 private:
+    // At a session's start: a page that is full is closed and the rest goes to the next.
+    void turnPageIfFull(const QByteArray& heading)
+    {
+        if (more_ && !pagesFailed_ && bytesOut() >= more_->pageBytes) {
+            QIODevice* next = more_->open(page_ + 1);
+            if (!next) {
+                pagesFailed_ = true;
+            } else {
+                if (sectionOpen_)
+                    buffer() += "</section>\n";
+                if (page_ > 1)
+                    endPage();
+                divert(*next);
+                ++page_;
+                QByteArray back;
+                appendHtml(back, more_->firstPage.toUtf8());
+                buffer() += kPageStart + QByteArray("<p class=\"summary\">Page ") + QByteArray::number(page_) +
+                            ", after <a href=\"../" + back + "\">the first page</a>, which lists them all.</p>\n";
+                if (sectionOpen_)
+                    buffer() += "<section>\n<h2>" + fileName_ + " (continued)</h2>\n";
+                pageFirst_.clear();
+            }
+        }
+        const qsizetype end = heading.indexOf("</h3>");
+        pageLast_ = fileName_ + ": " + heading.mid(4, end - 4);
+        if (pageFirst_.isEmpty())
+            pageFirst_ = pageLast_;
+    }
+
+    // A further page ends, and the first page will list it.
+    void endPage()
+    {
+        buffer() += "</body>\n</html>\n";
+        QByteArray href;
+        appendHtml(href, more_->hrefOf(page_).toUtf8());
+        links_ += "<li><a href=\"" + href + "\">Page " + QByteArray::number(page_) + "</a>: " + pageFirst_;
+        if (pageLast_ != pageFirst_)
+            links_ += " to " + pageLast_;
+        links_ += "</li>\n";
+    }
+
     QByteArray flagCell(TextFlag flag)
     {
         switch (flag) {
@@ -285,6 +339,7 @@ private:
         });
         for (const qsizetype i : std::as_const(order)) {
             const Block& b = blocks_[i];
+            turnPageIfFull(b.heading);
             buffer() += "<div class=\"session\">\n" + b.heading;
             if (b.count)
                 buffer() += kTableHead + b.rows + "</table>\n";
@@ -307,13 +362,22 @@ private:
     int number_ = 0;
     bool tableOpen_ = false;
     bool sessionOpen_ = false;
+    bool sectionOpen_ = false;
+    QByteArray fileName_; // as the page shows it
+    const MorePages* more_ = nullptr;
+    QIODevice* first_ = nullptr;
+    int page_ = 1;
+    bool pagesFailed_ = false;
+    QByteArray pageFirst_; // the first and last session headings of the page
+    QByteArray pageLast_;
+    QByteArray links_; // to the further pages, for the first
 };
 
 } // namespace
 
-std::unique_ptr<Report> makeHtmlReport(QIODevice& out)
+std::unique_ptr<Report> makeHtmlReport(QIODevice& out, const MorePages* more)
 {
-    return std::make_unique<HtmlReport>(out);
+    return std::make_unique<HtmlReport>(out, more);
 }
 
 } // namespace review

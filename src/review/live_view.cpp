@@ -6,11 +6,12 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <utility>
 
-#include "content/class_notes_content.h"
 #include "platform/code_page.h"
 #include "record_parser.h"
 #include "review_text.h"
+#include "set_lines.h"
 #include "stretch_splitter.h"
 
 namespace review {
@@ -35,42 +36,6 @@ QString firstLineOf(QByteArrayView line)
         text.truncate(end);
     text = text.trimmed();
     return text.size() > kShownLine ? text.left(kShownLine - 1) + u'…' : text;
-}
-
-// Where a line lies in its set of the course content: its number among the set's lines (empty
-// slots not counted) and how many there are; none for a line the content does not hold.
-struct SetPlace {
-    int line = 0;
-    int lines = 0;
-};
-
-SetPlace placeInSet(const QByteArray& set, const QString& line)
-{
-    struct Set {
-        QHash<QString, int> numbers;
-        int lines = 0;
-    };
-    static const QStringList content = readClassNotes(QStringLiteral(":/content/class_notes.json")).lines;
-    static QHash<QByteArray, Set> sets;
-    auto isHeader = [](const QString& l) {
-        return l.size() >= 4 && l[0].isDigit() && l[1].isDigit() && l[2].isDigit() && l[3] == u'.';
-    };
-    auto it = sets.find(set);
-    if (it == sets.end()) {
-        Set found;
-        const QString start = QString::fromLatin1(set) + u'.';
-        qsizetype i = 0;
-        while (i < content.size() && !content[i].startsWith(start))
-            ++i;
-        for (++i; i < content.size() && !isHeader(content[i]); ++i) {
-            if (content[i].trimmed().isEmpty())
-                continue;
-            ++found.lines;
-            found.numbers.insert(content[i].trimmed(), found.lines);
-        }
-        it = sets.insert(set, found);
-    }
-    return {it->numbers.value(line.trimmed()), it->lines};
 }
 
 QString sinceText(qint64 seconds)
@@ -100,10 +65,15 @@ tr.quiet td { background: #fff0c0; }
 tr.quiet td.since { font-weight: bold; color: #a50; }
 tr.reminder td.line { background: #ffe0e0; }
 tr.ended td { color: #888; background: #f3f3f3; }
+tr.finished td { background: #e6f4e6; }
+tr.apart td { border-top: 3px solid #6a6; }
+p.note { background: #eef; padding: .4em .6em; border-radius: .3em; }
 .tag { display: inline-block; padding: 0 .4em; margin-right: .2em; border-radius: .3em; font-size: .85em; }
 .tag.quiet { background: #f0b040; color: #000; }
 .tag.reminder { background: #e66; color: #fff; }
 .tag.ended { background: #999; color: #fff; }
+.tag.finished { background: #393; color: #fff; }
+.tag.working { background: #cde; color: #000; }
 </style>
 )";
 
@@ -150,8 +120,11 @@ bool LiveView::poll()
     failed_ = false;
     if (!QFileInfo(options_.folder).isDir()) {
         fail(QStringLiteral("the folder cannot be reached"));
-    } else if (!lookAtIndex() || !lookAtMaster()) {
+    } else if (const bool indexWhole = lookAtIndex(); !indexWhole || !lookAtMaster()) {
         // A file cut short or replaced is read again from its start, and with it everything.
+        restarted_ = QStringLiteral("%1 got shorter or was replaced at %2: read again from its start")
+                         .arg(indexWhole ? kMasterFile : QLatin1String(sessionindex::kFileName),
+                              clock_.now().toString(QStringLiteral("hh:mm:ss")));
         reset();
         if (lookAtIndex())
             lookAtMaster();
@@ -192,6 +165,8 @@ bool LiveView::lookAtIndex()
         indexPending_.remove(0, parsed.consumed);
         for (const sessionindex::SessionEntry& e : parsed.sessions) {
             Session& s = sessions_[e.id];
+            if (!s.start.isEmpty())
+                continue; // named already: a later line does not relabel a student
             s.name = e.name;
             s.computer = e.host;
             s.set = codepage::encode(e.set);
@@ -218,8 +193,9 @@ bool LiveView::lookAtMaster()
 {
     for (int i = 0; i < kLooksPerPoll; ++i) {
         const FileFollower::Look look = master_.look();
-        if (look.state == FileFollower::Look::State::Missing)
-            return true; // no student has recorded yet
+        masterMissing_ = look.state == FileFollower::Look::State::Missing;
+        if (masterMissing_)
+            return true; // no student has recorded yet, or an empty mount point
         if (look.state == FileFollower::Look::State::Unreadable) {
             fail(QStringLiteral("%1 cannot be read: %2").arg(kMasterFile, look.problem));
             return true;
@@ -375,6 +351,9 @@ QByteArray LiveView::render() const
             return byName < 0;
         return std::tie(a.s->start, a.s->order, a.key) < std::tie(b.s->start, b.s->order, b.key);
     });
+    // Those at their set's end are listed apart, after the ones still at work.
+    auto finished = [](const Session& s) { return s.placeOf > 0 && s.place == s.placeOf; };
+    std::stable_partition(rows.begin(), rows.end(), [&](const Row& r) { return !finished(*r.s); });
     auto ended = [&](const Session& s) {
         if (s.computer.isEmpty())
             return false;
@@ -397,9 +376,17 @@ QByteArray LiveView::render() const
         appendText(out, awayReason_);
         out += "); the rows show what was read before.</p>\n";
     }
+    if (!restarted_.isEmpty()) {
+        out += "<p class=\"note\">";
+        appendText(out, restarted_);
+        out += ".</p>\n";
+    }
     // The question column only where a set numbers its questions (the master file's number).
     const bool numbered = std::any_of(rows.cbegin(), rows.cend(), [](const Row& r) { return r.s->question != 0; });
-    if (rows.isEmpty()) {
+    if (rows.isEmpty() && masterMissing_ && !awaySince_) {
+        out += "<p class=\"note\">The folder holds no master file yet: no student has recorded in it, or it is a "
+               "share that is not mounted (an empty mount point). The page shows each session as it starts.</p>\n";
+    } else if (rows.isEmpty()) {
         out += "<p>No session has started today yet; the page shows each one as it starts.</p>\n";
     } else {
         out += "<table>\n<thead><tr><th>Student</th><th>Computer</th><th>Set</th>" +
@@ -408,15 +395,21 @@ QByteArray LiveView::render() const
                "record</th><th>State</th></tr>"
                "</thead>\n";
     }
+    bool apart = false;
     for (const Row& row : std::as_const(rows)) {
         const Session& s = *row.s;
         const bool isEnded = ended(s);
+        const bool isFinished = finished(s);
         // Without a record yet, a session is quiet from its start.
         const QDateTime started(now.date(), QTime::fromString(s.start, u"hh:mm:ss"));
         const QDateTime from = s.lastRecord.isValid() ? s.lastRecord : started;
         const qint64 since = from.isValid() ? std::max<qint64>(0, from.secsTo(now)) : -1;
-        const bool quiet = !isEnded && since > options_.quietSeconds;
+        const bool quiet = !isEnded && !isFinished && since > options_.quietSeconds;
         QByteArrayList classes;
+        if (isFinished && !std::exchange(apart, true) && row.s != rows.first().s)
+            classes << "apart";
+        if (isFinished)
+            classes << "finished";
         if (isEnded)
             classes << "ended";
         if (quiet)
@@ -445,10 +438,14 @@ QByteArray LiveView::render() const
             appendText(out, (s.lastRecord.isValid() ? QString() : QStringLiteral(", started ")) + sinceText(since) +
                                 (s.lastRecord.isValid() ? QString() : QStringLiteral(" ago")));
         out += "</td><td>";
-        if (isEnded)
+        if (isFinished)
+            out += "<span class=\"tag finished\">finished</span>";
+        else if (isEnded)
             out += "<span class=\"tag ended\">ended</span>";
-        if (quiet)
-            out += "<span class=\"tag quiet\">quiet</span>";
+        else if (quiet)
+            out += "<span class=\"tag quiet\">quiet " + QByteArray::number(since / 60) + " min</span>";
+        else
+            out += "<span class=\"tag working\">working</span>";
         if (s.onlyReminder) {
             out += "<span class=\"tag reminder\">" + QByteArray::number(s.onlyReminder) +
                    (s.onlyReminder == 1 ? " answer" : " answers") + " only the reminder</span>";

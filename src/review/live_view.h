@@ -105,6 +105,8 @@ private:
     QByteArray currentHeader_;
     bool failed_ = false;
     std::optional<QDateTime> awaySince_;
+    bool masterMissing_ = false;
+    QString restarted_; // the last file seen cut short or replaced, and when
     QString awayReason_;
     QByteArray page_;
     QString writeProblem_;

@@ -8,8 +8,17 @@ bool Report::flush(bool force)
     if (buffer_.size() < kFlushAt && !force)
         return !failed_;
     if (!failed_ && !buffer_.isEmpty())
-        failed_ = out_.write(buffer_) != buffer_.size();
+        failed_ = out_->write(buffer_) != buffer_.size();
+    handed_ += buffer_.size();
     buffer_.truncate(0); // keeps its room for the next megabyte
+    return !failed_;
+}
+
+bool Report::divert(QIODevice& out)
+{
+    flush(true);
+    out_ = &out;
+    handed_ = 0;
     return !failed_;
 }
 

@@ -6,9 +6,12 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <memory>
+#include <set>
 #include <variant>
 
 #ifdef Q_OS_UNIX
@@ -29,7 +32,7 @@ constexpr qint64 kSpoolChunk = qint64(1) << 20;
 
 void say(const Console& console, const QString& message)
 {
-    console.error(QLatin1String(kProgram) + QLatin1String(": ") + message);
+    console.error(QLatin1String(kProgram) + QLatin1String(": ") + shownOnTerminal(message));
 }
 
 bool isStandardInput(const QString& path)
@@ -120,9 +123,27 @@ private:
         for (const sessionindex::Problem& p : parsed.problems)
             say(console_, QStringLiteral("%1:%2: skipped: %3").arg(path).arg(p.line).arg(p.reason));
         problems_ += int(parsed.problems.size());
+        // A line appended later (or copied from another folder) must not relabel a session:
+        // the first entry for an id stands, and a different one is named.
         QHash<QByteArray, sessionindex::SessionEntry> sessions;
-        for (const sessionindex::SessionEntry& s : parsed.sessions)
-            sessions.insert(s.id, s);
+        QHash<QByteArray, qint64> firstLine;
+        for (qsizetype i = 0; i < parsed.sessions.size(); ++i) {
+            const sessionindex::SessionEntry& s = parsed.sessions[i];
+            const auto first = sessions.constFind(s.id);
+            if (first == sessions.cend()) {
+                sessions.insert(s.id, s);
+                firstLine.insert(s.id, parsed.sessionLines[i]);
+            } else if (!(*first == s)) {
+                say(console_, QStringLiteral("%1:%2: skipped: session %3 (%4 on %5) was named at line %6 already "
+                                             "(%7 on %8); the first entry stands")
+                                  .arg(path)
+                                  .arg(parsed.sessionLines[i])
+                                  .arg(QString::fromLatin1(s.id), s.name, s.host)
+                                  .arg(firstLine.value(s.id))
+                                  .arg(first->name, first->host));
+                ++problems_;
+            }
+        }
         for (qsizetype i = 0; i < parsed.places.size(); ++i) {
             FileIndex& f = files[parsed.places[i].file];
             f.places << parsed.places[i];
@@ -145,41 +166,63 @@ bool isRecordFileName(QByteArrayView name)
 
 #ifdef Q_OS_UNIX
 // The *.txt files below a folder, by the bytes of their names, so that a name that is not
-// valid UTF-8 is found too. Links to folders are not followed (no loops); links to files are.
-void findRecordFiles(const QByteArray& folder, QList<QByteArray>& found, int depth = 0)
-{
-    constexpr int kDeepest = 16;
-    DIR* dir = ::opendir(folder.constData());
-    if (!dir)
-        return;
-    QList<QByteArray> below;
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name == "." || name == "..")
-            continue;
-        const QByteArray path = folder + '/' + name;
-        struct stat st {};
-        if (::lstat(path.constData(), &st) != 0)
-            continue;
-        if (S_ISDIR(st.st_mode))
-            below << path;
-        else if (isRecordFileName(name) && ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode))
-            found << path;
-    }
-    ::closedir(dir);
-    if (depth < kDeepest) {
-        for (const QByteArray& path : std::as_const(below))
-            findRecordFiles(path, found, depth + 1);
-    }
-}
+// valid UTF-8 is found too. A link to a folder (a student's folder linked in) is followed
+// once; one that leads back to a folder already read is named and left, so no loop.
+class RecordFileFinder {
+public:
+    explicit RecordFileFinder(const Console& console) : console_(console) {}
 
-QList<InputFile> recordFilesBelow(const QString& folder)
+    void find(const QByteArray& folder, int depth = 0)
+    {
+        constexpr int kDeepest = 16;
+        struct stat self {};
+        if (::stat(folder.constData(), &self) != 0)
+            return;
+        if (!seen_.insert({quint64(self.st_dev), quint64(self.st_ino)}).second) {
+            say(console_, QStringLiteral("%1: the same folder as one already read (through a link); not read again")
+                              .arg(QFile::decodeName(folder)));
+            return;
+        }
+        DIR* dir = ::opendir(folder.constData());
+        if (!dir)
+            return;
+        QList<QByteArray> below;
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name == "." || name == "..")
+                continue;
+            const QByteArray path = folder + '/' + name;
+            struct stat st {};
+            if (::stat(path.constData(), &st) != 0)
+                continue;
+            if (S_ISDIR(st.st_mode))
+                below << path;
+            else if (isRecordFileName(name) && S_ISREG(st.st_mode))
+                found << path;
+        }
+        ::closedir(dir);
+        std::sort(below.begin(), below.end());
+        if (depth < kDeepest) {
+            for (const QByteArray& path : std::as_const(below))
+                find(path, depth + 1);
+        }
+    }
+
+    QList<QByteArray> found;
+
+private:
+    const Console& console_;
+    std::set<std::pair<quint64, quint64>> seen_;
+};
+
+QList<InputFile> recordFilesBelow(const QString& folder, const Console& console)
 {
-    QList<QByteArray> paths;
     QByteArray top = QFile::encodeName(folder);
     while (top.size() > 1 && top.endsWith('/'))
         top.chop(1);
-    findRecordFiles(top, paths);
+    RecordFileFinder finder(console);
+    finder.find(top);
+    QList<QByteArray>& paths = finder.found;
     std::sort(paths.begin(), paths.end());
     QList<InputFile> files;
     for (const QByteArray& path : std::as_const(paths)) {
@@ -189,7 +232,7 @@ QList<InputFile> recordFilesBelow(const QString& folder)
     return files;
 }
 #else
-QList<InputFile> recordFilesBelow(const QString& folder)
+QList<InputFile> recordFilesBelow(const QString& folder, const Console&)
 {
     QStringList paths;
     QDirIterator it(folder, {QStringLiteral("*.txt")}, QDir::Files, QDirIterator::Subdirectories);
@@ -206,6 +249,16 @@ QList<InputFile> recordFilesBelow(const QString& folder)
 }
 #endif
 
+bool isRegularFile(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+#else
+    return QFileInfo(path).isFile();
+#endif
+}
+
 // The files named, a folder standing for the *.txt files in it and below it; what cannot be
 // used is said.
 QList<InputFile> expandPaths(const QStringList& paths, const Console& console, int& status)
@@ -218,8 +271,14 @@ QList<InputFile> expandPaths(const QStringList& paths, const Console& console, i
         } else if (!info.exists()) {
             say(console, QStringLiteral("%1: no such file or folder").arg(path));
             status = kBadUsage;
+        } else if (!info.isDir() && !isRegularFile(path)) {
+            // A FIFO would be read until its writer stops, a device perhaps for ever.
+            say(console, QStringLiteral("%1: not a regular file (a pipe, socket or device); name the record file "
+                                        "itself, or give - and send it to standard input")
+                             .arg(path));
+            status = kBadUsage;
         } else if (info.isDir()) {
-            const QList<InputFile> found = recordFilesBelow(path);
+            const QList<InputFile> found = recordFilesBelow(path, console);
             if (found.isEmpty()) {
                 say(console, QStringLiteral("%1: a folder with no record files (*.txt) in it or below it").arg(path));
                 status = kBadUsage;
@@ -231,6 +290,68 @@ QList<InputFile> expandPaths(const QStringList& paths, const Console& console, i
     }
     return files;
 }
+
+// The pages after an HTML report's first, in a folder beside it named after it: written into a
+// folder of their own and put in place with the report, so that a report left as it was keeps
+// its pages.
+class FurtherPages {
+public:
+    explicit FurtherPages(const QString& report)
+    {
+        const QFileInfo info(report);
+        const QString folder = info.completeBaseName() + QStringLiteral("-pages");
+        final = info.dir().filePath(folder);
+        more.folder = folder;
+        more.firstPage = info.fileName();
+        more.open = [this](int page) -> QIODevice* {
+            if (!draft_) {
+                draft_ = std::make_unique<QTemporaryDir>(final + QStringLiteral("-XXXXXX"));
+                if (!draft_->isValid())
+                    return nullptr;
+            }
+            if (!close())
+                return nullptr;
+            file_.setFileName(draft_->filePath(QStringLiteral("page-%1.html").arg(page)));
+            return file_.open(QIODevice::WriteOnly) ? &file_ : nullptr;
+        };
+    }
+
+    bool close()
+    {
+        if (!file_.isOpen())
+            return true;
+        const bool flushed = file_.flush() && file_.error() == QFileDevice::NoError;
+        file_.close();
+        return flushed;
+    }
+
+    // The pages of this run in place of those of the one before; only a folder of pages is
+    // removed, nothing a person put there.
+    bool commit()
+    {
+        QDir old(final);
+        if (old.exists()) {
+            const QStringList all =
+                old.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+            const QStringList pages = old.entryList({QStringLiteral("page-*.html")}, QDir::Files);
+            if (all != pages || !old.removeRecursively())
+                return false;
+        }
+        if (!draft_)
+            return true;
+        if (!QDir().rename(draft_->path(), final))
+            return false;
+        draft_->setAutoRemove(false);
+        return true;
+    }
+
+    MorePages more;
+    QString final;
+
+private:
+    std::unique_ptr<QTemporaryDir> draft_;
+    QFile file_;
+};
 
 bool isOneOf(const QString& output, const QList<InputFile>& files)
 {
@@ -361,11 +482,8 @@ int readFile(const InputFile& input, Report& report, Indexes& indexes, const Con
 
     QString indexPath;
     const FileIndex* index = indexes.forFile(input, indexPath);
-    if (index && source != in) {
-        say(console, QStringLiteral("%1: its entries in %2 are not used, as its bytes were read converted")
-                         .arg(name, indexPath));
-        index = nullptr;
-    }
+    // Read converted, the bytes are the tutor's own again, so the index's offsets hold; the
+    // reader still takes an entry only where its kind and length fit the item's bytes.
     report.beginFile(name, index != nullptr);
     ReportingSink sink(report, console, name, indexPath);
     const ReadTotals totals = readRecords(*source, sink, qsizetype(1) << 20, index);
@@ -392,6 +510,20 @@ int readFile(const InputFile& input, Report& report, Indexes& indexes, const Con
 
 } // namespace
 
+QString shownOnTerminal(const QString& message)
+{
+    QString shown;
+    shown.reserve(message.size());
+    for (const QChar c : message) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u < 0xA0))
+            shown += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 QString countOf(qint64 n, const char* one, const char* many)
 {
     return QString::number(n) + u' ' + QLatin1String(n == 1 ? one : many);
@@ -403,12 +535,18 @@ QString usage()
                           "       classnotes-review --help | --version\n"
                           "Reads the tutor's master, send and notes files (a folder: every *.txt file in it\n"
                           "and below it; -: standard input) and writes one report: CSV (the default), one\n"
-                          "row per record, or one HTML page. -o FILE is replaced only by a whole report.\n"
+                          "row per record, or one HTML page. -o FILE is replaced only by a whole report;\n"
+                          "a CSV file starts with a UTF-8 byte-order mark, unless --no-bom.\n"
                           "Where a folder holds the tutor's session index (records.index), each record goes\n"
                           "to its own session, with the computer and the name the student typed at\n"
                           "start-up, which the index keeps so that students can be told apart.\n"
                           "Exit status: 0 all read, 1 some stretches or index entries skipped, 2 bad usage,\n"
                           "a file that cannot be read, or a report that cannot be written.\n"
+                          "\n"
+                          "       classnotes-review --gradebook [-o FILE] [--no-bom] FOLDER...\n"
+                          "One CSV row per student (name and computer, from the session index) and set:\n"
+                          "name,computer,set,questions,reached,answered,notes,first,last,minutes; standard\n"
+                          "error notes a name on several computers and a computer with several names.\n"
                           "\n"
                           "       classnotes-review --live FOLDER [-o PAGE] [--quiet MINUTES]\n"
                           "Follows a class's record folder read-only, until interrupted, and keeps PAGE (or\n"
@@ -421,6 +559,7 @@ std::variant<Options, QString> parseArguments(const QStringList& arguments)
 {
     Options options;
     bool formatGiven = false;
+    bool gradebook = false;
     bool onlyFiles = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& a = arguments[i];
@@ -438,6 +577,10 @@ std::variant<Options, QString> parseArguments(const QStringList& arguments)
             if (i + 1 == arguments.size() || arguments[i + 1].isEmpty())
                 return QStringLiteral("%1 needs a file name after it").arg(a);
             options.output = arguments[++i];
+        } else if (a == QLatin1String("--gradebook")) {
+            gradebook = true;
+        } else if (a == QLatin1String("--no-bom")) {
+            options.bom = false;
         } else if (a == QLatin1String("--live")) {
             options.live = true;
         } else if (a == QLatin1String("--quiet")) {
@@ -459,6 +602,11 @@ std::variant<Options, QString> parseArguments(const QStringList& arguments)
             return QStringLiteral("--live needs one record folder");
         if (formatGiven)
             return QStringLiteral("--live writes its own page; --csv and --html are for reports");
+    }
+    if (gradebook) {
+        if (formatGiven || options.live)
+            return QStringLiteral("--gradebook writes its own CSV; it goes with neither --csv, --html nor --live");
+        options.format = Options::Format::Gradebook;
     }
     if (options.paths.isEmpty() && !options.help && !options.version)
         return QStringLiteral("no record files given");
@@ -501,23 +649,35 @@ int runReview(const Options& options, const Console& console)
         }
     }
     const QString outName = options.output.isEmpty() ? QStringLiteral("standard output") : options.output;
-    const auto report = options.format == Options::Format::Html ? makeHtmlReport(*out) : makeCsvReport(*out);
+    FurtherPages pages(options.output);
+    const bool paged = options.format == Options::Format::Html && replace;
+    std::unique_ptr<Report> report;
+    if (options.format == Options::Format::Html)
+        report = makeHtmlReport(*out, paged ? &pages.more : nullptr);
+    else if (options.format == Options::Format::Gradebook)
+        report = makeGradebook(*out, replace && options.bom, [&](const QString& note) { say(console, note); });
+    else
+        report = makeCsvReport(*out, replace && options.bom);
     const bool showProgress = console.progress && files.size() > kFilesWithoutProgress;
     Indexes indexes(console);
     for (qsizetype i = 0; i < files.size(); ++i) {
         if (showProgress)
-            console.progress(
-                QStringLiteral("reading %1 of %2: %3").arg(i + 1).arg(files.size()).arg(nameOf(files[i].name)));
+            console.progress(QStringLiteral("reading %1 of %2: %3")
+                                 .arg(i + 1)
+                                 .arg(files.size())
+                                 .arg(shownOnTerminal(nameOf(files[i].name))));
         status = std::max(status, readFile(files[i], *report, indexes, console));
     }
     if (showProgress)
         console.progress(QString());
     if (indexes.problems())
         status = std::max<int>(status, kSomeSkipped);
-    if (!report->finish() || (replace && status != kBadUsage && !saved.commit())) {
+    if (!report->finish() || !pages.close() || (replace && status != kBadUsage && !saved.commit())) {
         say(console, QStringLiteral("%1: the report could not be written: %2").arg(outName, out->errorString()));
         return kBadUsage;
     }
+    if (paged && status != kBadUsage && !pages.commit())
+        say(console, QStringLiteral("%1: the further pages could not take the place of the old ones").arg(pages.final));
     if (replace && status == kBadUsage) {
         say(console, QStringLiteral("%1: left as it was, since the report would lack what could not be read")
                          .arg(options.output));

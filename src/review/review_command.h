@@ -13,10 +13,11 @@ namespace review {
 enum ExitStatus { kAllRead = 0, kSomeSkipped = 1, kBadUsage = 2 };
 
 struct Options {
-    enum class Format { Csv, Html };
+    enum class Format { Csv, Html, Gradebook };
     Format format = Format::Csv;
     QString output;    // empty: standard output
     QStringList paths; // "-": standard input
+    bool bom = true;   // a CSV written to a file starts with a UTF-8 byte-order mark
     bool help = false;
     bool version = false;
     bool live = false;    // --live FOLDER: the class as it happens
@@ -35,6 +36,9 @@ inline constexpr char kProgram[] = "classnotes-review";
 inline constexpr char kStandardInput[] = "standard input";
 
 QString usage();
+// A message fit for a terminal: control characters (an escape sequence in a file name would
+// retitle or recolour it) written as \xHH.
+QString shownOnTerminal(const QString& message);
 // "1 byte", "2 bytes".
 QString countOf(qint64 n, const char* one, const char* many);
 // Options, or the reason they are not usable.

@@ -45,6 +45,61 @@ void appendAsIs(QByteArray& out, QByteArrayView bytes)
     out.append(bytes);
 }
 
+// Control characters other than tab and the line ends have no place in a page: each is
+// shown by its Unicode control picture (NUL as U+2400 and so on, DEL as U+2421).
+const char* const kControlPictures[33] = {
+    "\u2400", "\u2401", "\u2402", "\u2403", "\u2404", "\u2405", "\u2406", "\u2407", "\u2408", nullptr,  nullptr,
+    "\u240B", "\u240C", nullptr,  "\u240E", "\u240F", "\u2410", "\u2411", "\u2412", "\u2413", "\u2414", "\u2415",
+    "\u2416", "\u2417", "\u2418", "\u2419", "\u241A", "\u241B", "\u241C", "\u241D", "\u241E", "\u241F", "\u2421"};
+
+const char* pictureOf(char c)
+{
+    if (uchar(c) < 0x20)
+        return kControlPictures[uchar(c)];
+    return c == 0x7F ? kControlPictures[32] : nullptr;
+}
+
+// The length of the leading run of printable ASCII (blank to ~), eight bytes at a time.
+qsizetype printableRun(const char* p, qsizetype size)
+{
+    constexpr quint64 kOnes = 0x0101010101010101ULL;
+    constexpr quint64 kHighBits = 0x8080808080808080ULL;
+    qsizetype n = 0;
+    for (quint64 w = 0; n + 8 <= size; n += 8) {
+        std::memcpy(&w, p + n, 8);
+        const quint64 below20 = (w - 0x20 * kOnes) & ~w;
+        const quint64 del = ((w ^ (0x7F * kOnes)) - kOnes) & ~(w ^ (0x7F * kOnes));
+        if ((w | below20 | del) & kHighBits)
+            break;
+    }
+    while (n < size && uchar(p[n]) >= 0x20 && uchar(p[n]) < 0x7F)
+        ++n;
+    return n;
+}
+
+// As a page shows them: control characters as their pictures; record bytes through the code
+// page, UTF-8 as it is.
+template <bool recordBytes> void appendPictured(QByteArray& out, QByteArrayView bytes)
+{
+    const Utf8Table& table = utf8Table();
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    while (p < end) {
+        const qsizetype run = printableRun(p, end - p);
+        out.append(p, run);
+        p += run;
+        if (p == end)
+            break;
+        if (const char* picture = pictureOf(*p))
+            out += picture;
+        else if (recordBytes && uchar(*p) >= 0x80)
+            out += table.of[uchar(*p)];
+        else
+            out += *p;
+        ++p;
+    }
+}
+
 // What a spreadsheet takes for the start of a formula (or, for tab and CR, lets one through).
 bool startsLikeFormula(QByteArrayView bytes)
 {
@@ -84,19 +139,10 @@ void appendCsv(QByteArray& out, QByteArrayView bytes, Append append)
     out += '"';
 }
 
-// Control characters other than tab and the line ends have no place in a page: each is
-// shown by its Unicode control picture (NUL as U+2400 and so on, DEL as U+2421).
-const char* const kControlPictures[33] = {
-    "\u2400", "\u2401", "\u2402", "\u2403", "\u2404", "\u2405", "\u2406", "\u2407", "\u2408", nullptr,  nullptr,
-    "\u240B", "\u240C", nullptr,  "\u240E", "\u240F", "\u2410", "\u2411", "\u2412", "\u2413", "\u2414", "\u2415",
-    "\u2416", "\u2417", "\u2418", "\u2419", "\u241A", "\u241B", "\u241C", "\u241D", "\u241E", "\u241F", "\u2421"};
-
 const char* entityOf(char c)
 {
-    if (uchar(c) < 0x20)
-        return kControlPictures[uchar(c)];
-    if (c == 0x7F)
-        return kControlPictures[32];
+    if (const char* picture = pictureOf(c))
+        return picture;
     switch (c) {
     case '&':
         return "&amp;";
@@ -153,12 +199,12 @@ void appendUtf8(QByteArray& out, QByteArrayView recordBytes)
 
 void appendCsvField(QByteArray& out, QByteArrayView utf8)
 {
-    appendCsv(out, utf8, appendAsIs);
+    appendCsv(out, utf8, appendPictured<false>);
 }
 
 void appendCsvRecordField(QByteArray& out, QByteArrayView recordBytes)
 {
-    appendCsv(out, recordBytes, appendUtf8);
+    appendCsv(out, recordBytes, appendPictured<true>);
 }
 
 void appendHtml(QByteArray& out, QByteArrayView utf8)

@@ -12,7 +12,8 @@ void appendUtf8(QByteArray& out, QByteArrayView recordBytes);
 
 // RFC 4180: quoted, with quotes doubled, when the field holds a comma, a quote or a line end.
 // A field that starts with = + - @, a tab or a CR, which a spreadsheet would compute, is
-// quoted with an apostrophe before it, so that it shows as text.
+// quoted with an apostrophe before it, so that it shows as text. Control characters other than
+// tab, CR and LF are written as the page shows them, as their control pictures.
 void appendCsvField(QByteArray& out, QByteArrayView utf8);
 void appendCsvRecordField(QByteArray& out, QByteArrayView recordBytes);
 

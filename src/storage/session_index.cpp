@@ -225,9 +225,10 @@ Parsed parse(QByteArrayView bytes, bool atEnd, qint64 firstLine)
             continue;
         }
         const Entry& entry = std::get<Entry>(result);
-        if (const auto* s = std::get_if<SessionEntry>(&entry))
+        if (const auto* s = std::get_if<SessionEntry>(&entry)) {
             parsed.sessions << *s;
-        else {
+            parsed.sessionLines << lineNumber;
+        } else {
             parsed.places << std::get<PlaceEntry>(entry);
             parsed.placeLines << lineNumber;
         }

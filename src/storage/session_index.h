@@ -81,6 +81,7 @@ struct Problem {
 
 struct Parsed {
     QList<SessionEntry> sessions;
+    QList<qint64> sessionLines; // the line of each session entry
     QList<PlaceEntry> places;
     QList<qint64> placeLines; // the line of each place entry
     QList<Problem> problems;
