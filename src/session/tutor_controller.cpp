@@ -9,7 +9,7 @@ TutorController::TutorController(TutorServices services, PictureRoutines& routin
 
 void TutorController::start()
 {
-    session_.start();
+    session_.start(routines_.routineNames());
     if (hasEnded())
         return;
     records_.finishLeftOverRecords();

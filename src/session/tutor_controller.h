@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -15,6 +16,8 @@ public:
     // Draws the routine of that name (already cleaned and lower-cased); false when there is
     // no routine of that name, and nothing is drawn.
     virtual bool drawRoutine(const QString& name) = 0;
+    // The names drawRoutine() knows, for checking an instructor's class notes.
+    virtual QStringList routineNames() const = 0;
 
 protected:
     PictureRoutines() = default;

@@ -87,6 +87,14 @@ bool MainWindow::drawRoutine(const QString& name)
     return diagram::drawRoutine(name, *Picture1);
 }
 
+QStringList MainWindow::routineNames() const
+{
+    QStringList names;
+    for (const diagram::NamedRoutine& routine : diagram::kPictureRoutines)
+        names << QLatin1String(routine.name);
+    return names;
+}
+
 void MainWindow::graph1()
 {
     diagram::graph1(*Picture1);

@@ -90,6 +90,7 @@ private:
     // is announced beside `sayer` (the question box when none is given).
     void withBoxes(const std::function<void(TextBoxes&)>& action, QWidget* sayer = nullptr);
     bool drawRoutine(const QString& name) override;
+    QStringList routineNames() const override;
 
     // ---- The walk, the records, and what the procedures share
 private:

@@ -89,6 +89,7 @@ struct NamedDrawings final : PictureRoutines {
         drawn << name;
         return true;
     }
+    QStringList routineNames() const override { return known; }
 };
 
 // The tutor's controller without a window, its two boxes kept as texts.
