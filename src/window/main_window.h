@@ -56,6 +56,9 @@ private:
     // The one way the program ends: close every channel, stop the timer, close the
     // window, leave the event loop. After it no handler shows or writes anything.
     void endProgram();
+    // The end that a click led to, once a screen reader has had the time to say what the click
+    // said; at once where no screen reader listens. No input is taken meanwhile.
+    void endProgramAfterSaying(const QString& said);
 
     // ---- window/handlers.cpp: each event passed to the controller, and what comes back shown
 public:
@@ -91,12 +94,15 @@ private:
     void withBoxes(const std::function<void(TextBoxes&)>& action, QWidget* sayer = nullptr);
     bool drawRoutine(const QString& name) override;
     QStringList routineNames() const override;
+    QString routineTitle(const QString& name) const override;
 
     // ---- The walk, the records, and what the procedures share
 private:
     WindowServices services_;
     TutorController controller_;
     bool ended_ = false;
+    bool inAction_ = false;       // a click's action is running
+    bool endAfterAction_ = false; // and has ended the session
 
     // ---- Controls, in tab order; tests find them by name
 private:

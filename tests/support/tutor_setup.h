@@ -90,6 +90,7 @@ struct NamedDrawings final : PictureRoutines {
         return true;
     }
     QStringList routineNames() const override { return known; }
+    QString routineTitle(const QString& name) const override { return QStringLiteral("title of ") + name; }
 };
 
 // The tutor's controller without a window, its two boxes kept as texts.
