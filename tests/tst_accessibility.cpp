@@ -25,6 +25,8 @@ private slots:
     void changesAreSaid_data();
     void changesAreSaid();
     void sayingChangesNoPixel();
+    void endsAndDisplaysAreSaid_data();
+    void endsAndDisplaysAreSaid();
     void linesAreJoinedWhenSaid_data();
     void linesAreJoinedWhenSaid();
     void alertsTabAsShown_data();
@@ -224,6 +226,69 @@ void TestAccessibility::changesAreSaid()
     // Said without taking the focus from the button pressed.
     QCOMPARE(QApplication::focusWidget(), button);
     QCOMPARE(tutor.prompter.messages.size(), answer == QStringLiteral("<fails>") ? 1 : 0);
+}
+
+void TestAccessibility::endsAndDisplaysAreSaid_data()
+{
+    QTest::addColumn<QByteArray>("classNotes"); // the instructor's file; none: the built-in sets
+    QTest::addColumn<QStringList>("presses");   // "note:" and a text: typed and saved as a note
+    QTest::addColumn<bool>("listening");        // a screen reader is on
+    QTest::addColumn<QString>("said");
+
+    const QStringList wholeSetFive(5, QStringLiteral("cmdNextQuestion"));
+    QTest::newRow("display everything") << QByteArray()
+                                        << QStringList{"cmdNextQuestion", "cmdNextQuestion",
+                                                       "cmd_displayCumulativeText"}
+                                        << false << "Everything of this session is shown, newest first: 2 entries.";
+    QTest::newRow("display notes") << QByteArray()
+                                   << QStringList{"cmdNextQuestion", "note:units!", "cmd_display_note_file"} << false
+                                   << "Your notes file is shown at the end of the question box, the newest note last.";
+    QTest::newRow("the end of a set, said to no one")
+        << QByteArray() << wholeSetFive << false << "End of class notes 5. Your answers are recorded.";
+    QTest::newRow("the end of a set, heard")
+        << QByteArray() << wholeSetFive << true << "End of class notes 5. Your answers are recorded.";
+    QTest::newRow("a graph with its line")
+        << QByteArray("001.  x\n002.  x\n003.  x\n004.  x\n005.  G\n`routine graph1\nHow fast?\n")
+        << QStringList{"cmdNextQuestion"} << false
+        << "Graph drawn: velocity v vs. clock time t (Alt+G for its description). How fast?";
+}
+
+void TestAccessibility::endsAndDisplaysAreSaid()
+{
+    QFETCH(QByteArray, classNotes);
+    QFETCH(QStringList, presses);
+    QFETCH(bool, listening);
+    QFETCH(QString, said);
+    Tutor tutor;
+    if (!classNotes.isNull())
+        QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("class_notes.txt")), classNotes));
+    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    tutor.screenReader = listening;
+    for (const QString& press : presses) {
+        if (press.startsWith(QStringLiteral("note:"))) {
+            ui(w).txt_answer->setText(press.mid(5));
+            ui(w).cmd_save_as_notes->click();
+        } else {
+            tutor.control<CommandButton>(qPrintable(press))->click();
+        }
+    }
+    QVERIFY2(notifications(w).contains(said), qPrintable(notifications(w).join(u'\n')));
+    if (said.startsWith(QStringLiteral("End"))) {
+        // Heard to its end before the window goes; at once where no one listens.
+        QCOMPARE(w.isVisible(), listening);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 10000);
+        QCOMPARE(tutor.ends, 1);
+    } else if (said.startsWith(QStringLiteral("Everything"))) {
+        QCOMPARE(ui(w).txt_question->textCursor().position(), 0);
+    } else if (said.startsWith(QStringLiteral("Graph"))) {
+        QTest::keyClick(&w, Qt::Key_G, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), ui(w).Picture1);
+        QVERIFY(QAccessible::queryAccessibleInterface(ui(w).Picture1)
+                    ->text(QAccessible::Description)
+                    .startsWith(QStringLiteral("graph: velocity v vs. clock time t.")));
+    }
 }
 
 void TestAccessibility::sayingChangesNoPixel()

@@ -113,8 +113,9 @@ void TutorController::displayEverything(TextBoxes& boxes) const
     boxes.newestAtTop = true;
     boxes.said = everything.entries() == 0
                      ? QStringLiteral("Nothing to show yet: no line has been shown and nothing recorded.")
-                     : QStringLiteral("Everything of this session is shown, newest first: %1 entries.")
-                           .arg(everything.entries());
+                     : QStringLiteral("Everything of this session is shown, newest first: %1 %2.")
+                           .arg(everything.entries())
+                           .arg(everything.entries() == 1 ? QStringLiteral("entry") : QStringLiteral("entries"));
 }
 
 void TutorController::quit(TextBoxes& boxes)

@@ -261,7 +261,8 @@ void MainWindow::endProgram()
 void MainWindow::endProgramAfterSaying(const QString& said)
 {
     endAfterAction_ = false;
-    if (said.isEmpty() || !QAccessible::isActive())
+    const bool listens = services_.screenReaderListens ? services_.screenReaderListens() : QAccessible::isActive();
+    if (said.isEmpty() || !listens)
         return endProgram();
     // About the pace of a screen reader's default voice, with a pause before it starts.
     constexpr int kStartMs = 500;

@@ -23,6 +23,8 @@ struct WindowServices {
     Sound* sound = nullptr;
     // Leaves the event loop at the end of the program; tests record it instead.
     std::function<void()> leaveEventLoop;
+    // Whether a screen reader listens; none: ask the accessibility bridge.
+    std::function<bool()> screenReaderListens;
 };
 
 // The tutor's one window: the controls, their geometry, and thin handlers that pass each
