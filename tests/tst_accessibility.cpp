@@ -230,50 +230,36 @@ void TestAccessibility::changesAreSaid()
 
 void TestAccessibility::endsAndDisplaysAreSaid_data()
 {
-    QTest::addColumn<QByteArray>("classNotes"); // the instructor's file; none: the built-in sets
-    QTest::addColumn<QStringList>("presses");   // "note:" and a text: typed and saved as a note
-    QTest::addColumn<bool>("listening");        // a screen reader is on
+    QTest::addColumn<QStringList>("presses");
+    QTest::addColumn<bool>("listening"); // a screen reader is on
     QTest::addColumn<QString>("said");
-
-    const QStringList wholeSetFive(5, QStringLiteral("cmdNextQuestion"));
-    QTest::newRow("display everything") << QByteArray()
-                                        << QStringList{"cmdNextQuestion", "cmdNextQuestion",
-                                                       "cmd_displayCumulativeText"}
-                                        << false << "Everything of this session is shown, newest first: 2 entries.";
-    QTest::newRow("display notes") << QByteArray()
-                                   << QStringList{"cmdNextQuestion", "note:units!", "cmd_display_note_file"} << false
-                                   << "Your notes file is shown at the end of the question box, the newest note last.";
-    QTest::newRow("the end of a set, said to no one")
-        << QByteArray() << wholeSetFive << false << "End of class notes 5. Your answers are recorded.";
-    QTest::newRow("the end of a set, heard")
-        << QByteArray() << wholeSetFive << true << "End of class notes 5. Your answers are recorded.";
+    const QString next = QStringLiteral("cmdNextQuestion");
+    const QString end = QStringLiteral("End of class notes 1. Your answers are recorded.");
     QTest::newRow("a graph with its line")
-        << QByteArray("001.  x\n002.  x\n003.  x\n004.  x\n005.  G\n`routine graph1\nHow fast?\n")
-        << QStringList{"cmdNextQuestion"} << false
+        << QStringList{next} << false
         << "Graph drawn: velocity v vs. clock time t (Alt+G for its description). How fast?";
+    QTest::newRow("display everything") << QStringList{next, "cmd_displayCumulativeText"} << false
+                                        << "Everything of this session is shown, newest first: 2 entries.";
+    QTest::newRow("display notes") << QStringList{next, "cmd_save_as_notes", "cmd_display_note_file"} << false
+                                   << "Your notes file is shown at the end of the question box, the newest note last.";
+    QTest::newRow("the end of a set, said to no one") << QStringList{next, next} << false << end;
+    QTest::newRow("the end of a set, heard") << QStringList{next, next} << true << end;
 }
 
 void TestAccessibility::endsAndDisplaysAreSaid()
 {
-    QFETCH(QByteArray, classNotes);
     QFETCH(QStringList, presses);
     QFETCH(bool, listening);
     QFETCH(QString, said);
     Tutor tutor;
-    if (!classNotes.isNull())
-        QVERIFY(testfiles::write(tutor.homePath(QStringLiteral("class_notes.txt")), classNotes));
-    MainWindow& w = tutor.startHome(QStringLiteral("5"));
+    QVERIFY(
+        testfiles::write(tutor.homePath(QStringLiteral("class_notes.txt")), "001.  G\n`routine graph1\nHow fast?\n"));
+    MainWindow& w = tutor.startHome(QStringLiteral("1"));
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     tutor.screenReader = listening;
-    for (const QString& press : presses) {
-        if (press.startsWith(QStringLiteral("note:"))) {
-            ui(w).txt_answer->setText(press.mid(5));
-            ui(w).cmd_save_as_notes->click();
-        } else {
-            tutor.control<CommandButton>(qPrintable(press))->click();
-        }
-    }
+    for (const QString& press : presses)
+        tutor.control<CommandButton>(qPrintable(press))->click();
     QVERIFY2(notifications(w).contains(said), qPrintable(notifications(w).join(u'\n')));
     if (said.startsWith(QStringLiteral("End"))) {
         // Heard to its end before the window goes; at once where no one listens.
