@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QSaveFile>
 #include <QTextStream>
 #ifndef _WIN32
 #include <QSvgRenderer>
@@ -16,6 +17,8 @@
 #include <optional>
 #include <utility>
 
+#include "content/class_notes_content.h"
+#include "content/class_notes_file.h"
 #include "platform/clock.h"
 #include "platform/drive_paths.h"
 #include "session/record_folders.h"
@@ -84,7 +87,7 @@ QIcon applicationIcon()
 }
 #endif
 
-const char kUsage[] = "Usage: classnotes-tutor [--drives DIR] [--help] [--version]";
+const char kUsage[] = "Usage: classnotes-tutor [--drives DIR] [--write-class-notes FILE] [--help] [--version]";
 constexpr int kBadUsage = 1;
 
 // Qt's own options (-platform NAME, -style=NAME, -reverse, ...): QApplication takes them out
@@ -96,7 +99,8 @@ std::optional<bool> qtOption(QStringView arg)
                                                         "session style stylesheet qmljsdebugger")
                                              .split(u' ');
     static const QStringList alone = QStringLiteral("reverse widgetcount nograb dograb sync").split(u' ');
-    if (!arg.startsWith(u'-') || arg.startsWith(QLatin1String("--drives")))
+    if (!arg.startsWith(u'-') || arg.startsWith(QLatin1String("--drives")) ||
+        arg.startsWith(QLatin1String("--write-class-notes")))
         return std::nullopt;
     QStringView name = arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1);
     const qsizetype equals = name.indexOf(u'=');
@@ -131,6 +135,23 @@ QString recordFoldersText(const QString& drivesRoot)
              QDir::toNativeSeparators(paths.local(folders::kNetwork)));
 }
 
+// The built-in class notes as an instructor's file to start from; the exit code and what to say.
+std::pair<int, QString> writeBuiltInClassNotes(const QString& path)
+{
+    const ClassNotesContent content = readClassNotes(QStringLiteral(":/content/class_notes.json"));
+    QSaveFile file(path);
+    if (!content.error.isEmpty() || !file.open(QIODevice::WriteOnly) ||
+        file.write(classnotesfile::write(content.lines)) < 0 || !file.commit())
+        return {kBadUsage,
+                QStringLiteral("classnotes-tutor: cannot write %1 (%2)")
+                    .arg(QDir::toNativeSeparators(path), content.error.isEmpty() ? file.errorString() : content.error)};
+    return {0, QStringLiteral("The built-in class notes (%1 sets, %2 lines) are in %3. Put your own version, named "
+                              "%4, in the record folder.")
+                   .arg(classnotesfile::setCount(content.lines))
+                   .arg(content.lines.size())
+                   .arg(QDir::toNativeSeparators(path), classnotesfile::kFileName)};
+}
+
 // Read before the window's application exists, so that --help, --version and a mistake in
 // the command line need no display.
 CommandLine readCommandLine(int argc, char** argv)
@@ -157,7 +178,11 @@ CommandLine readCommandLine(int argc, char** argv)
                                                  ? QStringLiteral("the drives themselves")
                                                  : QDir::toNativeSeparators(DrivePaths::defaultRoot())),
                                     QStringLiteral("DIR"));
-    parser.addOptions({help, version, drives});
+    const QCommandLineOption writeClassNotes(
+        QStringLiteral("write-class-notes"),
+        QStringLiteral("Write the built-in class notes to FILE, in the form an instructor's class_notes.txt takes."),
+        QStringLiteral("FILE"));
+    parser.addOptions({help, version, drives, writeClassNotes});
 
     CommandLine line;
     auto misuse = [&](const QString& problem) {
@@ -179,6 +204,10 @@ CommandLine readCommandLine(int argc, char** argv)
     } else if (parser.isSet(version)) {
         line.exitCode = 0;
         line.text = QStringLiteral("classnotes-tutor " TUTOR_VERSION);
+    } else if (parser.isSet(writeClassNotes)) {
+        const auto [code, text] = writeBuiltInClassNotes(parser.value(writeClassNotes));
+        line.exitCode = code;
+        line.text = text;
     }
     return line;
 }

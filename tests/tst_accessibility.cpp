@@ -25,6 +25,8 @@ private slots:
     void changesAreSaid_data();
     void changesAreSaid();
     void sayingChangesNoPixel();
+    void endsAndDisplaysAreSaid_data();
+    void endsAndDisplaysAreSaid();
     void linesAreJoinedWhenSaid_data();
     void linesAreJoinedWhenSaid();
     void alertsTabAsShown_data();
@@ -224,6 +226,55 @@ void TestAccessibility::changesAreSaid()
     // Said without taking the focus from the button pressed.
     QCOMPARE(QApplication::focusWidget(), button);
     QCOMPARE(tutor.prompter.messages.size(), answer == QStringLiteral("<fails>") ? 1 : 0);
+}
+
+void TestAccessibility::endsAndDisplaysAreSaid_data()
+{
+    QTest::addColumn<QStringList>("presses");
+    QTest::addColumn<bool>("listening"); // a screen reader is on
+    QTest::addColumn<QString>("said");
+    const QString next = QStringLiteral("cmdNextQuestion");
+    const QString end = QStringLiteral("End of class notes 1. Your answers are recorded.");
+    QTest::newRow("a graph with its line")
+        << QStringList{next} << false
+        << "Graph drawn: velocity v vs. clock time t (Alt+G for its description). How fast?";
+    QTest::newRow("display everything") << QStringList{next, "cmd_displayCumulativeText"} << false
+                                        << "Everything of this session is shown, newest first: 2 entries.";
+    QTest::newRow("display notes") << QStringList{next, "cmd_save_as_notes", "cmd_display_note_file"} << false
+                                   << "Your notes file is shown at the end of the question box, the newest note last.";
+    QTest::newRow("the end of a set, said to no one") << QStringList{next, next} << false << end;
+    QTest::newRow("the end of a set, heard") << QStringList{next, next} << true << end;
+}
+
+void TestAccessibility::endsAndDisplaysAreSaid()
+{
+    QFETCH(QStringList, presses);
+    QFETCH(bool, listening);
+    QFETCH(QString, said);
+    Tutor tutor;
+    QVERIFY(
+        testfiles::write(tutor.homePath(QStringLiteral("class_notes.txt")), "001.  G\n`routine graph1\nHow fast?\n"));
+    MainWindow& w = tutor.startHome(QStringLiteral("1"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    tutor.screenReader = listening;
+    for (const QString& press : presses)
+        tutor.control<CommandButton>(qPrintable(press))->click();
+    QVERIFY2(notifications(w).contains(said), qPrintable(notifications(w).join(u'\n')));
+    if (said.startsWith(QStringLiteral("End"))) {
+        // Heard to its end before the window goes; at once where no one listens.
+        QCOMPARE(w.isVisible(), listening);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 10000);
+        QCOMPARE(tutor.ends, 1);
+    } else if (said.startsWith(QStringLiteral("Everything"))) {
+        QCOMPARE(ui(w).txt_question->textCursor().position(), 0);
+    } else if (said.startsWith(QStringLiteral("Graph"))) {
+        QTest::keyClick(&w, Qt::Key_G, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), ui(w).Picture1);
+        QVERIFY(QAccessible::queryAccessibleInterface(ui(w).Picture1)
+                    ->text(QAccessible::Description)
+                    .startsWith(QStringLiteral("graph: velocity v vs. clock time t.")));
+    }
 }
 
 void TestAccessibility::sayingChangesNoPixel()

@@ -10,7 +10,9 @@
 #include <memory>
 
 #include "content/class_notes_content.h"
+#include "content/class_notes_file.h"
 #include "content/line_table.h"
+#include "support/expected_records.h"
 #include "support/tutor_setup.h"
 
 namespace {
@@ -80,6 +82,9 @@ private slots:
     void unusableContent();
     void fillLineTable_data();
     void fillLineTable();
+    void instructorsFile_data();
+    void instructorsFile();
+    void instructorsSetWithAGraph();
 
 private:
     std::vector<QString> shipped_;
@@ -373,6 +378,99 @@ void TestContent::fillLineTable()
         const QString expected = line >= 1 && line <= lineCount ? QStringLiteral("line %1").arg(line) : QString();
         QCOMPARE(table[size_t(slot)], expected);
     }
+}
+
+void TestContent::instructorsFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes"); // none: a folder in the file's place
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("faultLine");
+    QTest::addColumn<QString>("fault");
+
+    const QStringList none;
+    QByteArray tooLong = "001.  Long\n";
+    for (int i = 2; i <= 5002; ++i)
+        tooLong += "line\n";
+    const QStringList builtIn(shipped_.begin() + 1, shipped_.begin() + 1 + kShippedLines);
+    QTest::newRow("the built-in sets as written") << classnotesfile::write(builtIn) << builtIn << 0 << "";
+    // An editor that drops the blanks at the ends of lines leaves the line's own.
+    QTest::newRow("after such an editor") << classnotesfile::write({"001.  x", "Why? "}).replace(" \r\n", "\r\n")
+                                          << QStringList{"001.  x", "Why? "} << 0 << "";
+    QTest::newRow("UTF-8, CR LF, escapes")
+        << QByteArray("001.  Mine\r\nWhy?\\s\r\n\r\n** A\\pB\\nC \\\\ D **\r\n")
+        << QStringList{"001.  Mine", "Why? ", "", "** A\r\n\r\nB\r\nC \\ D **"} << 0 << "";
+    QTest::newRow("code page, LF") << QByteArray("001.  Caf\xe9\n\x93q\x94\n")
+                                   << QStringList{QString::fromUtf8("001.  Café"), QString::fromUtf8("“q”")} << 0 << "";
+    QTest::newRow("byte-order mark, empty lines at the end") << QByteArray("\xEF\xBB\xBF"
+                                                                           "001.  x\n`Routine Graph-3\n\n\r\n")
+                                                             << QStringList{"001.  x", "`Routine Graph-3"} << 0 << "";
+    QTest::newRow("unknown routine") << QByteArray("001.  x\n\nq\n`routine graph7\n") << none << 4 << "\"graph7\"";
+    QTest::newRow("bare picture marker") << QByteArray("001.  x\n`routine\n") << none << 2 << "no such drawing";
+    QTest::newRow("5,002 lines") << tooLong << none << 5001 << "at most 5,000 lines";
+    QTest::newRow("a set skipped") << QByteArray("001.  a\n003.  c\n") << none << 2 << "\"002.\"";
+    QTest::newRow("text before the first header") << QByteArray("Why?\n001.  a\n") << none << 1 << "no set";
+    QTest::newRow("outside the code page")
+        << QString::fromUtf8("001.  a\nΔv?\n").toUtf8() << none << 2 << QString::fromUtf8("cannot hold: Δ");
+    QTest::newRow("stray backslash") << QByteArray("001.  a\nC:\\temp\n") << none << 2 << "\"\\t\"";
+    QTest::newRow("lone carriage return") << QByteArray("001.  a\nx\ry\n") << none << 2 << "carriage return";
+    QTest::newRow("no set at all") << QByteArray("\n\n") << none << 0 << "holds no set";
+    QTest::newRow("cannot be read") << QByteArray() << none << 0 << "cannot be read";
+}
+
+void TestContent::instructorsFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, lines);
+    QFETCH(int, faultLine);
+    QFETCH(QString, fault);
+
+    for (const bool builtIn : {false, true}) {
+        HeadlessTutor tutor;
+        const QString path = tutor.homePath(classnotesfile::kFileName);
+        QVERIFY(bytes.isNull() ? QDir().mkpath(path) : testfiles::write(path, bytes));
+        tutor.prompter.choices = {builtIn ? 1 : 0};
+        tutor.startHome(QStringLiteral("1"));
+        const std::vector<QString> table = lineTableOf(tutor.session());
+
+        if (fault.isEmpty()) {
+            QCOMPARE(tutor.prompter.messages, QStringList());
+            QCOMPARE(QStringList(table.begin() + 1, table.begin() + 1 + lines.size()), lines);
+            QVERIFY(tutor.homeBytes(QStringLiteral("masterFile.txt")).contains(recordBytes(lines.first())));
+            break;
+        }
+        QCOMPARE(tutor.prompter.messages.size(), 1);
+        const QString message = tutor.prompter.messages.first();
+        QVERIFY2(message.contains(QStringLiteral("c:\\tulmarox\\class_notes.txt")) && message.contains(fault),
+                 qPrintable(message));
+        QCOMPARE(message.contains(QStringLiteral("line %1:").arg(faultLine)), faultLine > 0);
+        QCOMPARE(tutor.session().hasEnded(), !builtIn);
+        // Nothing from the faulty file: the built-in sets, or nothing written at all.
+        QCOMPARE(table[1], builtIn ? QStringLiteral("001.  `Class Notes 1") : QString());
+        QCOMPARE(QFile::exists(tutor.homePath(QStringLiteral("masterFile.txt"))), builtIn);
+    }
+}
+
+void TestContent::instructorsSetWithAGraph()
+{
+    HeadlessTutor tutor;
+    QVERIFY(testfiles::write(tutor.homePath(classnotesfile::kFileName),
+                             "001.  Forces\r\nWhat is a newton?\r\n** 1 kg m/s^2. **\r\n"
+                             "002.  Slopes on a graph\r\n`routine graph2\r\nWhat is the first slope?\r\n"
+                             "** 150 dollars a month. **\r\n003.  Rates\r\nQ3?\r\n"));
+    tutor.startHome(QStringLiteral("2"));
+    QVERIFY(tutor.next());
+    QCOMPARE(tutor.drawings.drawn, QStringList{QStringLiteral("graph2")});
+    tutor.enterResponse(QStringLiteral("150 $/month"));
+    QVERIFY(tutor.next());
+    QVERIFY(!tutor.next());
+    QCOMPARE(tutor.ends, 1);
+    const QByteArray master = tutor.homeBytes(QStringLiteral("masterFile.txt"));
+    const QByteArray header = expected::header(master);
+    QVERIFY(header.endsWith(
+        recordBytes("assignment #002\r\n002.  Slopes on a graph\r\nPhysics I Class Notes\r\n12-08-2026\r\n")));
+    QCOMPARE(master,
+             header + recordBytes(expected::questionMaster(" 20000 ", QStringLiteral("What is the first slope?"),
+                                                           QStringLiteral("150 $/month"))));
 }
 
 QTEST_MAIN(TestContent)

@@ -16,6 +16,8 @@ private slots:
     void fromTwips();
     void captionsFitAtLargerText();
     void largerThanTheScreenScrolls();
+    void frameFitsWithItsDecoration_data();
+    void frameFitsWithItsDecoration();
 };
 
 void TestLargerText::fromTwips_data()
@@ -62,7 +64,10 @@ void TestLargerText::largerThanTheScreenScrolls()
     auto* frame = qobject_cast<QScrollArea*>(w.window());
     QVERIFY(frame);
     QVERIFY(QTest::qWaitForWindowActive(frame));
-    QCOMPARE(frame->size(), frame->screen()->availableGeometry().size());
+    // Taller than the screen: as tall as the free area holds with the frame's decoration.
+    const QRect available = frame->screen()->availableGeometry();
+    QTRY_COMPARE(frame->frameGeometry().bottom(), available.bottom());
+    QVERIFY(available.contains(frame->frameGeometry()));
     QCOMPARE(frame->windowTitle(), QStringLiteral("Form1"));
     // Every control comes into view as the Tab key reaches it.
     ui(w).txt_question->setFocus();
@@ -83,6 +88,21 @@ void TestLargerText::largerThanTheScreenScrolls()
     const QPointer<QScrollArea> closed(frame);
     QTRY_VERIFY(closed.isNull());
     QCOMPARE(w.windowTitle(), QStringLiteral("Form1"));
+}
+
+void TestLargerText::frameFitsWithItsDecoration_data()
+{
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("frame"); // for a window of 1470 × 1166 with a title bar of 25 and a border of 1
+    QTest::newRow("1280×1024 at 192 dpi") << QRect(0, 0, 1280, 1024) << QRect(1, 25, 1278, 998);
+    QTest::newRow("1920×1080 at 192 dpi, below a panel") << QRect(0, 40, 1920, 1040) << QRect(1, 65, 1470, 1014);
+}
+
+void TestLargerText::frameFitsWithItsDecoration()
+{
+    QFETCH(QRect, available);
+    QFETCH(QRect, frame);
+    QCOMPARE(windowScale::fittingFrame(available, {1, 25, 1, 1}, {1470, 1166}), frame);
 }
 
 int main(int argc, char** argv)

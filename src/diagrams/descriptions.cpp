@@ -92,19 +92,31 @@ QString describeGraph(const GraphFrame& frame, const QList<Segment>& segments, s
     return text;
 }
 
+QString graphTitle(int graph)
+{
+    switch (graph) {
+    case 1:
+        return QStringLiteral("velocity v vs. clock time t");
+    case 2:
+        return QStringLiteral("value y (dollars) vs. clock time t (months)");
+    case 3:
+        return QStringLiteral("depth y (dollars) vs. clock time t (seconds)");
+    default:
+        return QString();
+    }
+}
+
 QString graphDescription(int graph)
 {
     switch (graph) {
     case 1:
-        return describeGraph({QStringLiteral("velocity v vs. clock time t"), QStringLiteral("t"), QStringLiteral("v")},
-                             {{{100, 900}, {700, 500}}}, QPointF(400, 700));
+        return describeGraph({graphTitle(1), QStringLiteral("t"), QStringLiteral("v")}, {{{100, 900}, {700, 500}}},
+                             QPointF(400, 700));
     case 2:
-        return describeGraph({QStringLiteral("value y (dollars) vs. clock time t (months)"), QStringLiteral("t"),
-                              QStringLiteral("y"), 2, 100, 5000},
+        return describeGraph({graphTitle(2), QStringLiteral("t"), QStringLiteral("y"), 2, 100, 5000},
                              {{{250, 900}, {450, 600}}, {{450, 600}, {700, 400}}});
     case 3:
-        return describeGraph({QStringLiteral("depth y (dollars) vs. clock time t (seconds)"), QStringLiteral("t"),
-                              QStringLiteral("y"), 20, 20, 0},
+        return describeGraph({graphTitle(3), QStringLiteral("t"), QStringLiteral("y"), 20, 20, 0},
                              {{{150, 500}, {300, 700}}, {{300, 700}, {550, 800}}});
     default:
         return QString();

@@ -31,6 +31,8 @@ QString describeGraph(const GraphFrame& frame, const QList<Segment>& segments,
                       std::optional<QPointF> marked = std::nullopt);
 // graph1 to graph3, as they are drawn.
 QString graphDescription(int graph);
+// The title a graph's description begins with.
+QString graphTitle(int graph);
 
 // The region of the two circles a point lies in: "I" inside both, "II" the left only,
 // "III" the right only, "IV" outside both. The circles are round on screen, so the box's

@@ -16,12 +16,13 @@ namespace diagram {
 struct NamedRoutine {
     const char* name;
     void (*draw)(PictureBox&);
+    int graph; // its number, for its title and description
 };
 
 inline constexpr std::array<NamedRoutine, 3> kPictureRoutines{{
-    {"graph1", graph1},
-    {"graph2", graph2},
-    {"graph3", graph3},
+    {"graph1", graph1, 1},
+    {"graph2", graph2, 2},
+    {"graph3", graph3, 3},
 }};
 
 // Draws the routine of that exact name; false when the table has none.

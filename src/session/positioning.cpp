@@ -8,8 +8,9 @@ void Session::startClassNotes()
         const QString shown =
             classNotesEntry_.size() > 40 ? classNotesEntry_.left(40) + QStringLiteral("…") : classNotesEntry_;
         services_.prompter->tell(QStringLiteral("There are no class notes \"%1\". The class notes that exist are 1 to "
-                                                "15; please enter one of those numbers.")
-                                     .arg(shown));
+                                                "%2; please enter one of those numbers.")
+                                     .arg(shown)
+                                     .arg(setCount_));
         const auto entry = services_.prompter->ask(kClassNotesPrompt);
         if (!entry)
             return end();

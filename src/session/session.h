@@ -22,8 +22,9 @@ public:
     explicit Session(SessionServices services);
 
     // ---- session/startup.cpp: the three start-up questions, the content, the chosen set
-    // Start-up up to the chosen set: the questions, the content, the positioning.
-    void start();
+    // Start-up up to the chosen set: the questions, the content, the positioning. An
+    // instructor's class notes may name only the picture routines given.
+    void start(const QStringList& pictureRoutines);
 
     // ---- session/stepping.cpp: the walk from line to line
     // Steps to the next line that is not empty; true when the answer box is to show the
@@ -87,6 +88,9 @@ private:
     void setupSession();
     void setClassNotesNumbers(const QString& entry);
     void loadClassNotes();
+    // The instructor's class_notes.txt in the record folder, checked; none when there is no
+    // such file or the student chose the built-in class notes over a faulty one.
+    std::optional<QStringList> instructorsClassNotes();
     // session/positioning.cpp: asks again for a set that does not exist, until one does or
     // the student cancels.
     void startClassNotes();
@@ -106,6 +110,8 @@ private:
     QString classNotesNo_;
     QString nextClassNotesNo_;
     QString classNotesEntry_; // as the student typed it, for messages
+    QStringList pictureRoutines_;
+    int setCount_ = 0;
     QByteArray sessionId_;
     QString hostName_;
     QString startDate_;

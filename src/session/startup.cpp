@@ -1,10 +1,15 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QtMath>
 
 #include "content/class_notes_content.h"
+#include "content/class_notes_file.h"
 #include "content/course_texts.h"
 #include "content/line_table.h"
 #include "platform/clock.h"
+#include "platform/drive_paths.h"
 #include "platform/prompter.h"
 #include "platform/runtime_text.h"
 #include "session/record_folders.h"
@@ -44,8 +49,9 @@ const QString Session::kClassNotesPrompt = QStringLiteral("Number of Class Notes
 
 Session::Session(SessionServices services) : services_(std::move(services)) {}
 
-void Session::start()
+void Session::start(const QStringList& pictureRoutines)
 {
+    pictureRoutines_ = pictureRoutines;
     courseTitle_ = records::kCourseTitle;
     setupSession();
     if (ended_)
@@ -101,19 +107,54 @@ void Session::setClassNotesNumbers(const QString& entry)
 
 void Session::loadClassNotes()
 {
-    const ClassNotesContent content = readClassNotes(services_.contentPath);
-    if (!content.error.isEmpty()) {
-        services_.prompter->tell(QStringLiteral("The class notes in \"%1\" cannot be used: %2. The program ends.")
-                                     .arg(services_.contentPath, content.error));
-        return end();
+    std::optional<QStringList> lines = instructorsClassNotes();
+    if (ended_)
+        return;
+    const QString source = lines ? QString(dataFolder_ + u'\\' + classnotesfile::kFileName) : services_.contentPath;
+    if (!lines) {
+        const ClassNotesContent content = readClassNotes(services_.contentPath);
+        if (!content.error.isEmpty()) {
+            services_.prompter->tell(QStringLiteral("The class notes in \"%1\" cannot be used: %2. The program ends.")
+                                         .arg(services_.contentPath, content.error));
+            return end();
+        }
+        lines = content.lines;
     }
-    if (!fillLineTable(classNotesLines_, lineIndex_, content.lines)) {
+    setCount_ = classnotesfile::setCount(*lines);
+    if (!fillLineTable(classNotesLines_, lineIndex_, *lines)) {
         services_.prompter->tell(
             QStringLiteral("The class notes in \"%1\" have %2 lines, more than the %3 the tutor can hold. "
                            "Nothing beyond line %3 was loaded, and the program ends.")
-                .arg(services_.contentPath, withThousands(content.lines.size()), withThousands(kLastSlot)));
+                .arg(source, withThousands(lines->size()), withThousands(kLastSlot)));
         return end();
     }
+}
+
+std::optional<QStringList> Session::instructorsClassNotes()
+{
+    const QString named = dataFolder_ + u'\\' + classnotesfile::kFileName;
+    const QString path = DrivePaths(services_.drivesRoot).local(named);
+    if (!QFileInfo::exists(path))
+        return std::nullopt;
+    QFile file(path);
+    classnotesfile::Checked checked;
+    if (!file.open(QIODevice::ReadOnly))
+        checked.fault = QStringLiteral("it cannot be read (%1)").arg(file.errorString());
+    else
+        checked = classnotesfile::read(file.readAll(), pictureRoutines_, kLastSlot);
+    if (checked.usable())
+        return checked.lines;
+
+    const QString where = checked.faultLine > 0 ? QStringLiteral("line %1: ").arg(checked.faultLine) : QString();
+    const QString message = QStringLiteral("The class notes file %1 (%2) cannot be used.\n\n%3%4.\n\nNothing has "
+                                           "been written. You may work with the built-in class notes instead, or quit "
+                                           "and ask your instructor.")
+                                .arg(named, QDir::toNativeSeparators(path), where, checked.fault);
+    const int choice =
+        services_.prompter->choose(message, {QStringLiteral("Quit"), QStringLiteral("Use the built-in class notes")});
+    if (choice != 1)
+        end();
+    return std::nullopt;
 }
 
 void Session::end()

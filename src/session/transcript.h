@@ -11,6 +11,7 @@ class Transcript {
 public:
     void prepend(QString piece);
     QString text() const;
+    qsizetype entries() const { return qsizetype(pieces_.size()); }
 
 private:
     std::vector<QString> pieces_;

@@ -1,6 +1,7 @@
 #include "tutor/tutor_controller.h"
 
 #include "content/picture_line.h"
+#include "platform/runtime_text.h"
 #include "storage/record_lock.h"
 #include "storage/session_index.h"
 
@@ -25,7 +26,7 @@ TutorController::TutorController(TutorServices services, PictureRoutines& routin
 
 void TutorController::start()
 {
-    session_.start();
+    session_.start(routines_.routineNames());
     if (hasEnded())
         return;
     records_.finishLeftOverRecords();
@@ -59,21 +60,31 @@ bool TutorController::next(TextBoxes& boxes)
         return false;
     step(boxes);
     if (hasEnded())
-        return false;
+        return endOfSet(boxes);
     const QString shown = session_.displayText();
+    QString drawn;
     // At most one routine a press: the line after it is shown even when it is a picture line.
     if (shown.size() > 8 && isPictureLine(shown)) {
         runRoutine(routineNameOf(shown));
         if (hasEnded())
             return false;
+        drawn = QStringLiteral("Graph drawn: %1 (Alt+G for its description). ")
+                    .arg(routines_.routineTitle(routineNameOf(shown)));
         session_.clearDisplayText();
         step(boxes);
         if (hasEnded())
-            return false;
+            return endOfSet(boxes);
     }
-    boxes.said = session_.displayText();
+    boxes.said = drawn + session_.displayText();
     boxes.question = session_.showStep(boxes.question);
     return true;
+}
+
+bool TutorController::endOfSet(TextBoxes& boxes) const
+{
+    boxes.said = QStringLiteral("End of class notes %1. Your answers are recorded.")
+                     .arg(rt::plainNumber(rt::leadingNumber(session_.classNotesNo())));
+    return false;
 }
 
 void TutorController::record(TextBoxes& boxes, RecordKind kind, Boxes outcome, bool heldReminder)
@@ -103,14 +114,24 @@ void TutorController::displayNotes(TextBoxes& boxes)
 {
     if (hasEnded())
         return;
-    if (const auto notes = records_.displayNoteFile())
+    if (const auto notes = records_.displayNoteFile()) {
         boxes.question += QStringLiteral("\r\n\r\n") + *notes;
+        boxes.said = QStringLiteral("Your notes file is shown at the end of the question box, the newest note last.");
+    }
 }
 
 void TutorController::displayEverything(TextBoxes& boxes) const
 {
-    if (!hasEnded())
-        boxes.question = session_.cumulativeText().text();
+    if (hasEnded())
+        return;
+    const Transcript& everything = session_.cumulativeText();
+    boxes.question = everything.text();
+    boxes.newestAtTop = true;
+    boxes.said = everything.entries() == 0
+                     ? QStringLiteral("Nothing to show yet: no line has been shown and nothing recorded.")
+                     : QStringLiteral("Everything of this session is shown, newest first: %1 %2.")
+                           .arg(everything.entries())
+                           .arg(everything.entries() == 1 ? QStringLiteral("entry") : QStringLiteral("entries"));
 }
 
 void TutorController::quit(TextBoxes& boxes)

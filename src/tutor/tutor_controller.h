@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -15,6 +16,10 @@ public:
     // Draws the routine of that name (already cleaned and lower-cased); false when there is
     // no routine of that name, and nothing is drawn.
     virtual bool drawRoutine(const QString& name) = 0;
+    // The names drawRoutine() knows, for checking an instructor's class notes.
+    virtual QStringList routineNames() const = 0;
+    // What the drawing of that name shows, as its title reads.
+    virtual QString routineTitle(const QString& name) const = 0;
 
 protected:
     PictureRoutines() = default;
@@ -30,6 +35,8 @@ struct TextBoxes {
     // What changed, in words for a screen reader: the new line, a record confirmed; empty
     // when nothing is to be said.
     QString said;
+    // The question box's newest entry stands at its top rather than its end.
+    bool newestAtTop = false;
 };
 
 // The tutor's controller: one step of the walk and what each button leads to, with
@@ -54,6 +61,7 @@ public:
     void saveAsNotes(TextBoxes& boxes);
     void displayNotes(TextBoxes& boxes);
     void displayEverything(TextBoxes& boxes) const;
+
     // "next picture": draws the picture lines of the next two slots, as the table says, and
     // moves the walk past those it drew.
     void nextPicture();
@@ -85,6 +93,8 @@ public:
 
 private:
     static void show(TextBoxes& boxes, Boxes outcome);
+    // The walk has reached the end of the set: said before the program ends. Always false.
+    bool endOfSet(TextBoxes& boxes) const;
     // Confirms a record that took the answer box; the reminder passing on and a failure
     // (which has its own message) say nothing.
     void record(TextBoxes& boxes, RecordKind kind, Boxes outcome, bool heldReminder);

@@ -142,6 +142,12 @@ void TextBox::scrollToEnd()
     ensureCursorVisible();
 }
 
+void TextBox::scrollToStart()
+{
+    moveCursor(QTextCursor::Start);
+    ensureCursorVisible();
+}
+
 QMimeData* TextBox::createMimeDataFromSelection() const
 {
     if (!hasSoftBreaks_)

@@ -19,6 +19,8 @@ public:
     void setText(const QString& text);
     // Shows the end of the text, where the newest line stands.
     void scrollToEnd();
+    // Shows the start of the text, where a newest-first text has its newest entry.
+    void scrollToStart();
 
 protected:
     QMimeData* createMimeDataFromSelection() const override;

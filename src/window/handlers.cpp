@@ -1,6 +1,7 @@
 #include <QTimer>
 
 #include "content/picture_line.h"
+#include "diagrams/descriptions.h"
 #include "diagrams/graphs.h"
 #include "diagrams/picture_commands.h"
 #include "diagrams/routines.h"
@@ -15,15 +16,22 @@ void MainWindow::withBoxes(const std::function<void(TextBoxes&)>& action, QWidge
 {
     TextBoxes boxes{txt_question->text(), txt_answer->text(), QString()};
     const TextBoxes before = boxes;
+    inAction_ = true;
     action(boxes);
+    inAction_ = false;
     // A box is set only when its text changed, so that the student's cursor stays put.
     if (boxes.question != before.question) {
         txt_question->setText(boxes.question);
-        txt_question->scrollToEnd();
+        if (boxes.newestAtTop)
+            txt_question->scrollToStart();
+        else
+            txt_question->scrollToEnd();
     }
     if (boxes.answer != before.answer)
         txt_answer->setText(boxes.answer);
     Announcer::say(sayer ? sayer : txt_question, boxes.said);
+    if (endAfterAction_)
+        endProgramAfterSaying(boxes.said);
 }
 
 void MainWindow::readNextQuestion()
@@ -85,6 +93,23 @@ void MainWindow::runRoutine(const QString& routine)
 bool MainWindow::drawRoutine(const QString& name)
 {
     return diagram::drawRoutine(name, *Picture1);
+}
+
+QStringList MainWindow::routineNames() const
+{
+    QStringList names;
+    for (const diagram::NamedRoutine& routine : diagram::kPictureRoutines)
+        names << QLatin1String(routine.name);
+    return names;
+}
+
+QString MainWindow::routineTitle(const QString& name) const
+{
+    for (const diagram::NamedRoutine& routine : diagram::kPictureRoutines) {
+        if (name == QLatin1String(routine.name))
+            return diagram::graphTitle(routine.graph);
+    }
+    return name;
 }
 
 void MainWindow::graph1()

@@ -1,12 +1,15 @@
 #include "main_window.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QShortcut>
 #include <QTimer>
 
+#include "widgets/announcer.h"
 #include "widgets/command_button.h"
 #include "widgets/picture_box.h"
 #include "widgets/text_box.h"
@@ -67,7 +70,12 @@ MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
       controller_(withWaiting(services.tutor, [this](const QString& text) { showWaiting(text); }), *this)
 {
     // Whoever ends the session (the walk past its set, a Quit at start-up) ends the program.
-    controller_.setOnEnd([this] { endProgram(); });
+    controller_.setOnEnd([this] {
+        if (inAction_)
+            endAfterAction_ = true;
+        else
+            endProgram();
+    });
     // The window carries the name the designer gave it, which is also the pendulum button's:
     // a form and a control may share a name. Tests find the button as a child, never the window.
     setObjectName(QStringLiteral("cmd_pend_exp"));
@@ -210,6 +218,9 @@ void MainWindow::wireEvents()
     onEvent(cmd_copy_picture, &QPushButton::clicked, &MainWindow::cmd_copy_picture_Click);
     onEvent(cmd_pend_exp, &QPushButton::clicked, &MainWindow::cmd_pend_exp_Click);
     onEvent(tmr_pend_exp, &QTimer::timeout, &MainWindow::tmr_pend_exp_Timer);
+    // A graph drawn with a line is said by its title; its description is one key away.
+    auto* toDiagram = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_G), this);
+    connect(toDiagram, &QShortcut::activated, Picture1, [this] { Picture1->setFocus(Qt::ShortcutFocusReason); });
 }
 
 void MainWindow::endProgram()
@@ -222,6 +233,19 @@ void MainWindow::endProgram()
     close();
     if (services_.leaveEventLoop)
         services_.leaveEventLoop();
+}
+
+void MainWindow::endProgramAfterSaying(const QString& said)
+{
+    endAfterAction_ = false;
+    const bool listens = services_.screenReaderListens ? services_.screenReaderListens() : QAccessible::isActive();
+    if (said.isEmpty() || !listens)
+        return endProgram();
+    // About the pace of a screen reader's default voice, with a pause before it starts.
+    constexpr int kStartMs = 500;
+    constexpr int kPerCharacterMs = 70;
+    setEnabled(false);
+    QTimer::singleShot(kStartMs + kPerCharacterMs * int(Announcer::spoken(said).size()), this, &MainWindow::endProgram);
 }
 
 void MainWindow::showWaiting(const QString& text)
@@ -240,7 +264,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Closing the window ends the program like "quit program", once nothing typed or
     // half-recorded would be lost; never while a question or message is still open.
-    if (!ended_) {
+    if (!ended_ && !controller_.hasEnded()) {
         bool goOn = false;
         if (!controller_.isBusy() && !QApplication::activeModalWidget())
             withBoxes([&](TextBoxes& b) { goOn = controller_.settleAnswerBox(b); });

@@ -24,6 +24,8 @@ struct WindowServices {
     Sound* sound = nullptr;
     // Leaves the event loop at the end of the program; tests record it instead.
     std::function<void()> leaveEventLoop;
+    // Whether a screen reader listens; none: ask the accessibility bridge.
+    std::function<bool()> screenReaderListens;
 };
 
 // The tutor's one window: the controls, their geometry, and thin handlers that pass each
@@ -58,6 +60,9 @@ private:
     // The one way the program ends: close every channel, stop the timer, close the
     // window, leave the event loop. After it no handler shows or writes anything.
     void endProgram();
+    // The end that a click led to, once a screen reader has had the time to say what the click
+    // said; at once where no screen reader listens. No input is taken meanwhile.
+    void endProgramAfterSaying(const QString& said);
 
     // ---- window/handlers.cpp: each event passed to the controller, and what comes back shown
 public:
@@ -92,12 +97,16 @@ private:
     // is announced beside `sayer` (the question box when none is given).
     void withBoxes(const std::function<void(TextBoxes&)>& action, QWidget* sayer = nullptr);
     bool drawRoutine(const QString& name) override;
+    QStringList routineNames() const override;
+    QString routineTitle(const QString& name) const override;
 
     // ---- The walk, the records, and what the procedures share
 private:
     WindowServices services_;
     TutorController controller_;
     bool ended_ = false;
+    bool inAction_ = false;       // a click's action is running
+    bool endAfterAction_ = false; // and has ended the session
 
     // ---- Controls, in tab order; tests find them by name
 private:

@@ -1,9 +1,13 @@
 #include "window_scale.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -35,7 +39,29 @@ public:
     // The window belongs to whoever made it, not to the frame.
     ~ScrollingFrame() override { takeWidget(); }
 
+    // Into the free area of the screen with the decoration the window manager adds; again
+    // whenever that decoration turns out other than the one fitted to (known only once shown).
+    void fit(const QMargins& decoration)
+    {
+        fittedTo_ = decoration;
+        const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+        if (!screen)
+            return;
+        const int border = 2 * frameWidth();
+        const QSize wanted = window_.size() + QSize(border + verticalScrollBar()->sizeHint().width(),
+                                                    border + horizontalScrollBar()->sizeHint().height());
+        setGeometry(fittingFrame(screen->availableGeometry(), decoration, wanted));
+    }
+
 protected:
+    bool event(QEvent* event) override
+    {
+        const bool handled = QScrollArea::event(event);
+        if ((event->type() == QEvent::Move || event->type() == QEvent::Show) && windowHandle() &&
+            windowHandle()->frameMargins() != fittedTo_ && !windowHandle()->frameMargins().isNull())
+            fit(windowHandle()->frameMargins());
+        return handled;
+    }
     void closeEvent(QCloseEvent* event) override
     {
         // The window decides, as when it is closed itself: it may ask about an answer first.
@@ -53,7 +79,15 @@ protected:
 
 private:
     QWidget& window_;
+    QMargins fittedTo_;
 };
+
+// Before the window manager has framed a window: a title bar and a thin border, as most draw them.
+QMargins likelyDecoration()
+{
+    const int title = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    return {4, title + 4, 4, 4};
+}
 
 } // namespace
 
@@ -70,10 +104,16 @@ QRect fromTwips(int left, int top, int width, int height, double factor)
     return {topLeft, QSize(beyond.x() - topLeft.x(), beyond.y() - topLeft.y())};
 }
 
+QRect fittingFrame(const QRect& available, const QMargins& decoration, const QSize& wanted)
+{
+    const QRect inside = available.marginsRemoved(decoration);
+    return {inside.topLeft(), wanted.boundedTo(inside.size())};
+}
+
 void showFitting(QWidget& window)
 {
     const QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
-    const QSize room = screen ? screen->availableGeometry().size() : window.size();
+    const QSize room = screen ? screen->availableGeometry().marginsRemoved(likelyDecoration()).size() : window.size();
     if (window.width() <= room.width() && window.height() <= room.height()) {
         window.show();
         window.activateWindow();
@@ -81,7 +121,7 @@ void showFitting(QWidget& window)
     }
     auto* frame = new ScrollingFrame(window);
     frame->setAttribute(Qt::WA_DeleteOnClose);
-    frame->resize(room);
+    frame->fit(likelyDecoration());
     frame->show();
     frame->activateWindow();
     window.setFocus();

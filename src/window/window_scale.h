@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMargins>
 #include <QRect>
 
 class QWidget;
@@ -16,9 +17,12 @@ double factor();
 // The designed rectangle in pixels at that factor. Its edges are scaled, not its size, so
 // controls that meet in the design still meet.
 QRect fromTwips(int left, int top, int width, int height, double factor);
+// Where a frame that scrolls a window of the `wanted` size goes: inside the available area once
+// the window manager's decoration is added around it, and no larger than it needs to be.
+QRect fittingFrame(const QRect& available, const QMargins& decoration, const QSize& wanted);
 // Shows the window; where it is larger than the free area of its screen, inside a frame
-// of that size that scrolls it. Closing the frame closes the window, and ending the
-// program closes the frame.
+// that scrolls it, fitted to the free area with the window manager's decoration. Closing the frame closes the window,
+// and ending the program closes the frame.
 void showFitting(QWidget& window);
 
 } // namespace windowscale

@@ -6,6 +6,7 @@ WindowServices Tutor::services()
     s.tutor = tutorServices();
     s.sound = soundInUse;
     s.leaveEventLoop = [this] { ++ends; };
+    s.screenReaderListens = [this] { return screenReader; };
     return s;
 }
 

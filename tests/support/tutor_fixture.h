@@ -20,6 +20,7 @@
 // the window's tests, the benchmarks and the picture tools share.
 struct Tutor : TutorSetup {
     std::unique_ptr<MainWindow> window;
+    bool screenReader = false;
 
     explicit Tutor(bool makeHomeFolder = true) : TutorSetup(makeHomeFolder) {}
 

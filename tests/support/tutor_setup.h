@@ -89,6 +89,8 @@ struct NamedDrawings final : PictureRoutines {
         drawn << name;
         return true;
     }
+    QStringList routineNames() const override { return known; }
+    QString routineTitle(const QString& name) const override { return QStringLiteral("title of ") + name; }
 };
 
 // The tutor's controller without a window, its two boxes kept as texts.
