@@ -5,13 +5,17 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "platform/drive_paths.h"
 #include "platform/failure.h"
 #include "session/tutor_services.h"
+#include "storage/record_delivery.h"
 #include "storage/record_files.h"
 #include "storage/record_journal.h"
+
+class QEventLoop;
 
 class Session;
 
@@ -76,6 +80,15 @@ public:
     // ---- At the end of the program
     void closeChannels() { channels_.closeAll(); }
 
+    // ---- records/sending.cpp: records kept on this computer first, sent behind the scenes
+    // Whether a record for the chosen folder is sent behind the scenes rather than at once.
+    bool sendsLater() const;
+    // Records kept on this computer and not yet in the class folder.
+    int toSend() const { return sent_ - delivered_; }
+    // Before the program ends: waits a while for records still to send, then lets the student
+    // wait more or leave them for this computer's next start.
+    void sendBeforeLeaving();
+
 private:
     // Each file's bytes of a record of this kind, composed in full before any is written.
     QList<FileAppend> composeRecord(RecordKind kind, const QString& answer);
@@ -119,10 +132,27 @@ private:
     // Tells a failure of a record button; the text stays in the answer box.
     Boxes toldUnlessRecorded(RecordKind kind, const std::optional<Failure>& failure);
 
+    // The record kept in the journal and handed to the delivery; why not, and the text stays.
+    std::optional<Failure> keepAndSend(RecordKind kind, const QString& answer);
+    void delivered(int kind);
+    void deliveryFailed(int kind, const QString& name, const QString& path, const QString& reason);
+    void tellKept(RecordKind kind);
+    void say(const QString& text) const;
+
     Session& session_;
     TutorServices services_;
     DrivePaths drives_;
     Channels channels_;
     std::optional<PendingRecord> pending_;
     bool asking_ = false;
+
+    mutable std::optional<bool> sendsLater_;
+    std::unique_ptr<RecordDelivery> delivery_;
+    int sent_ = 0;
+    int delivered_ = 0;
+    bool toldKept_ = false; // the student was told some record is only on this computer
+    bool keptNotes_ = false;
+    bool keptAnswers_ = false;
+    QString failureTold_;
+    QEventLoop* leaving_ = nullptr;
 };

@@ -55,6 +55,8 @@ std::optional<Failure> RecordBook::recordAnswer(RecordKind kind, const QString& 
 {
     if (auto failure = unwritable(answer))
         return failure;
+    if (sendsLater())
+        return keepAndSend(kind, answer);
     // A record that some files already took is finished, not written again, when the
     // student tries once more with the same text.
     if (pending_ && pending_->isFor(kind, answer, session_.currentLine()))

@@ -5,6 +5,17 @@
 TutorController::TutorController(TutorServices services, PictureRoutines& routines)
     : session_(services), records_(session_, std::move(services)), routines_(routines)
 {
+    setOnEnd({});
+}
+
+void TutorController::setOnEnd(std::function<void()> onEnd)
+{
+    // However the session ends, records still to send get their bounded wait first.
+    session_.setOnEnd([this, onEnd = std::move(onEnd)] {
+        records_.sendBeforeLeaving();
+        if (onEnd)
+            onEnd();
+    });
 }
 
 void TutorController::start()
@@ -63,7 +74,8 @@ bool TutorController::next(TextBoxes& boxes)
 void TutorController::record(TextBoxes& boxes, RecordKind kind, Boxes outcome, bool heldReminder)
 {
     show(boxes, outcome);
-    if (outcome == Boxes::ClearBoth && !heldReminder)
+    // Sent behind the scenes, it is said once it is in the class folder.
+    if (outcome == Boxes::ClearBoth && !heldReminder && !records_.sendsLater())
         boxes.said = kind == RecordKind::Note ? QStringLiteral("Note saved") : QStringLiteral("Answer recorded");
 }
 

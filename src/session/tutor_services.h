@@ -27,4 +27,15 @@ struct TutorServices {
     std::function<void(const QString&)> waiting{};
     // The computer's name as the session index gives it; none: the host name.
     QString hostName{};
+    // Where the student's records are, said each time it changes while they are sent behind
+    // the scenes: the window shows it and has it announced.
+    std::function<void(const QString&)> recordsWhere{};
+    // Whether records for the network folder are kept here first and sent behind the scenes;
+    // none: where its file system is a network one. The home folder is always written at once.
+    std::optional<bool> sendLater{};
+    // How long a record may take to reach the class folder before the student is told that it
+    // is kept on this computer.
+    int keptAfterMs = 500;
+    // How long leaving waits for records still to send before the student may go without them.
+    int leaveWaitMs = 10000;
 };
