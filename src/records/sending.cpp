@@ -118,6 +118,8 @@ void RecordBook::deliveryFailed(int kind, const QString& name, const QString& pa
 
 void RecordBook::sendBeforeLeaving()
 {
+    // The window is not closed under the wait.
+    const QScopedValueRollback<bool> busy(asking_, true);
     while (toSend() > 0) {
         delivery_->retryNow();
         say(QStringLiteral("Sending your records to the class folder before the tutor ends: %1")
@@ -129,7 +131,6 @@ void RecordBook::sendBeforeLeaving()
         leaving_ = nullptr;
         if (toSend() == 0)
             return;
-        const QScopedValueRollback<bool> asking(asking_, true);
         const QString question =
             QStringLiteral("Some of your records are not in the class folder yet (%1); they are kept on this "
                            "computer.\n\nKeep waiting for them, or leave? If you leave, this computer sends them to "
