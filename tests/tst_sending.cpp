@@ -135,7 +135,8 @@ void TestSending::leavingWaitsForRecordsToSend()
     t.block(obstacle);
     auto lift = qScopeGuard([&] { t.lift(); });
     t.enterResponse(QStringLiteral("first"));
-    if (obstacle == Obstacle::None)
+    // Delivered, or failed once, before the student leaves.
+    if (obstacle != Obstacle::Lock)
         QTRY_COMPARE(t.where.size(), 1);
     if (liftedWhileWaiting)
         QTimer::singleShot(0, [&] { t.lift(); });
