@@ -81,8 +81,8 @@ public:
     void closeChannels() { channels_.closeAll(); }
 
     // ---- records/sending.cpp: records kept on this computer first, sent behind the scenes
-    // Whether a record for the chosen folder is sent behind the scenes rather than at once.
-    bool sendsLater() const;
+    // Whether the last record taken was kept on this computer, to be sent behind the scenes.
+    bool sentLater() const { return sentLater_; }
     // Records kept on this computer and not yet in the class folder.
     int toSend() const { return sent_ - delivered_; }
     // Before the program ends: waits a while for records still to send, then lets the student
@@ -129,9 +129,13 @@ private:
     // What the session index is to say of a record of this kind; the session itself with the
     // header's first try.
     IndexNote indexNote(RecordKind kind, bool firstTry) const;
+    // The reason a record file gave, or that the network drive went.
+    QString reasonTold(RecordKind kind, const QString& reason) const;
     // Tells a failure of a record button; the text stays in the answer box.
     Boxes toldUnlessRecorded(RecordKind kind, const std::optional<Failure>& failure);
 
+    // Whether a record for the chosen folder is sent behind the scenes rather than at once.
+    bool sendsLater() const;
     // The record kept in the journal and handed to the delivery; why not, and the text stays.
     std::optional<Failure> keepAndSend(RecordKind kind, const QString& answer);
     void delivered(int kind);
@@ -148,6 +152,7 @@ private:
 
     mutable std::optional<bool> sendsLater_;
     std::unique_ptr<RecordDelivery> delivery_;
+    bool sentLater_ = false;
     int sent_ = 0;
     int delivered_ = 0;
     bool toldKept_ = false; // the student was told some record is only on this computer

@@ -113,7 +113,8 @@ void RecordBook::deliveryFailed(int kind, const QString& name, const QString& pa
     failureTold_ = told;
     say(QStringLiteral("%1 could not be sent to %2 (on disk: %3): %4. It is kept on this computer, and the tutor "
                        "sends it by itself as soon as it can (%5).")
-            .arg(keptWord(RecordKind(kind)), name, QDir::toNativeSeparators(path), reason, stillToSend(toSend())));
+            .arg(keptWord(RecordKind(kind)), name, QDir::toNativeSeparators(path), reasonTold(RecordKind(kind), reason),
+                 stillToSend(toSend())));
 }
 
 void RecordBook::sendBeforeLeaving()

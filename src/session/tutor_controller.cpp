@@ -75,7 +75,7 @@ void TutorController::record(TextBoxes& boxes, RecordKind kind, Boxes outcome, b
 {
     show(boxes, outcome);
     // Sent behind the scenes, it is said once it is in the class folder.
-    if (outcome == Boxes::ClearBoth && !heldReminder && !records_.sendsLater())
+    if (outcome == Boxes::ClearBoth && !heldReminder && !records_.sentLater())
         boxes.said = kind == RecordKind::Note ? QStringLiteral("Note saved") : QStringLiteral("Answer recorded");
 }
 
