@@ -74,14 +74,17 @@ private slots:
         auto lift = qScopeGuard([&] { t.lift(); });
         auto click = [&](const QString& text) { note ? t.saveAsNotes(text) : t.enterResponse(text); };
         t.boxes.said.clear();
-        click(QStringLiteral("first"));
+        click(QStringLiteral("kept-1"));
         QVERIFY(t.boxes.answer.isEmpty() && t.boxes.said.isEmpty());
-        click(QStringLiteral("second"));
+        click(QStringLiteral("kept-2"));
         // The session as the student wrote it, whether or not it is in the class folder yet.
         t.tutor->displayEverything(t.boxes);
-        QVERIFY(t.boxes.question.contains(QLatin1String("first")) &&
-                t.boxes.question.contains(QLatin1String("second")));
+        QVERIFY(t.boxes.question.contains(QLatin1String("kept-1")) &&
+                t.boxes.question.contains(QLatin1String("kept-2")));
         QTRY_COMPARE(t.where.size(), toldWhileHeld.size());
+        t.boxes.question.clear();
+        t.displayNotes();
+        QCOMPARE(t.boxes.question.contains(QLatin1String("kept-2")), note);
         t.lift();
         t.next(); // a click tries again at once
         QTRY_COMPARE(t.where.size(), toldWhileHeld.size() + toldAfter.size());
@@ -89,8 +92,11 @@ private slots:
             QVERIFY2(t.where[i].startsWith((toldWhileHeld + toldAfter)[i]), qPrintable(t.where[i]));
         // In every file, once each, in the order they were made.
         for (const QByteArray& bytes : {t.bytes(kMaster), t.bytes(kSend)})
-            QVERIFY(bytes.count("first") == 1 && bytes.count("second") == 1 &&
-                    bytes.indexOf("first") < bytes.indexOf("second"));
+            QVERIFY(bytes.count("kept-1") == 1 && bytes.count("kept-2") == 1 &&
+                    bytes.indexOf("kept-1") < bytes.indexOf("kept-2"));
+        const qsizetype shown = t.session().currentText().count(QLatin1String("kept-2"));
+        t.displayNotes(); // from the file alone, once there
+        QCOMPARE(t.session().currentText().count(QLatin1String("kept-2")) - shown, note ? 1 : 0);
     }
 
     void aJournalThatCannotBeWrittenIsPassedBy()

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -158,6 +159,8 @@ private:
     bool toldKept_ = false; // the student was told some record is only on this computer
     bool keptNotes_ = false;
     bool keptAnswers_ = false;
-    QString failureTold_;
+    bool failureTold_ = false;
     QEventLoop* leaving_ = nullptr;
+    // The notes file's bytes of each note still to send, by the note's place in line.
+    std::deque<std::pair<int, QByteArray>> notesToSend_;
 };

@@ -4,6 +4,8 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 
+#include <utility>
+
 #include "platform/prompter.h"
 #include "records/record_book.h"
 #include "session/record_folders.h"
@@ -58,6 +60,10 @@ std::optional<Failure> RecordBook::keepAndSend(RecordKind kind, const QString& a
                          });
     }
     const int serial = ++sent_;
+    for (const FileAppend& file : record.files) {
+        if (kind == RecordKind::Note && file.name == session_.notesFile())
+            notesToSend_.emplace_back(serial, file.bytes);
+    }
     (kind == RecordKind::Note ? keptNotes_ : keptAnswers_) = true;
     delivery_->send(std::move(record));
     QTimer::singleShot(services_.keptAfterMs, delivery_.get(), [this, serial, kind] {
@@ -85,7 +91,9 @@ void RecordBook::tellKept(RecordKind kind)
 void RecordBook::delivered(int kind)
 {
     ++delivered_;
-    failureTold_.clear();
+    failureTold_ = false;
+    while (!notesToSend_.empty() && notesToSend_.front().first <= delivered_)
+        notesToSend_.pop_front();
     if (toSend() == 0 && leaving_)
         leaving_->quit();
     if (!toldKept_) {
@@ -106,11 +114,9 @@ void RecordBook::delivered(int kind)
 void RecordBook::deliveryFailed(int kind, const QString& name, const QString& path, const QString& reason)
 {
     toldKept_ = true;
-    // Said once until something changes: it is tried again and again meanwhile.
-    const QString told = name + u'\n' + reason;
-    if (told == failureTold_)
+    // Said once until a record gets through: it is tried again and again meanwhile.
+    if (std::exchange(failureTold_, true))
         return;
-    failureTold_ = told;
     say(QStringLiteral("%1 could not be sent to %2 (on disk: %3): %4. It is kept on this computer, and the tutor "
                        "sends it by itself as soon as it can (%5).")
             .arg(keptWord(RecordKind(kind)), name, QDir::toNativeSeparators(path), reasonTold(RecordKind(kind), reason),
