@@ -35,8 +35,7 @@ struct TutorSetup {
     std::function<void(const QString&)> waiting; // told while a record waits for the files
     mutable QStringList where;                   // every word of where the records are, in order
     std::optional<bool> sendLater;
-    int leaveWaitMs = 10000;
-    int keptAfterMs = 500;
+    int leaveWaitMs = 10000, keptAfterMs = 500;
 
     explicit TutorSetup(bool makeHomeFolder)
     {
