@@ -10,6 +10,14 @@ std::optional<QString> RecordBook::displayNoteFile()
     channels_.close(3);
     const QString& notesFile = session_.notesFile();
     const QString path = drives_.local(notesFile);
+    // Notes kept on this computer and still to send are shown as the file will hold them.
+    QByteArray waiting;
+    for (const auto& [serial, bytes] : notesToSend_)
+        waiting += bytes;
+    waiting.replace("\r\n", "");
+    waiting.replace('\r', "");
+    if (!waiting.isEmpty() && !QFileInfo::exists(path))
+        return session_.addToCurrentText(codepage::decode(waiting));
     if (!QFileInfo::exists(path)) {
         services_.prompter->tell(QStringLiteral("No notes have been saved yet: use \"Save as Notes\" to keep a note "
                                                 "(they go to %1).")
@@ -25,5 +33,5 @@ std::optional<QString> RecordBook::displayNoteFile()
     while (!channels_.atEnd(3))
         gathered += codepage::decode(channels_.readLine(3));
     channels_.close(3);
-    return session_.addToCurrentText(gathered);
+    return session_.addToCurrentText(gathered + codepage::decode(waiting));
 }

@@ -4,14 +4,19 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "platform/drive_paths.h"
 #include "platform/failure.h"
 #include "records/record_services.h"
+#include "storage/record_delivery.h"
 #include "storage/record_files.h"
 #include "storage/record_journal.h"
+
+class QEventLoop;
 
 class Session;
 
@@ -76,6 +81,15 @@ public:
     // ---- At the end of the program
     void closeChannels() { channels_.closeAll(); }
 
+    // ---- records/sending.cpp: records kept on this computer first, sent behind the scenes
+    // Whether the last record taken was kept on this computer, to be sent behind the scenes.
+    bool sentLater() const { return sentLater_; }
+    // Records kept on this computer and not yet in the class folder.
+    int toSend() const { return sent_ - delivered_; }
+    // Before the program ends: waits a while for records still to send, then lets the student
+    // wait more or leave them for this computer's next start.
+    void sendBeforeLeaving();
+
 private:
     // Each file's bytes of a record of this kind, composed in full before any is written.
     QList<FileAppend> composeRecord(RecordKind kind, const QString& answer);
@@ -116,8 +130,19 @@ private:
     // What the session index is to say of a record of this kind; the session itself with the
     // header's first try.
     IndexNote indexNote(RecordKind kind, bool firstTry) const;
+    // The reason a record file gave, or that the network drive went.
+    QString reasonTold(RecordKind kind, const QString& reason) const;
     // Tells a failure of a record button; the text stays in the answer box.
     Boxes toldUnlessRecorded(RecordKind kind, const std::optional<Failure>& failure);
+
+    // Whether a record for the chosen folder is sent behind the scenes rather than at once.
+    bool sendsLater() const;
+    // The record kept in the journal and handed to the delivery; why not, and the text stays.
+    std::optional<Failure> keepAndSend(RecordKind kind, const QString& answer);
+    void delivered(int kind);
+    void deliveryFailed(int kind, const QString& name, const QString& path, const QString& reason);
+    void tellKept(RecordKind kind);
+    void say(const QString& text) const;
 
     Session& session_;
     RecordServices services_;
@@ -125,4 +150,17 @@ private:
     Channels channels_;
     std::optional<PendingRecord> pending_;
     bool asking_ = false;
+
+    mutable std::optional<bool> sendsLater_;
+    std::unique_ptr<RecordDelivery> delivery_;
+    bool sentLater_ = false;
+    int sent_ = 0;
+    int delivered_ = 0;
+    bool toldKept_ = false; // the student was told some record is only on this computer
+    bool keptNotes_ = false;
+    bool keptAnswers_ = false;
+    bool failureTold_ = false;
+    QEventLoop* leaving_ = nullptr;
+    // The notes file's bytes of each note still to send, by the note's place in line.
+    std::deque<std::pair<int, QByteArray>> notesToSend_;
 };

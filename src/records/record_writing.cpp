@@ -172,14 +172,7 @@ std::optional<Failure> RecordBook::appendToRecordFiles(PendingRecord& record)
                 .arg(whatIsRecorded(record.kind)));
     if (outcome.ok())
         return std::nullopt;
-    // The class's network folder was there when the session began: gone now, it is the network
-    // drive that went (a mount whose client ended, a drive letter disconnected).
-    const QString& folder = session_.dataFolder();
-    const bool driveGone = record.kind != RecordKind::SessionHeader && folder != folders::kHome &&
-                           !QFileInfo::exists(drives_.local(folder));
-    const QString reason = driveGone ? QStringLiteral("the network folder does not answer (the network drive is "
-                                                      "disconnected, or its file server cannot be reached)")
-                                     : outcome.reason;
+    const QString reason = reasonTold(record.kind, outcome.reason);
     QString message =
         QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")
             .arg(whatIsRecorded(record.kind), outcome.failedName, QDir::toNativeSeparators(outcome.failedPath), reason);
@@ -196,6 +189,18 @@ std::optional<Failure> RecordBook::appendToRecordFiles(PendingRecord& record)
                                   "never records it twice.")
                        .arg(outcome.failedName);
     return Failure{message};
+}
+
+QString RecordBook::reasonTold(RecordKind kind, const QString& reason) const
+{
+    // The class's network folder was there when the session began: gone now, it is the network
+    // drive that went (a mount whose client ended, a drive letter disconnected).
+    const QString& folder = session_.dataFolder();
+    const bool driveGone =
+        kind != RecordKind::SessionHeader && folder != folders::kHome && !QFileInfo::exists(drives_.local(folder));
+    return driveGone ? QStringLiteral("the network folder does not answer (the network drive is disconnected, or its "
+                                      "file server cannot be reached)")
+                     : reason;
 }
 
 std::optional<Failure> RecordBook::appendPending(PendingRecord record)

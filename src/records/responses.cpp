@@ -55,6 +55,15 @@ std::optional<Failure> RecordBook::recordAnswer(RecordKind kind, const QString& 
 {
     if (auto failure = unwritable(answer))
         return failure;
+    sentLater_ = false;
+    if (sendsLater()) {
+        auto failure = keepAndSend(kind, answer);
+        sentLater_ = !failure;
+        // With no journal to keep it in, the record goes straight to the files as it always has,
+        // unless it would overtake records still to send.
+        if (!failure || toSend() > 0)
+            return failure;
+    }
     // A record that some files already took is finished, not written again, when the
     // student tries once more with the same text.
     if (pending_ && pending_->isFor(kind, answer, session_.currentLine()))

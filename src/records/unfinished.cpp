@@ -51,6 +51,9 @@ Settled RecordBook::settleUnfinishedRecord(std::optional<RecordKind> nextRecord,
 
 Settled RecordBook::settleAnswerBox(const QString& answerBox)
 {
+    // Every click tries again what waits to be sent.
+    if (delivery_)
+        delivery_->retryNow();
     const Settled unfinished = settleUnfinishedRecord(std::nullopt, answerBox);
     if (!unfinished.goOn || unfinished.boxes != Boxes::Keep)
         return unfinished;

@@ -605,14 +605,14 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
     return steps;
 }
 
-QList<journal::File> journalFiles(const QList<FileAppend>& files)
+QList<journal::File> journalFiles(const QList<FileAppend>& files, bool askServer = true)
 {
     QList<journal::File> entry;
     for (const FileAppend& f : files) {
         qint64 size = 0;
         if (const auto known = knownEnds().of(f.path))
             size = *known;
-        else
+        else if (askServer)
             recordio::sizeOfPath(f.path, size);
         entry << journal::File{f.name, f.path, size, f.bytes};
     }
@@ -652,7 +652,21 @@ QString identityFileOf(const AppendSettings& settings)
     return data + QStringLiteral("/computer-id");
 }
 
-AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings& settings, const QString& journalEntry)
+QString keepInJournal(const QList<FileAppend>& files, const AppendSettings& settings, QString* why)
+{
+    QString entry = journal::begin(settings.journalFolder, journalFiles(files, false), why, encodeNote(settings.index));
+    if (entry.isEmpty())
+        return {};
+    if (const auto failed = journal::settle(entry)) {
+        if (why)
+            *why = *failed;
+        return {};
+    }
+    return entry;
+}
+
+AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings& settings, const QString& journalEntry,
+                           bool lookFirst)
 {
     if (files.isEmpty())
         return {};
@@ -674,7 +688,7 @@ AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings&
         entry = journal::begin(settings.journalFolder, journalFiles(files), &why, encodeNote(settings.index));
         if (entry.isEmpty())
             journalFailed(why);
-    } else if (!entry.isEmpty()) {
+    } else if (!entry.isEmpty() && lookFirst) {
         for (const journal::File& f : journal::filesOf(entry))
             sizeBefore.insert(f.path, f.sizeBefore);
     }

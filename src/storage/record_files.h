@@ -81,8 +81,14 @@ QString identityFileOf(const AppendSettings& settings);
 // part cut back. With a journal folder the record is kept there from before the first file is
 // touched until every file holds it. A retry of a record passes the journal entry the first
 // attempt gave back: every file is looked at for the record before it is written again.
+// `lookFirst` false: the entry was kept by keepInJournal and nothing was written from it yet.
 AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings& settings = {},
-                           const QString& journalEntry = {});
+                           const QString& journalEntry = {}, bool lookFirst = true);
+
+// The record kept in the journal, flushed, before any record file is touched: its entry, or
+// empty and why. Asks the file server nothing: where a file's end is not known yet, a later
+// look for the record starts at the file's beginning.
+QString keepInJournal(const QList<FileAppend>& files, const AppendSettings& settings, QString* why);
 
 // Finishes the records that a run ended before every file held them: each into the files
 // still missing it, found from their bytes, never twice, all under one taking of the locks

@@ -82,6 +82,8 @@ bool createMayCut(const QString& folder);
 // Whether an operating-system lock taken on a file in `folder` binds only this computer's
 // programs (sshfs: the kernel keeps it, the file server never hears of it); learnt once per folder.
 bool locksStayHere(const QString& folder);
+// Whether `folder` lies on a network or user-space file system; learnt once per folder.
+bool onNetwork(const QString& folder);
 // Made in one step on the file server, also by clients whose create-new is a look followed by a
 // create: EEXIST when anything is there already.
 int makeFolder(const QString& path);

@@ -319,6 +319,14 @@ bool locksStayHere(const QString& folder)
     return kindOfFolder(native).locksStayHere;
 }
 
+bool onNetwork(const QString& folder)
+{
+    QByteArray native = QFile::encodeName(folder);
+    while (native.size() > 1 && native.endsWith('/'))
+        native.chop(1);
+    return kindOfFolder(native).remote;
+}
+
 int flushFolder(const QString& folder)
 {
     const int fd = openRetrying(QFile::encodeName(folder), O_RDONLY | O_DIRECTORY);

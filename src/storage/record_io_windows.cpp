@@ -118,6 +118,11 @@ bool locksStayHere(const QString&)
     return false; // an SMB redirector takes its locks on the file server
 }
 
+bool onNetwork(const QString&)
+{
+    return true; // as every file opened here is taken for one on a file server
+}
+
 int flushFolder(const QString& folder)
 {
     return winfile::flushFolder(wide(folder));

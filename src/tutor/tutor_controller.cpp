@@ -22,6 +22,17 @@ TutorServices withSessionNames(TutorServices services)
 TutorController::TutorController(TutorServices services, PictureRoutines& routines)
     : session_(withSessionNames(services)), records_(session_, std::move(services)), routines_(routines)
 {
+    setOnEnd({});
+}
+
+void TutorController::setOnEnd(std::function<void()> onEnd)
+{
+    // However the session ends, records still to send get their bounded wait first.
+    session_.setOnEnd([this, onEnd = std::move(onEnd)] {
+        records_.sendBeforeLeaving();
+        if (onEnd)
+            onEnd();
+    });
 }
 
 void TutorController::start()
@@ -90,7 +101,8 @@ bool TutorController::endOfSet(TextBoxes& boxes) const
 void TutorController::record(TextBoxes& boxes, RecordKind kind, Boxes outcome, bool heldReminder)
 {
     show(boxes, outcome);
-    if (outcome == Boxes::ClearBoth && !heldReminder)
+    // Sent behind the scenes, it is said once it is in the class folder.
+    if (outcome == Boxes::ClearBoth && !heldReminder && !records_.sentLater())
         boxes.said = kind == RecordKind::Note ? QStringLiteral("Note saved") : QStringLiteral("Answer recorded");
 }
 

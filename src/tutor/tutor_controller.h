@@ -84,7 +84,7 @@ public:
     bool isBusy() const { return records_.isAsking(); }
     bool hasEnded() const { return session_.hasEnded(); }
     // Called once when the session ends, whoever ends it.
-    void setOnEnd(std::function<void()> onEnd) { session_.setOnEnd(std::move(onEnd)); }
+    void setOnEnd(std::function<void()> onEnd);
     const Session& session() const { return session_; }
     // The run's one generator, which the circle and pendulum drawings share with the coding.
     RandomSource& random() { return session_.random(); }

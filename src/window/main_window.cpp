@@ -56,10 +56,13 @@ QFont textBoxFont()
     return font;
 }
 
-// The window is told while a record waits for the files.
-TutorServices withWaiting(TutorServices services, std::function<void(const QString&)> waiting)
+// The window is told while a record waits for the files, and where records sent behind the
+// scenes are.
+TutorServices withWaiting(TutorServices services, std::function<void(const QString&)> waiting,
+                          std::function<void(const QString&)> recordsWhere)
 {
     services.waiting = std::move(waiting);
+    services.recordsWhere = std::move(recordsWhere);
     return services;
 }
 
@@ -67,7 +70,10 @@ TutorServices withWaiting(TutorServices services, std::function<void(const QStri
 
 MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
     : QWidget(parent), services_(services),
-      controller_(withWaiting(services.tutor, [this](const QString& text) { showWaiting(text); }), *this)
+      controller_(withWaiting(
+                      services.tutor, [this](const QString& text) { showWaiting(text); },
+                      [this](const QString& text) { showWhereRecordsAre(text); }),
+                  *this)
 {
     // Whoever ends the session (the walk past its set, a Quit at start-up) ends the program.
     controller_.setOnEnd([this] {
@@ -258,6 +264,13 @@ void MainWindow::showWaiting(const QString& text)
     else
         setCursor(Qt::WaitCursor);
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void MainWindow::showWhereRecordsAre(const QString& text)
+{
+    // The title is the window's status line; the announcer says it beside the answer box.
+    setWindowTitle(kTitle + QStringLiteral(" — ") + text);
+    Announcer::say(txt_answer, text);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

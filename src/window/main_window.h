@@ -57,6 +57,8 @@ private:
     void closeEvent(QCloseEvent* event) override;
     // While a record waits for files another program holds, and once more when it is done.
     void showWaiting(const QString& text);
+    // Where the records sent behind the scenes are, shown and said as it changes.
+    void showWhereRecordsAre(const QString& text);
     // The one way the program ends: close every channel, stop the timer, close the
     // window, leave the event loop. After it no handler shows or writes anything.
     void endProgram();

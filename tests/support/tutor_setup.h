@@ -33,6 +33,9 @@ struct TutorSetup {
     Prompter* prompterInUse = &prompter;
     QString hostName;                            // none: this computer's
     std::function<void(const QString&)> waiting; // told while a record waits for the files
+    mutable QStringList where;                   // every word of where the records are, in order
+    std::optional<bool> sendLater;
+    int leaveWaitMs = 10000, keptAfterMs = 500;
 
     explicit TutorSetup(bool makeHomeFolder)
     {
@@ -65,6 +68,10 @@ struct TutorSetup {
         s.journalFolder = journalFolder;
         s.hostName = hostName;
         s.waiting = waiting;
+        s.recordsWhere = [where = &where](const QString& text) { *where << text; };
+        s.sendLater = sendLater;
+        s.leaveWaitMs = leaveWaitMs;
+        s.keptAfterMs = keptAfterMs;
         return s;
     }
 };

@@ -1,0 +1,149 @@
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QScopedValueRollback>
+#include <QTimer>
+
+#include <utility>
+
+#include "platform/prompter.h"
+#include "records/record_book.h"
+#include "session/record_folders.h"
+#include "session/session.h"
+#include "storage/record_io.h"
+
+namespace {
+
+QString stillToSend(int count)
+{
+    return count == 1 ? QStringLiteral("1 record still to send")
+                      : QStringLiteral("%1 records still to send").arg(count);
+}
+
+QString keptWord(RecordKind kind)
+{
+    return kind == RecordKind::Note ? QStringLiteral("Note") : QStringLiteral("Answer");
+}
+
+} // namespace
+
+bool RecordBook::sendsLater() const
+{
+    if (!sendsLater_) {
+        bool later = session_.dataFolder() != folders::kHome && !services_.journalFolder.isEmpty();
+        if (later)
+            later = services_.sendLater.value_or(
+                recordio::onNetwork(QFileInfo(drives_.local(session_.masterFile())).absolutePath()));
+        sendsLater_ = later;
+    }
+    return *sendsLater_;
+}
+
+std::optional<Failure> RecordBook::keepAndSend(RecordKind kind, const QString& answer)
+{
+    RecordDelivery::Record record{composeRecord(kind, answer), {}, indexNote(kind, false), int(kind)};
+    AppendSettings settings = appendSettings();
+    settings.index = record.index;
+    QString why;
+    record.entry = keepInJournal(record.files, settings, &why);
+    if (record.entry.isEmpty())
+        return Failure{QStringLiteral("%1 could not be kept on this computer: the tutor's journal (%2) cannot be "
+                                      "written: %3.")
+                           .arg(keptWord(kind), QDir::toNativeSeparators(services_.journalFolder), why)};
+    if (!delivery_) {
+        delivery_ = std::make_unique<RecordDelivery>(appendSettings());
+        QObject::connect(delivery_.get(), &RecordDelivery::delivered, delivery_.get(),
+                         [this](int tag) { delivered(tag); });
+        QObject::connect(delivery_.get(), &RecordDelivery::failed, delivery_.get(),
+                         [this](int tag, const QString& name, const QString& path, const QString& reason) {
+                             deliveryFailed(tag, name, path, reason);
+                         });
+    }
+    const int serial = ++sent_;
+    for (const FileAppend& file : record.files) {
+        if (kind == RecordKind::Note && file.name == session_.notesFile())
+            notesToSend_.emplace_back(serial, file.bytes);
+    }
+    (kind == RecordKind::Note ? keptNotes_ : keptAnswers_) = true;
+    delivery_->send(std::move(record));
+    QTimer::singleShot(services_.keptAfterMs, delivery_.get(), [this, serial, kind] {
+        if (delivered_ < serial)
+            tellKept(kind);
+    });
+    return std::nullopt;
+}
+
+void RecordBook::say(const QString& text) const
+{
+    if (services_.recordsWhere)
+        services_.recordsWhere(text);
+}
+
+void RecordBook::tellKept(RecordKind kind)
+{
+    toldKept_ = true;
+    QString text = keptWord(kind) + QStringLiteral(" kept on this computer; sending it to the class folder");
+    if (toSend() > 1)
+        text += QStringLiteral(" (%1)").arg(stillToSend(toSend()));
+    say(text);
+}
+
+void RecordBook::delivered(int kind)
+{
+    ++delivered_;
+    failureTold_ = false;
+    while (!notesToSend_.empty() && notesToSend_.front().first <= delivered_)
+        notesToSend_.pop_front();
+    if (toSend() == 0 && leaving_)
+        leaving_->quit();
+    if (!toldKept_) {
+        say(kind == int(RecordKind::Note) ? QStringLiteral("Note saved") : QStringLiteral("Answer recorded"));
+    } else if (toSend() > 0) {
+        say(stillToSend(toSend()));
+        return;
+    } else {
+        const QString what = !keptNotes_     ? QStringLiteral("answers")
+                             : !keptAnswers_ ? QStringLiteral("notes")
+                                             : QStringLiteral("answers and notes");
+        say(QStringLiteral("All your %1 are in the class folder").arg(what));
+    }
+    if (toSend() == 0)
+        toldKept_ = keptNotes_ = keptAnswers_ = false;
+}
+
+void RecordBook::deliveryFailed(int kind, const QString& name, const QString& path, const QString& reason)
+{
+    toldKept_ = true;
+    // Said once until a record gets through: it is tried again and again meanwhile.
+    if (std::exchange(failureTold_, true))
+        return;
+    say(QStringLiteral("%1 could not be sent to %2 (on disk: %3): %4. It is kept on this computer, and the tutor "
+                       "sends it by itself as soon as it can (%5).")
+            .arg(keptWord(RecordKind(kind)), name, QDir::toNativeSeparators(path), reasonTold(RecordKind(kind), reason),
+                 stillToSend(toSend())));
+}
+
+void RecordBook::sendBeforeLeaving()
+{
+    // The window is not closed under the wait.
+    const QScopedValueRollback<bool> busy(asking_, true);
+    while (toSend() > 0) {
+        delivery_->retryNow();
+        say(QStringLiteral("Sending your records to the class folder before the tutor ends: %1")
+                .arg(stillToSend(toSend())));
+        QEventLoop loop;
+        leaving_ = &loop;
+        QTimer::singleShot(services_.leaveWaitMs, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        leaving_ = nullptr;
+        if (toSend() == 0)
+            return;
+        const QString question =
+            QStringLiteral("Some of your records are not in the class folder yet (%1); they are kept on this "
+                           "computer.\n\nKeep waiting for them, or leave? If you leave, this computer sends them to "
+                           "the class folder the next time the tutor starts on it.")
+                .arg(stillToSend(toSend()));
+        if (services_.prompter->choose(question, {QStringLiteral("Keep waiting"), QStringLiteral("Leave")}) != 0)
+            return;
+    }
+}

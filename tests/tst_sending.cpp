@@ -1,0 +1,138 @@
+#include <QDir>
+#include <QTest>
+#include <QTimer>
+
+#include "storage/record_io.h"
+#include "support/tutor_setup.h"
+
+// Records for the class's network folder are kept on this computer first and sent behind the
+// scenes: what the student is told, the order they arrive in, and leaving with some unsent.
+
+namespace {
+
+const QString kFolder = QStringLiteral("/i/bkp_000416/My Documents/distance students/interactive problems/lb1");
+const QString kMaster = QStringLiteral("masterFile.txt");
+const QString kSend = QStringLiteral("send_1208.txt");
+
+enum class Obstacle { None, Lock, Folder, Journal };
+
+struct NetworkTutor : HeadlessTutor {
+    QString folder = drivesRoot + kFolder;
+    recordio::File held;
+    NetworkTutor() { sendLater = QDir().mkpath(folder); }
+    ~NetworkTutor() { lift(); }
+    void start() { HeadlessTutor::start({QStringLiteral("2"), QStringLiteral("Ann"), QStringLiteral("5")}); }
+    QByteArray bytes(const QString& name) const { return testfiles::read(folder + u'/' + name); }
+    // Started, with what keeps records from the class folder until lift() is called.
+    void begin(Obstacle obstacle)
+    {
+        if (obstacle == Obstacle::Journal)
+            QVERIFY(testfiles::write(journalFolder = journal.filePath(QStringLiteral("a file")), "not a folder"));
+        start();
+        QVERIFY(next());
+        if (obstacle == Obstacle::Lock)
+            QVERIFY(held.openReadWrite(folder + u'/' + kMaster) == 0 && held.tryLock() == 0);
+        if (obstacle == Obstacle::Folder)
+            QVERIFY(QDir().rename(folder, folder + QStringLiteral(".gone")));
+    }
+    void lift() { held.close(), QDir().rename(folder + QStringLiteral(".gone"), folder); }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Obstacle)
+
+class TestSending : public QObject {
+    Q_OBJECT
+private slots:
+    void whereTheRecordsAreIsTold_data()
+    {
+        QTest::addColumn<bool>("note");
+        QTest::addColumn<Obstacle>("obstacle");
+        QTest::addColumn<QStringList>("toldWhileHeld"); // each a start of what is said, in order
+        QTest::addColumn<QStringList>("toldAfter");
+        const QString kept = QStringLiteral("Answer kept on this computer; sending it to the class folder (2 records");
+        QTest::newRow("answers in the folder at once")
+            << false << Obstacle::None << QStringList() << QStringList{"Answer recorded", "Answer recorded"};
+        QTest::newRow("notes in the folder at once")
+            << true << Obstacle::None << QStringList() << QStringList{"Note saved", "Note saved"};
+        QTest::newRow("files held by another")
+            << false << Obstacle::Lock << QStringList{kept, kept}
+            << QStringList{"1 record still to send", "All your answers are in the class folder"};
+        QTest::newRow("no journal here") << false << Obstacle::Journal << QStringList() << QStringList();
+        QTest::newRow("notes while the folder is gone")
+            << true << Obstacle::Folder << QStringList{"Note could not be sent to i:\\bkp_000416"}
+            << QStringList{"1 record still to send", "All your notes are in the class folder"};
+    }
+    void whereTheRecordsAreIsTold()
+    {
+        QFETCH(bool, note);
+        QFETCH(Obstacle, obstacle);
+        QFETCH(QStringList, toldWhileHeld);
+        QFETCH(QStringList, toldAfter);
+        NetworkTutor t;
+        t.keptAfterMs = obstacle == Obstacle::Lock ? 0 : 60000;
+        t.begin(obstacle);
+        auto click = [&](const QString& text) { note ? t.saveAsNotes(text) : t.enterResponse(text); };
+        t.boxes.said.clear();
+        click(QStringLiteral("kept-1"));
+        // Without a journal here it goes straight to the class folder, as it always has.
+        QVERIFY(t.boxes.answer.isEmpty() && t.boxes.said == (obstacle == Obstacle::Journal ? "Answer recorded" : ""));
+        click(QStringLiteral("kept-2"));
+        // The session as the student wrote it, whether or not it is in the class folder yet.
+        t.tutor->displayEverything(t.boxes);
+        QVERIFY(t.boxes.question.contains(QLatin1String("kept-1")) &&
+                t.boxes.question.contains(QLatin1String("kept-2")));
+        QTRY_COMPARE(t.where.size(), toldWhileHeld.size());
+        t.boxes.question.clear();
+        t.displayNotes();
+        QCOMPARE(t.boxes.question.contains(QLatin1String("kept-2")), note);
+        t.lift();
+        t.next(); // a click tries again at once
+        QTRY_COMPARE(t.where.size(), toldWhileHeld.size() + toldAfter.size());
+        for (qsizetype i = 0; i < t.where.size(); ++i)
+            QVERIFY2(t.where[i].startsWith((toldWhileHeld + toldAfter)[i]), qPrintable(t.where[i]));
+        // In every file, once each, in the order they were made.
+        for (const QByteArray& bytes : {t.bytes(kMaster), t.bytes(kSend)})
+            QVERIFY(bytes.count("kept-1") == 1 && bytes.count("kept-2") == 1 &&
+                    bytes.indexOf("kept-1") < bytes.indexOf("kept-2"));
+        const qsizetype shown = t.session().currentText().count(QLatin1String("kept-2"));
+        t.displayNotes(); // from the file alone, once there
+        QCOMPARE(t.session().currentText().count(QLatin1String("kept-2")) - shown, note ? 1 : 0);
+    }
+
+    void leavingWaitsForRecordsToSend_data()
+    {
+        QTest::addColumn<Obstacle>("obstacle");
+        QTest::newRow("nothing to send") << Obstacle::None;
+        QTest::newRow("sent while waiting") << Obstacle::Lock;
+        QTest::newRow("left for the next start") << Obstacle::Folder;
+    }
+    void leavingWaitsForRecordsToSend()
+    {
+        QFETCH(Obstacle, obstacle);
+        NetworkTutor t;
+        // Files held by another are let go while leaving waits; a folder gone stays gone.
+        t.leaveWaitMs = obstacle == Obstacle::Lock ? 60000 : 0;
+        t.keptAfterMs = 60000;
+        t.begin(obstacle);
+        t.enterResponse(QStringLiteral("first"));
+        // Delivered, or failed once, before the student leaves.
+        if (obstacle != Obstacle::Lock)
+            QTRY_COMPARE(t.where.size(), 1);
+        else
+            QTimer::singleShot(0, [&] { t.lift(); });
+        t.prompter.choices = {1}; // leave
+        t.tutor->quit(t.boxes);
+        QCOMPARE(t.ends, 1);
+        QCOMPARE(t.prompter.offered.size(), obstacle == Obstacle::Folder ? 1 : 0);
+        t.tutor.reset();
+        t.lift();
+        // Whatever was left is sent by this computer's next start, once.
+        t.start();
+        QVERIFY(t.bytes(kMaster).count("first") == 1 && t.bytes(kSend).count("first") == 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSending)
+#include "tst_sending.moc"
