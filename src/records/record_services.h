@@ -10,7 +10,6 @@
 
 // What the record book needs beyond the walk's services: where the files are.
 struct RecordServices : SessionServices {
-    QString drivesRoot;
     // Where records are kept until every record file holds them: local, never the shared folder.
     QString journalFolder = journal::defaultFolder();
     // Told who holds the record files while a record waits for them; an empty text when the

@@ -16,6 +16,8 @@ struct SessionServices {
     Clock* clock = nullptr;
     // The class-notes content: a JSON array of lines (the compiled-in one by default).
     QString contentPath = QStringLiteral(":/content/class_notes.json");
+    // Where the drive letters of the record folders lie (see DrivePaths).
+    QString drivesRoot;
     // A fixed seed instead of the clock's seconds since midnight.
     std::optional<double> seed;
     // The computer's name as the session index gives it.
