@@ -265,7 +265,7 @@ BreakResult moveAsideIfSame(const QString& path, const QByteArray& judged, bool 
         return BreakResult::Gone;
     // A folder without a holder file (its holder or breaker stopped half-way through taking it
     // away) is emptied and removed in place: only an empty folder can be removed so.
-    if (!judgedReadable && !now.readable && QFileInfo(path).isDir()) {
+    if (!judgedReadable && !now.readable && QFileInfo(path).isDir() && !QFileInfo::exists(holderFile(path))) {
         if (!now.same(judged, judgedReadable))
             return BreakResult::NotTheOne;
         removeLockInPlace(path);
