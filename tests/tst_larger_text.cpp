@@ -102,7 +102,7 @@ void TestLargerText::frameFitsWithItsDecoration()
 {
     QFETCH(QRect, available);
     QFETCH(QRect, frame);
-    QCOMPARE(windowScale::fittingFrame(available, {1, 25, 1, 1}, {1470, 1166}), frame);
+    QCOMPARE(windowscale::fittingFrame(available, {1, 25, 1, 1}, {1470, 1166}), frame);
 }
 
 int main(int argc, char** argv)
