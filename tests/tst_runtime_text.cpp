@@ -48,7 +48,7 @@ void TestRuntimeText::leadingNumber()
 {
     QFETCH(QString, text);
     QFETCH(double, value);
-    QCOMPARE(rt::leadingNumber(text), value);
+    QCOMPARE(runtimetext::leadingNumber(text), value);
 }
 
 void TestRuntimeText::numberText_data()
@@ -66,7 +66,7 @@ void TestRuntimeText::numberText()
 {
     QFETCH(double, value);
     QFETCH(QString, text);
-    QCOMPARE(rt::numberText(value), text);
+    QCOMPARE(runtimetext::numberText(value), text);
 }
 
 void TestRuntimeText::printZones_data()
@@ -89,7 +89,7 @@ void TestRuntimeText::printZones()
 {
     QFETCH(QStringList, items);
     QFETCH(QString, line);
-    QCOMPARE(rt::printZones(items), line);
+    QCOMPARE(runtimetext::printZones(items), line);
 }
 
 void TestRuntimeText::roundHalfEven_data()
@@ -107,7 +107,7 @@ void TestRuntimeText::roundHalfEven()
 {
     QFETCH(double, value);
     QFETCH(long long, rounded);
-    QCOMPARE(rt::roundHalfEven(value), rounded);
+    QCOMPARE(runtimetext::roundHalfEven(value), rounded);
 }
 
 void TestRuntimeText::splitRecordLines_data()
@@ -126,7 +126,7 @@ void TestRuntimeText::splitRecordLines()
 {
     QFETCH(QString, text);
     QFETCH(QStringList, lines);
-    QCOMPARE(rt::splitRecordLines(text), lines);
+    QCOMPARE(runtimetext::splitRecordLines(text), lines);
 }
 
 void TestRuntimeText::leftAndMidFrom_data()
@@ -154,8 +154,8 @@ void TestRuntimeText::leftAndMidFrom()
     QFETCH(qsizetype, n);
     QFETCH(QString, left);
     QFETCH(QString, midFrom);
-    QCOMPARE(rt::left(QStringLiteral("abc"), n), left);
-    QCOMPARE(rt::midFrom(QStringLiteral("abc"), n), midFrom);
+    QCOMPARE(runtimetext::left(QStringLiteral("abc"), n), left);
+    QCOMPARE(runtimetext::midFrom(QStringLiteral("abc"), n), midFrom);
 }
 
 void TestRuntimeText::codePageRoundTripsEveryByte()

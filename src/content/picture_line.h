@@ -9,7 +9,7 @@
 // table (diagrams/routines.h).
 inline bool isPictureLine(const QString& line)
 {
-    return rt::left(line, 8).toLower() == QLatin1String("`routine");
+    return runtimetext::left(line, 8).toLower() == QLatin1String("`routine");
 }
 
 // The text without its blanks and hyphens; every other character keeps its place and case.
@@ -28,5 +28,5 @@ inline QString withoutBlanksAndHyphens(const QString& text)
 // hyphens, in lower case.
 inline QString routineNameOf(const QString& pictureLine)
 {
-    return withoutBlanksAndHyphens(rt::midFrom(pictureLine, 10)).toLower();
+    return withoutBlanksAndHyphens(runtimetext::midFrom(pictureLine, 10)).toLower();
 }

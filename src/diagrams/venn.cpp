@@ -17,7 +17,7 @@ namespace {
 // 100..255: light enough that the black labels stay readable on any circle.
 int lightComponent(float r)
 {
-    return int(rt::roundHalfEven(double(r) * 155.0 + 100.0));
+    return int(runtimetext::roundHalfEven(double(r) * 155.0 + 100.0));
 }
 
 QColor randomColour(RandomSource& random)

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-namespace rt {
+namespace runtimetext {
 
 double leadingNumber(const QString& text)
 {
@@ -109,4 +109,4 @@ QString midFrom(const QString& text, qsizetype position)
     return position > text.size() ? QString() : text.mid(position - 1);
 }
 
-} // namespace rt
+} // namespace runtimetext

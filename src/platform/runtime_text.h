@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // The text work that the tutor's records and prompts rely on.
-namespace rt {
+namespace runtimetext {
 
 inline const QString kCrLf = QStringLiteral("\r\n");
 
@@ -34,4 +34,4 @@ QStringList splitRecordLines(const QString& text);
 QString left(const QString& text, qsizetype n);
 QString midFrom(const QString& text, qsizetype position);
 
-} // namespace rt
+} // namespace runtimetext

@@ -33,7 +33,7 @@ std::optional<QString> RecordBook::decode(const QString& a, double codeNbr) cons
         // reaches a conversion it cannot survive.
         if (!(computed > -0.5 && computed < 255.5))
             return std::nullopt;
-        const long long n = rt::roundHalfEven(computed);
+        const long long n = runtimetext::roundHalfEven(computed);
         if (n < 0 || n > 255)
             return std::nullopt;
         result += codepage::charOf(static_cast<unsigned char>(n));
@@ -49,10 +49,10 @@ QString RecordBook::makeCodeLine(double codeNbr)
         // the other way and give other characters.
         if (session_.random().next() < 0.1f) {
             const float r2 = session_.random().next();
-            line += codepage::charOf(static_cast<unsigned char>(rt::roundHalfEven(r2 * 50.0f + 66.0f)));
+            line += codepage::charOf(static_cast<unsigned char>(runtimetext::roundHalfEven(r2 * 50.0f + 66.0f)));
         }
         const float r3 = session_.random().next();
-        line += codepage::charOf(static_cast<unsigned char>(rt::roundHalfEven(r3 * 137.0f + 118.0f)));
+        line += codepage::charOf(static_cast<unsigned char>(runtimetext::roundHalfEven(r3 * 137.0f + 118.0f)));
     }
     return line;
 }

@@ -28,15 +28,15 @@ std::optional<Failure> RecordBook::codeFile()
         return fail(QStringLiteral("%1 could not be written: %2").arg(answerFile, failure->reason));
     while (!channels_.atEnd(1)) {
         const QString line = codepage::decode(channels_.readLine(1));
-        const QString head = rt::left(line, 6).toLower();
+        const QString head = runtimetext::left(line, 6).toLower();
         QString out;
         if (head == QLatin1String("assign"))
             out = line;
         else if (head == QLatin1String("query "))
-            out = QStringLiteral("query") + code(rt::midFrom(line, 8), session_.sessionCodeNbr());
+            out = QStringLiteral("query") + code(runtimetext::midFrom(line, 8), session_.sessionCodeNbr());
         else
             out = code(line, session_.sessionCodeNbr());
-        if (const auto failure = channels_.write(2, codepage::encode(out + rt::kCrLf)))
+        if (const auto failure = channels_.write(2, codepage::encode(out + runtimetext::kCrLf)))
             return fail(QStringLiteral("%1 could not be written: %2").arg(answerFile, failure->reason));
     }
     channels_.closeAll();

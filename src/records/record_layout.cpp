@@ -9,7 +9,7 @@ const QString kIndent(36, u' ');
 
 QString line(const QString& text)
 {
-    return text + rt::kCrLf;
+    return text + runtimetext::kCrLf;
 }
 
 // A record is built in one buffer of its final size: an answer may be megabytes, and a
@@ -20,7 +20,7 @@ public:
     Lines& operator<<(const QString& text)
     {
         text_ += text;
-        text_ += rt::kCrLf;
+        text_ += runtimetext::kCrLf;
         return *this;
     }
     Lines& last(const QString& text)
@@ -46,10 +46,10 @@ QString questionRecord(const QString& time, const QString& shownLine, const QStr
                        std::optional<double> questionNumber)
 {
     Lines record(shownLine.size() + answer.size());
-    record << kOpeningRule << rt::printZones({kIndent, QString(), time});
+    record << kOpeningRule << runtimetext::printZones({kIndent, QString(), time});
     if (questionNumber)
-        record.last(rt::kCrLf + rt::kCrLf)
-            << rt::printZones({QStringLiteral("`questionNumber"), rt::numberText(*questionNumber)});
+        record.last(runtimetext::kCrLf + runtimetext::kCrLf)
+            << runtimetext::printZones({QStringLiteral("`questionNumber"), runtimetext::numberText(*questionNumber)});
     record << shownLine << kOpeningRule << kResponseMarker << answer << kClosingRule;
     return record.take();
 }
@@ -58,12 +58,12 @@ QString notesRecord(const QString& time, const QString& date, const QString& sho
                     bool endWithLineEnd)
 {
     Lines record(shownLine.size() + note.size());
-    record << kOpeningRule << rt::printZones({kIndent, QString(), time}) << rt::printZones({kIndent, date, time})
-           << shownLine << kOpeningRule << note;
+    record << kOpeningRule << runtimetext::printZones({kIndent, QString(), time})
+           << runtimetext::printZones({kIndent, date, time}) << shownLine << kOpeningRule << note;
     if (endWithLineEnd)
         record << kClosingRule;
     else
-        record.last(rt::printZones({kClosingRule, QString()}));
+        record.last(runtimetext::printZones({kClosingRule, QString()}));
     return record.take();
 }
 

@@ -107,7 +107,8 @@ QList<FileAppend> RecordBook::composeRecord(RecordKind kind, const QString& answ
     }
     case RecordKind::Response: {
         const QString time = services_.clock->timeText();
-        const double number = rt::leadingNumber(s.classNotesNo()) * 10000.0 + rt::leadingNumber(s.questionNo());
+        const double number =
+            runtimetext::leadingNumber(s.classNotesNo()) * 10000.0 + runtimetext::leadingNumber(s.questionNo());
         const QString line = coded(s.currentLine());
         return {to(s.masterFile(), records::questionRecord(time, line, coded(answer), number)),
                 to(s.sendFile(), records::questionRecord(time, coded(s.currentLine()), coded(answer), std::nullopt))};

@@ -23,7 +23,7 @@ bool Session::positionAtClassNotes()
     const QString wanted = classNotesNo_ + u'.';
     lineIndex_ = 0;
     QString line;
-    while (rt::left(line, 4) != wanted) {
+    while (runtimetext::left(line, 4) != wanted) {
         if (lineIndex_ >= kLastSlot) {
             lineIndex_ = 0;
             return false;

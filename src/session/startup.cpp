@@ -81,7 +81,8 @@ void Session::setupSession()
     startDate_ = date;
     startTime_ = services_.clock->timeText();
     masterFile_ = dataFolder_ + QStringLiteral("\\masterFile") + QStringLiteral(".txt");
-    sendFile_ = dataFolder_ + QStringLiteral("\\send_") + rt::left(date, 2) + date.mid(3, 2) + QStringLiteral(".txt");
+    sendFile_ =
+        dataFolder_ + QStringLiteral("\\send_") + runtimetext::left(date, 2) + date.mid(3, 2) + QStringLiteral(".txt");
     notesFile_ = dataFolder_ + QStringLiteral("\\notes_.txt");
 
     const auto entry = services_.prompter->ask(kClassNotesPrompt);
@@ -102,7 +103,7 @@ void Session::setClassNotesNumbers(const QString& entry)
 {
     classNotesEntry_ = entry;
     classNotesNo_ = padClassNotesNo(entry);
-    nextClassNotesNo_ = padClassNotesNo(rt::plainNumber(rt::leadingNumber(classNotesNo_) + 1));
+    nextClassNotesNo_ = padClassNotesNo(runtimetext::plainNumber(runtimetext::leadingNumber(classNotesNo_) + 1));
 }
 
 void Session::loadClassNotes()

@@ -21,14 +21,14 @@ bool Session::stepToNextLine()
         if (line.isEmpty())
             continue;
         currentLine_ = line;
-        if (rt::left(line, 2).toLower() == QLatin1String("`q"))
-            questionNo_ = rt::plainNumber(rt::leadingNumber(rt::midFrom(line, 3)));
+        if (runtimetext::left(line, 2).toLower() == QLatin1String("`q"))
+            questionNo_ = runtimetext::plainNumber(runtimetext::leadingNumber(runtimetext::midFrom(line, 3)));
         cumulativeText_.prepend(qaSeparator_ + line);
     }
     if (!isPictureLine(line))
         responsePending_ = true;
     displayText_ = line;
-    if (rt::left(line, 3) == nextClassNotesNo_)
+    if (runtimetext::left(line, 3) == nextClassNotesNo_)
         end();
     return remind;
 }

@@ -94,7 +94,7 @@ bool TutorController::next(TextBoxes& boxes)
 bool TutorController::endOfSet(TextBoxes& boxes) const
 {
     boxes.said = QStringLiteral("End of class notes %1. Your answers are recorded.")
-                     .arg(rt::plainNumber(rt::leadingNumber(session_.classNotesNo())));
+                     .arg(runtimetext::plainNumber(runtimetext::leadingNumber(session_.classNotesNo())));
     return false;
 }
 
