@@ -93,8 +93,17 @@ bool TutorController::next(TextBoxes& boxes)
 
 bool TutorController::endOfSet(TextBoxes& boxes) const
 {
-    boxes.said = QStringLiteral("End of class notes %1. Your answers are recorded.")
-                     .arg(runtimetext::plainNumber(runtimetext::leadingNumber(session_.classNotesNo())));
+    const QString set = runtimetext::plainNumber(runtimetext::leadingNumber(session_.classNotesNo()));
+    // The student may have left records still to send: they are not recorded yet, and are told.
+    const int left = records_.toSend();
+    if (left == 0)
+        boxes.said = QStringLiteral("End of class notes %1. Your answers are recorded.").arg(set);
+    else
+        boxes.said =
+            QStringLiteral("End of class notes %1. %2 kept on this computer, which sends %3 to the class "
+                           "folder at the next start of the tutor.")
+                .arg(set, left == 1 ? QStringLiteral("1 record is") : QStringLiteral("%1 records are").arg(left),
+                     left == 1 ? QStringLiteral("it") : QStringLiteral("them"));
     return false;
 }
 
