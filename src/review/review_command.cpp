@@ -183,10 +183,10 @@ public:
                          .arg(QFile::decodeName(folder)));
             return;
         }
+        folders << folder; // one that cannot be listed may still let its files be read
         DIR* dir = ::opendir(folder.constData());
         if (!dir)
             return;
-        folders << folder;
         QList<QByteArray> below;
         while (const dirent* entry = ::readdir(dir)) {
             const QByteArray name(entry->d_name);
