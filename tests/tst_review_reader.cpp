@@ -144,6 +144,8 @@ private slots:
     void follower();
     void followsAFileLargerThanItsBytes();
     void liveView();
+    void liveFolders_data();
+    void liveFolders();
 };
 
 void TestReviewReader::readsWhatWasWritten_data()
@@ -1365,6 +1367,58 @@ void TestReviewReader::liveView()
     QSignalSpy written(&live, &review::LiveView::pageWritten);
     live.start();
     QVERIFY(written.wait(5000));
+}
+
+// Students' folders below the class folder: {folder, outside and linked in, made after the first look}.
+void TestReviewReader::liveFolders_data()
+{
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<QString>("note");
+    QTest::newRow("own folders") << QStringList{"ann", "bo"} << QString();
+    QTest::newRow("one linked in") << QStringList{"ann", "bo:linked"} << QString();
+    QTest::newRow("one made later") << QStringList{"ann", "bo/deeper:later"} << QString();
+    QTest::newRow("a loop") << QStringList{"ann", "bo", "ann/back:loop"}
+                            << "ann/back: the same folder as one already read";
+    QTest::newRow("linked twice") << QStringList{"ann", "bo:linked", "bo2:linked"} << "bo2: the same folder as one";
+}
+
+void TestReviewReader::liveFolders()
+{
+    QFETCH(QStringList, folders);
+    QFETCH(QString, note);
+    QTemporaryDir shared;
+    QDir top(shared.path());
+    SettableClock clock(QDateTime(QDate(2026, 12, 8), QTime(10, 0, 0)));
+    review::LiveView live({top.filePath("class"), top.filePath("live.html")}, clock);
+    const QStringList names{"Ann Lee", "Bo Chen"};
+    for (int i = 0; i < folders.size(); ++i) {
+        const QString name = folders[i].section(u':', 0, 0), how = folders[i].section(u':', 1);
+        if (how == "later")
+            QVERIFY(live.poll());
+        if (how == "loop" || (how == "linked" && top.exists("outside"))) {
+            QVERIFY(QFile::link(top.filePath(how == "loop" ? "class" : "outside"), top.filePath("class/" + name)));
+            continue;
+        }
+        QVERIFY(top.mkpath(testfiles::kHomeFolder));
+        {
+            Writer w;
+            w.tutor.drivesRoot = shared.path();
+            w.tutor.hostName = names[i].left(3);
+            w.tutor.clock.set(clock.now());
+            w.tutor.start({QStringLiteral("1"), names[i], QStringLiteral("6")});
+            w.tutor.next();
+            w.tutor.enterResponse(QStringLiteral("a"));
+        }
+        QVERIFY(top.mkpath(QFileInfo("class/" + name).path()));
+        QVERIFY(top.rename(testfiles::kHomeFolder, how == "linked" ? "outside" : "class/" + name));
+        if (how == "linked")
+            QVERIFY(QFile::link(top.filePath("outside"), top.filePath("class/" + name)));
+    }
+    QVERIFY(live.poll());
+    for (const QString& name : names)
+        QVERIFY2(liveRow(live.page(), name).endsWith("|1 of 20|1|0 s|working|"), qPrintable(live.page()));
+    QVERIFY2(live.page().contains("· 2 sessions today ·"), qPrintable(live.page()));
+    QCOMPARE(live.page().contains(note.toUtf8()) && live.page().count("class=\"note\"") == !note.isEmpty(), true);
 }
 
 QTEST_GUILESS_MAIN(TestReviewReader)

@@ -10,6 +10,7 @@
 
 #include "platform/code_page.h"
 #include "record_parser.h"
+#include "review_command.h"
 #include "review_text.h"
 #include "set_lines.h"
 #include "stretch_splitter.h"
@@ -79,11 +80,15 @@ p.note { background: #eef; padding: .4em .6em; border-radius: .3em; }
 
 } // namespace
 
-LiveView::LiveView(LiveOptions options, const Clock& clock)
-    : options_(std::move(options)), clock_(clock), master_(QDir(options_.folder).filePath(kMasterFile)),
-      index_(QDir(options_.folder).filePath(QLatin1String(sessionindex::kFileName)))
+LiveView::LiveView(LiveOptions options, const Clock& clock) : options_(std::move(options)), clock_(clock)
 {
     connect(&timer_, &QTimer::timeout, this, &LiveView::poll);
+}
+
+LiveView::Folder::Folder(LiveView& view, const QString& path)
+    : view_(view), master_(QDir(path).filePath(kMasterFile)),
+      index_(QDir(path).filePath(QLatin1String(sessionindex::kFileName)))
+{
 }
 
 void LiveView::start()
@@ -91,7 +96,15 @@ void LiveView::start()
     timer_.start(options_.pollMilliseconds);
 }
 
-void LiveView::reset()
+qint64 LiveView::bytesRead() const
+{
+    qint64 read = 0;
+    for (const auto& f : folders_)
+        read += f->master_.bytesRead() + f->index_.bytesRead();
+    return read;
+}
+
+void LiveView::Folder::reset()
 {
     master_ = FileFollower(master_.path());
     index_ = FileFollower(index_.path());
@@ -115,25 +128,49 @@ void LiveView::fail(const QString& problem)
     awayReason_ = problem;
 }
 
+QString LiveView::shownPath(const QString& path) const
+{
+    return QDir::toNativeSeparators(QDir(options_.folder).relativeFilePath(path));
+}
+
+void LiveView::look(Folder& f)
+{
+    if (const bool indexWhole = f.lookAtIndex(); !indexWhole || !f.lookAtMaster()) {
+        // A file cut short or replaced is read again from its start, and with it its folder.
+        restarted_ = QStringLiteral("%1 got shorter or was replaced at %2: read again from its start")
+                         .arg(shownPath(indexWhole ? f.master_.path() : f.index_.path()),
+                              clock_.now().toString(QStringLiteral("hh:mm:ss")));
+        f.reset();
+        if (f.lookAtIndex())
+            f.lookAtMaster();
+    }
+}
+
 bool LiveView::poll()
 {
     failed_ = false;
     if (!QFileInfo(options_.folder).isDir()) {
         fail(QStringLiteral("the folder cannot be reached"));
-    } else if (const bool indexWhole = lookAtIndex(); !indexWhole || !lookAtMaster()) {
-        // A file cut short or replaced is read again from its start, and with it everything.
-        restarted_ = QStringLiteral("%1 got shorter or was replaced at %2: read again from its start")
-                         .arg(indexWhole ? kMasterFile : QLatin1String(sessionindex::kFileName),
-                              clock_.now().toString(QStringLiteral("hh:mm:ss")));
-        reset();
-        if (lookAtIndex())
-            lookAtMaster();
+    } else {
+        // Walked at every look, so a student's folder made later is followed from then on.
+        refused_.clear();
+        const QStringList found =
+            recordFoldersBelow(options_.folder, [this](const QString& message) { refused_ << message; });
+        for (const QString& path : found) {
+            const QString master = QDir(path).filePath(kMasterFile);
+            if (std::none_of(folders_.cbegin(), folders_.cend(),
+                             [&](const auto& f) { return f->master_.path() == master; }))
+                folders_.push_back(std::make_unique<Folder>(*this, path));
+        }
+        for (const auto& f : folders_)
+            look(*f);
     }
     if (!failed_)
         awaySince_.reset();
     else if (!awaySince_)
         awaySince_ = clock_.now();
-    placePending(false);
+    for (const auto& f : folders_)
+        f->placePending(false);
 
     page_ = render();
     QSaveFile out(options_.page);
@@ -143,14 +180,14 @@ bool LiveView::poll()
     return written;
 }
 
-bool LiveView::lookAtIndex()
+bool LiveView::Folder::lookAtIndex()
 {
     for (int i = 0; i < kLooksPerPoll; ++i) {
         const FileFollower::Look look = index_.look();
         if (look.state == FileFollower::Look::State::Missing)
             return true;
         if (look.state == FileFollower::Look::State::Unreadable) {
-            fail(QStringLiteral("%1 cannot be read: %2").arg(QLatin1String(sessionindex::kFileName), look.problem));
+            view_.fail(QStringLiteral("%1 cannot be read: %2").arg(view_.shownPath(index_.path()), look.problem));
             return true;
         }
         if (look.state == FileFollower::Look::State::Restarted)
@@ -189,7 +226,7 @@ bool LiveView::lookAtIndex()
     return true;
 }
 
-bool LiveView::lookAtMaster()
+bool LiveView::Folder::lookAtMaster()
 {
     for (int i = 0; i < kLooksPerPoll; ++i) {
         const FileFollower::Look look = master_.look();
@@ -197,7 +234,7 @@ bool LiveView::lookAtMaster()
         if (masterMissing_)
             return true; // no student has recorded yet, or an empty mount point
         if (look.state == FileFollower::Look::State::Unreadable) {
-            fail(QStringLiteral("%1 cannot be read: %2").arg(kMasterFile, look.problem));
+            view_.fail(QStringLiteral("%1 cannot be read: %2").arg(view_.shownPath(master_.path()), look.problem));
             return true;
         }
         if (look.state == FileFollower::Look::State::Restarted)
@@ -219,7 +256,7 @@ bool LiveView::lookAtMaster()
 // Every stretch but the last is whole: the next one's start shows where it ends. The last is
 // taken only once it reads whole and its index entry has come or it stayed as it was since
 // the look before; until then it waits, a record still being written or a torn tail.
-void LiveView::readMaster(QByteArrayView bytes, qint64 offset, bool settled)
+void LiveView::Folder::readMaster(QByteArrayView bytes, qint64 offset, bool settled)
 {
     QBuffer buffer;
     buffer.setData(bytes.toByteArray());
@@ -240,7 +277,7 @@ void LiveView::readMaster(QByteArrayView bytes, qint64 offset, bool settled)
             const QByteArrayView number = p.field(Field::Number).trimmed();
             r.question = number.isEmpty() ? 0 : int(number.toLongLong() % 10000);
             r.onlyReminder = flagOf(p.field(Field::Text)) == TextFlag::OnlyReminder;
-            const QDateTime now = clock_.now();
+            const QDateTime now = view_.clock_.now();
             r.seen = now;
             if (catchingUp_) {
                 // There before the file was first seen: the record's own time of day, never later than now.
@@ -276,7 +313,7 @@ void LiveView::readMaster(QByteArrayView bytes, qint64 offset, bool settled)
     tailSeen_ = previous.size();
 }
 
-void LiveView::header(QByteArrayView bytes, qint64 offset)
+void LiveView::Folder::header(QByteArrayView bytes, qint64 offset)
 {
     const Parsed p = parseStretch(bytes);
     currentHeader_ = headerKey(offset);
@@ -286,7 +323,7 @@ void LiveView::header(QByteArrayView bytes, qint64 offset)
     s.order = offset;
 }
 
-void LiveView::record(const PendingRecord& r, qint64 offset)
+void LiveView::Folder::record(const PendingRecord& r, qint64 offset)
 {
     if (const QByteArray id = recordPlaces_.value(offset); !id.isEmpty())
         apply(id, r);
@@ -296,9 +333,9 @@ void LiveView::record(const PendingRecord& r, qint64 offset)
         apply(claimedHeaders_.value(r.headerKey, r.headerKey), r);
 }
 
-void LiveView::placePending(bool all)
+void LiveView::Folder::placePending(bool all)
 {
-    const QDateTime now = clock_.now();
+    const QDateTime now = view_.clock_.now();
     for (auto it = waiting_.begin(); it != waiting_.end();) {
         const QByteArray id = recordPlaces_.value(it.key());
         if (!id.isEmpty()) {
@@ -314,7 +351,7 @@ void LiveView::placePending(bool all)
     }
 }
 
-void LiveView::apply(const QByteArray& key, const PendingRecord& r)
+void LiveView::Folder::apply(const QByteArray& key, const PendingRecord& r)
 {
     Session& s = sessions_[key];
     ++s.records;
@@ -339,9 +376,11 @@ QByteArray LiveView::render() const
         QByteArray key;
     };
     QList<Row> rows;
-    for (auto it = sessions_.cbegin(); it != sessions_.cend(); ++it) {
-        if (!claimedHeaders_.contains(it.key()) && it->date == today)
-            rows << Row{&*it, it.key()};
+    for (const auto& f : folders_) {
+        for (auto it = f->sessions_.cbegin(); it != f->sessions_.cend(); ++it) {
+            if (!f->claimedHeaders_.contains(it.key()) && it->date == today)
+                rows << Row{&*it, it.key()};
+        }
     }
     std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
         if (a.s->name.isEmpty() != b.s->name.isEmpty())
@@ -376,6 +415,11 @@ QByteArray LiveView::render() const
         appendText(out, awayReason_);
         out += "); the rows show what was read before.</p>\n";
     }
+    for (const QString& refused : refused_) {
+        out += "<p class=\"note\">";
+        appendText(out, refused);
+        out += ".</p>\n";
+    }
     if (!restarted_.isEmpty()) {
         out += "<p class=\"note\">";
         appendText(out, restarted_);
@@ -383,7 +427,9 @@ QByteArray LiveView::render() const
     }
     // The question column only where a set numbers its questions (the master file's number).
     const bool numbered = std::any_of(rows.cbegin(), rows.cend(), [](const Row& r) { return r.s->question != 0; });
-    if (rows.isEmpty() && masterMissing_ && !awaySince_) {
+    const bool masterMissing =
+        std::all_of(folders_.cbegin(), folders_.cend(), [](const auto& f) { return f->masterMissing_; });
+    if (rows.isEmpty() && masterMissing && !awaySince_) {
         out += "<p class=\"note\">The folder holds no master file yet: no student has recorded in it, or it is a "
                "share that is not mounted (an empty mount point). The page shows each session as it starts.</p>\n";
     } else if (rows.isEmpty()) {

@@ -7,16 +7,20 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "file_follower.h"
 #include "platform/clock.h"
 #include "storage/session_index.h"
 
-// The class as it happens: follows a record folder's master file and session index, and keeps
-// a self-reloading page of the day's sessions current. It only reads the folder and never
+// The class as it happens: follows the master file and session index of a record folder and of
+// each folder below it (walked as the reports walk them), and keeps a self-reloading page of the
+// day's sessions current. It only reads the folder and never
 // takes the record lock; each look reads only what was appended since the one before.
 namespace review {
 
@@ -41,7 +45,7 @@ public:
     const QByteArray& page() const { return page_; }
     QString writeProblem() const { return writeProblem_; }
     // Bytes read from the folder so far, every look together.
-    qint64 bytesRead() const { return master_.bytesRead() + index_.bytesRead(); }
+    qint64 bytesRead() const;
 
 signals:
     void pageWritten();
@@ -73,39 +77,50 @@ private:
         QDateTime seen;
     };
 
-    // False when the file was cut short or replaced.
-    bool lookAtIndex();
-    bool lookAtMaster();
-    void readMaster(QByteArrayView bytes, qint64 offset, bool settled);
-    void header(QByteArrayView bytes, qint64 offset);
-    void record(const PendingRecord& r, qint64 offset);
-    void apply(const QByteArray& key, const PendingRecord& r);
-    void placePending(bool all);
-    void reset();
+    // One folder's master file and index: session keys and offsets mean something only within it.
+    struct Folder {
+        Folder(LiveView& view, const QString& path);
+        // False when the file was cut short or replaced.
+        bool lookAtIndex();
+        bool lookAtMaster();
+        void readMaster(QByteArrayView bytes, qint64 offset, bool settled);
+        void header(QByteArrayView bytes, qint64 offset);
+        void record(const PendingRecord& r, qint64 offset);
+        void apply(const QByteArray& key, const PendingRecord& r);
+        void placePending(bool all);
+        void reset();
+
+        LiveView& view_;
+        FileFollower master_;
+        FileFollower index_;
+        QByteArray masterPending_; // bytes of an item not yet whole, from pendingOffset_
+        qint64 pendingOffset_ = 0;
+        qint64 tailSeen_ = -1; // size of the last stretch at the look before, to see it settle
+        QByteArray indexPending_;
+        qint64 indexLine_ = 1;
+        bool haveIndex_ = false;
+        bool catchingUp_ = false;
+        QHash<QByteArray, Session> sessions_;
+        QHash<qint64, QByteArray> recordPlaces_; // offset in the master file -> session id
+        QHash<qint64, QByteArray> headerPlaces_;
+        QHash<QByteArray, QByteArray> claimedHeaders_; // header key -> session id
+        QMap<qint64, PendingRecord> waiting_;          // records read before their index entry
+        QByteArray currentHeader_;
+        bool masterMissing_ = false;
+    };
+
+    void look(Folder& f);
+    QString shownPath(const QString& path) const;
     QByteArray render() const;
     void fail(const QString& problem);
 
     LiveOptions options_;
     const Clock& clock_;
     QTimer timer_;
-    FileFollower master_;
-    FileFollower index_;
-    QByteArray masterPending_; // bytes of an item not yet whole, from pendingOffset_
-    qint64 pendingOffset_ = 0;
-    qint64 tailSeen_ = -1; // size of the last stretch at the look before, to see it settle
-    QByteArray indexPending_;
-    qint64 indexLine_ = 1;
-    bool haveIndex_ = false;
-    bool catchingUp_ = false;
-    QHash<QByteArray, Session> sessions_;
-    QHash<qint64, QByteArray> recordPlaces_; // offset in the master file -> session id
-    QHash<qint64, QByteArray> headerPlaces_;
-    QHash<QByteArray, QByteArray> claimedHeaders_; // header key -> session id
-    QMap<qint64, PendingRecord> waiting_;          // records read before their index entry
-    QByteArray currentHeader_;
+    std::vector<std::unique_ptr<Folder>> folders_;
+    QStringList refused_; // folders left at the last walk: the same folder again, through a link
     bool failed_ = false;
     std::optional<QDateTime> awaySince_;
-    bool masterMissing_ = false;
     QString restarted_; // the last file seen cut short or replaced, and when
     QString awayReason_;
     QByteArray page_;

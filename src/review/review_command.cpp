@@ -170,7 +170,7 @@ bool isRecordFileName(QByteArrayView name)
 // once; one that leads back to a folder already read is named and left, so no loop.
 class RecordFileFinder {
 public:
-    explicit RecordFileFinder(const Console& console) : console_(console) {}
+    explicit RecordFileFinder(std::function<void(const QString&)> refused) : refused_(std::move(refused)) {}
 
     void find(const QByteArray& folder, int depth = 0)
     {
@@ -179,10 +179,11 @@ public:
         if (::stat(folder.constData(), &self) != 0)
             return;
         if (!seen_.insert({quint64(self.st_dev), quint64(self.st_ino)}).second) {
-            say(console_, QStringLiteral("%1: the same folder as one already read (through a link); not read again")
-                              .arg(QFile::decodeName(folder)));
+            refused_(QStringLiteral("%1: the same folder as one already read (through a link); not read again")
+                         .arg(QFile::decodeName(folder)));
             return;
         }
+        folders << folder; // one that cannot be listed may still let its files be read
         DIR* dir = ::opendir(folder.constData());
         if (!dir)
             return;
@@ -209,9 +210,10 @@ public:
     }
 
     QList<QByteArray> found;
+    QList<QByteArray> folders; // each read once, in the order read
 
 private:
-    const Console& console_;
+    std::function<void(const QString&)> refused_;
     std::set<std::pair<quint64, quint64>> seen_;
 };
 
@@ -220,7 +222,7 @@ QList<InputFile> recordFilesBelow(const QString& folder, const Console& console)
     QByteArray top = QFile::encodeName(folder);
     while (top.size() > 1 && top.endsWith('/'))
         top.chop(1);
-    RecordFileFinder finder(console);
+    RecordFileFinder finder([&](const QString& message) { say(console, message); });
     finder.find(top);
     QList<QByteArray>& paths = finder.found;
     std::sort(paths.begin(), paths.end());
@@ -231,6 +233,22 @@ QList<InputFile> recordFilesBelow(const QString& folder, const Console& console)
     }
     return files;
 }
+} // namespace
+
+QStringList recordFoldersBelow(const QString& folder, const std::function<void(const QString&)>& refused)
+{
+    QByteArray top = QFile::encodeName(folder);
+    while (top.size() > 1 && top.endsWith('/'))
+        top.chop(1);
+    RecordFileFinder finder(refused);
+    finder.find(top);
+    QStringList folders;
+    for (const QByteArray& path : std::as_const(finder.folders))
+        folders << QFile::decodeName(path);
+    return folders;
+}
+
+namespace {
 #else
 QList<InputFile> recordFilesBelow(const QString& folder, const Console&)
 {
@@ -247,6 +265,18 @@ QList<InputFile> recordFilesBelow(const QString& folder, const Console&)
         files << InputFile{path, {}};
     return files;
 }
+} // namespace
+
+QStringList recordFoldersBelow(const QString& folder, const std::function<void(const QString&)>&)
+{
+    QStringList folders{folder};
+    QDirIterator it(folder, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        folders << it.next();
+    return folders;
+}
+
+namespace {
 #endif
 
 bool isRegularFile(const QString& path)

@@ -49,6 +49,9 @@ int runReview(const Options& options, const Console& console);
 // the program is interrupted (the event loop); unset, --live is refused.
 int reviewMain(const QStringList& arguments, const Console& console,
                const std::function<int(const Options&)>& runLive = {});
+// The folders below `folder` and itself, walked as the reports walk them (16 levels, a linked
+// folder once); `refused` hears of each folder left because it was read already.
+QStringList recordFoldersBelow(const QString& folder, const std::function<void(const QString&)>& refused);
 // The page --live keeps, checked and opened; its path, or empty after saying why not.
 QString livePage(const Options& options, const Console& console);
 
