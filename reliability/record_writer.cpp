@@ -192,6 +192,10 @@ int main(int argc, char** argv)
     if (parser.isSet(journalDir))
         tutor.journalFolder = parser.value(journalDir);
     tutor.seed = parser.value(seed).toDouble() + w * 1000 + r;
+    // The writer checks the share's append protocol, so each click waits for its record to be in
+    // the class folder, as before records were sent behind the scenes; a record it reports
+    // written is then on the share, not only in this computer's journal.
+    tutor.sendLater = false;
     // What the student is told while a record waits for the files: the bound the wait keeps to.
     tutor.waiting = [](const QString& message) {
         if (!message.isEmpty())
