@@ -661,11 +661,14 @@ void TestRecordProtocol::waitsWhileAnotherBreakerIsAtWork_data()
     QTest::addColumn<int>("waitMs");
     QTest::addColumn<int>("clicks");
     QTest::addColumn<bool>("taken");
-    QTest::newRow("at work: waited for") << 60000 << 300 << 1 << false;
+    QTest::addColumn<bool>("holderFileMovedAside");
+    QTest::newRow("at work: waited for") << 60000 << 300 << 1 << false << false;
     // Longer than fifty tries take: tries that found the token do not run out the breaks.
-    QTest::newRow("stopped: its token broken within one wait") << 1500 << 5000 << 1 << true;
+    QTest::newRow("stopped: its token broken within one wait") << 1500 << 5000 << 1 << true << false;
     // Each wait shorter than the stale time: the token is watched across them.
-    QTest::newRow("stopped: its token broken over clicks") << 300 << 60 << 40 << true;
+    QTest::newRow("stopped: its token broken over clicks") << 300 << 60 << 40 << true << false;
+    QTest::newRow("stopped after its move aside: both broken within less than two stale times")
+        << 1500 << 2600 << 1 << true << true;
 }
 
 void TestRecordProtocol::waitsWhileAnotherBreakerIsAtWork()
@@ -676,8 +679,11 @@ void TestRecordProtocol::waitsWhileAnotherBreakerIsAtWork()
     QFETCH(int, waitMs);
     QFETCH(int, clicks);
     QFETCH(bool, taken);
+    QFETCH(bool, holderFileMovedAside);
     Folder folder;
     folder.plant(lockText(recordlock::hostName(), kHereId, kGoneProcess));
+    if (holderFileMovedAside)
+        QVERIFY(QDir().rename(folder.holderPath(), folder.lockPath() + QStringLiteral("/gone.0123456789abcdef")));
     folder.plant(lockText("breaker", kThereId, 6), folder.lockPath() + QStringLiteral(".breaking"));
     recordlock::FolderLock lock;
     std::optional<QString> refused;

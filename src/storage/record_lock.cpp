@@ -85,6 +85,20 @@ std::optional<QString> finishIntents(const QString& path, const QByteArray& judg
     return std::nullopt;
 }
 
+// About once a second (more often for the short leases of tests): a look at the token costs a
+// call to the file server.
+void watchToken(const QString& lock, qint64 staleAfterMs, qint64& lookedMs)
+{
+    const qint64 now = clockMs();
+    if (lookedMs != 0 && now - lookedMs < std::min<qint64>(1000, staleAfterMs / 10))
+        return;
+    lookedMs = now;
+    const QString token = lock + kBreakingSuffix;
+    const Content seen = readLock(token);
+    if (seen.exists)
+        watched(token, seen, staleAfterMs);
+}
+
 } // namespace
 
 QString neighbourOf(const QString& folder, const QByteArray& thisId)
@@ -177,6 +191,7 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
     // How long the last try took (a make and a look, more over a slow link): the wait ends
     // before a try that would end past the bound the student was told.
     qint64 tryMs = 0;
+    qint64 tokenLookedMs = 0;
     // Breaks that found another breaker at work count for nothing: that one ends, or its token goes
     // stale and is broken in turn, within the wait.
     for (int breaks = 0, tries = 0; breaks < 50; ++tries) {
@@ -229,8 +244,13 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
         const Content seen = there.exists ? there : readLock(path);
         if (!seen.exists)
             continue;
-        const Judgement judgement = judge(factsOf(path, seen, computerId, timing.staleAfterMs));
+        const Facts facts = factsOf(path, seen, computerId, timing.staleAfterMs);
+        const Judgement judgement = judge(facts);
         holder = judgement.holder;
+        // A breaker cut off or killed half-way leaves its token: watched while the lock still waits
+        // its turn, so that both stale times run together within one wait, not one after the other.
+        if (judgement.verdict == Verdict::Held && (!seen.readable || facts.unchangedForMs >= timing.staleAfterMs / 2))
+            watchToken(path, timing.staleAfterMs, tokenLookedMs);
         if (judgement.verdict != Verdict::Held) {
             QString why;
             const BreakResult broken =
