@@ -110,6 +110,26 @@ protected:
     }
 };
 
+// One run of the review's command line: its status, what it wrote and what it said.
+struct ReviewRun {
+    int status = 0;
+    QByteArray out;
+    QStringList errors;
+};
+
+ReviewRun runReview(const QStringList& arguments)
+{
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    ReviewRun run;
+    review::Console console;
+    console.out = &out;
+    console.error = [&](const QString& line) { run.errors << line; };
+    run.status = review::reviewMain(arguments, console);
+    run.out = out.data();
+    return run;
+}
+
 } // namespace
 
 class TestReviewReader : public QObject {
@@ -479,19 +499,15 @@ void TestReviewReader::commandLine()
             a = dir.filePath(a.mid(1));
     }
 
-    QBuffer out;
-    out.open(QIODevice::WriteOnly);
-    QStringList errors;
-    review::Console console;
-    console.out = &out;
-    console.error = [&](const QString& line) { errors << line; };
-    QCOMPARE(review::reviewMain(arguments, console), status);
+    const ReviewRun run = runReview(arguments);
+    QCOMPARE(run.status, status);
+    const QStringList& errors = run.errors;
     if (message.isEmpty())
         QCOMPARE(errors, QStringList());
     else
         QVERIFY2(errors.join(u'\n').contains(message), qPrintable(errors.join(u'\n')));
-    QCOMPARE(out.data().count("\r\n") + out.data().count(TUTOR_VERSION "\n"), rows);
-    QVERIFY(!out.data().startsWith("\xEF\xBB\xBF")); // a byte-order mark only in a file
+    QCOMPARE(run.out.count("\r\n") + run.out.count(TUTOR_VERSION "\n"), rows);
+    QVERIFY(!run.out.startsWith("\xEF\xBB\xBF")); // a byte-order mark only in a file
     QFile check(dir.filePath(QStringLiteral("good.txt")));
     QVERIFY(check.open(QIODevice::ReadOnly));
     QCOMPARE(check.readAll(), good);
@@ -1036,20 +1052,16 @@ void TestReviewReader::interleavedWriters()
     else
         QVERIFY(testfiles::write(indexPath, index));
 
-    QBuffer out;
-    out.open(QIODevice::WriteOnly);
-    QStringList errors;
-    review::Console console;
-    console.out = &out;
-    console.error = [&](const QString& line) { errors << line; };
-    QCOMPARE(review::reviewMain({writers[0]->tutor.homePath(QString())}, console), status);
+    const ReviewRun run = runReview({writers[0]->tutor.homePath(QString())});
+    QCOMPARE(run.status, status);
+    const QStringList& errors = run.errors;
     const QString said = errors.join(u'\n');
     for (const QString& m : std::as_const(messages))
         QVERIFY2(said.contains(m), qPrintable(said));
     if (messages.isEmpty())
         QCOMPARE(said, QString());
 
-    const QList<QStringList> rows = csvRows(out.data());
+    const QList<QStringList> rows = csvRows(run.out);
     QCOMPARE(rows.first().mid(9), QStringList({"seconds", "computer", "name"}));
     QCOMPARE(rows.size(), 1 + 18);
     int right = 0;
@@ -1068,14 +1080,13 @@ void TestReviewReader::interleavedWriters()
     if (!damage.isEmpty())
         return;
     // The page gathers each student's records under one heading, even where they interleave.
-    QBuffer page;
-    page.open(QIODevice::WriteOnly);
-    console.out = &page;
-    QCOMPARE(review::reviewMain({QStringLiteral("--html"), writers[0]->tutor.homePath(QString())}, console), 0);
+    const ReviewRun html = runReview({QStringLiteral("--html"), writers[0]->tutor.homePath(QString())});
+    QCOMPARE(html.status, 0);
+    const QByteArray& page = html.out;
     QList<QByteArray> sessions;
-    for (qsizetype at = page.data().indexOf("<h3>"); at >= 0;) {
-        const qsizetype next = page.data().indexOf("<h3>", at + 4);
-        sessions << page.data().mid(at + 4, next < 0 ? -1 : next - at - 4);
+    for (qsizetype at = page.indexOf("<h3>"); at >= 0;) {
+        const qsizetype next = page.indexOf("<h3>", at + 4);
+        sessions << page.mid(at + 4, next < 0 ? -1 : next - at - 4);
         at = next;
     }
     QCOMPARE(sessions.size(), 6);
@@ -1115,16 +1126,12 @@ void TestReviewReader::gradebook()
     session(QStringLiteral("Bo Chen"), QStringLiteral("lab-02"), 12, 0, {"d", records::kAnswerPrompt + "\r\n"});
     session(QStringLiteral("Cy Diaz"), QStringLiteral("lab-02"), 14, 40, {});
 
-    QBuffer out;
-    out.open(QIODevice::WriteOnly);
-    QStringList errors;
-    review::Console console;
-    console.out = &out;
-    console.error = [&](const QString& line) { errors << line; };
-    QCOMPARE(review::reviewMain({"--gradebook", writers[0]->tutor.homePath(QString())}, console), 0);
+    const ReviewRun run = runReview({"--gradebook", writers[0]->tutor.homePath(QString())});
+    QCOMPARE(run.status, 0);
+    const QStringList& errors = run.errors;
     QCOMPARE(errors, QStringList({"classnotes-review: Ann Lee: one name on 2 computers (lab-01, lab-07)",
                                   "classnotes-review: lab-02: one computer with 2 names (Bo Chen, Cy Diaz)"}));
-    const QList<QStringList> rows = csvRows(out.data());
+    const QList<QStringList> rows = csvRows(run.out);
     QCOMPARE(rows.size(), 5);
     QCOMPARE(rows[0].join(u','), "name,computer,set,questions,reached,answered,notes,first,last,minutes");
     QCOMPARE(rows[1].join(u','), "Ann Lee,lab-01,006,20,3,2,1,12-08-2026 10:01:30,12-08-2026 10:04:30,3");
