@@ -764,6 +764,7 @@ void TestReviewReader::utf8Validity()
     QCOMPARE(beyond, beyondCodePage);
 }
 
+using sessionindex::EndEntry;
 using sessionindex::Entry;
 using sessionindex::PlaceEntry;
 using sessionindex::SessionEntry;
@@ -779,6 +780,10 @@ void TestReviewReader::indexCodec_data()
     const PlaceEntry record{"0123456789abcdef", PlaceEntry::Kind::Record, "sub/send_1208.txt", 120, 241};
     const QByteArray good = sessionindex::encode(ann) + sessionindex::encode(record);
     QTest::newRow("whole") << good << 2 << QStringList() << qint64(good.size());
+    const EndEntry quit{"0123456789abcdef", EndEntry::How::Quit, "12-08-2026", "10:40:02"};
+    QCOMPARE(sessionindex::encode(quit), QByteArray("end\t0123456789abcdef\tquit\t12-08-2026\t10:40:02\t.\n"));
+    QTest::newRow("with its end") << good + sessionindex::encode(quit) << 3 << QStringList()
+                                  << qint64(good.size() + sessionindex::encode(quit).size());
     // A writer killed mid-line, then the next writer's entries after an LF of their own.
     const QByteArray torn = good + sessionindex::encode(record).chopped(7);
     const QByteArray mended = torn + sessionindex::bytesToAppend({Entry(record)}, torn.back());
@@ -794,7 +799,9 @@ void TestReviewReader::indexCodec_data()
         line("session\t0123456789abcdef\t006\th\t12-08-2026\t10:00\tAnn\t.") +
         line("session\t0123456789abcdef\t006\th\t12-08-2026\t10:00:00\tA\\qn\t.") +
         line("session\t0123456789abcdef\t006\th\t12-08-2026\t10:00:00\t\xE9\t.") +
-        line("session\t0123456789abcdeg\t006\th\t12-08-2026\t10:00:00\tAnn\t.") + line("later\tx\t.") + "\n";
+        line("session\t0123456789abcdeg\t006\th\t12-08-2026\t10:00:00\tAnn\t.") + line("later\tx\t.") + "\n" +
+        line("end\t0123456789abcdef\tleft\t12-08-2026\t10:00:00\t.") +
+        line("end\t0123456789abcdef\tquit\t12-08-2026\t.");
     QTest::newRow("damaged lines")
         << damaged + good << 2
         << QStringList{"1: a record entry with 5 fields, not 6",
@@ -807,7 +814,9 @@ void TestReviewReader::indexCodec_data()
                        "8: a session entry with a text that is no valid UTF-8 or has an unknown escape",
                        "9: a session entry with a text that is no valid UTF-8 or has an unknown escape",
                        "10: a session entry whose id is not 16 hex digits",
-                       "11: no entry this program knows"}
+                       "11: no entry this program knows",
+                       "13: an end entry whose way of ending is none of finished, quit, closed",
+                       "14: an end entry with 5 fields, not 6"}
         << qint64(damaged.size() + good.size());
 }
 
@@ -819,7 +828,9 @@ void TestReviewReader::indexCodec()
     QFETCH(qint64, consumed);
 
     const sessionindex::Parsed whole = sessionindex::parse(index);
-    QCOMPARE(whole.sessions.size() + whole.places.size(), entries);
+    QCOMPARE(whole.sessions.size() + whole.places.size() + whole.ends.size(), entries);
+    for (const EndEntry& e : whole.ends) // what was written comes back
+        QCOMPARE(sessionindex::encode(e), index.sliced(index.lastIndexOf("end\t")));
     QStringList said;
     for (const sessionindex::Problem& p : whole.problems)
         said << QStringLiteral("%1: %2").arg(p.line).arg(p.reason);

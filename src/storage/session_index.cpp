@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <array>
 
 namespace sessionindex {
 namespace {
@@ -10,6 +11,8 @@ namespace {
 constexpr char kSession[] = "session";
 constexpr char kHeader[] = "header";
 constexpr char kRecord[] = "record";
+constexpr char kEndKind[] = "end";
+constexpr std::array kHows{EndEntry::How::Finished, EndEntry::How::Quit, EndEntry::How::Closed};
 constexpr char kEnd[] = ".";
 
 void appendEscaped(QByteArray& out, const QString& text)
@@ -160,6 +163,23 @@ std::variant<Entry, QString> parseLine(QByteArrayView line)
         p.length = *length;
         return Entry(p);
     }
+    if (kind == kEndKind) {
+        if (fields.size() != 6)
+            return QStringLiteral("an end entry with %1 fields, not 6").arg(fields.size());
+        EndEntry e;
+        e.session = fields[1].toByteArray();
+        if (!isId(e.session))
+            return QStringLiteral("an end entry whose session id is not 16 hex digits");
+        const auto how = std::find_if(kHows.begin(), kHows.end(), [&](auto h) { return howWord(h) == fields[2]; });
+        if (how == kHows.end())
+            return QStringLiteral("an end entry whose way of ending is none of finished, quit, closed");
+        if (!hasShape(fields[3], "dd-dd-dddd") || !hasShape(fields[4], "dd:dd:dd"))
+            return QStringLiteral("an end entry whose time is not mm-dd-yyyy hh:mm:ss");
+        e.how = *how;
+        e.date = QString::fromLatin1(fields[3]);
+        e.time = QString::fromLatin1(fields[4]);
+        return Entry(e);
+    }
     return QStringLiteral("no entry this program knows");
 }
 
@@ -168,6 +188,19 @@ std::variant<Entry, QString> parseLine(QByteArrayView line)
 QByteArray newSessionId(QRandomGenerator& random)
 {
     return QByteArray::number(random.generate64(), 16).rightJustified(kIdDigits, '0');
+}
+
+QByteArray howWord(EndEntry::How how)
+{
+    switch (how) {
+    case EndEntry::How::Quit:
+        return "quit";
+    case EndEntry::How::Closed:
+        return "closed";
+    case EndEntry::How::Finished:
+        break;
+    }
+    return "finished";
 }
 
 QByteArray encode(const Entry& entry)
@@ -184,6 +217,11 @@ QByteArray encode(const Entry& entry)
         appendEscaped(line, s->time);
         line += '\t';
         appendEscaped(line, s->name);
+    } else if (const auto* e = std::get_if<EndEntry>(&entry)) {
+        line = QByteArray(kEndKind) + '\t' + e->session + '\t' + howWord(e->how) + '\t';
+        appendEscaped(line, e->date);
+        line += '\t';
+        appendEscaped(line, e->time);
     } else {
         const auto& p = std::get<PlaceEntry>(entry);
         line = QByteArray(p.kind == PlaceEntry::Kind::Header ? kHeader : kRecord) + '\t' + p.session + '\t';
@@ -228,6 +266,9 @@ Parsed parse(QByteArrayView bytes, bool atEnd, qint64 firstLine)
         if (const auto* s = std::get_if<SessionEntry>(&entry)) {
             parsed.sessions << *s;
             parsed.sessionLines << lineNumber;
+        } else if (const auto* e = std::get_if<EndEntry>(&entry)) {
+            parsed.ends << *e;
+            parsed.endLines << lineNumber;
         } else {
             parsed.places << std::get<PlaceEntry>(entry);
             parsed.placeLines << lineNumber;

@@ -23,13 +23,16 @@
 //   session <TAB> id <TAB> set <TAB> host <TAB> mm-dd-yyyy <TAB> hh:mm:ss <TAB> name <TAB> . LF
 //   header  <TAB> id <TAB> file <TAB> offset <TAB> length <TAB> . LF
 //   record  <TAB> id <TAB> file <TAB> offset <TAB> length <TAB> . LF
+//   end     <TAB> id <TAB> how <TAB> mm-dd-yyyy <TAB> hh:mm:ss <TAB> . LF
 //
 // id: the session's, 16 lower-case hex digits, random; set: the class-notes number as the
 // session header writes it (005); host: the computer's host name; date and time: the
 // session's start, as the tutor's clock gives them; name: the full name typed at start-up
 // (kept only here). file: the record file's name relative to the record folder, '/' between
 // folders, never absolute and never with a `..`; offset and length: decimal, the bytes of
-// that file the header or record takes (length above 0).
+// that file the header or record takes (length above 0). how: the way the session ended,
+// `finished` (the set's end), `quit` ("quit program") or `closed` (the window closed); its
+// date and time by the tutor's clock. A tutor that was killed writes no end.
 //
 // A writer appends its entries with one write under the record lock, the bytes from
 // bytesToAppend(): when the file's last byte is not LF (a line torn by a writer killed), they
@@ -61,7 +64,20 @@ struct PlaceEntry {
     friend bool operator==(const PlaceEntry&, const PlaceEntry&) = default;
 };
 
-using Entry = std::variant<SessionEntry, PlaceEntry>;
+struct EndEntry {
+    enum class How { Finished, Quit, Closed };
+    QByteArray session;
+    How how = How::Finished;
+    QString date; // mm-dd-yyyy
+    QString time; // hh:mm:ss
+
+    friend bool operator==(const EndEntry&, const EndEntry&) = default;
+};
+
+// The word an end entry keeps for how (`finished`, `quit`, `closed`).
+QByteArray howWord(EndEntry::How how);
+
+using Entry = std::variant<SessionEntry, PlaceEntry, EndEntry>;
 
 // A new session's id, from the generator given (the system's by default).
 QByteArray newSessionId(QRandomGenerator& random = *QRandomGenerator::system());
@@ -84,6 +100,8 @@ struct Parsed {
     QList<qint64> sessionLines; // the line of each session entry
     QList<PlaceEntry> places;
     QList<qint64> placeLines; // the line of each place entry
+    QList<EndEntry> ends;
+    QList<qint64> endLines; // the line of each end entry
     QList<Problem> problems;
     qint64 consumed = 0; // bytes taken: up to the last LF, or all of them at the end
 };
