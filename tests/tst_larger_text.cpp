@@ -79,6 +79,7 @@ void TestLargerText::largerThanTheScreenScrolls()
         QVERIFY2(focused && w.isAncestorOf(focused), qPrintable(QString::number(i)));
         const QRect shown(focused->mapTo(frame->viewport(), QPoint()), focused->size());
         QVERIFY2(frame->viewport()->rect().intersects(shown), qPrintable(focused->objectName()));
+        QVERIFY2(w.rect().contains(focused->geometry()), qPrintable(focused->objectName()));
         scrolled = scrolled || frame->horizontalScrollBar()->value() > 0 || frame->verticalScrollBar()->value() > 0;
     }
     QVERIFY(scrolled);

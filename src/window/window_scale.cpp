@@ -119,6 +119,10 @@ void showFitting(QWidget& window)
         window.activateWindow();
         return;
     }
+    // At the designed size "quit program" and "copy picture" stand a few pixels past the client
+    // area; a window that scrolls anyway takes them whole, with room for their focus frames.
+    const QRect controls = window.childrenRect();
+    window.resize(window.size().expandedTo(QSize(controls.right() + 3, controls.bottom() + 3)));
     auto* frame = new ScrollingFrame(window);
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->fit(likelyDecoration());
