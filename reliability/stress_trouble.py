@@ -92,11 +92,13 @@ class ShareMove(gdb.Breakpoint):
         if after is not None and after.fullmatch(tail):
             armed = True
             return False
-        if after is not None and armed and ended.fullmatch(tail):
-            armed = False
         if not armed:
             return False
-        if call != "rename" or not files.fullmatch(tail):
+        named = call == "rename" and files.fullmatch(tail) is not None
+        # The step that ends a break may be the one named.
+        if after is not None and ended.fullmatch(tail):
+            armed = False
+        if not named:
             return False
         seen += 1
         if seen == at and first_of_all():

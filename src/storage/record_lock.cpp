@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -94,29 +93,33 @@ qint64 stallOf(qint64 staleAfterMs)
     return std::max<qint64>(staleAfterMs * 2 / 3, 50);
 }
 
-// The tokens this program has seen. A breaker killed after the lock went (its holder woke and
-// let go, or it broke the lock and died before its token) leaves its token with no lock beneath
-// it, where no break comes to judge it: those seen are looked at again by the next taker here.
+// A breaker killed after the lock went (its holder woke and let go, or it broke the lock and
+// died before its token) leaves its token with no lock beneath it, where no break comes to judge
+// it: the takers of the lock look at the token too. One seen there is looked at at every take;
+// otherwise about twice a stale time (a look is a call to the file server), often enough for its
+// watch to see it unchanged for a whole stale time.
+struct TokenLooks {
+    bool there = false;
+    qint64 lookedMs = 0;
+};
 std::mutex tokensMutex;
-QSet<QString>& tokensSeen()
+QHash<QString, TokenLooks>& tokenLooks()
 {
-    static QSet<QString> seen;
-    return seen;
+    static QHash<QString, TokenLooks> known;
+    return known;
 }
 
 void noteToken(const QString& token, bool there)
 {
     std::lock_guard guard(tokensMutex);
-    if (there)
-        tokensSeen().insert(token);
-    else
-        tokensSeen().remove(token);
+    tokenLooks()[token] = {there, clockMs()};
 }
 
-bool tokenSeen(const QString& token)
+bool tokenDue(const QString& token, qint64 staleAfterMs)
 {
     std::lock_guard guard(tokensMutex);
-    return tokensSeen().contains(token);
+    const auto it = tokenLooks().constFind(token);
+    return it == tokenLooks().cend() || it->there || clockMs() - it->lookedMs >= staleAfterMs / 2;
 }
 
 // About once a second (more often for the short leases of tests): a look at the token costs a
@@ -350,9 +353,8 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
         const Try next = tryOnce(t, timing, &made, &madeAt);
         if (next.next == Try::Held) {
             hold(path, made, timing, madeAt);
-            // Under the lock, a token seen before is looked at once more.
             const QString token = path + kBreakingSuffix;
-            if (tokenSeen(token))
+            if (tokenDue(token, timing.staleAfterMs))
                 takeAwayIfStale(token, readLock(token), computerId, timing.staleAfterMs);
             return std::nullopt;
         }
