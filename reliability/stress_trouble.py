@@ -7,7 +7,9 @@
 # With STRESS_CALL=rename it counts the writer's moves instead, by the last two parts of the path
 # moved (STRESS_FILES: "records\.lock/holder" is the first step of letting go or breaking);
 # STRESS_AFTER, a pattern of the same kind, counts only once a move of it was seen (the making of
-# a breaker's token); STRESS_ONCE=FILE lets only the first writer of several make its trouble.
+# a breaker's token), and only until the break it began ends: the token's own holder file moved
+# (the token let go, or a stale one taken away) or a lock made again (the break found another
+# breaker at work); STRESS_ONCE=FILE lets only the first writer of several make its trouble.
 # STRESS_ACTION=kill ends the writer there.
 #   STRESS_AT=K STRESS_SHARE=DIR STRESS_ACTION=freeze|cut|kill STRESS_SECS=S [STRESS_CUT=COMMAND]
 #   [STRESS_FILES=PATTERN] [STRESS_CALL=write|rename] [STRESS_AFTER=PATTERN] [STRESS_ONCE=FILE]
@@ -28,6 +30,8 @@ call = os.environ.get("STRESS_CALL", "write")
 after = re.compile(os.environ["STRESS_AFTER"]) if os.environ.get("STRESS_AFTER") else None
 once = os.environ.get("STRESS_ONCE", "")
 armed = after is None
+# What ends a break: only the step named within it is counted, never one of a later record.
+ended = re.compile(r"[^/]+/records\.lock\.breaking/holder|[^/]+/records\.lock\.[0-9a-f]+\.new")
 seen = 0
 
 
@@ -85,10 +89,16 @@ class ShareMove(gdb.Breakpoint):
         if not path.startswith(share):
             return False
         tail = "/".join(path.rstrip("/").split("/")[-2:])
-        if not armed:
-            armed = after.fullmatch(tail) is not None
+        if after is not None and after.fullmatch(tail):
+            armed = True
             return False
-        if call != "rename" or not files.fullmatch(tail):
+        if not armed:
+            return False
+        named = call == "rename" and files.fullmatch(tail) is not None
+        # The step that ends a break may be the one named.
+        if after is not None and ended.fullmatch(tail):
+            armed = False
+        if not named:
             return False
         seen += 1
         if seen == at and first_of_all():

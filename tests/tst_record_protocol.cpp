@@ -662,13 +662,18 @@ void TestRecordProtocol::waitsWhileAnotherBreakerIsAtWork_data()
     QTest::addColumn<int>("clicks");
     QTest::addColumn<bool>("taken");
     QTest::addColumn<bool>("holderFileMovedAside");
-    QTest::newRow("at work: waited for") << 60000 << 300 << 1 << false << false;
+    // After the wait, the lock goes without a break: the token goes too, or stays.
+    QTest::addColumn<QString>("lockLetGo");
+    QTest::newRow("at work: waited for") << 60000 << 300 << 1 << false << false << "token stays";
     // Longer than fifty tries take: tries that found the token do not run out the breaks.
-    QTest::newRow("stopped: its token broken within one wait") << 1500 << 5000 << 1 << true << false;
+    QTest::newRow("stopped: its token broken within one wait") << 1500 << 5000 << 1 << true << false << "";
     // Each wait shorter than the stale time: the token is watched across them.
-    QTest::newRow("stopped: its token broken over clicks") << 300 << 60 << 40 << true << false;
+    QTest::newRow("stopped: its token broken over clicks") << 300 << 60 << 40 << true << false << "";
     QTest::newRow("stopped after its move aside: both broken within less than two stale times")
-        << 1500 << 2600 << 1 << true << true;
+        << 1500 << 2600 << 1 << true << true << "";
+    // Its token would stay with no lock beneath it until the next break.
+    QTest::newRow("killed, then its lock let go: its token goes") << 300 << 60 << 1 << false << false << "token goes";
+    QTest::newRow("killed letting go of its token: the token goes") << 300 << 60 << 0 << true << false << "token goes";
 }
 
 void TestRecordProtocol::waitsWhileAnotherBreakerIsAtWork()
@@ -680,6 +685,7 @@ void TestRecordProtocol::waitsWhileAnotherBreakerIsAtWork()
     QFETCH(int, clicks);
     QFETCH(bool, taken);
     QFETCH(bool, holderFileMovedAside);
+    QFETCH(QString, lockLetGo);
     Folder folder;
     folder.plant(lockText(recordlock::hostName(), kHereId, kGoneProcess));
     if (holderFileMovedAside)
@@ -693,8 +699,17 @@ void TestRecordProtocol::waitsWhileAnotherBreakerIsAtWork()
     QCOMPARE(!refused, taken);
     if (refused)
         QVERIFY2(refused->contains(QLatin1String("for longer than 1 seconds")), qPrintable(*refused));
-    else
+    else if (clicks > 0)
         QCOMPARE(folder.lockFiles(), QStringList{recordlock::kLockName});
+    if (lockLetGo.isEmpty())
+        return;
+    QVERIFY(QDir(folder.lockPath()).removeRecursively());
+    const recordlock::WaitBound wait({waitMs, staleAfterMs, 1000}, folder.records);
+    auto click = [&] { return !lock.acquire(folder.records, wait, kHereId) && (lock.release(), true); };
+    if (lockLetGo == QLatin1String("token goes"))
+        QTRY_VERIFY(click() && folder.lockFiles().isEmpty());
+    else
+        QVERIFY(click() && folder.lockFiles() == QStringList{recordlock::kLockName + QStringLiteral(".breaking")});
 }
 
 void TestRecordProtocol::breakersRaceAndOneWins()

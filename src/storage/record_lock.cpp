@@ -85,6 +85,43 @@ std::optional<QString> finishIntents(const QString& path, const QByteArray& judg
     return std::nullopt;
 }
 
+// Past this a breaker has stalled for most of the time after which others take its token for
+// stale, and what it saw may be old. Never below a few milliseconds, so that the very short
+// leases of tests still let a lock go.
+qint64 stallOf(qint64 staleAfterMs)
+{
+    return std::max<qint64>(staleAfterMs * 2 / 3, 50);
+}
+
+// A breaker killed after the lock went (its holder woke and let go, or it broke the lock and
+// died before its token) leaves its token with no lock beneath it, where no break comes to judge
+// it: the takers of the lock look at the token too. One seen there is looked at at every take;
+// otherwise about twice a stale time (a look is a call to the file server), often enough for its
+// watch to see it unchanged for a whole stale time.
+struct TokenLooks {
+    bool there = false;
+    qint64 lookedMs = 0;
+};
+std::mutex tokensMutex;
+QHash<QString, TokenLooks>& tokenLooks()
+{
+    static QHash<QString, TokenLooks> known;
+    return known;
+}
+
+void noteToken(const QString& token, bool there)
+{
+    std::lock_guard guard(tokensMutex);
+    tokenLooks()[token] = {there, clockMs()};
+}
+
+bool tokenDue(const QString& token, qint64 staleAfterMs)
+{
+    std::lock_guard guard(tokensMutex);
+    const auto it = tokenLooks().constFind(token);
+    return it == tokenLooks().cend() || it->there || clockMs() - it->lookedMs >= staleAfterMs / 2;
+}
+
 // About once a second (more often for the short leases of tests): a look at the token costs a
 // call to the file server.
 void watchToken(const QString& lock, qint64 staleAfterMs, qint64& lookedMs)
@@ -95,78 +132,200 @@ void watchToken(const QString& lock, qint64 staleAfterMs, qint64& lookedMs)
     lookedMs = now;
     const QString token = lock + kBreakingSuffix;
     const Content seen = readLock(token);
+    noteToken(token, seen.exists);
     if (seen.exists)
         watched(token, seen, staleAfterMs);
 }
 
-} // namespace
-
-QString neighbourOf(const QString& folder, const QByteArray& thisId)
+// A token judged stale by the lease rule goes, as a stale lock goes; a live breaker's never.
+void takeAwayIfStale(const QString& token, const Content& seen, const QByteArray& id, qint64 staleAfterMs)
 {
-    const QString neighbour = QStringLiteral("another tutor on this computer");
-    const Content c = readLock(folder + u'/' + kLockName);
-    const auto holder = c.readable ? parse(c.bytes) : std::nullopt;
-    if (!holder)
-        return neighbour;
-    if (holder->id == thisId)
-        return describe(holder, true, thisId, recordio::processId());
-    return QStringLiteral("%1, which waits for %2").arg(neighbour, describe(holder, true, thisId, 0));
+    noteToken(token, seen.exists);
+    if (!seen.exists || judge(factsOf(token, seen, id, staleAfterMs)).verdict == Verdict::Held)
+        return;
+    const BreakResult r =
+        moveAsideIfSame(token, seen.bytes, seen.readable, clockMs() + stallOf(staleAfterMs), staleAfterMs);
+    if (r == BreakResult::Removed || r == BreakResult::Gone)
+        noteToken(token, false);
 }
+
+// One breaker at a time: the token is a lock of its own, created atomically. Made: nothing;
+// otherwise Busy, and a token of a breaker that died or stalled goes the way of a stale lock.
+std::optional<BreakResult> makeToken(const QString& token, const QByteArray& ours, const QByteArray& id,
+                                     qint64 staleAfterMs, qint64* madeAt)
+{
+    Content there{{}, false, false}; // filled only by a look after a refused move
+    if (makeLock(token, ours, madeAt, &there) == 0)
+        return std::nullopt;
+    // The look after a refused move says who holds it: not looked at twice.
+    takeAwayIfStale(token, there.exists ? there : readLock(token), id, staleAfterMs);
+    return BreakResult::Busy;
+}
+
+// Under the token, once more: a holder that renewed since keeps its lock. What its holder was
+// writing is finished first, while the lock still keeps everybody else out; a breaker that
+// stalls here and is overtaken writes the same bytes again.
+BreakResult breakUnderToken(const QString& path, const QByteArray& judged, bool judgedReadable, const QString& token,
+                            Holder& mine, qint64 notAfter, qint64 staleAfterMs, QString* unfinished)
+{
+    const Content now = readLock(path);
+    if (!now.exists)
+        return BreakResult::Gone;
+    if (!now.same(judged, judgedReadable))
+        return BreakResult::NotTheOne;
+    if (auto why = finishIntents(path, judged, judgedReadable)) {
+        if (unfinished)
+            *unfinished = *why;
+        return BreakResult::Unfinished;
+    }
+    // The token shows it is still at work, for as long again.
+    const QByteArray ours = text(mine);
+    ++mine.renewed;
+    const qint64 at = clockMs();
+    if (at < notAfter && rewriteIfOurs(token, ours, text(mine)) == 0)
+        notAfter = at + stallOf(staleAfterMs);
+    return moveAsideIfSame(path, judged, judgedReadable, notAfter, staleAfterMs);
+}
+
+} // namespace
 
 BreakResult breakStale(const QString& path, const QByteArray& judged, bool judgedReadable, const QByteArray& id,
                        int staleAfterMs, QString* unfinished)
 {
-    // One breaker at a time: the token is a lock of its own, created atomically.
     const QString token = path + kBreakingSuffix;
-    // Past this the breaker has stalled for most of the time after which others take its token
-    // for stale, and what it saw may be old. Never below a few milliseconds, so that the very
-    // short leases of tests still let a lock go. Counted from when the token was made (or last
-    // rewritten), however slow the link.
-    const qint64 stallMs = std::max(staleAfterMs * 2 / 3, 50);
     Holder mine{hostName(), id, recordio::processId(), randomHex(16), 0, staleAfterMs};
-    QByteArray ours = text(mine);
     qint64 madeAt = 0;
-    Content there{{}, false, false}; // filled only by a look after a refused move
-    if (makeLock(token, ours, &madeAt, &there) != 0) {
-        // The look after a refused move says who holds it: not looked at twice.
-        const Content seen = there.exists ? there : readLock(token);
-        if (!seen.exists)
-            return BreakResult::Busy;
-        // A breaker that died or stalled while breaking: its token goes the way of a stale lock.
-        if (judge(factsOf(token, seen, id, staleAfterMs)).verdict != Verdict::Held)
-            moveAsideIfSame(token, seen.bytes, seen.readable, clockMs() + stallMs, staleAfterMs);
-        return BreakResult::Busy;
-    }
-    qint64 notAfter = madeAt + stallMs;
-    // Under the token, once more: a holder that renewed since keeps its lock.
-    BreakResult result = BreakResult::Busy;
-    const Content now = readLock(path);
-    if (!now.exists) {
-        result = BreakResult::Gone;
-    } else if (!now.same(judged, judgedReadable)) {
-        result = BreakResult::NotTheOne;
-    } else {
-        // What its holder was writing is finished first, while the lock still keeps everybody
-        // else out; a breaker that stalls here and is overtaken writes the same bytes again.
-        if (auto why = finishIntents(path, judged, judgedReadable)) {
-            if (unfinished)
-                *unfinished = *why;
-            result = BreakResult::Unfinished;
-        } else {
-            // The token shows it is still at work, for as long again.
-            ++mine.renewed;
-            const qint64 at = clockMs();
-            if (at < notAfter && rewriteIfOurs(token, ours, text(mine)) == 0) {
-                ours = text(mine);
-                notAfter = at + stallMs;
-            }
-            result = moveAsideIfSame(path, judged, judgedReadable, notAfter, staleAfterMs);
-        }
-    }
+    if (auto busy = makeToken(token, text(mine), id, staleAfterMs, &madeAt))
+        return *busy;
+    // Counted from when the token was made (or last rewritten), however slow the link.
+    const BreakResult result = breakUnderToken(path, judged, judgedReadable, token, mine,
+                                               madeAt + stallOf(staleAfterMs), staleAfterMs, unfinished);
     // Our own token only: after a stall somebody may have broken it and taken the next one.
-    takeAwayIf(
+    const Taken gone = takeAwayIf(
         token, [&](const Content& c) { return c.readable && leaseOf(c.bytes) == mine.lease; }, staleAfterMs);
+    noteToken(token, gone != Taken::It && gone != Taken::Gone);
     return result;
+}
+
+namespace {
+
+// What one try at the lock came to, and what the wait does next.
+struct Try {
+    enum { Held, Again, Wait, Refused } next = Again;
+    QString why; // Refused: why, in plain words
+};
+
+// Counted across the tries of one wait for the lock.
+struct Tries {
+    const QString& folder;
+    const QString& path;
+    const WaitBound& wait;
+    const QByteArray& id;
+    int permissionFailures = 0;
+    int transientFailures = 0;
+    int breaks = 0;
+    int refusal = 0;    // a refusal with no lock there, retried in case the client misnamed one
+    bool broke = false; // a lock just broken is taken at once, even at the deadline
+    qint64 tokenLookedMs = 0;
+    QString holder = QStringLiteral("another program");
+
+    QString heldTooLong() const
+    {
+        return QStringLiteral("the record files are in use by %1, for longer than %2 seconds; please try again "
+                              "in a moment")
+            .arg(holder)
+            .arg(secondsTold(wait.timing().waitMs));
+    }
+};
+
+// A make refused: tried again at once after a passing failure, judged when a lock is there.
+Try afterRefusedMake(Tries& t, int error)
+{
+    // A client that lost its connection to the file server for a moment (smbnetfs while another
+    // computer removes a folder) says so with these; the look is made again.
+    if ((error == EIO || error == EBUSY || error == EAGAIN) && ++t.transientFailures < 50) {
+        recordio::pause(std::min(2 * t.transientFailures, 50));
+        return {};
+    }
+    const QFileInfo info(t.path);
+    // Some network clients report a file that exists as a permission failure, and its holder may
+    // have removed it again before the look; a real one stays.
+    if (isPermission(error) && !info.exists() && ++t.permissionFailures < 20) {
+        t.refusal = error;
+        return {};
+    }
+    if (error != EEXIST && !(isPermission(error) && info.exists()))
+        return {Try::Refused, plainReason(error == EAGAIN ? EIO : error, t.path)}; // a move that kept failing
+    return {Try::Wait, {}};
+}
+
+// The lock that refused the make, judged, and broken when stale.
+Try judgeAndBreak(Tries& t, const Content& seen, const Timing& timing)
+{
+    const Facts facts = factsOf(t.path, seen, t.id, timing.staleAfterMs);
+    const Judgement judgement = judge(facts);
+    t.holder = judgement.holder;
+    // A breaker cut off or killed half-way leaves its token: watched while the lock still waits
+    // its turn, so that both stale times run together within one wait, not one after the other.
+    if (judgement.verdict == Verdict::Held) {
+        if (!seen.readable || facts.unchangedForMs >= timing.staleAfterMs / 2)
+            watchToken(t.path, timing.staleAfterMs, t.tokenLookedMs);
+        return {Try::Wait, {}};
+    }
+    QString why;
+    const BreakResult broken = breakStale(t.path, seen.bytes, seen.readable, t.id, timing.staleAfterMs, &why);
+    // Breaks that found another breaker at work count for nothing: that one ends, or its token
+    // goes stale and is broken in turn, within the wait.
+    if (broken == BreakResult::Busy)
+        return {Try::Wait, {}};
+    ++t.breaks;
+    if (broken == BreakResult::Unfinished)
+        return {Try::Refused, QStringLiteral("a record that %1 began there cannot be completed (%2), and nothing "
+                                             "more can be written there until it is")
+                                  .arg(t.holder, why)};
+    t.broke = broken == BreakResult::Removed;
+    return {};
+}
+
+// One make of the lock; the lock that refused it judged.
+Try tryOnce(Tries& t, const Timing& timing, Holder* made, qint64* madeAt)
+{
+    // The stale time is said in the lock, so that waiters on faster links give this holder as
+    // long as it gives itself.
+    const Holder candidate{hostName(), t.id, recordio::processId(), randomHex(16), 0, timing.staleAfterMs};
+    Content there{{}, false, false};
+    const qint64 makeStartedMs = clockMs();
+    const int error = makeLock(t.path, text(candidate), madeAt, &there);
+    // Staging the lock is four calls on the file server (its folder, the holder file's create,
+    // write and close): the round trip while taking the lock.
+    if (*madeAt > 0)
+        noteRoundTrip(t.folder, (*madeAt - makeStartedMs) / 4);
+    if (error == 0) {
+        *made = candidate;
+        return {Try::Held, {}};
+    }
+    Try next = afterRefusedMake(t, error);
+    if (next.next != Try::Wait)
+        return next;
+    // A refused move was followed by a look at the lock already: judged on what it found.
+    const Content seen = there.exists ? there : readLock(t.path);
+    return seen.exists ? judgeAndBreak(t, seen, timing) : Try{};
+}
+
+} // namespace
+
+void FolderLock::hold(const QString& path, const Holder& ours, const Timing& timing, qint64 madeAt)
+{
+    std::lock_guard guard(mutex_);
+    path_ = path;
+    ours_ = ours;
+    timing_ = timing;
+    lastGoodMs_ = madeAt;
+    lost_ = false;
+    stop_ = false;
+    intent_.clear();
+    unfinished_ = false;
+    renewer_ = std::thread([this] { renewing(); });
 }
 
 std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBound& wait, const QByteArray& computerId,
@@ -175,101 +334,39 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
     release();
     takenFromUs_ = false;
     const QString path = folder + u'/' + kLockName;
+    Tries t{folder, path, wait, computerId};
     int pauseMs = 1;
-    int permissionFailures = 0;
-    int transientFailures = 0;
-    QString holder = QStringLiteral("another program");
-    auto heldTooLong = [&] {
-        return QStringLiteral("the record files are in use by %1, for longer than %2 seconds; please try again "
-                              "in a moment")
-            .arg(holder)
-            .arg(secondsTold(wait.timing().waitMs));
-    };
-    // Bounded however the lock behaves: by the deadline, and by a count of breaks.
-    int refusal = 0;    // a refusal with no lock there, retried in case the client misnamed one
-    bool broke = false; // a lock just broken is taken at once, even at the deadline
     // How long the last try took (a make and a look, more over a slow link): the wait ends
     // before a try that would end past the bound the student was told.
     qint64 tryMs = 0;
-    qint64 tokenLookedMs = 0;
-    // Breaks that found another breaker at work count for nothing: that one ends, or its token goes
-    // stale and is broken in turn, within the wait.
-    for (int breaks = 0, tries = 0; breaks < 50; ++tries) {
-        if (tries > 0 && !broke && wait.expiredFor(tryMs))
-            return refusal != 0 ? plainReason(refusal, path) : heldTooLong();
+    // Bounded however the lock behaves: by the deadline, and by a count of breaks.
+    for (int tries = 0; t.breaks < 50; ++tries) {
+        if (tries > 0 && !t.broke && wait.expiredFor(tryMs))
+            return t.refusal != 0 ? plainReason(t.refusal, path) : t.heldTooLong();
         const qint64 tryStartedMs = clockMs();
-        refusal = 0;
-        broke = false;
-        // Sized from the link as measured so far; the stale time is said in the lock, so that
-        // waiters on faster links give this holder as long as it gives itself.
+        t.refusal = 0;
+        t.broke = false;
+        // Sized from the link as measured so far.
         const Timing timing = wait.timing();
-        const Holder candidate{hostName(), computerId, recordio::processId(), randomHex(16), 0, timing.staleAfterMs};
+        Holder made;
         qint64 madeAt = 0;
-        Content there{{}, false, false};
-        const qint64 makeStartedMs = clockMs();
-        const int error = makeLock(path, text(candidate), &madeAt, &there);
-        // Staging the lock is four calls on the file server (its folder, the holder file's
-        // create, write and close): the round trip while taking the lock.
-        if (madeAt > 0)
-            noteRoundTrip(folder, (madeAt - makeStartedMs) / 4);
-        if (error == 0) {
-            std::lock_guard guard(mutex_);
-            path_ = path;
-            ours_ = candidate;
-            timing_ = timing;
-            lastGoodMs_ = madeAt;
-            lost_ = false;
-            stop_ = false;
-            intent_.clear();
-            unfinished_ = false;
-            renewer_ = std::thread([this] { renewing(); });
+        const Try next = tryOnce(t, timing, &made, &madeAt);
+        if (next.next == Try::Held) {
+            hold(path, made, timing, madeAt);
+            const QString token = path + kBreakingSuffix;
+            if (tokenDue(token, timing.staleAfterMs))
+                takeAwayIfStale(token, readLock(token), computerId, timing.staleAfterMs);
             return std::nullopt;
         }
-        // A client that lost its connection to the file server for a moment (smbnetfs while
-        // another computer removes a folder) says so with these; the look is made again.
-        if ((error == EIO || error == EBUSY || error == EAGAIN) && ++transientFailures < 50) {
-            recordio::pause(std::min(2 * transientFailures, 50));
+        if (next.next == Try::Refused)
+            return next.why;
+        if (next.next == Try::Again)
             continue;
-        }
-        const QFileInfo info(path);
-        // Some network clients report a file that exists as a permission failure, and its
-        // holder may have removed it again before the look; a real one stays.
-        if (isPermission(error) && !info.exists() && ++permissionFailures < 20) {
-            refusal = error;
-            continue;
-        }
-        if (error != EEXIST && !(isPermission(error) && info.exists()))
-            return plainReason(error == EAGAIN ? EIO : error, path); // a move that kept failing
-        // A refused move was followed by a look at the lock already: judged on what it found.
-        const Content seen = there.exists ? there : readLock(path);
-        if (!seen.exists)
-            continue;
-        const Facts facts = factsOf(path, seen, computerId, timing.staleAfterMs);
-        const Judgement judgement = judge(facts);
-        holder = judgement.holder;
-        // A breaker cut off or killed half-way leaves its token: watched while the lock still waits
-        // its turn, so that both stale times run together within one wait, not one after the other.
-        if (judgement.verdict == Verdict::Held && (!seen.readable || facts.unchangedForMs >= timing.staleAfterMs / 2))
-            watchToken(path, timing.staleAfterMs, tokenLookedMs);
-        if (judgement.verdict != Verdict::Held) {
-            QString why;
-            const BreakResult broken =
-                breakStale(path, seen.bytes, seen.readable, computerId, timing.staleAfterMs, &why);
-            if (broken != BreakResult::Busy)
-                ++breaks;
-            if (broken == BreakResult::Unfinished)
-                return QStringLiteral("a record that %1 began there cannot be completed (%2), and nothing more can "
-                                      "be written there until it is")
-                    .arg(holder, why);
-            broke = broken == BreakResult::Removed;
-            if (broken != BreakResult::Busy)
-                continue;
-        }
         if (notice)
-            notice->waiting(holder, wait.waitedMs(), wait.timing().waitMs);
+            notice->waiting(t.holder, wait.waitedMs(), wait.timing().waitMs);
         tryMs = clockMs() - tryStartedMs;
         if (wait.expiredFor(tryMs + pauseMs))
-            return heldTooLong();
+            return t.heldTooLong();
         recordio::pause(pauseMs);
         pauseMs = std::min(pauseMs * 2, 20);
     }
@@ -391,6 +488,18 @@ void FolderLock::release()
     ours_ = {};
     intent_.clear();
     unfinished_ = false;
+}
+
+QString neighbourOf(const QString& folder, const QByteArray& thisId)
+{
+    const QString neighbour = QStringLiteral("another tutor on this computer");
+    const Content c = readLock(folder + u'/' + kLockName);
+    const auto holder = c.readable ? parse(c.bytes) : std::nullopt;
+    if (!holder)
+        return neighbour;
+    if (holder->id == thisId)
+        return describe(holder, true, thisId, recordio::processId());
+    return QStringLiteral("%1, which waits for %2").arg(neighbour, describe(holder, true, thisId, 0));
 }
 
 qint64 clockMs()

@@ -262,6 +262,7 @@ public:
     QString path() const { return path_; }
 
 private:
+    void hold(const QString& path, const Holder& ours, const Timing& timing, qint64 madeAt);
     bool renew();
     void renewing();
     void stopRenewing();
