@@ -308,6 +308,38 @@ struct Job {
     IndexNote index{};
 };
 
+// A share without bytes carries only index entries (a session's end): no record file is written.
+bool indexOnly(const Job& job)
+{
+    return job.file.bytes.isEmpty();
+}
+
+QString indexPathOf(const QString& recordFile)
+{
+    return folderOf(recordFile) + u'/' + QLatin1String(sessionindex::kFileName);
+}
+
+// Whether the index holds the job's end entry at or after `from` (where it ended when the entry
+// was kept). An index that cannot be read is taken to hold it: a session's end said twice would
+// be worse than one not said.
+bool indexHolds(const Job& job, qint64 from)
+{
+    if (!job.index.end)
+        return true;
+    recordio::File index;
+    qint64 end = 0;
+    QByteArray tail;
+    if (const int error = index.openExisting(indexPathOf(job.file.path)))
+        return error != ENOENT;
+    if (index.size(end) != 0)
+        return true;
+    if (from > end)
+        from = 0;
+    if (index.readAt(from, end - from, tail) != 0)
+        return true;
+    return tail.contains(sessionindex::encode(*job.index.end));
+}
+
 enum class Step { Written, AlreadyHeld, LeaseLost, Failed };
 
 struct Steps {
@@ -334,6 +366,11 @@ QList<sessionindex::Entry> indexEntries(const QList<Job>& jobs, const QList<qint
         const IndexNote& note = jobs[i].index;
         if (at[i] < 0 || note.session.isEmpty() || folderOf(jobs[i].file.path) != folder)
             continue;
+        if (indexOnly(jobs[i])) {
+            if (note.end)
+                list << *note.end;
+            continue;
+        }
         if (note.start && !started.contains(note.session)) {
             started.insert(note.session);
             list << *note.start;
@@ -442,6 +479,9 @@ QByteArray encodeNote(const IndexNote& note)
     if (note.start)
         out << note.start->id << note.start->set << note.start->host << note.start->date << note.start->time
             << note.start->name;
+    // After what earlier versions kept, so that their entries still read.
+    if (note.end)
+        out << qint8(note.end->how) << note.end->date << note.end->time;
     return bytes;
 }
 
@@ -461,6 +501,16 @@ IndexNote decodeNote(const QByteArray& bytes)
         sessionindex::SessionEntry start;
         in >> start.id >> start.set >> start.host >> start.date >> start.time >> start.name;
         note.start = start;
+    }
+    if (!in.atEnd()) {
+        qint8 how = 0;
+        sessionindex::EndEntry end;
+        end.session = note.session;
+        in >> how >> end.date >> end.time;
+        if (how < 0 || how > qint8(sessionindex::EndEntry::How::Closed))
+            return {};
+        end.how = sessionindex::EndEntry::How(how);
+        note.end = end;
     }
     // A note that cannot be read gives no entries: the records are finished all the same.
     if (in.status() != QDataStream::Ok || note.session.size() != sessionindex::kIdDigits)
@@ -520,6 +570,13 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
     };
     for (qsizetype i = 0; i < jobs.size(); ++i) {
         const FileAppend& f = jobs[i].file;
+        if (indexOnly(jobs[i])) {
+            const bool held = jobs[i].sizeBefore && indexHolds(jobs[i], *jobs[i].sizeBefore);
+            at[i] = held ? -1 : 0;
+            intents[folderOf(f.path)]; // its index is looked at, even with no record there
+            steps.done << (held ? Step::AlreadyHeld : Step::Written);
+            continue;
+        }
         recordio::File* opened = nullptr;
         if (const int error = locks.open(f.path, opened))
             return stopBeforeWriting(i, error, f.path);
@@ -549,7 +606,17 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
         steps.done << Step::Written;
     }
     std::vector<IndexTarget> index = indexTargets(jobs, at, intents, steps);
+    // A session's end whose lease runs out is looked for in the index before it is written again.
+    for (qsizetype i = 0; i < jobs.size(); ++i) {
+        for (const IndexTarget& t : index) {
+            if (at[i] == 0 && indexOnly(jobs[i]) && t.folder == folderOf(jobs[i].file.path) &&
+                !steps.intended.contains(jobs[i].file.path))
+                steps.intended.insert(jobs[i].file.path, t.at);
+        }
+    }
     for (auto it = intents.cbegin(); it != intents.cend(); ++it) {
+        if (it.value().isEmpty())
+            continue;
         QString why;
         const recordlock::Declared declared = locks.folders.value(it.key())->declare(it.value(), &why);
         if (declared == recordlock::Declared::Held)
@@ -557,13 +624,13 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
         steps.touched = declared == recordlock::Declared::Lost;
         // Nothing is written before every intent is in place.
         qsizetype first = 0;
-        while (at[first] < 0)
+        while (first + 1 < jobs.size() && at[first] < 0)
             ++first;
         return declared == recordlock::Declared::Lost ? stop(first, Step::LeaseLost, kTakenOver)
                                                       : stop(first, Step::Failed, why);
     }
     for (qsizetype i = 0; i < jobs.size(); ++i) {
-        if (at[i] < 0)
+        if (at[i] < 0 || indexOnly(jobs[i]))
             continue;
         const FileAppend& f = jobs[i].file;
         recordio::File& file = locks.file(f.path);
@@ -587,8 +654,10 @@ Steps writeUnder(Locks& locks, const QList<Job>& jobs)
     }
     // A network client may only say at the close that a write did not arrive.
     for (qsizetype i = 0; i < jobs.size(); ++i) {
+        if (at[i] < 0 || indexOnly(jobs[i]))
+            continue;
         recordio::File& file = locks.file(jobs[i].file.path);
-        if (at[i] < 0 || !file.isOpen())
+        if (!file.isOpen())
             continue;
         if (const int error = file.closeChecked()) {
             writeIndex(index, jobs, at, i, locks, steps);
@@ -609,11 +678,13 @@ QList<journal::File> journalFiles(const QList<FileAppend>& files, bool askServer
 {
     QList<journal::File> entry;
     for (const FileAppend& f : files) {
+        // A share of index entries only is looked for in the index.
+        const QString path = f.bytes.isEmpty() ? indexPathOf(f.path) : f.path;
         qint64 size = 0;
-        if (const auto known = knownEnds().of(f.path))
+        if (const auto known = knownEnds().of(path))
             size = *known;
         else if (askServer)
-            recordio::sizeOfPath(f.path, size);
+            recordio::sizeOfPath(path, size);
         entry << journal::File{f.name, f.path, size, f.bytes};
     }
     return entry;

@@ -31,6 +31,9 @@ struct IndexNote {
     QByteArray session;
     sessionindex::PlaceEntry::Kind kind = sessionindex::PlaceEntry::Kind::Record;
     std::optional<sessionindex::SessionEntry> start{};
+    // How the session ended. Given with one file share without bytes, it is the index's only
+    // entry of that share: the share names the folder and the lock, and nothing is written there.
+    std::optional<sessionindex::EndEntry> end{};
 };
 
 struct AppendOutcome {
