@@ -1031,6 +1031,10 @@ void TestRecordProtocol::finishesTheJournalAtStartUp_data()
     QTest::newRow("damaged") << "damaged" << QByteArray("old\r\n") << QByteArray() << "damaged" << 1;
     QTest::newRow("another version") << "version" << QByteArray("old\r\n") << QByteArray() << "other version" << 1;
     QTest::newRow("cut short while written") << "part" << QByteArray("old\r\n") << QByteArray() << "" << 0;
+    // Index entries only: nothing told, no record file written, the entry once in the index.
+    QTest::newRow("a session's end") << "end" << QByteArray("old\r\n") << QByteArray() << "" << 0;
+    QTest::newRow("a session's end already in the index")
+        << "end held" << QByteArray("old\r\n") << QByteArray() << "" << 0;
 }
 
 void TestRecordProtocol::finishesTheJournalAtStartUp()
@@ -1066,13 +1070,26 @@ void TestRecordProtocol::finishesTheJournalAtStartUp()
     QVERIFY(QDir().mkpath(folder.journal));
     const QString name =
         state == QLatin1String("part") ? QStringLiteral("/1-1-1.part") : QStringLiteral("/1-1-1.entry");
-    writeAll(folder.journal + name, state == QLatin1String("part") ? bytes.left(10) : bytes);
+    const sessionindex::EndEntry end{"0123456789abcdef", sessionindex::EndEntry::How::Quit, "12-08-2026", "10:15:30"};
+    if (!state.startsWith(QLatin1String("end"))) {
+        writeAll(folder.journal + name, state == QLatin1String("part") ? bytes.left(10) : bytes);
+    } else {
+        AppendSettings settings = folder.settings;
+        settings.index = IndexNote{end.session, {}, {}, end};
+        const QList<FileAppend> files{{QStringLiteral("masterFile"), masterPath, {}}};
+        const QString kept = keepInJournal(files, settings, nullptr);
+        settings.journalFolder.clear(); // written, and the run killed before its entry went
+        QVERIFY(state == QLatin1String("end") || appendRecord(files, settings).ok());
+        journal::keep(kept);
+    }
 
     QCOMPARE(summary(finishJournal(folder.settings)), told);
     QCOMPARE(readAll(masterPath), master);
     QCOMPARE(readAll(sendPath), send);
     QCOMPARE(folder.entries().size(), entriesLeft);
     QVERIFY(!QFileInfo::exists(folder.lockPath()));
+    QCOMPARE(readAll(folder.path(QLatin1String(sessionindex::kFileName))).count(sessionindex::encode(end)),
+             state.startsWith(QLatin1String("end")) ? 1 : 0);
     // Told once: what was finished or set aside is not told again.
     if (state != QLatin1String("gone"))
         QVERIFY(finishJournal(folder.settings).empty());

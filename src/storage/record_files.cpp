@@ -882,10 +882,10 @@ LeftOvers finishJournal(const AppendSettings& settings)
                 const journal::File& f = entry.files[i];
                 const bool reached = !refused && job < steps.done.size();
                 const Step step = reached ? steps.done[job] : Step::Failed;
-                if (step == Step::Written) {
-                    added << f.name;
-                } else if (step == Step::AlreadyHeld) {
-                    held << f.name;
+                // A share without bytes (a session's end) is no record to tell of.
+                if (step == Step::Written || step == Step::AlreadyHeld) {
+                    if (!f.bytes.isEmpty())
+                        (step == Step::Written ? added : held) << f.name;
                 } else if (refused) {
                     failedName = all[refused->first].name;
                     failedPath = all[refused->first].path;
