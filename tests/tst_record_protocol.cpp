@@ -222,6 +222,8 @@ private slots:
     void namesAJournalThatCannotBeWrittenOnce();
     void finishesTheJournalAtStartUp_data();
     void finishesTheJournalAtStartUp();
+    void deliversWaitingRecordsUnderOneHold_data();
+    void deliversWaitingRecordsUnderOneHold();
     void finishesAllLeftOversWithinOneWait_data();
     void finishesAllLeftOversWithinOneWait();
 };
@@ -1121,6 +1123,45 @@ void TestRecordProtocol::namesAJournalThatCannotBeWrittenOnce()
     outcome = appendRecord(started.record("one\r\n"), started.settings);
     QVERIFY(outcome.ok());
     QCOMPARE(outcome.journalFailure, QString());
+}
+
+void TestRecordProtocol::deliversWaitingRecordsUnderOneHold_data()
+{
+    QTest::addColumn<int>("call");
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("lock taken") << int(filefaults::Call::MakeFolder) << QByteArray("records.lock");
+    QTest::newRow("intent made") << int(filefaults::Call::Open) << QByteArray("/intent.");
+    QTest::newRow("index written") << int(filefaults::Call::Write) << QByteArray(sessionindex::kFileName);
+}
+
+// Records waiting in the journal cost the file server, together, what one of them costs alone.
+void TestRecordProtocol::deliversWaitingRecordsUnderOneHold()
+{
+    FILEFAULTS_OR_SKIP();
+    QFETCH(int, call);
+    QFETCH(QByteArray, path);
+    Folder folder;
+    AppendSettings settings = folder.settings;
+    settings.index = indexNote("1234123412341234");
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    filefaults::arm({filefaults::Call(call), path});
+    QVERIFY(appendRecord(folder.record("one\r\n"), settings).ok());
+    const int alone = filefaults::seen();
+    QVERIFY(alone > 0);
+
+    settings.index.start.reset();
+    QList<BatchRecord> waiting;
+    for (const QByteArray r : {"two\r\n", "three\r\n", "four\r\n"})
+        waiting << BatchRecord{folder.record(r), keepInJournal(folder.record(r), settings, nullptr), settings.index};
+    filefaults::arm({filefaults::Call(call), path});
+    const QList<AppendOutcome> outcomes = appendBatch(waiting, settings);
+    QCOMPARE(filefaults::seen(), alone);
+    QCOMPARE(outcomes.size(), 3);
+    for (const AppendOutcome& outcome : outcomes)
+        QVERIFY2(outcome.ok() && outcome.written.size() == 2, qPrintable(outcome.reason));
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), QByteArray("Mone\r\nMtwo\r\nMthree\r\nMfour\r\n"));
+    QCOMPARE(indexed(folder).size(), 1 + 4 * 2);
+    QVERIFY(folder.entries().isEmpty());
 }
 
 void TestRecordProtocol::finishesAllLeftOversWithinOneWait_data()
