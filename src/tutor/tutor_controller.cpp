@@ -46,11 +46,15 @@ void TutorController::end(sessionindex::EndEntry::How how)
 
 void TutorController::start()
 {
+    // Ended during start-up, the session was quit (a header some file took and another refused).
+    endHow_ = sessionindex::EndEntry::How::Quit;
     session_.start(routines_.routineNames());
     if (hasEnded())
         return;
     records_.finishLeftOverRecords();
     records_.writeSessionHeader();
+    if (!hasEnded())
+        endHow_.reset();
 }
 
 void TutorController::show(TextBoxes& boxes, Boxes outcome)
