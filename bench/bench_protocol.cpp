@@ -11,6 +11,10 @@
 // files at once (a thread per file), which a record step in that order would come to.
 //   bench_protocol FOLDER [BLOCKS] [RECORDS_PER_BLOCK] [tutor|bare|floor|kept|together]
 // With a side named, only that side runs (to count a file server's requests per record).
+//   bench_protocol FOLDER BLOCKS RECORDS_PER_BLOCK batchN[:tutor|:floor|:batch]
+// Records that wait in the journal, N at a time, delivered under one hold of the locks
+// (appendBatch), against the same records appended one by one (appendRecord) and the floor;
+// paired group by group, each ratio the median of the groups'. With a side named, only that side.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -166,6 +170,76 @@ double percentile(std::vector<double> v, double p)
     return v.empty() ? 0 : v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
 }
 
+// One record of the run, two or three files as a tutor's.
+QList<FileAppend> recordFiles(const QString& folder, std::mt19937_64& random, int n)
+{
+    const QByteArray body(recordcheck::pickBodySize(random), 'a' + char(n % 26));
+    const QByteArray record = QByteArray(400, '.') + "\r\n" + body + "\r\n";
+    QList<FileAppend> files{{QStringLiteral("masterFile"), folder + QStringLiteral("/masterFile.txt"), record},
+                            {QStringLiteral("send"), folder + QStringLiteral("/send_1208.txt"), record}};
+    if (random() % 3 == 0)
+        files << FileAppend{QStringLiteral("notes"), folder + QStringLiteral("/notes_.txt"), record};
+    return files;
+}
+
+int runBatches(const QString& folder, int blocks, int perBlock, int size, const QString& only, AppendSettings settings)
+{
+    enum Side { Batch, OneByOne, Floor, kSides };
+    const std::array<const char*, kSides> names{"batch", "tutor", "floor"};
+    settings.index.start.reset(); // the session's entry is no part of what is measured
+    std::mt19937_64 random(1);
+    std::array<std::vector<double>, kSides> perRecord;
+    std::array<std::vector<double>, 2> ratios; // batch / floor, batch / one by one
+    for (int group = 0; group < blocks * perBlock / size; ++group) {
+        QList<QList<FileAppend>> records;
+        for (int n = 0; n < size; ++n)
+            records << recordFiles(folder, random, group * size + n);
+        std::array<double, kSides> took{};
+        for (int turn = 0; turn < kSides; ++turn) {
+            const Side side = Side((turn + group) % kSides);
+            if (!only.isEmpty() && only != QLatin1String(names[side]))
+                continue;
+            // Kept in the journal first, as the tutor does at the click: on this computer's disk.
+            QList<BatchRecord> waiting;
+            for (const QList<FileAppend>& files : records) {
+                if (side == Batch)
+                    waiting << BatchRecord{files, keepInJournal(files, settings, nullptr), settings.index};
+            }
+            QElapsedTimer t;
+            t.start();
+            bool ok = true;
+            if (side == Batch) {
+                for (const AppendOutcome& outcome : appendBatch(waiting, settings))
+                    ok = ok && outcome.ok();
+            }
+            for (const QList<FileAppend>& files : records) {
+                if (side == OneByOne)
+                    ok = ok && appendRecord(files, settings).ok();
+                for (const FileAppend& f : side == Floor ? files : QList<FileAppend>())
+                    ok = ok && floorAppend(QFileInfo(f.path).absolutePath() + QStringLiteral("/floor-") +
+                                               QFileInfo(f.path).fileName(),
+                                           f.bytes);
+            }
+            if (!ok) {
+                std::fprintf(stderr, "bench_protocol: the %s side failed\n", names[side]);
+                return 1;
+            }
+            took[side] = double(t.nsecsElapsed()) / 1e6;
+            perRecord[side].push_back(took[side] / size);
+        }
+        ratios[0].push_back(took[Batch] / std::max(took[Floor], 1e-6));
+        ratios[1].push_back(took[Batch] / std::max(took[OneByOne], 1e-6));
+    }
+    std::printf("bench_protocol: %d groups of %d waiting records into %s\n", blocks * perBlock / size, size,
+                qPrintable(folder));
+    for (int side = 0; side < kSides; ++side)
+        std::printf("  %-5s per record: median %.3f ms, p99 %.3f ms\n", names[side], percentile(perRecord[side], 0.5),
+                    percentile(perRecord[side], 0.99));
+    std::printf("  a batch against the floor, median of the groups: %.2fx; against one by one: %.2fx\n",
+                percentile(ratios[0], 0.5), percentile(ratios[1], 0.5));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -189,6 +263,11 @@ int main(int argc, char** argv)
                      sessionindex::SessionEntry{"0123456789abcdef", QStringLiteral("005"), QStringLiteral("bench"),
                                                 QStringLiteral("12-08-2026"), QStringLiteral("10:15:30"),
                                                 QStringLiteral("Bench Student")}};
+    if (only.startsWith(QLatin1String("batch"))) {
+        const QString sizeAndSide = only.mid(5);
+        const int size = std::max(1, sizeAndSide.section(u':', 0, 0).toInt());
+        return runBatches(folder, blocks, perBlock, size, sizeAndSide.section(u':', 1), indexed);
+    }
     enum Side { Tutor, Bare, Floor, Kept, Together, kSides };
     const std::array<const char*, kSides> names{"tutor", "bare", "floor", "kept", "together"};
     std::mt19937_64 random(1);

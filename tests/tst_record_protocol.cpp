@@ -222,6 +222,8 @@ private slots:
     void namesAJournalThatCannotBeWrittenOnce();
     void finishesTheJournalAtStartUp_data();
     void finishesTheJournalAtStartUp();
+    void deliversWaitingRecordsUnderOneHold_data();
+    void deliversWaitingRecordsUnderOneHold();
     void finishesAllLeftOversWithinOneWait_data();
     void finishesAllLeftOversWithinOneWait();
 };
@@ -1046,6 +1048,10 @@ void TestRecordProtocol::finishesTheJournalAtStartUp_data()
     QTest::newRow("damaged") << "damaged" << QByteArray("old\r\n") << QByteArray() << "damaged" << 1;
     QTest::newRow("another version") << "version" << QByteArray("old\r\n") << QByteArray() << "other version" << 1;
     QTest::newRow("cut short while written") << "part" << QByteArray("old\r\n") << QByteArray() << "" << 0;
+    // Index entries only: nothing told, no record file written, the entry once in the index.
+    QTest::newRow("a session's end") << "end" << QByteArray("old\r\n") << QByteArray() << "" << 0;
+    QTest::newRow("a session's end already in the index")
+        << "end held" << QByteArray("old\r\n") << QByteArray() << "" << 0;
 }
 
 void TestRecordProtocol::finishesTheJournalAtStartUp()
@@ -1081,13 +1087,26 @@ void TestRecordProtocol::finishesTheJournalAtStartUp()
     QVERIFY(QDir().mkpath(folder.journal));
     const QString name =
         state == QLatin1String("part") ? QStringLiteral("/1-1-1.part") : QStringLiteral("/1-1-1.entry");
-    writeAll(folder.journal + name, state == QLatin1String("part") ? bytes.left(10) : bytes);
+    const sessionindex::EndEntry end{"0123456789abcdef", sessionindex::EndEntry::How::Quit, "12-08-2026", "10:15:30"};
+    if (!state.startsWith(QLatin1String("end"))) {
+        writeAll(folder.journal + name, state == QLatin1String("part") ? bytes.left(10) : bytes);
+    } else {
+        AppendSettings settings = folder.settings;
+        settings.index = IndexNote{end.session, {}, {}, end};
+        const QList<FileAppend> files{{QStringLiteral("masterFile"), masterPath, {}}};
+        const QString kept = keepInJournal(files, settings, nullptr);
+        settings.journalFolder.clear(); // written, and the run killed before its entry went
+        QVERIFY(state == QLatin1String("end") || appendRecord(files, settings).ok());
+        journal::keep(kept);
+    }
 
     QCOMPARE(summary(finishJournal(folder.settings)), told);
     QCOMPARE(readAll(masterPath), master);
     QCOMPARE(readAll(sendPath), send);
     QCOMPARE(folder.entries().size(), entriesLeft);
     QVERIFY(!QFileInfo::exists(folder.lockPath()));
+    QCOMPARE(readAll(folder.path(QLatin1String(sessionindex::kFileName))).count(sessionindex::encode(end)),
+             state.startsWith(QLatin1String("end")) ? 1 : 0);
     // Told once: what was finished or set aside is not told again.
     if (state != QLatin1String("gone"))
         QVERIFY(finishJournal(folder.settings).empty());
@@ -1119,6 +1138,45 @@ void TestRecordProtocol::namesAJournalThatCannotBeWrittenOnce()
     outcome = appendRecord(started.record("one\r\n"), started.settings);
     QVERIFY(outcome.ok());
     QCOMPARE(outcome.journalFailure, QString());
+}
+
+void TestRecordProtocol::deliversWaitingRecordsUnderOneHold_data()
+{
+    QTest::addColumn<int>("call");
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("lock taken") << int(filefaults::Call::MakeFolder) << QByteArray("records.lock");
+    QTest::newRow("intent made") << int(filefaults::Call::Open) << QByteArray("/intent.");
+    QTest::newRow("index written") << int(filefaults::Call::Write) << QByteArray(sessionindex::kFileName);
+}
+
+// Records waiting in the journal cost the file server, together, what one of them costs alone.
+void TestRecordProtocol::deliversWaitingRecordsUnderOneHold()
+{
+    FILEFAULTS_OR_SKIP();
+    QFETCH(int, call);
+    QFETCH(QByteArray, path);
+    Folder folder;
+    AppendSettings settings = folder.settings;
+    settings.index = indexNote("1234123412341234");
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    filefaults::arm({filefaults::Call(call), path});
+    QVERIFY(appendRecord(folder.record("one\r\n"), settings).ok());
+    const int alone = filefaults::seen();
+    QVERIFY(alone > 0);
+
+    settings.index.start.reset();
+    QList<BatchRecord> waiting;
+    for (const QByteArray r : {"two\r\n", "three\r\n", "four\r\n"})
+        waiting << BatchRecord{folder.record(r), keepInJournal(folder.record(r), settings, nullptr), settings.index};
+    filefaults::arm({filefaults::Call(call), path});
+    const QList<AppendOutcome> outcomes = appendBatch(waiting, settings);
+    QCOMPARE(filefaults::seen(), alone);
+    QCOMPARE(outcomes.size(), 3);
+    for (const AppendOutcome& outcome : outcomes)
+        QVERIFY2(outcome.ok() && outcome.written.size() == 2, qPrintable(outcome.reason));
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), QByteArray("Mone\r\nMtwo\r\nMthree\r\nMfour\r\n"));
+    QCOMPARE(indexed(folder).size(), 1 + 4 * 2);
+    QVERIFY(folder.entries().isEmpty());
 }
 
 void TestRecordProtocol::finishesAllLeftOversWithinOneWait_data()

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "storage/record_io.h"
+#include "storage/session_index.h"
 #include "support/tutor_setup.h"
 
 // Records for the class's network folder are kept on this computer first and sent behind the
@@ -104,14 +105,22 @@ private slots:
     void leavingWaitsForRecordsToSend_data()
     {
         QTest::addColumn<Obstacle>("obstacle");
-        QTest::newRow("nothing to send") << Obstacle::None;
-        QTest::newRow("sent while waiting") << Obstacle::Lock;
-        QTest::newRow("left for the next start") << Obstacle::Folder;
+        QTest::addColumn<bool>("later");  // kept here first, or straight to the class folder
+        QTest::addColumn<QString>("how"); // how the session ends
+        QTest::newRow("nothing to send") << Obstacle::None << true << "quit";
+        QTest::newRow("sent while waiting") << Obstacle::Lock << true << "quit";
+        QTest::newRow("left for the next start") << Obstacle::Folder << true << "finished";
+        QTest::newRow("window closed") << Obstacle::None << true << "closed";
+        QTest::newRow("straight: the set's end") << Obstacle::None << false << "finished";
+        QTest::newRow("straight: window closed") << Obstacle::None << false << "closed";
     }
     void leavingWaitsForRecordsToSend()
     {
         QFETCH(Obstacle, obstacle);
+        QFETCH(bool, later);
+        QFETCH(QString, how);
         NetworkTutor t;
+        t.sendLater = later;
         // Files held by another are let go while leaving waits; a folder gone stays gone.
         t.leaveWaitMs = obstacle == Obstacle::Lock ? 60000 : 0;
         t.keptAfterMs = 60000;
@@ -119,25 +128,35 @@ private slots:
         t.enterResponse(QStringLiteral("first"));
         // Delivered, or failed once, before the student leaves.
         if (obstacle != Obstacle::Lock)
-            QTRY_COMPARE(t.where.size(), 1);
+            QTRY_COMPARE(t.where.size(), later ? 1 : 0);
         else
             QTimer::singleShot(0, [&] { t.lift(); });
-        t.prompter.choices = {1};           // leave
-        if (obstacle == Obstacle::Folder) { // the set's end, which says what was left
+        t.prompter.choices = {1}; // leave
+        if (how == QLatin1String("finished")) {
             for (int presses = 0; presses < 200 && t.tutor->next(t.boxes); ++presses) {
             }
-            QCOMPARE(t.boxes.said, QStringLiteral("End of class notes 5. 1 record is kept on this computer, which "
-                                                  "sends it to the class folder at the next start of the tutor."));
-        } else {
+            if (obstacle == Obstacle::Folder) // the set's end says what was left
+                QCOMPARE(t.boxes.said, QStringLiteral("End of class notes 5. 1 record is kept on this computer, "
+                                                      "which sends it to the class folder at the next start of the "
+                                                      "tutor."));
+        } else if (how == QLatin1String("quit")) {
             t.tutor->quit(t.boxes);
+        } else {
+            t.tutor->end(); // what closing the window does once the answer box is settled
         }
         QCOMPARE(t.ends, 1);
         QCOMPARE(t.prompter.offered.size(), obstacle == Obstacle::Folder ? 1 : 0);
+        const QByteArray id = t.session().sessionId();
         t.tutor.reset();
         t.lift();
         // Whatever was left is sent by this computer's next start, once.
         t.start();
         QVERIFY(t.bytes(kMaster).count("first") == 1 && t.bytes(kSend).count("first") == 1);
+        // The session's end follows its records in the index, once; the running one has none.
+        const QByteArray index = t.bytes(QLatin1String(sessionindex::kFileName));
+        const QByteArray end = "end\t" + id + '\t' + how.toLatin1() + "\t12-08-2026\t10:15:30\t.\n";
+        QVERIFY2(index.count(end) == 1 && index.count("\nend\t") == 1, index.constData());
+        QVERIFY(index.indexOf(end) > index.lastIndexOf("record\t" + id));
     }
 };
 

@@ -89,6 +89,9 @@ public:
     // Before the program ends: waits a while for records still to send, then lets the student
     // wait more or leave them for this computer's next start.
     void sendBeforeLeaving();
+    // Says in the session index how the session ended, after its records and as they travel;
+    // once, and only for a session whose header some file took.
+    void recordEnd(sessionindex::EndEntry::How how);
 
 private:
     // Each file's bytes of a record of this kind, composed in full before any is written.
@@ -139,6 +142,8 @@ private:
     bool sendsLater() const;
     // The record kept in the journal and handed to the delivery; why not, and the text stays.
     std::optional<Failure> keepAndSend(RecordKind kind, const QString& answer);
+    // The delivery, made at its first record.
+    RecordDelivery& delivery();
     void delivered(int kind);
     void deliveryFailed(int kind, const QString& name, const QString& path, const QString& reason);
     void tellKept(RecordKind kind);
@@ -160,6 +165,8 @@ private:
     bool keptNotes_ = false;
     bool keptAnswers_ = false;
     bool failureTold_ = false;
+    bool headerTaken_ = false; // the session is in the index
+    bool endRecorded_ = false;
     QEventLoop* leaving_ = nullptr;
     // The notes file's bytes of each note still to send, by the note's place in line.
     std::deque<std::pair<int, QByteArray>> notesToSend_;

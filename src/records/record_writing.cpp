@@ -163,6 +163,7 @@ std::optional<Failure> RecordBook::appendToRecordFiles(PendingRecord& record)
     // Files that took the record are done; a retry writes only to the others.
     record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
     record.recordedIn << outcome.written;
+    headerTaken_ = headerTaken_ || (record.kind == RecordKind::SessionHeader && !record.recordedIn.isEmpty());
     record.journalEntry = outcome.journalEntry;
     // Said plainly, though nothing is lost: the files were looked at after the lease ran out.
     if (outcome.tookOver && outcome.ok())

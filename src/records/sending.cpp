@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "platform/clock.h"
 #include "platform/prompter.h"
 #include "records/record_book.h"
 #include "session/record_folders.h"
@@ -19,6 +20,9 @@ QString stillToSend(int count)
     return count == 1 ? QStringLiteral("1 record still to send")
                       : QStringLiteral("%1 records still to send").arg(count);
 }
+
+// The delivery's tag of the session's end, apart from the record kinds.
+constexpr int kEndTag = -1;
 
 QString keptWord(RecordKind kind)
 {
@@ -50,6 +54,22 @@ std::optional<Failure> RecordBook::keepAndSend(RecordKind kind, const QString& a
         return Failure{QStringLiteral("%1 could not be kept on this computer: the tutor's journal (%2) cannot be "
                                       "written: %3.")
                            .arg(keptWord(kind), QDir::toNativeSeparators(services_.journalFolder), why)};
+    const int serial = ++sent_;
+    for (const FileAppend& file : record.files) {
+        if (kind == RecordKind::Note && file.name == session_.notesFile())
+            notesToSend_.emplace_back(serial, file.bytes);
+    }
+    (kind == RecordKind::Note ? keptNotes_ : keptAnswers_) = true;
+    delivery().send(std::move(record));
+    QTimer::singleShot(services_.keptAfterMs, delivery_.get(), [this, serial, kind] {
+        if (delivered_ < serial)
+            tellKept(kind);
+    });
+    return std::nullopt;
+}
+
+RecordDelivery& RecordBook::delivery()
+{
     if (!delivery_) {
         delivery_ = std::make_unique<RecordDelivery>(appendSettings());
         QObject::connect(delivery_.get(), &RecordDelivery::delivered, delivery_.get(),
@@ -59,18 +79,33 @@ std::optional<Failure> RecordBook::keepAndSend(RecordKind kind, const QString& a
                              deliveryFailed(tag, name, path, reason);
                          });
     }
-    const int serial = ++sent_;
-    for (const FileAppend& file : record.files) {
-        if (kind == RecordKind::Note && file.name == session_.notesFile())
-            notesToSend_.emplace_back(serial, file.bytes);
+    return *delivery_;
+}
+
+void RecordBook::recordEnd(sessionindex::EndEntry::How how)
+{
+    if (!headerTaken_ || std::exchange(endRecorded_, true))
+        return;
+    AppendSettings settings = appendSettings();
+    settings.index = IndexNote{session_.sessionId()};
+    settings.index.end =
+        sessionindex::EndEntry{session_.sessionId(), how, services_.clock->dateText(), services_.clock->timeText()};
+    // No bytes: the master file only names the folder whose index takes the entry, and its lock.
+    const QList<FileAppend> files{{session_.masterFile(), drives_.local(session_.masterFile()), {}}};
+    if (!sendsLater()) {
+        const AppendOutcome outcome = appendRecord(files, settings);
+        if (!outcome.indexFailure.isEmpty())
+            services_.prompter->tell(outcome.indexFailure);
+        return;
     }
-    (kind == RecordKind::Note ? keptNotes_ : keptAnswers_) = true;
-    delivery_->send(std::move(record));
-    QTimer::singleShot(services_.keptAfterMs, delivery_.get(), [this, serial, kind] {
-        if (delivered_ < serial)
-            tellKept(kind);
-    });
-    return std::nullopt;
+    // Behind the records still to send, kept with them for the next start if the student leaves.
+    QString why;
+    const QString entry = keepInJournal(files, settings, &why);
+    if (entry.isEmpty())
+        return;
+    // Not waited for by itself: the end of a set stays immediate. What the worker has in hand as
+    // the program ends is finished; what it has not is sent by the next start.
+    delivery().send({files, entry, settings.index, kEndTag});
 }
 
 void RecordBook::say(const QString& text) const
@@ -90,6 +125,8 @@ void RecordBook::tellKept(RecordKind kind)
 
 void RecordBook::delivered(int kind)
 {
+    if (kind == kEndTag)
+        return;
     ++delivered_;
     failureTold_ = false;
     while (!notesToSend_.empty() && notesToSend_.front().first <= delivered_)
@@ -113,6 +150,9 @@ void RecordBook::delivered(int kind)
 
 void RecordBook::deliveryFailed(int kind, const QString& name, const QString& path, const QString& reason)
 {
+    // Only the records are the student's to hear of.
+    if (kind == kEndTag)
+        return;
     toldKept_ = true;
     // Said once until a record gets through: it is tried again and again meanwhile.
     if (std::exchange(failureTold_, true))

@@ -43,6 +43,48 @@ void RecordDelivery::retryNow()
     wake_.wakeAll();
 }
 
+QList<AppendOutcome> RecordDelivery::deliver(const std::vector<Record>& records) const
+{
+    if (records.size() == 1) {
+        AppendSettings settings = settings_;
+        settings.index = records.front().index;
+        const Record& r = records.front();
+        return {appendRecord(r.files, settings, r.entry, r.lookFirst)};
+    }
+    QList<BatchRecord> batch;
+    for (const Record& r : records)
+        batch << BatchRecord{r.files, r.entry, r.index, r.lookFirst};
+    return appendBatch(batch, settings_);
+}
+
+void RecordDelivery::settle(const QList<AppendOutcome>& outcomes)
+{
+    for (qsizetype n = 0; n < outcomes.size(); ++n) {
+        const AppendOutcome& outcome = outcomes[n];
+        const int tag = queue_.front().tag;
+        if (outcome.ok()) {
+            queue_.pop_front();
+            pauseMs_ = 0;
+            emit delivered(tag);
+            continue;
+        }
+        // Files that took it are done; the journal entry stays until the rest hold it too.
+        Record& kept = queue_.front();
+        kept.files.erase(kept.files.begin(), kept.files.begin() + outcome.written.size());
+        if (!outcome.journalEntry.isEmpty())
+            kept.entry = outcome.journalEntry;
+        if (!outcome.written.isEmpty())
+            kept.index.start.reset();
+        // Those after it were not written, but an intent that covered them may be finished by
+        // whoever breaks the lock: each is looked for before it is written.
+        for (size_t i = 0; i < size_t(outcomes.size() - n) && i < queue_.size(); ++i)
+            queue_[i].lookFirst = queue_[i].lookFirst || outcome.outcomeUnknown || outcome.tookOver;
+        pauseMs_ = std::clamp(pauseMs_ * 2, kFirstPauseMs, kLongestPauseMs);
+        emit failed(tag, outcome.failedName, outcome.failedPath, outcome.reason);
+        return;
+    }
+}
+
 void RecordDelivery::run()
 {
     QMutexLocker lock(&mutex_);
@@ -53,27 +95,12 @@ void RecordDelivery::run()
         if (stop_)
             return;
         retry_ = false;
-        const Record record = queue_.front();
+        // All that wait go under one hold of the locks.
+        const std::vector<Record> records(queue_.begin(),
+                                          queue_.begin() + std::ptrdiff_t(std::min(queue_.size(), kMostInBatch)));
         lock.unlock();
-        AppendSettings settings = settings_;
-        settings.index = record.index;
-        const AppendOutcome outcome = appendRecord(record.files, settings, record.entry, record.lookFirst);
+        const QList<AppendOutcome> outcomes = deliver(records);
         lock.relock();
-        if (outcome.ok()) {
-            queue_.pop_front();
-            pauseMs_ = 0;
-            emit delivered(record.tag);
-            continue;
-        }
-        // Files that took it are done; the journal entry stays until the rest hold it too.
-        Record& kept = queue_.front();
-        kept.files.erase(kept.files.begin(), kept.files.begin() + outcome.written.size());
-        if (!outcome.journalEntry.isEmpty())
-            kept.entry = outcome.journalEntry;
-        kept.lookFirst = kept.lookFirst || outcome.outcomeUnknown || outcome.tookOver;
-        if (!outcome.written.isEmpty())
-            kept.index.start.reset();
-        pauseMs_ = std::clamp(pauseMs_ * 2, kFirstPauseMs, kLongestPauseMs);
-        emit failed(record.tag, outcome.failedName, outcome.failedPath, outcome.reason);
+        settle(outcomes);
     }
 }

@@ -6,13 +6,15 @@
 
 #include <deque>
 #include <memory>
+#include <vector>
 
 #include "storage/record_files.h"
 
 class QThread;
 
-// Delivers records already kept in the journal to their files, in the order they were sent,
-// on a thread of its own, so that no click waits on the file server. A record that fails stays
+// Delivers records already kept in the journal to their files, in the order they were sent (all
+// those waiting under one hold of the locks), on a thread of its own, so that no click waits on
+// the file server. A record that fails stays
 // first in line, kept in the journal, and is tried again after a pause that grows from one
 // second to a minute, or at once when retryNow() is called. The signals come on the thread that
 // made the object.
@@ -38,6 +40,8 @@ public:
 
     static constexpr int kFirstPauseMs = 1000;
     static constexpr int kLongestPauseMs = 60000;
+    // Records waiting together are delivered under one hold of the locks, this many at most.
+    static constexpr size_t kMostInBatch = 64;
 
 signals:
     // Every file holds the record.
@@ -47,6 +51,9 @@ signals:
 
 private:
     void run();
+    QList<AppendOutcome> deliver(const std::vector<Record>& records) const;
+    // What became of the records first in line; called with the mutex held.
+    void settle(const QList<AppendOutcome>& outcomes);
 
     AppendSettings settings_;
     QMutex mutex_;

@@ -31,6 +31,9 @@ struct IndexNote {
     QByteArray session;
     sessionindex::PlaceEntry::Kind kind = sessionindex::PlaceEntry::Kind::Record;
     std::optional<sessionindex::SessionEntry> start{};
+    // How the session ended. Given with one file share without bytes, it is the index's only
+    // entry of that share: the share names the folder and the lock, and nothing is written there.
+    std::optional<sessionindex::EndEntry> end{};
 };
 
 struct AppendOutcome {
@@ -84,6 +87,18 @@ QString identityFileOf(const AppendSettings& settings);
 // `lookFirst` false: the entry was kept by keepInJournal and nothing was written from it yet.
 AppendOutcome appendRecord(const QList<FileAppend>& files, const AppendSettings& settings = {},
                            const QString& journalEntry = {}, bool lookFirst = true);
+
+// Records kept in the journal by keepInJournal, delivered under one hold of the locks: one intent
+// per folder covers them all, and each folder's index takes their entries in one write. What
+// became of each, in order; a record after one that failed is not written. As for appendRecord,
+// the entry of a record that every file took is dropped, the others' given back.
+struct BatchRecord {
+    QList<FileAppend> files;
+    QString entry;
+    IndexNote index{};
+    bool lookFirst = false; // some file may hold it already
+};
+QList<AppendOutcome> appendBatch(const QList<BatchRecord>& records, const AppendSettings& settings);
 
 // The record kept in the journal, flushed, before any record file is touched: its entry, or
 // empty and why. Asks the file server nothing: where a file's end is not known yet, a later

@@ -29,19 +29,32 @@ void TutorController::setOnEnd(std::function<void()> onEnd)
 {
     // However the session ends, records still to send get their bounded wait first.
     session_.setOnEnd([this, onEnd = std::move(onEnd)] {
+        records_.recordEnd(endHow_.value_or(sessionindex::EndEntry::How::Finished));
         records_.sendBeforeLeaving();
         if (onEnd)
             onEnd();
     });
 }
 
+void TutorController::end(sessionindex::EndEntry::How how)
+{
+    if (!hasEnded())
+        endHow_ = how;
+    session_.end();
+    records_.closeChannels();
+}
+
 void TutorController::start()
 {
+    // Ended during start-up, the session was quit (a header some file took and another refused).
+    endHow_ = sessionindex::EndEntry::How::Quit;
     session_.start(routines_.routineNames());
     if (hasEnded())
         return;
     records_.finishLeftOverRecords();
     records_.writeSessionHeader();
+    if (!hasEnded())
+        endHow_.reset();
 }
 
 void TutorController::show(TextBoxes& boxes, Boxes outcome)
@@ -158,15 +171,16 @@ void TutorController::displayEverything(TextBoxes& boxes) const
 void TutorController::quit(TextBoxes& boxes)
 {
     if (!hasEnded() && settleAnswerBox(boxes))
-        end();
+        end(sessionindex::EndEntry::How::Quit);
 }
 
 void TutorController::runRoutine(const QString& name)
 {
     if (hasEnded())
         return;
+    // The program ends before the set's end, as at "quit program".
     if (!routines_.drawRoutine(name))
-        end();
+        end(sessionindex::EndEntry::How::Quit);
 }
 
 void TutorController::nextPicture()

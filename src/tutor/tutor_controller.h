@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 #include "records/record_book.h"
 #include "session/session.h"
@@ -73,12 +74,9 @@ public:
     // "quit program": ends once nothing typed or half-recorded would be lost.
     void quit(TextBoxes& boxes);
 
-    // The end of the program: the session ends and every record file is closed.
-    void end()
-    {
-        session_.end();
-        records_.closeChannels();
-    }
+    // The end of the program: the session ends (as the window closed, unless it has ended
+    // already) and every record file is closed.
+    void end(sessionindex::EndEntry::How how = sessionindex::EndEntry::How::Closed);
     // While a question about the answer box is open or a record is on its way to the files,
     // the window is not to be closed.
     bool isBusy() const { return records_.isAsking(); }
@@ -101,5 +99,7 @@ private:
 
     Session session_;
     RecordBook records_;
+    // How the session is being ended by this controller; none: the walk passed the set's end.
+    std::optional<sessionindex::EndEntry::How> endHow_;
     PictureRoutines& routines_;
 };

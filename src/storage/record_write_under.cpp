@@ -1,0 +1,288 @@
+#include <QFileInfo>
+
+#include <cerrno>
+
+#include "record_intent.h"
+#include "record_steps.h"
+#include "storage/plain_reason.h"
+
+namespace recordsteps {
+
+const QString kTakenOver = QStringLiteral(
+    "this computer's hold on the record files ran out before the record was written (it did not answer for a "
+    "while, or another computer has taken the record files over meanwhile); nothing more was written there, please "
+    "try again");
+
+namespace {
+
+// Whether the file already holds the record, at or after where the file ended when the
+// record was composed; 0 or the errno value of a look that failed. A look that failed is no
+// answer: taken for "not there", the record would be written a second time after a write whose
+// answer was lost (a client reconnecting).
+int holdsRecord(recordio::File& file, qint64 from, qint64 end, const QByteArray& bytes, bool& held)
+{
+    held = false;
+    if (from > end)
+        from = 0;
+    if (end - from < bytes.size())
+        return 0;
+    QByteArray tail;
+    if (const int error = file.readAt(from, end - from, tail))
+        return error;
+    held = tail.indexOf(bytes) >= 0;
+    return 0;
+}
+
+QString writeReason(int error, const recordio::File& file, const QString& path)
+{
+    return ::writeReason(error, file.remote(), path);
+}
+
+// The same bytes at the same offset until they are there, a few times: a reply lost on the way
+// (a client reconnecting) is not a record lost.
+int writeWhole(recordio::File& file, qint64 at, const QByteArray& bytes, bool created, const QString& path)
+{
+    int error = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0)
+            recordio::pause(100 * attempt);
+        qint64 done = 0;
+        error = file.writeAt(at, bytes, done);
+        if (error == 0)
+            error = file.flush();
+        if (error == 0 && created)
+            error = recordio::flushFolder(folderOf(path));
+        QByteArray back;
+        if (error == 0)
+            error = file.readAt(at, bytes.size(), back);
+        if (error == 0 && back != bytes)
+            error = EILSEQ;
+        // Only a network client's failure may be a write that landed after all.
+        if (error == 0 || !file.remote())
+            return error;
+    }
+    return error;
+}
+
+// One step's jobs under the locks, in order: each file's end as the file server has it, the whole
+// intent into each folder's lock, then the writes, each flushed and read back, and the index.
+// Stops at the first that does not succeed.
+class UnderLocks {
+public:
+    UnderLocks(Locks& locks, const QList<Job>& jobs) : locks_(locks), jobs_(jobs), at_(jobs.size(), -1) {}
+
+    Steps run()
+    {
+        if (!plan())
+            return steps_;
+        index_ = indexTargets(jobs_, at_, intents_, steps_);
+        noteIndexOnly();
+        if (declare() && write() && close())
+            finish();
+        return steps_;
+    }
+
+private:
+    bool plan();
+    bool planJob(qsizetype i);
+    void noteIndexOnly();
+    bool declare();
+    bool write();
+    bool close();
+    void finish();
+
+    bool stop(qsizetype i, Step step, const QString& reason)
+    {
+        steps_.done.resize(i);
+        steps_.done << step;
+        steps_.reason = reason;
+        return false;
+    }
+    // Before anything is written: the files before this one that already hold the record took
+    // it, the others are only planned.
+    bool stopBeforeWriting(qsizetype i, int error, const QString& path)
+    {
+        qsizetype held = 0;
+        while (held < i && steps_.done[held] == Step::AlreadyHeld)
+            ++held;
+        steps_.failedJob = i;
+        return stop(held, Step::Failed, plainReason(error, path));
+    }
+
+    Locks& locks_;
+    const QList<Job>& jobs_;
+    Steps steps_;
+    QHash<QString, qint64> ends_;
+    QList<qint64> at_; // where each job's bytes go; -1: nowhere (held already, or not reached)
+    QHash<QString, QList<recordintent::Part>> intents_;
+    std::vector<IndexTarget> index_;
+};
+
+bool UnderLocks::plan()
+{
+    for (qsizetype i = 0; i < jobs_.size(); ++i) {
+        if (!planJob(i))
+            return false;
+    }
+    return true;
+}
+
+bool UnderLocks::planJob(qsizetype i)
+{
+    const FileAppend& f = jobs_[i].file;
+    if (indexOnly(jobs_[i])) {
+        const bool held = jobs_[i].sizeBefore && indexHolds(jobs_[i], *jobs_[i].sizeBefore);
+        at_[i] = held ? -1 : 0;
+        intents_[folderOf(f.path)]; // its index is looked at, even with no record there
+        steps_.done << (held ? Step::AlreadyHeld : Step::Written);
+        return true;
+    }
+    recordio::File* opened = nullptr;
+    if (const int error = locks_.open(f.path, opened))
+        return stopBeforeWriting(i, error, f.path);
+    recordio::File& file = *opened;
+    if (!ends_.contains(f.path)) {
+        qint64 end = 0;
+        if (const int error = file.size(end))
+            return stopBeforeWriting(i, error, f.path);
+        ends_.insert(f.path, end);
+        knownEnds().set(f.path, end);
+    }
+    qint64& end = ends_[f.path];
+    if (jobs_[i].sizeBefore) {
+        bool held = false;
+        if (const int error = holdsRecord(file, *jobs_[i].sizeBefore, end, f.bytes, held))
+            return stopBeforeWriting(i, error, f.path);
+        if (held) {
+            steps_.done << Step::AlreadyHeld;
+            return true;
+        }
+    }
+    at_[i] = end;
+    end += f.bytes.size();
+    if (!steps_.intended.contains(f.path))
+        steps_.intended.insert(f.path, at_[i]);
+    intents_[folderOf(f.path)] << recordintent::Part{QFileInfo(f.path).fileName(), at_[i], f.bytes};
+    steps_.done << Step::Written;
+    return true;
+}
+
+// A session's end whose lease runs out is looked for in the index before it is written again.
+void UnderLocks::noteIndexOnly()
+{
+    for (qsizetype i = 0; i < jobs_.size(); ++i) {
+        for (const IndexTarget& t : index_) {
+            if (at_[i] == 0 && indexOnly(jobs_[i]) && t.folder == folderOf(jobs_[i].file.path) &&
+                !steps_.intended.contains(jobs_[i].file.path))
+                steps_.intended.insert(jobs_[i].file.path, t.at);
+        }
+    }
+}
+
+// Nothing is written before every intent is in place.
+bool UnderLocks::declare()
+{
+    for (auto it = intents_.cbegin(); it != intents_.cend(); ++it) {
+        if (it.value().isEmpty())
+            continue;
+        QString why;
+        const recordlock::Declared declared = locks_.folders.value(it.key())->declare(it.value(), &why);
+        if (declared == recordlock::Declared::Held)
+            continue;
+        steps_.touched = declared == recordlock::Declared::Lost;
+        qsizetype first = 0;
+        while (first + 1 < jobs_.size() && at_[first] < 0)
+            ++first;
+        return declared == recordlock::Declared::Lost ? stop(first, Step::LeaseLost, kTakenOver)
+                                                      : stop(first, Step::Failed, why);
+    }
+    return true;
+}
+
+bool UnderLocks::write()
+{
+    for (qsizetype i = 0; i < jobs_.size(); ++i) {
+        if (at_[i] < 0 || indexOnly(jobs_[i]))
+            continue;
+        const FileAppend& f = jobs_[i].file;
+        recordio::File& file = locks_.file(f.path);
+        steps_.touched = true;
+        const int error = writeWhole(file, at_[i], f.bytes, file.created(), f.path);
+        if (error == 0) {
+            knownEnds().set(f.path, at_[i] + f.bytes.size());
+            continue;
+        }
+        writeIndex(index_, jobs_, at_, i, locks_, steps_);
+        // On this computer's own disk nobody can write while the operating-system lock is held,
+        // and nothing arrives late: a part written is cut back, and the intent goes.
+        if (!file.remote()) {
+            qint64 now = -1;
+            if (file.size(now) == 0 && now > at_[i] && now <= at_[i] + f.bytes.size())
+                file.truncateTo(at_[i]);
+            locks_.folders.value(folderOf(f.path))->written();
+            steps_.touched = false;
+        }
+        return stop(i, Step::Failed,
+                    error == EILSEQ ? QStringLiteral("the record did not reach the file intact")
+                                    : writeReason(error, file, f.path));
+    }
+    return true;
+}
+
+// A network client may only say at the close that a write did not arrive.
+bool UnderLocks::close()
+{
+    for (qsizetype i = 0; i < jobs_.size(); ++i) {
+        if (at_[i] < 0 || indexOnly(jobs_[i]))
+            continue;
+        recordio::File& file = locks_.file(jobs_[i].file.path);
+        if (!file.isOpen())
+            continue;
+        if (const int error = file.closeChecked()) {
+            writeIndex(index_, jobs_, at_, i, locks_, steps_);
+            return stop(i, Step::Failed, writeReason(error, file, jobs_[i].file.path));
+        }
+    }
+    return true;
+}
+
+void UnderLocks::finish()
+{
+    writeIndex(index_, jobs_, at_, jobs_.size(), locks_, steps_);
+    // Whatever happened to the lease meanwhile, what was read back is this record, once, written
+    // by this computer: a breaker writes nothing there but the same bytes.
+    for (const auto& lock : std::as_const(locks_.folders))
+        lock->written();
+    steps_.touched = false;
+    steps_.intended.clear();
+}
+
+} // namespace
+
+QString folderOf(const QString& path)
+{
+    return QFileInfo(path).absolutePath();
+}
+
+KnownEnds& knownEnds()
+{
+    static KnownEnds ends;
+    return ends;
+}
+
+bool indexOnly(const Job& job)
+{
+    return job.file.bytes.isEmpty();
+}
+
+QString indexPathOf(const QString& recordFile)
+{
+    return folderOf(recordFile) + u'/' + QLatin1String(sessionindex::kFileName);
+}
+
+Steps writeUnder(Locks& locks, const QList<Job>& jobs)
+{
+    return UnderLocks(locks, jobs).run();
+}
+
+} // namespace recordsteps
