@@ -518,7 +518,7 @@ def tell_writers(case, work, computers):
         told = [int(t) for w, _, text in logs if w % computers == c for t in re.findall(r"at most (\d+) seconds", text)]
         if told:
             say(f"  {names[c]} was told of waits of at most {max(told)} s")
-    lines = [line[:240] for _, _, text in logs for line in text.splitlines()
+    lines = [re.sub(r" \(on disk: .*?\): ", ": ", line)[:300] for _, _, text in logs for line in text.splitlines()
              if "clicking again" in line or "record_writer: told" in line or "record_writer: where" in line
              or "left with" in line or "still to send after" in line]
     for line in sorted(set(lines))[:6]:
@@ -587,7 +587,7 @@ def run_case(case, machine, base):
     addresses = [f"10.28.{i}.2" for i in range(1, case.computers + 1)] if net else ["127.0.0.1"] * case.computers
     mode = "first kept on the computer" if case.local_first else "each click waiting for the class folder"
     say(f"\n== {case.name}: {case.kind}, {case.computers} "
-        f"{'computers on links of their own' if net else 'mounts'}, {case.processes} writers x {case.records} "
+        f"{'computer(s) on links of their own' if net else 'mounts'}, {case.processes} writers x {case.records} "
         f"records, {mode} ==\n  {case.about}")
     started = time.time()
     up = (machine.start_smb(ns, work, " ".join(["127.0.0.1/8"] + [a + "/24" for a in addresses if net]))
@@ -654,7 +654,6 @@ def run_case(case, machine, base):
                    STRESS_CUT=f"ip -n {clients[1]} link set eth0 down; sleep {v['secs']}; "
                               f"ip -n {clients[1]} link set eth0 up")
         machine.links_down.append(clients[1])
-        say(f"  writer 1 (pc-b): {v['action']} at its {v['call']} {v['at']} to the share, for {v['secs']} s")
     if b:
         env.update(STRESS_BREAKER_ACTION=b["action"], STRESS_BREAKER_SECS="40", STRESS_BREAKER_CALL=b["call"],
                    STRESS_BREAKER_FILES=b["files"], STRESS_BREAKER_AFTER=b["after"],
