@@ -273,6 +273,8 @@ int main(int argc, char** argv)
     tutor.prompter.answers = {QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)};
     tutor.tutor = std::make_unique<TutorController>(services, tutor.drawings);
     tutor.tutor->start();
+    // The start-up's own wait: it writes the session header and finishes an earlier run's journal.
+    std::fprintf(stderr, "record_writer: start-up took %lld ms\n", static_cast<long long>(since.elapsed()));
     const Session& session = tutor.session();
     ScriptedPrompter& prompter = tutor.prompter;
     // After a kill the start-up finishes the killed run's record and says so; nothing else.

@@ -505,7 +505,8 @@ def tell_writers(case, work, computers):
             say("  " + line)
     names = [f"pc-{LETTERS[i]}" for i in range(computers)] if case.layout == "net" else \
         [f"mount {i + 1}" for i in range(computers)]
-    for label, pattern in (("clicks", r"record \d+ took (\d+) ms"), ("deliveries", r"record \d+ delivered after (\d+) ms")):
+    for label, pattern in (("start-ups", r"start-up took (\d+) ms"), ("clicks", r"record \d+ took (\d+) ms"),
+                           ("deliveries", r"record \d+ delivered after (\d+) ms")):
         every = [int(t) for _, _, text in logs for t in re.findall(pattern, text)]
         if not every:
             continue
@@ -530,8 +531,10 @@ def tell_writers(case, work, computers):
     for w, r, text in logs:
         if r != 0:
             continue
+        # The writer's own last word when it stops: at start-up, at a click, or with records unsent.
         failed = [line for line in text.splitlines()
-                  if "was not written" in line or re.search(r"records still to send after", line)]
+                  if re.match(r"record_writer: (start-up did not finish|record \d+ was not written|\d+ records "
+                              r"still to send after)", line)]
         if case.restart_dead:
             failed = [line for line in failed if "the network folder does not answer" not in line]
         if failed:
