@@ -365,14 +365,17 @@ read only = no
             if run(["mountpoint", "-q", str(m)], check=False).returncode == 0:
                 if run(["fusermount", "-u", str(m)], check=False, stderr=subprocess.DEVNULL).returncode != 0:
                     run(["umount", "-l", str(m)], check=False)
+        # A namespace holder (unshare --fork) ignores SIGTERM: whatever is left after 5 s is killed.
         for p in self.processes:
             if p.poll() is None:
                 p.terminate()
-                try:
-                    p.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait(timeout=10)
+        deadline = time.time() + 5
+        for p in self.processes:
+            try:
+                p.wait(timeout=max(0.1, deadline - time.time()))
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait(timeout=10)
         for space in self.spaces:
             pids = run(["ip", "netns", "pids", space], check=False, capture_output=True).stdout.split()
             for pid in map(int, pids):
