@@ -592,9 +592,9 @@ def run_case(case, machine, base):
         machine.link(c, ns, i)
     addresses = [f"10.28.{i}.2" for i in range(1, case.computers + 1)] if net else ["127.0.0.1"] * case.computers
     mode = "first kept on the computer" if case.local_first else "each click waiting for the class folder"
+    writers = f", {case.processes} writers x {case.records} records, {mode}" if case.mode == "stress" else ""
     say(f"\n== {case.name}: {case.kind}, {case.computers} "
-        f"{'computer(s) on links of their own' if net else 'mounts'}, {case.processes} writers x {case.records} "
-        f"records, {mode} ==\n  {case.about}")
+        f"{'computer(s) on links of their own' if net else 'mount(s)'}{writers} ==\n  {case.about}")
     started = time.time()
     up = (machine.start_smb(ns, work, " ".join(["127.0.0.1/8"] + [a + "/24" for a in addresses if net]))
           if case.kind == "smb" else machine.start_sftp(ns, work, ["127.0.0.1"] + (addresses if net else [])))
