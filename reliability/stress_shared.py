@@ -211,7 +211,7 @@ class Machine:
 
     def __init__(self, base, build):
         self.base, self.build = base, build
-        self.spaces, self.mounts, self.processes, self.frozen = [], [], [], set()
+        self.spaces, self.mounts, self.processes, self.frozen, self.groups = [], [], [], set(), []
         self.links_down = []
         self.stop = threading.Event()
         self.threads = []
@@ -356,6 +356,12 @@ read only = no
                 os.kill(pid, signal.SIGCONT)
             except OSError:
                 pass
+        for group in self.groups:
+            for sig in (signal.SIGCONT, signal.SIGKILL):
+                try:
+                    os.killpg(group, sig)
+                except OSError:
+                    pass
         # A link cut by a case comes back first, so that the mounts can let go.
         for c in self.links_down:
             run(["ip", "-n", c, "link", "set", "eth0", "up"], check=False, stderr=subprocess.DEVNULL)
@@ -668,7 +674,9 @@ def run_case(case, machine, base):
                                       f"ip -n {clients[0]} link set eth0 up")
         machine.links_down.append(clients[0])
     command = stress_command(case, machine, work, roots, wraps)
-    writers = machine.start(command, env=env, stdout=subprocess.PIPE, text=True)
+    # A group of its own, so that an interrupt ends its writers too, wherever they run.
+    writers = machine.start(command, env=env, stdout=subprocess.PIPE, text=True, start_new_session=True)
+    machine.groups.append(writers.pid)
     out, _ = writers.communicate(timeout=3000)
     machine.stop.set()
     for t in machine.threads:
