@@ -550,12 +550,33 @@ def tell_writers(case, work, computers):
             gave_up[w % computers] += 1
             say(f"  w{w}: {failed[0][:240]}")
     say("  writers that gave up: " + ", ".join(f"{names[c]} {gave_up[c]}" for c in range(computers)))
-    return gave_up
+    times = [sorted(int(t) for _, _, text in logs for t in re.findall(p, text))
+             for p in (r"record \d+ took (\d+) ms", r"record \d+ delivered after (\d+) ms")]
+    return gave_up, times
 
 
 def locks_left(folder):
     left = sorted(p.name for p in folder.glob("records.lock?*"))
     say(f"  locks left under a name of their own: {len(left)}" + (f" ({' '.join(left)})" if left else ""))
+    return len(left)
+
+
+SUMMARY = []
+SUMMARY_HEAD = "case | result | lost dup torn only-some | index | misplaced | gave up | locks | click | delivery"
+
+
+def summary_row(name, ok, out, misplaced, gave_up, locks, clicks, deliveries):
+    """One line of the table at the end, from the checker's own table and the writers' times."""
+    files = [list(map(int, m)) for m in re.findall(r"^\s*(?:master|send|notes)\s+\d+\s+\d+\s+(\d+)\s+(\d+)\s+(\d+)",
+                                                 out, re.M)]
+    lost, dup, torn = (sum(f[i] for f in files) for i in range(3))
+    some = re.search(r"records in only some of their files: (\d+)", out)
+    index = re.search(r"without one (\d+), wrong (\d+), duplicated (\d+), pointing at nothing whole (\d+).*?"
+                      r"damaged lines (\d+)", out)
+    bad = sum(map(int, index.groups())) if index else "?"
+    at = lambda v: f"{quantile(v, 0.5)}/{quantile(v, 0.99)}/{v[-1]} ms" if v else "-"  # noqa: E731
+    return (f"{name} | {'PASS' if ok else 'FAIL'} | {lost} {dup} {torn} {some[1] if some else '?'} | {bad} | "
+            f"{misplaced} | {gave_up} | {locks} | {at(clicks)} | {at(deliveries)}")
 
 
 def stress_command(case, machine, work, roots, wraps):
@@ -683,7 +704,7 @@ def run_case(case, machine, base):
         t.join(timeout=120)
     say("  " + out.strip().replace("\n", "\n  "))
     ok = writers.returncode == 0
-    gave_up = tell_writers(case, work, case.computers)
+    gave_up, (clicks, deliveries) = tell_writers(case, work, case.computers)
     if net and gave_up[0] and not case.pc_a_may_give_up:
         say("stress-shared: a writer of pc-a gave up")
         ok = False
@@ -693,13 +714,16 @@ def run_case(case, machine, base):
     if lock.exists():
         say("stress-shared: a lock was left behind")
         ok = False
-    locks_left(folder)
+    left = locks_left(folder) + lock.exists()
+    misplaced = "-"
     # As the instructor reads the folder: every record in its writer's session, on its computer.
     if net and (folder / "masterFile.txt").exists():
         hosts = [f"pc-{LETTERS[i]}" for i in range(case.computers)]
         review = run(["python3", str(HERE / "review_placement.py"), str(machine.build / "classnotes-review"),
                       str(folder), *hosts], timeout=1200, check=False, capture_output=True, text=True)
         say("  " + review.stdout.strip().replace("\n", "\n  "))
+        found = re.search(r"(\d+) misplaced", review.stdout)
+        misplaced = found[1] if found else "?"
         if review.returncode != 0:
             say("stress-shared: the instructor's review misplaced records")
             ok = False
@@ -709,6 +733,7 @@ def run_case(case, machine, base):
         shutil.copytree(work / "keep/logs", keep / "logs", dirs_exist_ok=True)
         shutil.copytree(folder, keep / "lb1", dirs_exist_ok=True, ignore=shutil.ignore_patterns("records.lock*"))
     say(f"  case time: {time.time() - started:.0f} s")
+    SUMMARY.append(summary_row(case.name, ok, out, misplaced, sum(gave_up), left, clicks, deliveries))
     return ok
 
 
@@ -813,6 +838,8 @@ def main(argv):
         return 130
     finally:
         shutil.rmtree(base, ignore_errors=True)
+    if SUMMARY:
+        say("\n" + SUMMARY_HEAD + "\n" + "\n".join(SUMMARY))
     say(f"\nstress-shared: passed: {' '.join(passed) or 'none'}")
     say("stress-shared: PASS" if not failed else f"stress-shared: FAIL: {' '.join(failed)}")
     return 1 if failed else 0
