@@ -1,13 +1,17 @@
 # A slow link for the shared-folder stress cases: a TCP proxy that holds every chunk going one
 # way (client to server) for DELAY ± JITTER ms, in order, and passes the other way at once.
 # Runs inside the stress case's server namespace only; ends after LIFETIME seconds at most.
+# LATE_PERCENT of the chunks are held LATE_MS more, as a lossy link's retransmissions are.
 #   python3 delay_proxy.py LISTEN_ADDR LISTEN_PORT TARGET_ADDR TARGET_PORT DELAY_MS JITTER_MS LIFETIME_S
+#                          [LATE_PERCENT LATE_MS]
 import asyncio
 import random
 import sys
 
 listen_addr, listen_port, target_addr, target_port = sys.argv[1], int(sys.argv[2]), sys.argv[3], int(sys.argv[4])
 delay, jitter, lifetime = float(sys.argv[5]) / 1000, float(sys.argv[6]) / 1000, float(sys.argv[7])
+late_share = float(sys.argv[8]) / 100 if len(sys.argv) > 8 else 0.0
+late = float(sys.argv[9]) / 1000 if len(sys.argv) > 9 else 0.0
 random.seed(28)
 
 
@@ -35,7 +39,8 @@ async def pipe(reader, writer, slow):
                 break
             now = asyncio.get_running_loop().time()
             # Never before the chunk ahead of it: a link delays, it does not reorder.
-            last = max(last, now + (delay + random.uniform(-jitter, jitter) if slow else 0))
+            held = delay + random.uniform(-jitter, jitter) + (late if random.random() < late_share else 0)
+            last = max(last, now + (held if slow else 0))
             await queue.put((last, data))
     except (ConnectionError, OSError):
         pass

@@ -4,18 +4,28 @@
 // now and then stepping to the next line. Once the program has said that a record is written
 // (no message, the answer box emptied), one line goes to the log, flushed to the disk, and
 // to stdout.
+// With --local-first the tutor keeps each record in its journal and its delivery worker sends
+// it on, as on a network folder: a record is reported once it is kept (the click), and each
+// record's delivery (click to whole in the class folder) is told apart on stderr; the writer
+// then waits, at most --deliver-wait seconds, until nothing is left to send, unless
+// --leave-pending makes it leave at once, as a student who quits with records still to send.
 // With --finish-journal it only finishes what a killed run left in that journal, as the
 // tutor's start-up does, and prints what it told.
 //   record_writer --drives DIR --journal DIR --writer W --run R --records M --seed S --log FILE
+//                 [--local-first [--deliver-wait S] [--leave-pending] [--pause MS]]
 //   record_writer --finish-journal DIR
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <random>
 
 #include <fcntl.h>
@@ -117,6 +127,43 @@ bool onlyToldWritten(const QStringList& messages, qsizetype from)
     return true;
 }
 
+// The records kept to send, oldest first: the worker delivers them in that order, so the
+// tutor's count of records still to send tells which of them have arrived.
+class DeliveryWatch {
+public:
+    explicit DeliveryWatch(const QElapsedTimer& since) : since_(since) {}
+    void kept(int seq, qint64 clickedAt) { waiting_.emplace_back(seq, clickedAt); }
+    void look(int toSend)
+    {
+        while (qsizetype(waiting_.size()) > std::max(0, toSend)) {
+            const auto [seq, clickedAt] = waiting_.front();
+            waiting_.pop_front();
+            std::fprintf(stderr, "record_writer: record %d delivered after %lld ms\n", seq,
+                         static_cast<long long>(since_.elapsed() - clickedAt));
+        }
+    }
+    int waiting() const { return int(waiting_.size()); }
+
+private:
+    const QElapsedTimer& since_;
+    std::deque<std::pair<int, qint64>> waiting_;
+};
+
+// Events for a while (the delivery worker's signals come through them), or until `done`.
+void runEventsFor(int ms, const std::function<bool()>& done = {})
+{
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (done && done())
+            loop.quit();
+    });
+    tick.start(20);
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    if (!done || !done())
+        loop.exec();
+}
+
 int fail(const QString& why)
 {
     std::fprintf(stderr, "record_writer: %s\n", qPrintable(why));
@@ -140,7 +187,17 @@ int main(int argc, char** argv)
                                         QStringLiteral("DIR"));
     const QCommandLineOption finishOnly(QStringLiteral("finish-journal"),
                                         QStringLiteral("only finish the records left in DIR"), QStringLiteral("DIR"));
-    parser.addOptions({drives, writer, run, records, seed, log, journalDir, finishOnly});
+    const QCommandLineOption localFirst(QStringLiteral("local-first"),
+                                        QStringLiteral("keep records in the journal and deliver them behind"));
+    const QCommandLineOption deliverWait(QStringLiteral("deliver-wait"),
+                                         QStringLiteral("seconds to wait at the end for records still to send"),
+                                         QStringLiteral("S"), QStringLiteral("600"));
+    const QCommandLineOption leavePending(QStringLiteral("leave-pending"),
+                                          QStringLiteral("leave at once with records still to send"));
+    const QCommandLineOption pause(QStringLiteral("pause"), QStringLiteral("ms between clicks"), QStringLiteral("MS"),
+                                   QStringLiteral("0"));
+    parser.addOptions({drives, writer, run, records, seed, log, journalDir, finishOnly, localFirst, deliverWait,
+                       leavePending, pause});
     parser.process(app);
     if (parser.isSet(finishOnly)) {
         const LeftOvers told = finishJournal({parser.value(finishOnly), {}});
@@ -192,18 +249,33 @@ int main(int argc, char** argv)
     if (parser.isSet(journalDir))
         tutor.journalFolder = parser.value(journalDir);
     tutor.seed = parser.value(seed).toDouble() + w * 1000 + r;
-    // The writer checks the share's append protocol, so each click waits for its record to be in
-    // the class folder, as before records were sent behind the scenes; a record it reports
-    // written is then on the share, not only in this computer's journal.
-    tutor.sendLater = false;
+    // Without --local-first each click waits for its record to be in the class folder, so a
+    // record reported written is on the share, not only in this computer's journal.
+    const bool sendLater = parser.isSet(localFirst);
+    tutor.sendLater = sendLater;
+    QElapsedTimer since;
+    since.start();
+    DeliveryWatch watch(since);
     // What the student is told while a record waits for the files: the bound the wait keeps to.
     tutor.waiting = [](const QString& message) {
         if (!message.isEmpty())
             std::fprintf(stderr, "record_writer: waiting: %s\n", qPrintable(message));
     };
     const int classNotes = stress::classNotesOf(w);
-    const Session& session =
-        tutor.start({QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)});
+    // Started by hand to hear, as it happens, what the tutor says of where the records are.
+    TutorServices services = tutor.tutorServices();
+    services.recordsWhere = [&tutor, &watch](const QString& text) {
+        tutor.where << text;
+        if (text.contains(QLatin1String("could not be sent")))
+            std::fprintf(stderr, "record_writer: where: %s\n", qPrintable(text));
+        watch.look(tutor.records().toSend());
+    };
+    tutor.prompter.answers = {QStringLiteral("2"), QStringLiteral("Writer %1").arg(w), QString::number(classNotes)};
+    tutor.tutor = std::make_unique<TutorController>(services, tutor.drawings);
+    tutor.tutor->start();
+    // The start-up's own wait: it writes the session header and finishes an earlier run's journal.
+    std::fprintf(stderr, "record_writer: start-up took %lld ms\n", static_cast<long long>(since.elapsed()));
+    const Session& session = tutor.session();
     ScriptedPrompter& prompter = tutor.prompter;
     // After a kill the start-up finishes the killed run's record and says so; nothing else.
     const bool finishedEarlier = !prompter.messages.isEmpty() &&
@@ -230,19 +302,29 @@ int main(int argc, char** argv)
         stamp.lineCrc = recordcheck::crc32(codepage::encode(session.currentLine()));
         const QString answer = recordcheck::answerText(stamp, body);
 
+        if (sendLater)
+            runEventsFor(parser.value(pause).toInt());
         Reporter::progress(QStringLiteral("B w=%1 r=%2 s=%3\n").arg(w).arg(r).arg(s).toLatin1());
         // A writer that stalled while it held the files finds them taken over when it wakes,
         // and writes nothing more: the student clicks again.
         QElapsedTimer click;
         click.start();
+        const qint64 clickedAt = since.elapsed();
         for (int attempt = 1;; ++attempt) {
             const qsizetype told = prompter.messages.size();
+            const int toSendBefore = tutor.records().toSend();
             if (stamp.kind == recordcheck::RecordKind::Note)
                 tutor.saveAsNotes(answer);
             else
                 tutor.enterResponse(answer);
-            if (onlyToldWritten(prompter.messages, told) && tutor.boxes.answer.isEmpty() && !session.hasEnded())
+            if (onlyToldWritten(prompter.messages, told) && tutor.boxes.answer.isEmpty() && !session.hasEnded()) {
+                if (tutor.records().toSend() > toSendBefore)
+                    watch.kept(s, clickedAt);
+                else if (sendLater)
+                    std::fprintf(stderr, "record_writer: record %d delivered after %lld ms\n", s,
+                                 static_cast<long long>(click.elapsed()));
                 break;
+            }
             const QString message = prompter.messages.value(told);
             if (attempt < 3 && message.contains(QLatin1String("taken the record files over")) && !session.hasEnded()) {
                 std::fprintf(stderr, "record_writer: record %d: %s; clicking again\n", s, qPrintable(message));
@@ -264,5 +346,21 @@ int main(int argc, char** argv)
         if (!reporter.report(recordcheck::reportLine(stamp)))
             return fail(QStringLiteral("cannot report record %1").arg(s));
     }
+    if (!sendLater)
+        return 0;
+    QCoreApplication::processEvents();
+    watch.look(tutor.records().toSend());
+    if (parser.isSet(leavePending)) {
+        std::fprintf(stderr, "record_writer: left with %d records still to send\n", tutor.records().toSend());
+        return 0;
+    }
+    QElapsedTimer waited;
+    waited.start();
+    runEventsFor(parser.value(deliverWait).toInt() * 1000, [&] { return tutor.records().toSend() == 0; });
+    watch.look(tutor.records().toSend());
+    std::fprintf(stderr, "record_writer: waited %lld ms at the end for the records still to send\n",
+                 static_cast<long long>(waited.elapsed()));
+    if (const int left = tutor.records().toSend(); left > 0)
+        return fail(QStringLiteral("%1 records still to send after %2 s").arg(left).arg(parser.value(deliverWait)));
     return 0;
 }

@@ -7,7 +7,7 @@ one session and no other run shares it (the notes file, which holds no headers, 
 number of computers given), and `seconds` counts from the same run's record before in that file.
 Then reads a copy without the session index and expects the count of records placed by order
 only on standard error.
-  review_placement.py REVIEW FOLDER [HOST_OF_EVEN_WRITERS HOST_OF_ODD_WRITERS]
+  review_placement.py REVIEW FOLDER [HOST_OF_WRITERS_0_MOD_N HOST_OF_WRITERS_1_MOD_N ...]
 Exit 0 when every row is placed right.
 """
 
@@ -34,11 +34,11 @@ def review(program, folder):
 
 
 def main():
-    if len(sys.argv) not in (3, 5):
+    if len(sys.argv) < 3:
         print(__doc__.strip().splitlines()[-2].strip(), file=sys.stderr)
         return 2
     program, folder = sys.argv[1], Path(sys.argv[2])
-    hosts = sys.argv[3:5]
+    hosts = sys.argv[3:]
     code, out, err = review(program, folder)
     rows = list(csv.DictReader(io.StringIO(out, newline="")))
     problems = []
@@ -57,8 +57,8 @@ def main():
         where = f'{Path(row["file"]).name} w{w} r{r} s{m.group(3)}'
         if row["name"] != f"Writer {w}":
             problems.append(f'{where}: named "{row["name"]}"')
-        if hosts and row["computer"] != hosts[w % 2]:
-            problems.append(f'{where}: on computer "{row["computer"]}", not {hosts[w % 2]}')
+        if hosts and row["computer"] != hosts[w % len(hosts)]:
+            problems.append(f'{where}: on computer "{row["computer"]}", not {hosts[w % len(hosts)]}')
         key = (row["file"], w, r)
         # The notes file holds no session headers: there the name and computer place a note.
         if not row["session"] and Path(row["file"]).name.startswith("notes"):

@@ -4,7 +4,7 @@
 // With --drives given twice (two mounts of one shared folder), the writers take turns
 // between them, as students on two computers would.
 //   stress_records [--processes N] [--records M] [--seed S] [--keep DIR] [--drives ROOT]...
-//                  [--check-drives ROOT] [--writer-program PROGRAM]
+//                  [--check-drives ROOT] [--writer-program PROGRAM] [--local-first [--leave-pending]]
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -50,8 +50,16 @@ int main(int argc, char** argv)
                                      QStringLiteral("the share dies mid-run: once the writers stop, this shell command "
                                                     "brings it back and each writer starts once more"),
                                      QStringLiteral("COMMAND"));
-    parser.addOptions(
-        {processes, records, seed, keep, drives, checkDrives, wrap, kills, giveUps, writerProgram, restart});
+    const QCommandLineOption localFirst(QStringLiteral("local-first"),
+                                        QStringLiteral("writers keep records in their journals and deliver them "
+                                                       "behind the clicks"));
+    const QCommandLineOption leavePending(QStringLiteral("leave-pending"),
+                                          QStringLiteral("with --local-first: writers leave with records still to "
+                                                         "send (use --restart true for their next start)"));
+    const QCommandLineOption pause(QStringLiteral("pause"), QStringLiteral("ms between a writer's clicks"),
+                                   QStringLiteral("MS"), QStringLiteral("0"));
+    parser.addOptions({processes, records, seed, keep, drives, checkDrives, wrap, kills, giveUps, writerProgram,
+                       restart, localFirst, leavePending, pause});
     parser.process(app);
 
     QTemporaryDir temporary;
@@ -69,6 +77,9 @@ int main(int argc, char** argv)
     options.killsExpected = parser.isSet(kills);
     options.giveUpsAllowed = parser.isSet(giveUps);
     options.restartCommand = parser.value(restart);
+    options.localFirst = parser.isSet(localFirst);
+    options.leavePending = parser.isSet(leavePending);
+    options.pauseMs = parser.value(pause).toInt();
 
     std::printf("stress_records: %d processes x %d records into one folder through %lld drives roots (seed %llu)\n",
                 options.processes, options.records,

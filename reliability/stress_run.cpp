@@ -61,13 +61,18 @@ QString logBase(const Options& o, int writer, int run)
 
 QStringList writerArguments(const Options& o, int writer, int run, int records)
 {
-    return {QStringLiteral("--drives"),  drivesOf(o, writer),
-            QStringLiteral("--journal"), journalOf(o, writer),
-            QStringLiteral("--writer"),  QString::number(writer),
-            QStringLiteral("--run"),     QString::number(run),
-            QStringLiteral("--records"), QString::number(records),
-            QStringLiteral("--seed"),    QString::number(o.seed),
-            QStringLiteral("--log"),     logBase(o, writer, run) + QStringLiteral(".log")};
+    QStringList local;
+    if (o.localFirst)
+        local << QStringLiteral("--local-first") << QStringLiteral("--pause") << QString::number(o.pauseMs);
+    if (o.localFirst && o.leavePending)
+        local << QStringLiteral("--leave-pending");
+    return local + QStringList{QStringLiteral("--drives"),  drivesOf(o, writer),
+                               QStringLiteral("--journal"), journalOf(o, writer),
+                               QStringLiteral("--writer"),  QString::number(writer),
+                               QStringLiteral("--run"),     QString::number(run),
+                               QStringLiteral("--records"), QString::number(records),
+                               QStringLiteral("--seed"),    QString::number(o.seed),
+                               QStringLiteral("--log"),     logBase(o, writer, run) + QStringLiteral(".log")};
 }
 
 QByteArray readAll(const QString& path)

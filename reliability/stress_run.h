@@ -43,6 +43,11 @@ struct Options {
     // and every writer starts once more (a run of no records: its start-up finishes its journal
     // and records a session's start), before the check.
     QString restartCommand;
+    // The writers keep records in their journals and deliver them behind (record_writer
+    // --local-first); with leavePending they leave at once with records still to send.
+    bool localFirst = false;
+    bool leavePending = false;
+    int pauseMs = 0;   // between a writer's clicks
     int processes = 8; // writers at once
     int records = 500; // per writer (runStress)
     int rounds = 0;    // kills (runCrash)
