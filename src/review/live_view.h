@@ -16,6 +16,7 @@
 
 #include "file_follower.h"
 #include "platform/clock.h"
+#include "question_summary.h"
 #include "storage/session_index.h"
 
 // The class as it happens: follows the master file and session index of a record folder and of
@@ -65,7 +66,10 @@ private:
         int place = 0;    // of the line last recorded against, among the set's lines
         int placeOf = 0;
         QDateTime lastRecord;
-        qint64 order = 0; // of its start in the files, for a session the index does not name
+        QByteArray lastTime; // the last record's own hh:mm:ss, for the seconds each one took
+        qint64 order = 0;    // of its start in the files, for a session the index does not name
+        std::optional<sessionindex::EndEntry> end;
+        StudentLines lines;
     };
     struct PendingRecord {
         QByteArray headerKey; // the session the file's order gives it
@@ -74,6 +78,9 @@ private:
         QString fullLine;
         int question = 0;
         bool onlyReminder = false;
+        bool note = false;
+        TextFlag flag = TextFlag::None;
+        QByteArray text; // its first bytes
         QDateTime seen;
     };
 
@@ -107,6 +114,9 @@ private:
         QMap<qint64, PendingRecord> waiting_;          // records read before their index entry
         QByteArray currentHeader_;
         bool masterMissing_ = false;
+        bool masterSeen_ = false;  // once: its going away later is a share unmounted, not a new class
+        bool endsWritten_ = false; // the tutors here say how a session ended
+        QStringList indexNotes_;   // index entries not used, and why
     };
 
     void look(Folder& f);
