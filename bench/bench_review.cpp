@@ -4,6 +4,8 @@
 // on a 200 MB master file against one 100 KB send file shows that it streams.
 //   bench_review [ROUNDS]   (default 11)
 //   bench_review --live [PAGE]   the live view over 30 sessions; PAGE keeps its last page
+//   bench_review --live-history  the same after a 0.5 MB and a 250 MB master file of earlier days:
+//                                CPU time per look, side by side
 //   bench_review --master [ROUNDS]   a 205 MB master file: --csv paired with `wc -l` (default 5
 //                                    rounds), and the size of its HTML report's pages
 
@@ -107,11 +109,20 @@ bool write(const QString& path, const QByteArray& bytes)
 
 } // namespace
 
+double cpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3) +
+           (double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3);
+}
+
 // The live view over a lab: 30 students at tutors on one folder, each recording in turn with
 // its session index entries, the follower looking after every round. Its bytes read against
 // the bytes appended, and the time of one look with the page written. `page`: where the last
-// page is left (the README's picture).
-int liveBench(const QString& page)
+// page is left (the README's picture). `history`: bytes of earlier days' sessions the master
+// file holds before the lab; `lookCpuMs`, where given, hears the median CPU time of a look.
+int liveBench(const QString& page, qint64 history = 0, double* lookCpuMs = nullptr)
 {
     struct Student {
         HeadlessTutor tutor{false};
@@ -122,6 +133,19 @@ int liveBench(const QString& page)
     const QString folder = dir.filePath(testfiles::kHomeFolder);
     QDir().mkpath(folder);
     const QString indexPath = QDir(folder).filePath(QLatin1String(sessionindex::kFileName));
+    if (history > 0) {
+        std::mt19937 random(205);
+        // The same sessions, a week before: the page shows only today's.
+        const QByteArray block =
+            recordFile(random, std::min<qint64>(history, 1 << 20), true).replace("12-08-2026", "12-01-2026");
+        QFile f(QDir(folder).filePath(QStringLiteral("masterFile.txt")));
+        if (!f.open(QIODevice::WriteOnly))
+            return 1;
+        for (qint64 n = 0; n < history; n += block.size()) {
+            if (f.write(block) != block.size())
+                return 1;
+        }
+    }
     SettableClock clock(QDateTime(QDate(2026, 12, 8), QTime(13, 30, 0)));
     review::LiveOptions options;
     options.folder = folder;
@@ -183,7 +207,7 @@ int liveBench(const QString& page)
         students.push_back(std::move(s));
         clock.set(clock.now().addSecs(7));
     }
-    std::vector<double> lookMs;
+    std::vector<double> lookMs, cpu;
     const qint64 readBefore = live.bytesRead();
     live.poll(); // the start-up look reads the sessions' headers whole
     const qint64 startBytes = live.bytesRead() - readBefore;
@@ -208,7 +232,9 @@ int liveBench(const QString& page)
         clock.set(clock.now().addSecs(30));
         QElapsedTimer t;
         t.start();
+        const double cpuBefore = cpuMs();
         live.poll();
+        cpu.push_back(cpuMs() - cpuBefore);
         lookMs.push_back(bench::msSince(t));
     }
     // A student who ended the session starts again on the same computer.
@@ -231,6 +257,10 @@ int liveBench(const QString& page)
     }
     clock.set(clock.now().addSecs(4 * 60));
     live.poll();
+    if (lookCpuMs) {
+        *lookCpuMs = bench::median(cpu);
+        return 0;
+    }
     const qint64 followed = live.bytesRead() - readBefore - startBytes;
     const qint64 grew = appended - appendedAtStart;
     bench::row(QStringLiteral("Live view: bytes read after start, 30 sessions, %1 records").arg(grew ? 30 * 12 : 0),
@@ -312,6 +342,16 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     if (argc > 1 && QByteArray(argv[1]) == "--live")
         return liveBench(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
+    if (argc > 1 && QByteArray(argv[1]) == "--live-history") {
+        double small = 0, large = 0;
+        if (liveBench({}, 512 << 10, &small) || liveBench({}, 250LL << 20, &large))
+            return 1;
+        bench::row(QStringLiteral("Live view: CPU of one look, 30 sessions, after a 250 MB master file of earlier "
+                                  "days, median of 12"),
+                   bench::ms(large), QStringLiteral("after 0.5 MB ") + bench::ms(small), bench::ratio(large, small),
+                   QStringLiteral("≤ 2×"), large <= 2 * small);
+        return 0;
+    }
     if (argc > 1 && QByteArray(argv[1]) == "--master")
         return masterBench(argc > 2 ? std::max(1, QByteArray(argv[2]).toInt()) : 5);
     const int rounds = argc > 1 ? std::max(3, QByteArray(argv[1]).toInt()) : 11;

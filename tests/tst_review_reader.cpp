@@ -1579,11 +1579,11 @@ void TestReviewReader::liveEnds()
     QFETCH(QString, note);
     QTemporaryDir shared;
     const QString folder = shared.filePath(testfiles::kHomeFolder);
-    QVERIFY(QDir().mkpath(folder));
     SettableClock clock(QDateTime(QDate(2026, 12, 8), QTime(10, 0, 10)));
     review::LiveView live({folder, shared.filePath("live.html")}, clock);
     const QStringList names{"Ann Lee", "Bo Chen", "Dee Ray"};
     std::vector<std::unique_ptr<Writer>> writers;
+    QVERIFY(QDir().mkpath(folder));
     for (int i = 0; i < 3; ++i) {
         writers.push_back(std::make_unique<Writer>());
         HeadlessTutor& t = writers.back()->tutor;
@@ -1599,13 +1599,9 @@ void TestReviewReader::liveEnds()
     QHash<QString, QByteArray> ids{{"ffffffffffffffff", "ffffffffffffffff"}};
     for (const SessionEntry& s : sessionindex::parse(testfiles::read(index)).sessions)
         ids.insert(s.name.section(u' ', 0, 0), s.id);
-    for (const QString& end : std::as_const(ends)) {
-        const auto how = end.endsWith("finished") ? EndEntry::How::Finished
-                         : end.endsWith("quit")   ? EndEntry::How::Quit
-                                                  : EndEntry::How::Closed;
-        const EndEntry entry{ids.value(end.section(u':', 0, 0)), how, "12-08-2026", "10:01:00"};
-        QVERIFY(testfiles::append(index, sessionindex::encode(entry)));
-    }
+    for (const QString& end : std::as_const(ends))
+        QVERIFY(testfiles::append(index, "end\t" + ids.value(end.section(u':', 0, 0)) + '\t' +
+                                             end.section(u':', 1).toLatin1() + "\t12-08-2026\t10:01:00\t.\n"));
     clock.set(clock.now().addSecs(6 * 60));
     QVERIFY(live.poll());
     for (int i = 0; i < 3; ++i) {

@@ -166,6 +166,7 @@ void LiveView::look(Folder& f)
 bool LiveView::poll()
 {
     failed_ = false;
+    today_ = clock_.now().toString(QStringLiteral("MM-dd-yyyy"));
     if (!QFileInfo(options_.folder).isDir()) {
         fail(QStringLiteral("the folder cannot be reached"));
     } else {
@@ -419,7 +420,8 @@ void LiveView::Folder::apply(const QByteArray& key, const PendingRecord& r)
     if (!s.lastTime.isEmpty()) // a session may pass midnight
         seconds = (secondsOfDay(r.time) - secondsOfDay(s.lastTime) + kSecondsPerDay) % kSecondsPerDay;
     s.lastTime = r.time;
-    s.lines.add(place.line, r.note, r.flag, seconds, r.text);
+    if (s.date.isEmpty() || s.date == view_.today_) // earlier days are not on the page
+        s.lines.add(place.line, r.note, r.flag, seconds, r.text);
     if (!s.lastRecord.isValid() || r.seen > s.lastRecord)
         s.lastRecord = r.seen;
 }

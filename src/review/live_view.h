@@ -130,6 +130,7 @@ private:
     std::vector<std::unique_ptr<Folder>> folders_;
     QStringList refused_; // folders left at the last walk: the same folder again, through a link
     bool failed_ = false;
+    QString today_; // mm-dd-yyyy by the clock, at the look
     std::optional<QDateTime> awaySince_;
     QString restarted_; // the last file seen cut short or replaced, and when
     QString awayReason_;
