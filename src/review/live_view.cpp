@@ -137,6 +137,8 @@ void LiveView::Folder::reset()
     currentHeader_.clear();
     endsWritten_ = false;
     indexNotes_.clear();
+    todayKeys_.clear();
+    todayFor_.clear();
 }
 
 void LiveView::fail(const QString& problem)
@@ -194,8 +196,10 @@ bool LiveView::poll()
         awaySince_.reset();
     else if (!awaySince_)
         awaySince_ = clock_.now();
-    for (const auto& f : folders_)
+    for (const auto& f : folders_) {
         f->placePending(false);
+        f->refreshToday();
+    }
 
     page_ = render();
     QSaveFile out(options_.page);
@@ -234,6 +238,7 @@ bool LiveView::Folder::lookAtIndex()
             s.set = codepage::encode(e.set);
             s.date = e.date;
             s.start = e.time;
+            dated(e.id, s.date);
         }
         for (qsizetype i = 0; i < parsed.ends.size(); ++i) {
             const sessionindex::EndEntry& e = parsed.ends[i];
@@ -374,6 +379,23 @@ void LiveView::Folder::header(QByteArrayView bytes, qint64 offset)
     s.set = p.field(Field::Set).toByteArray();
     s.date = QString::fromLatin1(p.field(Field::Date));
     s.order = offset;
+    dated(currentHeader_, s.date);
+}
+
+void LiveView::Folder::dated(const QByteArray& key, const QString& date)
+{
+    if (date == view_.today_)
+        todayKeys_.insert(key);
+}
+
+void LiveView::Folder::refreshToday()
+{
+    if (todayFor_ == view_.today_)
+        return;
+    todayFor_ = view_.today_; // a new day: the sessions of the one before leave the page
+    todayKeys_.clear();
+    for (auto it = sessions_.cbegin(); it != sessions_.cend(); ++it)
+        dated(it.key(), it->date);
 }
 
 void LiveView::Folder::record(const PendingRecord& r, qint64 offset)
@@ -437,9 +459,10 @@ QByteArray LiveView::render() const
     };
     QList<Row> rows;
     for (const auto& f : folders_) {
-        for (auto it = f->sessions_.cbegin(); it != f->sessions_.cend(); ++it) {
-            if (!f->claimedHeaders_.contains(it.key()) && it->date == today)
-                rows << Row{&*it, it.key(), f.get()};
+        for (const QByteArray& key : f->todayKeys_) {
+            const auto it = f->sessions_.constFind(key);
+            if (it != f->sessions_.cend() && !f->claimedHeaders_.contains(key) && it->date == today)
+                rows << Row{&*it, key, f.get()};
         }
     }
     std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -96,6 +97,9 @@ private:
         void apply(const QByteArray& key, const PendingRecord& r);
         void placePending(bool all);
         void reset();
+        // The sessions of the day, kept apart so that a look costs no more with a long history.
+        void dated(const QByteArray& key, const QString& date);
+        void refreshToday();
 
         LiveView& view_;
         FileFollower master_;
@@ -117,6 +121,8 @@ private:
         bool masterSeen_ = false;  // once: its going away later is a share unmounted, not a new class
         bool endsWritten_ = false; // the tutors here say how a session ended
         QStringList indexNotes_;   // index entries not used, and why
+        QSet<QByteArray> todayKeys_;
+        QString todayFor_; // the day todayKeys_ holds
     };
 
     void look(Folder& f);
