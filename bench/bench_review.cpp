@@ -117,8 +117,8 @@ double cpuMs()
            (double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3);
 }
 
-// The live view over a lab: 30 students at tutors on one folder, each recording in turn with
-// its session index entries, the follower looking after every round. Its bytes read against
+// The live view over a lab: 30 students at tutors on one folder, each recording in turn (the
+// tutor writes its session index entries), the follower looking after every round. Its bytes read against
 // the bytes appended, and the time of one look with the page written. `page`: where the last
 // page is left (the README's picture). `history`: bytes of earlier days' sessions the master
 // file holds before the lab; `lookCpuMs`, where given, hears the median CPU time of a look.
@@ -126,8 +126,6 @@ int liveBench(const QString& page, qint64 history = 0, double* lookCpuMs = nullp
 {
     struct Student {
         HeadlessTutor tutor{false};
-        QByteArray id;
-        QList<sessionindex::Entry> entries;
     };
     QTemporaryDir dir;
     const QString folder = dir.filePath(testfiles::kHomeFolder);
@@ -161,48 +159,21 @@ int liveBench(const QString& page, qint64 history = 0, double* lookCpuMs = nullp
             "Dana Levi")
             .split(u',');
     std::vector<std::unique_ptr<Student>> students;
-    QRandomGenerator random(30);
-    QByteArray lastIndexByte;
     qint64 appended = 0;
-    auto append = [&](const QString& path, qint64 before) { appended += QFileInfo(path).size() - before; };
-    auto step = [&](Student& s, sessionindex::PlaceEntry::Kind kind, const std::function<void()>& act) {
-        const QStringList files{QStringLiteral("masterFile.txt"), QStringLiteral("send_1208.txt")};
-        QList<qint64> before;
-        for (const QString& f : files)
-            before << QFileInfo(s.tutor.homePath(f)).size();
+    // The bytes the follower reads: the master file's and the index's.
+    auto step = [&](Student& s, const std::function<void()>& act) {
+        const QString master = s.tutor.homePath(QStringLiteral("masterFile.txt"));
+        const qint64 before = QFileInfo(master).size() + QFileInfo(indexPath).size();
         act();
-        for (qsizetype i = 0; i < files.size(); ++i) {
-            const qint64 after = QFileInfo(s.tutor.homePath(files[i])).size();
-            if (after > before[i])
-                s.entries << sessionindex::PlaceEntry{s.id, kind, files[i], before[i], after - before[i]};
-        }
-        append(s.tutor.homePath(files[0]), before[0]); // the follower reads the master file only
-        const qint64 indexBefore = QFileInfo(indexPath).size();
-        const QByteArray bytes = sessionindex::bytesToAppend(
-            s.entries, lastIndexByte.isEmpty() ? std::nullopt : std::optional<char>(lastIndexByte.back()));
-        s.entries.clear();
-        if (!testfiles::append(indexPath, bytes))
-            return false;
-        lastIndexByte = bytes.right(1);
-        append(indexPath, indexBefore);
-        return true;
+        appended += QFileInfo(master).size() + QFileInfo(indexPath).size() - before;
     };
     for (int i = 0; i < names.size(); ++i) {
         auto s = std::make_unique<Student>();
         s->tutor.drivesRoot = dir.path();
-        s->id = sessionindex::newSessionId(random);
+        s->tutor.hostName = QStringLiteral("lab-%1").arg(i + 1, 2, 10, QChar(u'0'));
         s->tutor.clock.set(clock.now());
         const int set = 1 + i % 15;
-        s->entries << sessionindex::SessionEntry{s->id,
-                                                 QString::number(set).rightJustified(3, u'0'),
-                                                 QStringLiteral("lab-%1").arg(i + 1, 2, 10, QChar(u'0')),
-                                                 "12-08-2026",
-                                                 clock.now().time().toString(QStringLiteral("hh:mm:ss")),
-                                                 names[i]};
-        if (!step(*s, sessionindex::PlaceEntry::Kind::Header, [&] {
-                s->tutor.start({QStringLiteral("1"), names[i], QString::number(set)});
-            }))
-            return 1;
+        step(*s, [&] { s->tutor.start({QStringLiteral("1"), names[i], QString::number(set)}); });
         s->tutor.next();
         students.push_back(std::move(s));
         clock.set(clock.now().addSecs(7));
@@ -223,11 +194,10 @@ int liveBench(const QString& page, qint64 history = 0, double* lookCpuMs = nullp
             const bool reminder = (i == 5 || i == 20) && round == 11;
             if (round % 3 == 2)
                 s.tutor.next();
-            if (!step(s, sessionindex::PlaceEntry::Kind::Record, [&] {
-                    s.tutor.enterResponse(reminder ? records::kAnswerPrompt + QStringLiteral("\r\n")
-                                                   : QStringLiteral("v = %1 m/s").arg(round * 3 + int(i) % 5));
-                }))
-                return 1;
+            step(s, [&] {
+                s.tutor.enterResponse(reminder ? records::kAnswerPrompt + QStringLiteral("\r\n")
+                                               : QStringLiteral("v = %1 m/s").arg(round * 3 + int(i) % 5));
+            });
         }
         clock.set(clock.now().addSecs(30));
         QElapsedTimer t;
@@ -241,18 +211,9 @@ int liveBench(const QString& page, qint64 history = 0, double* lookCpuMs = nullp
     {
         auto s = std::make_unique<Student>();
         s->tutor.drivesRoot = dir.path();
-        s->id = sessionindex::newSessionId(random);
+        s->tutor.hostName = QStringLiteral("lab-12");
         s->tutor.clock.set(clock.now());
-        s->entries << sessionindex::SessionEntry{s->id,
-                                                 QStringLiteral("013"),
-                                                 QStringLiteral("lab-12"),
-                                                 "12-08-2026",
-                                                 clock.now().time().toString(QStringLiteral("hh:mm:ss")),
-                                                 names[11]};
-        if (!step(*s, sessionindex::PlaceEntry::Kind::Header, [&] {
-                s->tutor.start({QStringLiteral("1"), names[11], QStringLiteral("13")});
-            }))
-            return 1;
+        step(*s, [&] { s->tutor.start({QStringLiteral("1"), names[11], QStringLiteral("13")}); });
         students.push_back(std::move(s));
     }
     clock.set(clock.now().addSecs(4 * 60));
