@@ -4,6 +4,8 @@
 // on a 200 MB master file against one 100 KB send file shows that it streams.
 //   bench_review [ROUNDS]   (default 11)
 //   bench_review --live [PAGE]   the live view over 30 sessions; PAGE keeps its last page
+//   bench_review --live-history  the same after a 0.5 MB and a 250 MB master file of earlier days:
+//                                CPU time per look, side by side
 //   bench_review --master [ROUNDS]   a 205 MB master file: --csv paired with `wc -l` (default 5
 //                                    rounds), and the size of its HTML report's pages
 
@@ -107,21 +109,41 @@ bool write(const QString& path, const QByteArray& bytes)
 
 } // namespace
 
-// The live view over a lab: 30 students at tutors on one folder, each recording in turn with
-// its session index entries, the follower looking after every round. Its bytes read against
+double cpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3) +
+           (double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3);
+}
+
+// The live view over a lab: 30 students at tutors on one folder, each recording in turn (the
+// tutor writes its session index entries), the follower looking after every round. Its bytes read against
 // the bytes appended, and the time of one look with the page written. `page`: where the last
-// page is left (the README's picture).
-int liveBench(const QString& page)
+// page is left (the README's picture). `history`: bytes of earlier days' sessions the master
+// file holds before the lab; `lookCpuMs`, where given, hears the median CPU time of a look.
+int liveBench(const QString& page, qint64 history = 0, double* lookCpuMs = nullptr)
 {
     struct Student {
         HeadlessTutor tutor{false};
-        QByteArray id;
-        QList<sessionindex::Entry> entries;
     };
     QTemporaryDir dir;
     const QString folder = dir.filePath(testfiles::kHomeFolder);
     QDir().mkpath(folder);
     const QString indexPath = QDir(folder).filePath(QLatin1String(sessionindex::kFileName));
+    if (history > 0) {
+        std::mt19937 random(205);
+        // The same sessions, a week before: the page shows only today's.
+        const QByteArray block =
+            recordFile(random, std::min<qint64>(history, 1 << 20), true).replace("12-08-2026", "12-01-2026");
+        QFile f(QDir(folder).filePath(QStringLiteral("masterFile.txt")));
+        if (!f.open(QIODevice::WriteOnly))
+            return 1;
+        for (qint64 n = 0; n < history; n += block.size()) {
+            if (f.write(block) != block.size())
+                return 1;
+        }
+    }
     SettableClock clock(QDateTime(QDate(2026, 12, 8), QTime(13, 30, 0)));
     review::LiveOptions options;
     options.folder = folder;
@@ -137,53 +159,26 @@ int liveBench(const QString& page)
             "Dana Levi")
             .split(u',');
     std::vector<std::unique_ptr<Student>> students;
-    QRandomGenerator random(30);
-    QByteArray lastIndexByte;
     qint64 appended = 0;
-    auto append = [&](const QString& path, qint64 before) { appended += QFileInfo(path).size() - before; };
-    auto step = [&](Student& s, sessionindex::PlaceEntry::Kind kind, const std::function<void()>& act) {
-        const QStringList files{QStringLiteral("masterFile.txt"), QStringLiteral("send_1208.txt")};
-        QList<qint64> before;
-        for (const QString& f : files)
-            before << QFileInfo(s.tutor.homePath(f)).size();
+    // The bytes the follower reads: the master file's and the index's.
+    auto step = [&](Student& s, const std::function<void()>& act) {
+        const QString master = s.tutor.homePath(QStringLiteral("masterFile.txt"));
+        const qint64 before = QFileInfo(master).size() + QFileInfo(indexPath).size();
         act();
-        for (qsizetype i = 0; i < files.size(); ++i) {
-            const qint64 after = QFileInfo(s.tutor.homePath(files[i])).size();
-            if (after > before[i])
-                s.entries << sessionindex::PlaceEntry{s.id, kind, files[i], before[i], after - before[i]};
-        }
-        append(s.tutor.homePath(files[0]), before[0]); // the follower reads the master file only
-        const qint64 indexBefore = QFileInfo(indexPath).size();
-        const QByteArray bytes = sessionindex::bytesToAppend(
-            s.entries, lastIndexByte.isEmpty() ? std::nullopt : std::optional<char>(lastIndexByte.back()));
-        s.entries.clear();
-        if (!testfiles::append(indexPath, bytes))
-            return false;
-        lastIndexByte = bytes.right(1);
-        append(indexPath, indexBefore);
-        return true;
+        appended += QFileInfo(master).size() + QFileInfo(indexPath).size() - before;
     };
     for (int i = 0; i < names.size(); ++i) {
         auto s = std::make_unique<Student>();
         s->tutor.drivesRoot = dir.path();
-        s->id = sessionindex::newSessionId(random);
+        s->tutor.hostName = QStringLiteral("lab-%1").arg(i + 1, 2, 10, QChar(u'0'));
         s->tutor.clock.set(clock.now());
         const int set = 1 + i % 15;
-        s->entries << sessionindex::SessionEntry{s->id,
-                                                 QString::number(set).rightJustified(3, u'0'),
-                                                 QStringLiteral("lab-%1").arg(i + 1, 2, 10, QChar(u'0')),
-                                                 "12-08-2026",
-                                                 clock.now().time().toString(QStringLiteral("hh:mm:ss")),
-                                                 names[i]};
-        if (!step(*s, sessionindex::PlaceEntry::Kind::Header, [&] {
-                s->tutor.start({QStringLiteral("1"), names[i], QString::number(set)});
-            }))
-            return 1;
+        step(*s, [&] { s->tutor.start({QStringLiteral("1"), names[i], QString::number(set)}); });
         s->tutor.next();
         students.push_back(std::move(s));
         clock.set(clock.now().addSecs(7));
     }
-    std::vector<double> lookMs;
+    std::vector<double> lookMs, cpu;
     const qint64 readBefore = live.bytesRead();
     live.poll(); // the start-up look reads the sessions' headers whole
     const qint64 startBytes = live.bytesRead() - readBefore;
@@ -199,38 +194,34 @@ int liveBench(const QString& page)
             const bool reminder = (i == 5 || i == 20) && round == 11;
             if (round % 3 == 2)
                 s.tutor.next();
-            if (!step(s, sessionindex::PlaceEntry::Kind::Record, [&] {
-                    s.tutor.enterResponse(reminder ? records::kAnswerPrompt + QStringLiteral("\r\n")
-                                                   : QStringLiteral("v = %1 m/s").arg(round * 3 + int(i) % 5));
-                }))
-                return 1;
+            step(s, [&] {
+                s.tutor.enterResponse(reminder ? records::kAnswerPrompt + QStringLiteral("\r\n")
+                                               : QStringLiteral("v = %1 m/s").arg(round * 3 + int(i) % 5));
+            });
         }
         clock.set(clock.now().addSecs(30));
         QElapsedTimer t;
         t.start();
+        const double cpuBefore = cpuMs();
         live.poll();
+        cpu.push_back(cpuMs() - cpuBefore);
         lookMs.push_back(bench::msSince(t));
     }
     // A student who ended the session starts again on the same computer.
     {
         auto s = std::make_unique<Student>();
         s->tutor.drivesRoot = dir.path();
-        s->id = sessionindex::newSessionId(random);
+        s->tutor.hostName = QStringLiteral("lab-12");
         s->tutor.clock.set(clock.now());
-        s->entries << sessionindex::SessionEntry{s->id,
-                                                 QStringLiteral("013"),
-                                                 QStringLiteral("lab-12"),
-                                                 "12-08-2026",
-                                                 clock.now().time().toString(QStringLiteral("hh:mm:ss")),
-                                                 names[11]};
-        if (!step(*s, sessionindex::PlaceEntry::Kind::Header, [&] {
-                s->tutor.start({QStringLiteral("1"), names[11], QStringLiteral("13")});
-            }))
-            return 1;
+        step(*s, [&] { s->tutor.start({QStringLiteral("1"), names[11], QStringLiteral("13")}); });
         students.push_back(std::move(s));
     }
     clock.set(clock.now().addSecs(4 * 60));
     live.poll();
+    if (lookCpuMs) {
+        *lookCpuMs = bench::median(cpu);
+        return 0;
+    }
     const qint64 followed = live.bytesRead() - readBefore - startBytes;
     const qint64 grew = appended - appendedAtStart;
     bench::row(QStringLiteral("Live view: bytes read after start, 30 sessions, %1 records").arg(grew ? 30 * 12 : 0),
@@ -312,6 +303,16 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     if (argc > 1 && QByteArray(argv[1]) == "--live")
         return liveBench(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
+    if (argc > 1 && QByteArray(argv[1]) == "--live-history") {
+        double small = 0, large = 0;
+        if (liveBench({}, 512 << 10, &small) || liveBench({}, 250LL << 20, &large))
+            return 1;
+        bench::row(QStringLiteral("Live view: CPU of one look, 30 sessions, after a 250 MB master file of earlier "
+                                  "days, median of 12"),
+                   bench::ms(large), QStringLiteral("after 0.5 MB ") + bench::ms(small), bench::ratio(large, small),
+                   QStringLiteral("≤ 2×"), large <= 2 * small);
+        return 0;
+    }
     if (argc > 1 && QByteArray(argv[1]) == "--master")
         return masterBench(argc > 2 ? std::max(1, QByteArray(argv[2]).toInt()) : 5);
     const int rounds = argc > 1 ? std::max(3, QByteArray(argv[1]).toInt()) : 11;

@@ -19,6 +19,7 @@
 #include "review/file_follower.h"
 #include "review/input_text.h"
 #include "review/live_view.h"
+#include "review/question_summary.h"
 #include "review/record_parser.h"
 #include "review/record_reader.h"
 #include "review/report.h"
@@ -160,12 +161,16 @@ private slots:
     void interleavedWriters_data();
     void interleavedWriters();
     void gradebook();
+    void questionSummary_data();
+    void questionSummary();
     void follower_data();
     void follower();
     void followsAFileLargerThanItsBytes();
     void liveView();
     void liveFolders_data();
     void liveFolders();
+    void liveEnds_data();
+    void liveEnds();
 };
 
 void TestReviewReader::readsWhatWasWritten_data()
@@ -994,6 +999,13 @@ void TestReviewReader::interleavedWriters_data()
         << "kind" << 18 << 1
         << QStringList{"records.index:2: entry for ",
                        "masterFile.txt skipped: it points at a session header, not a record"};
+    // Ann finished, then a later end says she quit; the same end again; an end for nobody.
+    QTest::newRow("ends: the first stands")
+        << "ends" << 18 << 1
+        << QStringList{"records.index:29: skipped: session ",
+                       " (quit) ended at line 28 already (finished at 10:05:00); the first end stands",
+                       "records.index:33: skipped: an end (closed) of session ffffffffffffffff, which no session "
+                       "entry names"};
 }
 
 // Three students on one folder record in turn: each CSV row must be in its writer's session,
@@ -1045,6 +1057,16 @@ void TestReviewReader::interleavedWriters()
         lines.insert(lines.size() - 1, lines[lines.size() - 2]);
     if (damage == QLatin1String("kind"))
         lines[1].replace("header\t", "record\t"); // Ann's header in the master file
+    if (damage == QLatin1String("ends")) {
+        QByteArrayList id; // Ann, Bo, Cy
+        for (const QByteArray& l : std::as_const(lines))
+            id << (l.startsWith("session\t") ? QByteArrayList{l.split('\t')[1]} : QByteArrayList());
+        for (const QByteArray& end :
+             {id[0] + "\tfinished\t12-08-2026\t10:05:00", id[0] + "\tquit\t12-08-2026\t10:06:00",
+              id[0] + "\tfinished\t12-08-2026\t10:05:00", id[1] + "\tquit\t12-08-2026\t10:06:30",
+              id[2] + "\tclosed\t12-08-2026\t10:07:00", QByteArray("ffffffffffffffff\tclosed\t12-08-2026\t10:07:00")})
+            lines.insert(lines.size() - 1, "end\t" + end + "\t.");
+    }
     if (damage == QLatin1String("forged")) {
         QList<QByteArray> forged = lines[0].split('\t');
         forged[3] = "lab-99";
@@ -1088,12 +1110,13 @@ void TestReviewReader::interleavedWriters()
     }
     QCOMPARE(right, placed);
 
-    if (!damage.isEmpty())
+    if (!damage.isEmpty() && damage != QLatin1String("ends"))
         return;
-    // The page gathers each student's records under one heading, even where they interleave.
+    // The page gathers each student's records under one heading, even where they interleave,
+    // and says how each session ended.
     const ReviewRun html = runReview({QStringLiteral("--html"), writers[0]->tutor.homePath(QString())});
-    QCOMPARE(html.status, 0);
-    const QByteArray& page = html.out;
+    QCOMPARE(html.status, status);
+    const QByteArray page = html.out.left(html.out.indexOf("<h2>Each line across the class</h2>"));
     QList<QByteArray> sessions;
     for (qsizetype at = page.indexOf("<h3>"); at >= 0;) {
         const qsizetype next = page.indexOf("<h3>", at + 4);
@@ -1106,6 +1129,13 @@ void TestReviewReader::interleavedWriters()
                      sessions[i].contains(" · " + students[i % 3].first.toUtf8() + " on lab-"),
                  sessions[i].left(120).constData());
         QCOMPARE(sessions[i].count("<tr><td class=\"n\">"), 3);
+        const char* const ended[] = {"<p class=\"end finished\">Finished the set at 10:05:00 12-08-2026.</p>",
+                                     "<p class=\"end left\">Left: quit the program at 10:06:30 12-08-2026.</p>",
+                                     "<p class=\"end left\">Left: closed the window at 10:07:00 12-08-2026.</p>"};
+        QVERIFY2(sessions[i].contains(damage.isEmpty() ? "<p class=\"end unknown\">Its end is not recorded: still at "
+                                                         "work, or the tutor was stopped.</p>"
+                                                       : ended[i % 3]),
+                 sessions[i].constData());
     }
 }
 
@@ -1136,19 +1166,82 @@ void TestReviewReader::gradebook()
     session(QStringLiteral("Ann Lee"), QStringLiteral("lab-07"), 6, 30, {"c"});
     session(QStringLiteral("Bo Chen"), QStringLiteral("lab-02"), 12, 0, {"d", records::kAnswerPrompt + "\r\n"});
     session(QStringLiteral("Cy Diaz"), QStringLiteral("lab-02"), 14, 40, {});
+    // How they ended, as the index says (Ann's second session was killed); Cy's second end is named.
+    const QString index = writers[0]->tutor.homePath(QLatin1String(sessionindex::kFileName));
+    const QList<sessionindex::SessionEntry> named = sessionindex::parse(testfiles::read(index)).sessions;
+    using How = EndEntry::How;
+    for (const auto& [at, how] : {std::pair{0, How::Finished}, {2, How::Quit}, {3, How::Closed}, {3, How::Quit}})
+        QVERIFY(testfiles::append(index, sessionindex::encode(EndEntry{named[at].id, how, "12-08-2026", "11:00:00"})));
 
     const ReviewRun run = runReview({"--gradebook", writers[0]->tutor.homePath(QString())});
-    QCOMPARE(run.status, 0);
+    QCOMPARE(run.status, 1);
     const QStringList& errors = run.errors;
-    QCOMPARE(errors, QStringList({"classnotes-review: Ann Lee: one name on 2 computers (lab-01, lab-07)",
-                                  "classnotes-review: lab-02: one computer with 2 names (Bo Chen, Cy Diaz)"}));
+    QVERIFY2(errors.value(0).contains("(quit) ended at line 28 already (closed at 11:00:00)"),
+             qPrintable(errors.value(0)));
+    QCOMPARE(errors.mid(1), QStringList({"classnotes-review: Ann Lee: one name on 2 computers (lab-01, lab-07)",
+                                         "classnotes-review: lab-02: one computer with 2 names (Bo Chen, Cy Diaz)"}));
     const QList<QStringList> rows = csvRows(run.out);
     QCOMPARE(rows.size(), 5);
-    QCOMPARE(rows[0].join(u','), "name,computer,set,questions,reached,answered,notes,first,last,minutes");
-    QCOMPARE(rows[1].join(u','), "Ann Lee,lab-01,006,20,3,2,1,12-08-2026 10:01:30,12-08-2026 10:04:30,3");
-    QCOMPARE(rows[2].join(u','), "Ann Lee,lab-07,006,20,1,1,0,12-08-2026 10:31:30,12-08-2026 10:31:30,0");
-    QCOMPARE(rows[3].join(u','), "Bo Chen,lab-02,012,12,2,1,0,12-08-2026 10:01:30,12-08-2026 10:03:00,2");
-    QCOMPARE(rows[4].join(u','), "Cy Diaz,lab-02,014,12,0,0,0,,,0"); // started, recorded nothing
+    QCOMPARE(rows[0].join(u','), "name,computer,set,questions,reached,answered,notes,first,last,minutes,ended");
+    QCOMPARE(rows[1].join(u','), "Ann Lee,lab-01,006,20,3,2,1,12-08-2026 10:01:30,12-08-2026 10:04:30,3,finished");
+    QCOMPARE(rows[2].join(u','), "Ann Lee,lab-07,006,20,1,1,0,12-08-2026 10:31:30,12-08-2026 10:31:30,0,");
+    QCOMPARE(rows[3].join(u','), "Bo Chen,lab-02,012,12,2,1,0,12-08-2026 10:01:30,12-08-2026 10:03:00,2,quit");
+    QCOMPARE(rows[4].join(u','), "Cy Diaz,lab-02,014,12,0,0,0,,,0,closed"); // started, recorded nothing
+}
+
+void TestReviewReader::questionSummary_data()
+{
+    QTest::addColumn<QStringList>("records"); // "who:" then line, kind (answer, reminder, empty, note), seconds
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("counts"); // reached|answered|only the reminder|nothing|median seconds
+
+    QTest::newRow("one answer") << QStringList{"Ann:1a30"} << 1 << "1|1|0|0|30";
+    QTest::newRow("median of three") << QStringList{"A:1a10", "B:1a50", "C:1a20"} << 1 << "3|3|0|0|20";
+    QTest::newRow("median of two, rounded") << QStringList{"A:1a10", "B:1a21"} << 1 << "2|2|0|0|16";
+    QTest::newRow("the first answer's seconds, after the reminder")
+        << QStringList{"A:1r5,1a40,1a99"} << 1 << "1|1|0|0|40";
+    QTest::newRow("the reminder after an answer") << QStringList{"A:1a7,1r3"} << 1 << "1|1|0|0|7";
+    QTest::newRow("a note and an empty answer are nothing") << QStringList{"A:1n4,1e4"} << 1 << "1|0|0|1|—";
+    QTest::newRow("a line passed over") << QStringList{"A:3a5"} << 2 << "1|0|0|1|—";
+    QTest::newRow("a line not reached") << QStringList{"A:1a5", "B:2r5"} << 3 << "0|0|0|0|—";
+    QTest::newRow("each state once") << QStringList{"A:2a5", "B:2r5", "C:3a5"} << 2 << "3|1|1|1|5";
+    QTest::newRow("two sessions of one student") << QStringList{"A:1r5", "A:1a12"} << 1 << "1|1|0|0|12";
+}
+
+// Each line across the class, from students' records as the reports and the live page gather them.
+void TestReviewReader::questionSummary()
+{
+    QFETCH(QStringList, records);
+    QFETCH(int, line);
+    QFETCH(QString, counts);
+
+    std::map<QString, review::StudentLines> students;
+    for (const QString& student : std::as_const(records)) {
+        review::StudentLines lines;
+        for (const QString& r : student.section(u':', 1).split(u',')) {
+            const QChar kind = r[1];
+            const auto flag = kind == u'r'   ? review::TextFlag::OnlyReminder
+                              : kind == u'e' ? review::TextFlag::Empty
+                                             : review::TextFlag::None;
+            lines.add(r.left(1).toInt(), kind == u'n', flag, r.mid(2).toInt(), bytes("answer " + r));
+        }
+        students[student.section(u':', 0, 0)].merge(lines);
+    }
+    review::QuestionSummary summary(2);
+    for (const auto& [who, lines] : students)
+        summary.add("006", who, lines);
+    QByteArray page;
+    summary.writeHtml(page);
+    const QString text = QString::fromUtf8(page);
+    const qsizetype at = text.indexOf(QStringLiteral("<tr><td class=\"n\">%1</td>").arg(line));
+    QString row = text.mid(at, text.indexOf(QStringLiteral("</tr>"), at) - at);
+    row.remove(QRegularExpression(QStringLiteral("<ul>.*?</ul>")));
+    row.replace(QRegularExpression(QStringLiteral("(<[^>]*>)+")), QStringLiteral("|"));
+    QCOMPARE(row.section(u'|', 3, -2), counts);
+    // Each count opens to whose it is, the answers with their text, two at most.
+    if (counts.startsWith(QLatin1String("3|3")))
+        QVERIFY(page.contains("<details><summary>3</summary><ul><li>A: <q>answer 1a10</q></li><li>B: <q>answer "
+                              "1a50</q></li><li>… and 1 more</li></ul></details>"));
 }
 
 void TestReviewReader::follower_data()
@@ -1368,6 +1461,18 @@ void TestReviewReader::liveView()
     QVERIFY(live.poll());
     QVERIFY(!live.page().contains("Cannot read the folder"));
     QVERIFY(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|5|")));
+    // The mount point left empty: the folder stays, its files go. Said at once; nobody turns quiet.
+    QVERIFY(QDir().rename(folder, folder + ".away") && QDir().mkpath(folder));
+    QVERIFY(live.poll());
+    QVERIFY2(live.page().contains("Cannot read the folder since " + clock.now().toString("hh:mm:ss").toLatin1() +
+                                  " (masterFile.txt is gone: a share whose mount point is now empty"),
+             live.page().constData());
+    advance(10 * 60);
+    QVERIFY(live.poll());
+    QVERIFY2(liveRow(live.page(), "Ann Lee").contains("|working|"), qPrintable(liveRow(live.page(), "Ann Lee")));
+    QVERIFY(QDir().rmdir(folder) && QDir().rename(folder + ".away", folder));
+    QVERIFY(live.poll());
+    QVERIFY(!live.page().contains("Cannot read the folder"));
 
     // The master file cut back by hand to its first records: read again from its start, and said.
     QVERIFY(testfiles::write(master, before));
@@ -1376,9 +1481,9 @@ void TestReviewReader::liveView()
                                  clock.now().toString(QStringLiteral("hh:mm:ss")).toLatin1()));
     QVERIFY2(liveRow(live.page(), "Ann Lee").contains(QStringLiteral("|3|")),
              qPrintable(liveRow(live.page(), "Ann Lee")));
-    advance(3600); // an hour on from her last record of those, at 10:01:10
+    advance(3600); // an hour on from her last record of those, at 10:01:10, and the 10 min away
     QVERIFY(live.poll());
-    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|3|1 h 07 min|quiet 67 min|")),
+    QVERIFY2(liveRow(live.page(), "Ann Lee").endsWith(QStringLiteral("|3|1 h 17 min|quiet 77 min|")),
              qPrintable(liveRow(live.page(), "Ann Lee")));
 
     // Left to itself, it looks again and again.
@@ -1437,6 +1542,79 @@ void TestReviewReader::liveFolders()
         QVERIFY2(liveRow(live.page(), name).endsWith("|1 of 20|1|0 s|working|"), qPrintable(live.page()));
     QVERIFY2(live.page().contains("· 2 sessions today ·"), qPrintable(live.page()));
     QCOMPARE(live.page().contains(note.toUtf8()) && live.page().count("class=\"note\"") == !note.isEmpty(), true);
+}
+
+// How sessions ended, from the index's end entries: {student:how}, then each row's classes and
+// the end of its cells, for Ann (line 1 of 20), Bo (line 1 of 12), Dee (at her set's last line).
+void TestReviewReader::liveEnds_data()
+{
+    QTest::addColumn<QStringList>("ends");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QString>("note");
+
+    const QString quiet = QStringLiteral("quiet;|quiet 6 min|");
+    const QString annFinished = QStringLiteral("apart finished;|finished|the set's end at 10:01:00|");
+    const QString annQuit = QStringLiteral("left;|left|quit the program at 10:01:00|");
+    QTest::newRow("none written: the last line stands for the set's end")
+        << QStringList() << QStringList{quiet, quiet, "apart finished;|finished|"} << QString();
+    QTest::newRow("finished: only where it is written")
+        << QStringList{"Ann:finished"} << QStringList{annFinished, quiet, quiet} << QString();
+    QTest::newRow("quit and closed: left, never quiet")
+        << QStringList{"Ann:quit", "Bo:closed"}
+        << QStringList{annQuit, "left;|left|closed the window at 10:01:00|", quiet} << QString();
+    QTest::newRow("a second end does not relabel")
+        << QStringList{"Ann:finished", "Ann:quit"} << QStringList{annFinished, quiet, quiet}
+        << "records.index:17: not used: a second end (quit) of session ";
+    QTest::newRow("the same end twice is one")
+        << QStringList{"Ann:quit", "Ann:quit"} << QStringList{annQuit, quiet, quiet} << QString();
+    QTest::newRow("an end for no session")
+        << QStringList{"ffffffffffffffff:closed"} << QStringList{quiet, quiet, quiet}
+        << "records.index:16: not used: an end (closed) of session ffffffffffffffff, which no session entry names";
+}
+
+void TestReviewReader::liveEnds()
+{
+    QFETCH(QStringList, ends);
+    QFETCH(QStringList, rows);
+    QFETCH(QString, note);
+    QTemporaryDir shared;
+    const QString folder = shared.filePath(testfiles::kHomeFolder);
+    SettableClock clock(QDateTime(QDate(2026, 12, 8), QTime(10, 0, 10)));
+    review::LiveView live({folder, shared.filePath("live.html")}, clock);
+    const QStringList names{"Ann Lee", "Bo Chen", "Dee Ray"};
+    std::vector<std::unique_ptr<Writer>> writers;
+    QVERIFY(QDir().mkpath(folder));
+    for (int i = 0; i < 3; ++i) {
+        writers.push_back(std::make_unique<Writer>());
+        HeadlessTutor& t = writers.back()->tutor;
+        t.drivesRoot = shared.path();
+        t.hostName = QStringLiteral("lab-%1").arg(i);
+        t.clock.set(clock.now());
+        t.start({QStringLiteral("1"), names[i], i == 1 ? QStringLiteral("12") : QStringLiteral("6")});
+        for (int line = 0; line < (i == 2 ? 20 : 1); ++line)
+            t.next();
+        t.enterResponse(QStringLiteral("a"));
+    }
+    const QString index = QDir(folder).filePath(QLatin1String(sessionindex::kFileName));
+    QHash<QString, QByteArray> ids{{"ffffffffffffffff", "ffffffffffffffff"}};
+    for (const SessionEntry& s : sessionindex::parse(testfiles::read(index)).sessions)
+        ids.insert(s.name.section(u' ', 0, 0), s.id);
+    for (const QString& end : std::as_const(ends))
+        QVERIFY(testfiles::append(index, "end\t" + ids.value(end.section(u':', 0, 0)) + '\t' +
+                                             end.section(u':', 1).toLatin1() + "\t12-08-2026\t10:01:00\t.\n"));
+    clock.set(clock.now().addSecs(6 * 60));
+    QVERIFY(live.poll());
+    for (int i = 0; i < 3; ++i) {
+        const QString row = liveRow(live.page(), names[i]);
+        QVERIFY2(row.startsWith("<tr class=\"" + rows[i].section(u';', 0, 0) + "\">") &&
+                     row.endsWith(rows[i].section(u';', 1)),
+                 qPrintable(row));
+    }
+    // Finished rows are listed apart, below the others.
+    QCOMPARE(live.page().indexOf("Ann Lee") > live.page().indexOf("Dee Ray"), rows[0].contains("finished"));
+    QCOMPARE(live.page().contains(note.toUtf8()) && live.page().count("class=\"note\"") == !note.isEmpty(), true);
+    // Each line across the class: Ann answered line 1 of set 006, Dee passed over it.
+    QVERIFY(live.page().contains("<h3>Class notes 006 · 2 students</h3>"));
 }
 
 QTEST_GUILESS_MAIN(TestReviewReader)

@@ -230,6 +230,7 @@ void TestReviewRoundTrip::htmlCountsEachFileAndAll()
         "session header.</td></tr>",
         "<p class=\"summary\">0 sessions, 1 record: 0 empty, 1 only the reminder, 0 holding the reminder; 1 "
         "stretch that could not be read, skipped.</p>",
+        "<h3>Class notes 005 · 1 student</h3>", // each line of the set across the class
         "<p class=\"summary\">3 files, 1 session, 7 records: 1 empty, 1 only the reminder, 1 holding the "
         "reminder; 1 stretch that could not be read, skipped.</p>"};
     QCOMPARE(counted, expected);

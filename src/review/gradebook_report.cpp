@@ -30,7 +30,24 @@ struct Work {
     QDateTime first;
     QDateTime last;
     QHash<QByteArray, std::pair<QDateTime, QDateTime>> sessions; // the span of each session's records
+    QHash<QByteArray, sessionindex::EndEntry> ends;              // by session id, as the index says
 };
+
+// "finished" where a session reached the set's end; otherwise how the last one to end ended.
+QByteArray endedWord(const Work& w)
+{
+    const sessionindex::EndEntry* last = nullptr;
+    for (const sessionindex::EndEntry& e : w.ends) {
+        if (e.how == sessionindex::EndEntry::How::Finished)
+            return sessionindex::howWord(e.how);
+        auto at = [](const sessionindex::EndEntry& x) {
+            return QDateTime::fromString(x.date + u' ' + x.time, QStringLiteral("MM-dd-yyyy hh:mm:ss"));
+        };
+        if (!last || at(e) > at(*last))
+            last = &e;
+    }
+    return last ? sessionindex::howWord(last->how) : QByteArray();
+}
 
 QDateTime when(QByteArrayView date, QByteArrayView time)
 {
@@ -50,13 +67,18 @@ public:
     {
         if (bom)
             buffer() += "\xEF\xBB\xBF";
-        buffer() += "name,computer,set,questions,reached,answered,notes,first,last,minutes\r\n";
+        buffer() += "name,computer,set,questions,reached,answered,notes,first,last,minutes,ended\r\n";
     }
 
     void beginFile(const QString& path, bool) override { file_ = path; }
     void endFile(const ReadTotals&) override {}
     // A student who started a set and recorded nothing has a row too.
-    void session(const Session& s) override { workOf(s.name, s.computer, s.set); }
+    void session(const Session& s) override
+    {
+        Work& w = workOf(s.name, s.computer, s.set);
+        if (s.end)
+            w.ends.insert(s.id, *s.end);
+    }
     void skipped(const Skipped&) override {}
 
     void record(const Record& r) override
@@ -132,7 +154,7 @@ private:
             seconds += from.secsTo(to);
         out += ',' + QByteArray::number(placeInSet(w.set, QString()).lines) + ',' + QByteArray::number(w.furthest) +
                ',' + QByteArray::number(w.answered.size()) + ',' + QByteArray::number(w.notes) + ',' + shown(w.first) +
-               ',' + shown(w.last) + ',' + QByteArray::number((seconds + 30) / 60) + "\r\n";
+               ',' + shown(w.last) + ',' + QByteArray::number((seconds + 30) / 60) + ',' + endedWord(w) + "\r\n";
         flush();
     }
 

@@ -1,10 +1,15 @@
+#include "question_summary.h"
 #include "report.h"
 #include "review_text.h"
+#include "set_lines.h"
 
 #include <QHash>
 
 #include <algorithm>
+#include <map>
 #include <numeric>
+
+#include "platform/code_page.h"
 
 namespace review {
 namespace {
@@ -31,6 +36,8 @@ tr.skip td, p.skip { background: #f6f6f6; color: #800; font-style: italic; }
 .summary { color: #555; }
 .c-n { width: 2.5em; } .c-time { width: 5.5em; } .c-secs { width: 6em; } .c-kind { width: 6em; }
 .c-q { width: 6.5em; } .c-line { width: 35%; } .c-flags { width: 7.5em; }
+p.end { margin: 0 0 .3em; } .end.left, .end.unknown { color: #a50; }
+table.questions { table-layout: auto; } details ul { margin: .2em 0; padding-left: 1.2em; text-align: left; }
 /* On paper every text is shown whole: no scroll box, the header row on every page, a row
    kept on one page and a session on one page where they fit. */
 @page { size: landscape; margin: 12mm; }
@@ -96,6 +103,23 @@ QByteArray sessionHeading(int number, QByteArrayView date, QByteArrayView set, c
     return out + "</h3>\n";
 }
 
+// How the session ended, as the index says: only for a session the index names.
+QByteArray endLine(const Session& s)
+{
+    if (s.id.isEmpty())
+        return {};
+    if (!s.end)
+        return "<p class=\"end unknown\">Its end is not recorded: still at work, or the tutor was stopped.</p>\n";
+    using How = sessionindex::EndEntry::How;
+    const How how = s.end->how;
+    QByteArray out = how == How::Finished ? "<p class=\"end finished\">Finished the set"
+                                          : (how == How::Quit ? "<p class=\"end left\">Left: quit the program"
+                                                              : "<p class=\"end left\">Left: closed the window");
+    out += " at ";
+    appendHtml(out, (s.end->time + u' ' + s.end->date).toUtf8());
+    return out + ".</p>\n";
+}
+
 class HtmlReport final : public Report {
 public:
     HtmlReport(QIODevice& out, const MorePages* more) : Report(out), more_(more), first_(&out)
@@ -110,6 +134,7 @@ public:
         blocks_.clear();
         blockOf_.clear();
         fileName_.clear();
+        fileNameText_ = path;
         appendHtml(fileName_, path.toUtf8());
         buffer() += "<section>\n<h2>" + fileName_ + "</h2>\n";
         sectionOpen_ = true;
@@ -118,7 +143,8 @@ public:
     void session(const Session& s) override
     {
         ++file_.sessions;
-        QByteArray heading = sessionHeading(s.number, s.date, s.set, s.name, s.computer) + "<p class=\"t\">";
+        QByteArray heading =
+            sessionHeading(s.number, s.date, s.set, s.name, s.computer) + endLine(s) + "<p class=\"t\">";
         appendHtmlRecordText(heading, s.headerLine);
         heading += "</p>\n";
         if (grouped_) {
@@ -134,6 +160,7 @@ public:
     void record(const Record& r) override
     {
         ++file_.records;
+        summarize(r);
         if (grouped_) {
             const QByteArray key = keyOf(r.sessionId, r.session);
             Block& b = blockOf_.contains(key) ? blocks_[blockOf_[key]]
@@ -200,12 +227,40 @@ public:
                         QByteArray::number(page_ - 1) + (page_ == 2 ? " further page" : " further pages") +
                         ", so that each opens in a browser:</p>\n<ul>\n" + links_ + "</ul>\n";
         }
+        if (!summary_.empty()) {
+            QuestionSummary summary;
+            for (const auto& [key, work] : summary_)
+                summary.add(key.second, work.who, work.lines);
+            summary.writeHtml(buffer());
+        }
         buffer() += "<h2>All files</h2>\n<p class=\"summary\">" + QByteArray::number(files_) +
                     (files_ == 1 ? " file, " : " files, ") + countText(all_) + "</p>\n</body>\n</html>\n";
         return flush(true) && !pagesFailed_;
     }
 
 private:
+    // Each student's records by the line of the set, for the summary across the class. A
+    // student is the name and computer the index gives; without them, the session in its file.
+    void summarize(const Record& r)
+    {
+        if (r.set.isEmpty())
+            return;
+        const QByteArray set = r.set.toByteArray();
+        const QString key =
+            r.name.isEmpty() ? fileNameText_ + u'#' + QString::number(r.session) : r.name + u'\n' + r.computer;
+        auto it = summary_.find({key, set});
+        if (it == summary_.end()) {
+            Work w;
+            if (r.name.isEmpty())
+                w.who = QStringLiteral("(no name: %1, session %2)").arg(fileNameText_).arg(r.session);
+            else
+                w.who = r.computer.isEmpty() ? r.name : r.name + QStringLiteral(" on ") + r.computer;
+            it = summary_.emplace(std::pair{key, set}, w).first;
+        }
+        const int line = placeInSet(set, codepage::decode(r.line.toByteArray())).line;
+        it->second.lines.add(line, r.kind == Record::Kind::Note, flagOf(r.text), r.seconds, r.text);
+    }
+
     // At a session's start: a page that is full is closed and the rest goes to the next.
     void turnPageIfFull(const QByteArray& heading)
     {
@@ -364,6 +419,12 @@ private:
     bool sessionOpen_ = false;
     bool sectionOpen_ = false;
     QByteArray fileName_; // as the page shows it
+    QString fileNameText_;
+    struct Work {
+        QString who;
+        StudentLines lines;
+    };
+    std::map<std::pair<QString, QByteArray>, Work> summary_; // by student and set
     const MorePages* more_ = nullptr;
     QIODevice* first_ = nullptr;
     int page_ = 1;

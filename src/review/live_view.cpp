@@ -6,6 +6,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <map>
 #include <utility>
 
 #include "platform/code_page.h"
@@ -23,6 +24,9 @@ const QString kMasterFile = QStringLiteral("masterFile.txt");
 constexpr int kIndexGraceSeconds = 10;
 constexpr int kLooksPerPoll = 64; // of 4 MB each: a master file of 256 MB is read in one poll
 constexpr qsizetype kShownLine = 80;
+constexpr qsizetype kAnswerKept = 61; // bytes of an answer kept for the summary per line
+constexpr int kIndexNotesShown = 10;
+constexpr int kSecondsPerDay = 24 * 60 * 60;
 
 QByteArray headerKey(qint64 offset)
 {
@@ -53,6 +57,11 @@ void appendText(QByteArray& out, const QString& text)
     appendHtml(out, text.toUtf8());
 }
 
+int secondsOfDay(const QByteArray& time)
+{
+    return QTime(0, 0).secsTo(QTime::fromString(QString::fromLatin1(time), u"hh:mm:ss"));
+}
+
 const char kPageStyle[] = R"(<style>
 body { font: 15px/1.4 "DejaVu Sans", "Liberation Sans", sans-serif; margin: 1.2em; color: #222; }
 h1 { font-size: 1.3em; margin: 0 0 .2em; }
@@ -67,6 +76,7 @@ tr.quiet td.since { font-weight: bold; color: #a50; }
 tr.reminder td.line { background: #ffe0e0; }
 tr.ended td { color: #888; background: #f3f3f3; }
 tr.finished td { background: #e6f4e6; }
+tr.left td { color: #666; background: #f3f3f3; }
 tr.apart td { border-top: 3px solid #6a6; }
 p.note { background: #eef; padding: .4em .6em; border-radius: .3em; }
 .tag { display: inline-block; padding: 0 .4em; margin-right: .2em; border-radius: .3em; font-size: .85em; }
@@ -75,6 +85,11 @@ p.note { background: #eef; padding: .4em .6em; border-radius: .3em; }
 .tag.ended { background: #999; color: #fff; }
 .tag.finished { background: #393; color: #fff; }
 .tag.working { background: #cde; color: #000; }
+.tag.left { background: #777; color: #fff; }
+.end { margin-left: .2em; }
+h2 { font-size: 1.15em; margin: 1.4em 0 .3em; }
+h3 { font-size: 1em; margin: 1em 0 .3em; }
+details ul { margin: .2em 0; padding-left: 1.2em; text-align: left; }
 </style>
 )";
 
@@ -120,6 +135,10 @@ void LiveView::Folder::reset()
     claimedHeaders_.clear();
     waiting_.clear();
     currentHeader_.clear();
+    endsWritten_ = false;
+    indexNotes_.clear();
+    todayKeys_.clear();
+    todayFor_.clear();
 }
 
 void LiveView::fail(const QString& problem)
@@ -149,6 +168,7 @@ void LiveView::look(Folder& f)
 bool LiveView::poll()
 {
     failed_ = false;
+    today_ = clock_.now().toString(QStringLiteral("MM-dd-yyyy"));
     if (!QFileInfo(options_.folder).isDir()) {
         fail(QStringLiteral("the folder cannot be reached"));
     } else {
@@ -164,13 +184,22 @@ bool LiveView::poll()
         }
         for (const auto& f : folders_)
             look(*f);
+        // An emptied mount point leaves the folder there and takes its files: said at once, not
+        // taken for a class that has not begun.
+        for (const auto& f : folders_) {
+            if (!failed_ && f->masterMissing_ && f->masterSeen_)
+                fail(QStringLiteral("%1 is gone: a share whose mount point is now empty, or the file was taken away")
+                         .arg(shownPath(f->master_.path())));
+        }
     }
     if (!failed_)
         awaySince_.reset();
     else if (!awaySince_)
         awaySince_ = clock_.now();
-    for (const auto& f : folders_)
+    for (const auto& f : folders_) {
         f->placePending(false);
+        f->refreshToday();
+    }
 
     page_ = render();
     QSaveFile out(options_.page);
@@ -209,6 +238,30 @@ bool LiveView::Folder::lookAtIndex()
             s.set = codepage::encode(e.set);
             s.date = e.date;
             s.start = e.time;
+            dated(e.id, s.date);
+        }
+        for (qsizetype i = 0; i < parsed.ends.size(); ++i) {
+            const sessionindex::EndEntry& e = parsed.ends[i];
+            endsWritten_ = true;
+            const auto s = sessions_.find(e.session);
+            const QString id = QString::fromLatin1(e.session);
+            auto word = [](const sessionindex::EndEntry& end) {
+                return QString::fromLatin1(sessionindex::howWord(end.how));
+            };
+            QString note;
+            if (s == sessions_.end() || s->start.isEmpty())
+                note = QStringLiteral("an end (%1) of session %2, which no session entry names").arg(word(e), id);
+            else if (!s->end)
+                s->end = e; // the first end stands; the same one again is no news
+            else if (!(*s->end == e))
+                note = QStringLiteral("a second end (%1) of session %2; the first (%3) stands")
+                           .arg(word(e), id, word(*s->end));
+            if (!note.isEmpty() && indexNotes_.size() < kIndexNotesShown) {
+                indexNotes_ << QStringLiteral("%1:%2: not used: %3")
+                                   .arg(view_.shownPath(index_.path()))
+                                   .arg(parsed.endLines[i])
+                                   .arg(note);
+            }
         }
         for (const sessionindex::PlaceEntry& p : parsed.places) {
             if (p.file != kMasterFile)
@@ -233,6 +286,7 @@ bool LiveView::Folder::lookAtMaster()
         masterMissing_ = look.state == FileFollower::Look::State::Missing;
         if (masterMissing_)
             return true; // no student has recorded yet, or an empty mount point
+        masterSeen_ = true;
         if (look.state == FileFollower::Look::State::Unreadable) {
             view_.fail(QStringLiteral("%1 cannot be read: %2").arg(view_.shownPath(master_.path()), look.problem));
             return true;
@@ -276,7 +330,11 @@ void LiveView::Folder::readMaster(QByteArrayView bytes, qint64 offset, bool sett
             r.fullLine = codepage::decode(p.field(Field::Line).toByteArray());
             const QByteArrayView number = p.field(Field::Number).trimmed();
             r.question = number.isEmpty() ? 0 : int(number.toLongLong() % 10000);
-            r.onlyReminder = flagOf(p.field(Field::Text)) == TextFlag::OnlyReminder;
+            r.flag = flagOf(p.field(Field::Text));
+            r.onlyReminder = r.flag == TextFlag::OnlyReminder;
+            r.note = p.type == Parsed::Type::Note;
+            const QByteArrayView text = p.field(Field::Text);
+            r.text = text.first(std::min(text.size(), kAnswerKept)).toByteArray();
             const QDateTime now = view_.clock_.now();
             r.seen = now;
             if (catchingUp_) {
@@ -321,6 +379,23 @@ void LiveView::Folder::header(QByteArrayView bytes, qint64 offset)
     s.set = p.field(Field::Set).toByteArray();
     s.date = QString::fromLatin1(p.field(Field::Date));
     s.order = offset;
+    dated(currentHeader_, s.date);
+}
+
+void LiveView::Folder::dated(const QByteArray& key, const QString& date)
+{
+    if (date == view_.today_)
+        todayKeys_.insert(key);
+}
+
+void LiveView::Folder::refreshToday()
+{
+    if (todayFor_ == view_.today_)
+        return;
+    todayFor_ = view_.today_; // a new day: the sessions of the one before leave the page
+    todayKeys_.clear();
+    for (auto it = sessions_.cbegin(); it != sessions_.cend(); ++it)
+        dated(it.key(), it->date);
 }
 
 void LiveView::Folder::record(const PendingRecord& r, qint64 offset)
@@ -363,6 +438,12 @@ void LiveView::Folder::apply(const QByteArray& key, const PendingRecord& r)
         s.question = r.question;
     s.onlyReminder += r.onlyReminder ? 1 : 0;
     s.lastOnlyReminder = r.onlyReminder;
+    std::optional<int> seconds;
+    if (!s.lastTime.isEmpty()) // a session may pass midnight
+        seconds = (secondsOfDay(r.time) - secondsOfDay(s.lastTime) + kSecondsPerDay) % kSecondsPerDay;
+    s.lastTime = r.time;
+    if (s.date.isEmpty() || s.date == view_.today_) // earlier days are not on the page
+        s.lines.add(place.line, r.note, r.flag, seconds, r.text);
     if (!s.lastRecord.isValid() || r.seen > s.lastRecord)
         s.lastRecord = r.seen;
 }
@@ -374,12 +455,14 @@ QByteArray LiveView::render() const
     struct Row {
         const Session* s;
         QByteArray key;
+        const Folder* f;
     };
     QList<Row> rows;
     for (const auto& f : folders_) {
-        for (auto it = f->sessions_.cbegin(); it != f->sessions_.cend(); ++it) {
-            if (!f->claimedHeaders_.contains(it.key()) && it->date == today)
-                rows << Row{&*it, it.key()};
+        for (const QByteArray& key : f->todayKeys_) {
+            const auto it = f->sessions_.constFind(key);
+            if (it != f->sessions_.cend() && !f->claimedHeaders_.contains(key) && it->date == today)
+                rows << Row{&*it, key, f.get()};
         }
     }
     std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
@@ -390,9 +473,18 @@ QByteArray LiveView::render() const
             return byName < 0;
         return std::tie(a.s->start, a.s->order, a.key) < std::tie(b.s->start, b.s->order, b.key);
     });
+    // A session's end entry says how it ended. Tutors that write none (older ones: no end in
+    // their folder's index) leave the last line recorded against to stand for the set's end;
+    // where ends are written, a session without one is still going, or its tutor was stopped.
+    using How = sessionindex::EndEntry::How;
+    auto finished = [](const Row& r) {
+        if (r.s->end)
+            return r.s->end->how == How::Finished;
+        return !r.f->endsWritten_ && r.s->placeOf > 0 && r.s->place == r.s->placeOf;
+    };
+    auto left = [](const Row& r) { return r.s->end && r.s->end->how != How::Finished; };
     // Those at their set's end are listed apart, after the ones still at work.
-    auto finished = [](const Session& s) { return s.placeOf > 0 && s.place == s.placeOf; };
-    std::stable_partition(rows.begin(), rows.end(), [&](const Row& r) { return !finished(*r.s); });
+    std::stable_partition(rows.begin(), rows.end(), [&](const Row& r) { return !finished(r); });
     auto ended = [&](const Session& s) {
         if (s.computer.isEmpty())
             return false;
@@ -415,7 +507,10 @@ QByteArray LiveView::render() const
         appendText(out, awayReason_);
         out += "); the rows show what was read before.</p>\n";
     }
-    for (const QString& refused : refused_) {
+    QStringList notes = refused_;
+    for (const auto& f : folders_)
+        notes += f->indexNotes_;
+    for (const QString& refused : std::as_const(notes)) {
         out += "<p class=\"note\">";
         appendText(out, refused);
         out += ".</p>\n";
@@ -441,21 +536,27 @@ QByteArray LiveView::render() const
                "record</th><th>State</th></tr>"
                "</thead>\n";
     }
+    // While the folder cannot be read, time stands still for the rows: nobody turns quiet
+    // because their records cannot be seen.
+    const QDateTime upTo = awaySince_ ? std::min(*awaySince_, now) : now;
     bool apart = false;
     for (const Row& row : std::as_const(rows)) {
         const Session& s = *row.s;
-        const bool isEnded = ended(s);
-        const bool isFinished = finished(s);
+        const bool isFinished = finished(row);
+        const bool isLeft = left(row);
+        const bool isEnded = !s.end && ended(s);
         // Without a record yet, a session is quiet from its start.
         const QDateTime started(now.date(), QTime::fromString(s.start, u"hh:mm:ss"));
         const QDateTime from = s.lastRecord.isValid() ? s.lastRecord : started;
-        const qint64 since = from.isValid() ? std::max<qint64>(0, from.secsTo(now)) : -1;
-        const bool quiet = !isEnded && !isFinished && since > options_.quietSeconds;
+        const qint64 since = from.isValid() ? std::max<qint64>(0, from.secsTo(upTo)) : -1;
+        const bool quiet = !isEnded && !isFinished && !isLeft && since > options_.quietSeconds;
         QByteArrayList classes;
         if (isFinished && !std::exchange(apart, true) && row.s != rows.first().s)
             classes << "apart";
         if (isFinished)
             classes << "finished";
+        if (isLeft)
+            classes << "left";
         if (isEnded)
             classes << "ended";
         if (quiet)
@@ -486,12 +587,22 @@ QByteArray LiveView::render() const
         out += "</td><td>";
         if (isFinished)
             out += "<span class=\"tag finished\">finished</span>";
+        else if (isLeft)
+            out += "<span class=\"tag left\">left</span>";
         else if (isEnded)
             out += "<span class=\"tag ended\">ended</span>";
         else if (quiet)
             out += "<span class=\"tag quiet\">quiet " + QByteArray::number(since / 60) + " min</span>";
         else
             out += "<span class=\"tag working\">working</span>";
+        if (s.end) {
+            const QString how = s.end->how == How::Finished ? QStringLiteral("the set's end")
+                                : s.end->how == How::Quit   ? QStringLiteral("quit the program")
+                                                            : QStringLiteral("closed the window");
+            out += "<span class=\"end\">";
+            appendText(out, how + QStringLiteral(" at ") + s.end->time);
+            out += "</span>";
+        }
         if (s.onlyReminder) {
             out += "<span class=\"tag reminder\">" + QByteArray::number(s.onlyReminder) +
                    (s.onlyReminder == 1 ? " answer" : " answers") + " only the reminder</span>";
@@ -500,6 +611,23 @@ QByteArray LiveView::render() const
     }
     if (!rows.isEmpty())
         out += "</table>\n";
+
+    // Each student once per set, their sessions of the day together.
+    std::map<std::pair<QString, QByteArray>, std::pair<QString, StudentLines>> students;
+    for (const Row& row : std::as_const(rows)) {
+        const Session& s = *row.s;
+        const QString key = s.name.isEmpty() ? QString::number(quintptr(row.s)) : s.name + u'\n' + s.computer;
+        auto& [who, lines] = students[{key, s.set}];
+        if (who.isEmpty())
+            who = s.name.isEmpty() ? QStringLiteral("(no name)")
+                                   : (s.computer.isEmpty() ? s.name : s.name + QStringLiteral(" on ") + s.computer);
+        lines.merge(s.lines);
+    }
+    QuestionSummary summary;
+    for (const auto& [key, student] : students)
+        summary.add(key.second, student.first, student.second);
+    if (!summary.isEmpty())
+        summary.writeHtml(out);
     return out + "</body>\n</html>\n";
 }
 

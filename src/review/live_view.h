@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -16,6 +17,7 @@
 
 #include "file_follower.h"
 #include "platform/clock.h"
+#include "question_summary.h"
 #include "storage/session_index.h"
 
 // The class as it happens: follows the master file and session index of a record folder and of
@@ -65,7 +67,10 @@ private:
         int place = 0;    // of the line last recorded against, among the set's lines
         int placeOf = 0;
         QDateTime lastRecord;
-        qint64 order = 0; // of its start in the files, for a session the index does not name
+        QByteArray lastTime; // the last record's own hh:mm:ss, for the seconds each one took
+        qint64 order = 0;    // of its start in the files, for a session the index does not name
+        std::optional<sessionindex::EndEntry> end;
+        StudentLines lines;
     };
     struct PendingRecord {
         QByteArray headerKey; // the session the file's order gives it
@@ -74,6 +79,9 @@ private:
         QString fullLine;
         int question = 0;
         bool onlyReminder = false;
+        bool note = false;
+        TextFlag flag = TextFlag::None;
+        QByteArray text; // its first bytes
         QDateTime seen;
     };
 
@@ -89,6 +97,9 @@ private:
         void apply(const QByteArray& key, const PendingRecord& r);
         void placePending(bool all);
         void reset();
+        // The sessions of the day, kept apart so that a look costs no more with a long history.
+        void dated(const QByteArray& key, const QString& date);
+        void refreshToday();
 
         LiveView& view_;
         FileFollower master_;
@@ -107,6 +118,11 @@ private:
         QMap<qint64, PendingRecord> waiting_;          // records read before their index entry
         QByteArray currentHeader_;
         bool masterMissing_ = false;
+        bool masterSeen_ = false;  // once: its going away later is a share unmounted, not a new class
+        bool endsWritten_ = false; // the tutors here say how a session ended
+        QStringList indexNotes_;   // index entries not used, and why
+        QSet<QByteArray> todayKeys_;
+        QString todayFor_; // the day todayKeys_ holds
     };
 
     void look(Folder& f);
@@ -120,6 +136,7 @@ private:
     std::vector<std::unique_ptr<Folder>> folders_;
     QStringList refused_; // folders left at the last walk: the same folder again, through a link
     bool failed_ = false;
+    QString today_; // mm-dd-yyyy by the clock, at the look
     std::optional<QDateTime> awaySince_;
     QString restarted_; // the last file seen cut short or replaced, and when
     QString awayReason_;

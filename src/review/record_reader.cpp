@@ -206,6 +206,8 @@ private:
             session_.id = place->session;
             session_.computer = k.computer;
             session_.name = k.name;
+            if (const auto end = index_->ends.constFind(place->session); end != index_->ends.cend())
+                session_.end = *end;
         }
         byOrder_.append({session_.date, 0});
         sink_.session(session_);

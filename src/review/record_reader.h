@@ -24,6 +24,8 @@ struct Session {
     QByteArray id;
     QString computer;
     QString name;
+    // How it ended, where the index says so (a tutor that was killed says nothing).
+    std::optional<sessionindex::EndEntry> end;
 };
 
 // Its texts are views into what is being read: valid while the sink handles the record.
@@ -75,6 +77,7 @@ struct FileIndex {
     QList<sessionindex::PlaceEntry> places;
     QList<qint64> placeLines;
     QHash<QByteArray, sessionindex::SessionEntry> sessions;
+    QHash<QByteArray, sessionindex::EndEntry> ends; // by session id
 
     bool isEmpty() const { return places.isEmpty(); }
 };

@@ -144,13 +144,43 @@ private:
                 ++problems_;
             }
         }
+        // How a session ended is evidence as well: an end for no session, or a second end that
+        // says otherwise, is named and does not change the first.
+        QHash<QByteArray, sessionindex::EndEntry> ends;
+        QHash<QByteArray, qint64> endLine;
+        for (qsizetype i = 0; i < parsed.ends.size(); ++i) {
+            const sessionindex::EndEntry& e = parsed.ends[i];
+            const QString id = QString::fromLatin1(e.session);
+            const auto first = ends.constFind(e.session);
+            if (!sessions.contains(e.session)) {
+                say(console_, QStringLiteral("%1:%2: skipped: an end (%3) of session %4, which no session entry names")
+                                  .arg(path)
+                                  .arg(parsed.endLines[i])
+                                  .arg(QString::fromLatin1(sessionindex::howWord(e.how)), id));
+                ++problems_;
+            } else if (first == ends.cend()) {
+                ends.insert(e.session, e);
+                endLine.insert(e.session, parsed.endLines[i]);
+            } else if (!(*first == e)) {
+                say(console_, QStringLiteral("%1:%2: skipped: session %3 (%4) ended at line %5 already (%6 at %7); "
+                                             "the first end stands")
+                                  .arg(path)
+                                  .arg(parsed.endLines[i])
+                                  .arg(id, QString::fromLatin1(sessionindex::howWord(e.how)))
+                                  .arg(endLine.value(e.session))
+                                  .arg(QString::fromLatin1(sessionindex::howWord(first->how)), first->time));
+                ++problems_;
+            }
+        }
         for (qsizetype i = 0; i < parsed.places.size(); ++i) {
             FileIndex& f = files[parsed.places[i].file];
             f.places << parsed.places[i];
             f.placeLines << parsed.placeLines[i];
         }
-        for (FileIndex& f : files)
+        for (FileIndex& f : files) {
             f.sessions = sessions;
+            f.ends = ends;
+        }
         return files;
     }
 
@@ -575,14 +605,16 @@ QString usage()
                           "\n"
                           "       classnotes-review --gradebook [-o FILE] [--no-bom] FOLDER...\n"
                           "One CSV row per student (name and computer, from the session index) and set:\n"
-                          "name,computer,set,questions,reached,answered,notes,first,last,minutes; standard\n"
-                          "error notes a name on several computers and a computer with several names.\n"
+                          "name,computer,set,questions,reached,answered,notes,first,last,minutes,ended\n"
+                          "(ended: finished, quit or closed, as the index says); standard error notes a\n"
+                          "name on several computers and a computer with several names.\n"
                           "\n"
                           "       classnotes-review --live FOLDER [-o PAGE] [--quiet MINUTES]\n"
                           "Follows a class's record folder read-only, until interrupted, and keeps PAGE (or\n"
                           "a page in the temporary folder) current within seconds: one row per session of\n"
-                          "the day, who is on which line, how long since the last record; sessions quiet\n"
-                          "for more than MINUTES (5) stand out.");
+                          "the day, who is on which line, how long since the last record, and whether it is\n"
+                          "working, quiet (no record for more than MINUTES, 5), finished or left; and each\n"
+                          "line of a set across the class.");
 }
 
 std::variant<Options, QString> parseArguments(const QStringList& arguments)

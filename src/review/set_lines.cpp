@@ -7,12 +7,15 @@
 
 namespace review {
 
-SetPlace placeInSet(const QByteArray& set, const QString& line)
+namespace {
+
+struct Set {
+    QHash<QString, int> numbers;
+    QStringList texts;
+};
+
+const Set& setOf(const QByteArray& set)
 {
-    struct Set {
-        QHash<QString, int> numbers;
-        int lines = 0;
-    };
     static const QStringList content = readClassNotes(QStringLiteral(":/content/class_notes.json")).lines;
     static QHash<QByteArray, Set> sets;
     auto isHeader = [](const QString& l) {
@@ -28,12 +31,25 @@ SetPlace placeInSet(const QByteArray& set, const QString& line)
         for (++i; i < content.size() && !isHeader(content[i]); ++i) {
             if (content[i].trimmed().isEmpty())
                 continue;
-            ++found.lines;
-            found.numbers.insert(content[i].trimmed(), found.lines);
+            found.texts << content[i].trimmed();
+            found.numbers.insert(found.texts.last(), int(found.texts.size()));
         }
         it = sets.insert(set, found);
     }
-    return {it->numbers.value(line.trimmed()), it->lines};
+    return *it;
+}
+
+} // namespace
+
+SetPlace placeInSet(const QByteArray& set, const QString& line)
+{
+    const Set& s = setOf(set);
+    return {s.numbers.value(line.trimmed()), int(s.texts.size())};
+}
+
+QStringList setLines(const QByteArray& set)
+{
+    return setOf(set).texts;
 }
 
 } // namespace review

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace review {
 
@@ -14,5 +15,7 @@ struct SetPlace {
 
 // `set` as the session header writes it (005).
 SetPlace placeInSet(const QByteArray& set, const QString& line);
+// The set's lines, trimmed, in their order: line n is at n - 1.
+QStringList setLines(const QByteArray& set);
 
 } // namespace review
