@@ -81,9 +81,10 @@ package: deps
 	cmake --build --preset release --target tutor_package_contents
 	cd build/release && cpack -G DEB
 
-# A short session with a screen reader (Orca) on a private X server and AT-SPI bus: what it
-# says and the events it acts on, compared with tools/check-accessibility.expected (under a minute;
-# not part of `make test`). Transcript and logs in build/check-accessibility.
+# A short session with a screen reader (Orca) on a private X server and AT-SPI bus, on a class
+# notes file with a graph, to the set's end: what it says and the events it acts on, compared
+# with tools/check-accessibility.expected (one to two minutes; not part of `make test`).
+# Transcript and logs in build/check-accessibility.
 check-accessibility:
 	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(DEB_PACKAGES) orca at-spi2-core python3-pyatspi xvfb xdotool dbus"
 	cmake --preset release

@@ -408,10 +408,13 @@ void TestContent::instructorsFile_data()
     QTest::newRow("bare picture marker") << QByteArray("001.  x\n`routine\n") << none << 2 << "no such drawing";
     QTest::newRow("5,002 lines") << tooLong << none << 5001 << "at most 5,000 lines";
     QTest::newRow("a set skipped") << QByteArray("001.  a\n003.  c\n") << none << 2 << "\"002.\"";
+    // The walk ends a set at any line that begins with the next set's three digits.
+    QTest::newRow("three digits alone") << QByteArray("001.  a\n002\n") << none << 2 << "\"002.\"";
     QTest::newRow("text before the first header") << QByteArray("Why?\n001.  a\n") << none << 1 << "no set";
     QTest::newRow("outside the code page")
         << QString::fromUtf8("001.  a\nΔv?\n").toUtf8() << none << 2 << QString::fromUtf8("cannot hold: Δ");
     QTest::newRow("stray backslash") << QByteArray("001.  a\nC:\\temp\n") << none << 2 << "\"\\t\"";
+    QTest::newRow("backslash ending a line") << QByteArray("001.  a\nWhy?\\\n") << none << 2 << "\"\\\" is none";
     QTest::newRow("lone carriage return") << QByteArray("001.  a\nx\ry\n") << none << 2 << "carriage return";
     QTest::newRow("no set at all") << QByteArray("\n\n") << none << 0 << "holds no set";
     QTest::newRow("cannot be read") << QByteArray() << none << 0 << "cannot be read";
