@@ -120,6 +120,8 @@ BREAKER_STEPS = {
     "intent": dict(call="write", files="", after=TOKEN),
     "aside": dict(call="rename", files=r"records\.lock/holder", after=TOKEN),
     "folder": dict(call="rename", files=r"lb1/records\.lock", after=TOKEN),
+    # letting go of its token, the break done
+    "done": dict(call="rename", files=r"records\.lock\.breaking/holder", after=TOKEN),
 }
 
 
@@ -158,7 +160,7 @@ PATTERNS = [
     (r"freeze-(?P<kind>sshfs|smb)-(?P<at>\d+)(?:-(?P<secs>\d+))?", freeze_row),
     (r"partition-(?P<secs>\d+)", partition_row),
     (r"release-freeze-(?P<at>\d+)(?:-(?P<secs>\d+))?(?:-(?P<n>3)pc)?", release_row),
-    (r"breaker-(?P<action>freeze|kill|cut)-(?P<step>token|intent|aside|folder)(?:-(?P<n>3)pc)?", breaker_row),
+    (r"breaker-(?P<action>freeze|kill|cut)-(?P<step>token|intent|aside|folder|done)(?:-(?P<n>3)pc)?", breaker_row),
 ]
 
 DEFAULT = ("sshfs sshfs-direct_io smb clock-skew frozen-holder killed-holder planted-lock same-host-name burst "
@@ -713,6 +715,9 @@ def run_case(case, machine, base):
         ok = False
     if lock.exists():
         say("stress-shared: a lock was left behind")
+        ok = False
+    if (folder / "records.lock.breaking").exists():
+        say("stress-shared: a breaker's token was left behind")
         ok = False
     left = locks_left(folder) + lock.exists()
     misplaced = "-"
