@@ -102,6 +102,28 @@ private slots:
         QCOMPARE(t.session().currentText().count(QLatin1String("kept-2")) - shown, note ? 1 : 0);
     }
 
+    void troubleIsToldAsWhatItIs_data()
+    {
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("held by a neighbour")
+            << "the record files are in use by another tutor on this computer, for longer than 30 seconds; please "
+               "try again in a moment"
+            << "Answer is waiting to be sent to masterFile.txt (on disk: m): the record files are in use by another "
+               "tutor on this computer, for longer than 30 seconds. It is kept on this computer, and the tutor "
+               "sends it by itself as soon as it can (2 records still to send).";
+        QTest::newRow("a failure") << "the disk is full"
+                                   << "Answer could not be sent to masterFile.txt (on disk: m): the disk is full. "
+                                      "It is kept on this computer, and the tutor sends it by itself as soon as it "
+                                      "can (2 records still to send).";
+    }
+    void troubleIsToldAsWhatItIs()
+    {
+        QFETCH(QString, reason);
+        QFETCH(QString, told);
+        QCOMPARE(RecordBook::deliveryTrouble(RecordKind::Response, kMaster, QStringLiteral("m"), reason, 2), told);
+    }
+
     void leavingWaitsForRecordsToSend_data()
     {
         QTest::addColumn<Obstacle>("obstacle");

@@ -92,6 +92,9 @@ public:
     // Says in the session index how the session ended, after its records and as they travel;
     // once, and only for a session whose header some file took.
     void recordEnd(sessionindex::EndEntry::How how);
+    // What the student is told, once, when a record kept here cannot reach the class folder yet.
+    static QString deliveryTrouble(RecordKind kind, const QString& name, const QString& path, QString reason,
+                                   int toSend);
 
 private:
     // Each file's bytes of a record of this kind, composed in full before any is written.

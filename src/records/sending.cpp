@@ -157,10 +157,22 @@ void RecordBook::deliveryFailed(int kind, const QString& name, const QString& pa
     // Said once until a record gets through: it is tried again and again meanwhile.
     if (std::exchange(failureTold_, true))
         return;
-    say(QStringLiteral("%1 could not be sent to %2 (on disk: %3): %4. It is kept on this computer, and the tutor "
-                       "sends it by itself as soon as it can (%5).")
-            .arg(keptWord(RecordKind(kind)), name, QDir::toNativeSeparators(path), reasonTold(RecordKind(kind), reason),
-                 stillToSend(toSend())));
+    say(deliveryTrouble(RecordKind(kind), name, path, reasonTold(RecordKind(kind), reason), toSend()));
+}
+
+QString RecordBook::deliveryTrouble(RecordKind kind, const QString& name, const QString& path, QString reason,
+                                    int toSend)
+{
+    // Tried again by itself: advice to try again is for a click that waited, not for this.
+    static const QLatin1String tryAgain("; please try again in a moment");
+    if (reason.endsWith(tryAgain))
+        reason.chop(tryAgain.size());
+    // Files another tutor holds are a wait, not a failure.
+    const bool held = reason.startsWith(QLatin1String("the record files are in use by"));
+    return QStringLiteral("%1 %2 %3 (on disk: %4): %5. It is kept on this computer, and the tutor sends it by "
+                          "itself as soon as it can (%6).")
+        .arg(keptWord(kind), held ? QStringLiteral("is waiting to be sent to") : QStringLiteral("could not be sent to"),
+             name, QDir::toNativeSeparators(path), reason, stillToSend(toSend));
 }
 
 void RecordBook::sendBeforeLeaving()
