@@ -280,7 +280,7 @@ int main(int argc, char** argv)
     // After a kill the start-up finishes the killed run's record and says so; nothing else.
     const bool finishedEarlier = !prompter.messages.isEmpty() &&
                                  prompter.messages.front().startsWith(
-                                     QLatin1String("An earlier run of the tutor ended while it was recording")) &&
+                                     QLatin1String("An earlier run of the tutor left records on this computer")) &&
                                  !prompter.messages.front().contains(QLatin1String("could not be finished"));
     const bool onlyFinished = onlyToldWritten(prompter.messages, finishedEarlier ? 1 : 0);
     if (session.hasEnded() || !onlyFinished)

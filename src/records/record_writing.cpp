@@ -39,8 +39,9 @@ std::optional<QString> leftOversMessage(const LeftOvers& told)
                 line += QStringLiteral(" (it was already in %1)").arg(f.held.join(QStringLiteral(", ")));
             lines << line;
         }
-        parts << QStringLiteral("An earlier run of the tutor ended while it was recording. These records are now "
-                                "complete in all their files, none written twice:\n- %1")
+        parts << QStringLiteral("An earlier run of the tutor left records on this computer (it ended while "
+                                "recording, or before it had sent them). These records are now complete in all "
+                                "their files, none written twice:\n- %1")
                      .arg(lines.join(QStringLiteral("\n- ")));
     }
     if (!told.unfinished.isEmpty()) {
