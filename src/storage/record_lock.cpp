@@ -1,5 +1,6 @@
 #include "record_lock.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -147,6 +148,31 @@ void takeAwayIfStale(const QString& token, const Content& seen, const QByteArray
         moveAsideIfSame(token, seen.bytes, seen.readable, clockMs() + stallOf(staleAfterMs), staleAfterMs);
     if (r == BreakResult::Removed || r == BreakResult::Gone)
         noteToken(token, false);
+}
+
+// A taker killed between making a lock or token and moving it into place leaves it staged under
+// a name of its own, in nobody's way but for ever. Staging lasts a few calls, so one older than
+// two stale times by the file server's own clock (against the holder file just made) is dead; a
+// taker that wakes after it went has its move refused and tries again. A listing costs a call,
+// so it is made at most once per two stale times and folder.
+void sweepStaged(const QString& folder, const QString& lock, qint64 staleAfterMs)
+{
+    {
+        std::lock_guard guard(tokensMutex);
+        static QHash<QString, qint64> sweptMs;
+        qint64& last = sweptMs[folder];
+        if (last != 0 && clockMs() - last < 2 * staleAfterMs)
+            return;
+        last = clockMs();
+    }
+    const QDateTime ours = QFileInfo(holderFile(lock)).lastModified();
+    if (!ours.isValid())
+        return;
+    const QFileInfoList staged = QDir(folder).entryInfoList({kLockName + QStringLiteral(".*.new")},
+                                                            QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QFileInfo& s : staged)
+        if (s.lastModified().msecsTo(ours) > 2 * staleAfterMs)
+            removeLock(s.filePath());
 }
 
 // One breaker at a time: the token is a lock of its own, created atomically. Made: nothing;
@@ -356,6 +382,7 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
             const QString token = path + kBreakingSuffix;
             if (tokenDue(token, timing.staleAfterMs))
                 takeAwayIfStale(token, readLock(token), computerId, timing.staleAfterMs);
+            sweepStaged(folder, path, timing.staleAfterMs);
             return std::nullopt;
         }
         if (next.next == Try::Refused)
