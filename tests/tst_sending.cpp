@@ -15,7 +15,8 @@ const QString kFolder = QStringLiteral("/i/bkp_000416/My Documents/distance stud
 const QString kMaster = QStringLiteral("masterFile.txt");
 const QString kSend = QStringLiteral("send_1208.txt");
 
-enum class Obstacle { None, Lock, Folder, Journal };
+enum class Obstacle { None, Lock, Folder, Journal, LockAtStart };
+const QByteArray kHeader = "Physics I Class Notes";
 
 struct NetworkTutor : HeadlessTutor {
     QString folder = drivesRoot + kFolder;
@@ -29,8 +30,15 @@ struct NetworkTutor : HeadlessTutor {
     {
         if (obstacle == Obstacle::Journal)
             QVERIFY(testfiles::write(journalFolder = journal.filePath(QStringLiteral("a file")), "not a folder"));
+        if (obstacle == Obstacle::LockAtStart)
+            QVERIFY(held.openReadWrite(folder + u'/' + kMaster) == 0 && held.tryLock() == 0);
         start();
-        QVERIFY(next());
+        QVERIFY(!session().hasEnded() && next());
+        // The session's start is in the class folder before anything else keeps it away.
+        if (obstacle != Obstacle::LockAtStart) {
+            QTRY_COMPARE(records().toSend(), 0);
+            where.clear();
+        }
         if (obstacle == Obstacle::Lock)
             QVERIFY(held.openReadWrite(folder + u'/' + kMaster) == 0 && held.tryLock() == 0);
         if (obstacle == Obstacle::Folder)
@@ -60,6 +68,13 @@ private slots:
         QTest::newRow("files held by another")
             << false << Obstacle::Lock << QStringList{kept, kept}
             << QStringList{"1 record still to send", "All your answers are in the class folder"};
+        QTest::newRow("files held from the start")
+            << false << Obstacle::LockAtStart
+            << QStringList{"The start of this session kept on this computer; sending it to the class folder (3 "
+                           "records",
+                           "Answer kept on this computer; sending it to the class folder (3 records",
+                           "Answer kept on this computer; sending it to the class folder (3 records"}
+            << QStringList{"2 records still to send", "1 record still to send", "All your answers are in the class"};
         QTest::newRow("no journal here") << false << Obstacle::Journal << QStringList() << QStringList();
         QTest::newRow("notes while the folder is gone")
             << true << Obstacle::Folder << QStringList{"Note could not be sent to i:\\bkp_000416"}
@@ -72,7 +87,7 @@ private slots:
         QFETCH(QStringList, toldWhileHeld);
         QFETCH(QStringList, toldAfter);
         NetworkTutor t;
-        t.keptAfterMs = obstacle == Obstacle::Lock ? 0 : 60000;
+        t.keptAfterMs = obstacle == Obstacle::Lock || obstacle == Obstacle::LockAtStart ? 0 : 60000;
         t.begin(obstacle);
         auto click = [&](const QString& text) { note ? t.saveAsNotes(text) : t.enterResponse(text); };
         t.boxes.said.clear();
@@ -93,9 +108,10 @@ private slots:
         QTRY_COMPARE(t.where.size(), toldWhileHeld.size() + toldAfter.size());
         for (qsizetype i = 0; i < t.where.size(); ++i)
             QVERIFY2(t.where[i].startsWith((toldWhileHeld + toldAfter)[i]), qPrintable(t.where[i]));
-        // In every file, once each, in the order they were made.
+        // In every file, once each, in the order they were made, the session's start first.
         for (const QByteArray& bytes : {t.bytes(kMaster), t.bytes(kSend)})
-            QVERIFY(bytes.count("kept-1") == 1 && bytes.count("kept-2") == 1 &&
+            QVERIFY(bytes.count(kHeader) == 1 && bytes.count("kept-1") == 1 && bytes.count("kept-2") == 1 &&
+                    bytes.indexOf(kHeader) < bytes.indexOf("kept-1") &&
                     bytes.indexOf("kept-1") < bytes.indexOf("kept-2"));
         const qsizetype shown = t.session().currentText().count(QLatin1String("kept-2"));
         t.displayNotes(); // from the file alone, once there
