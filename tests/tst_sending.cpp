@@ -37,6 +37,8 @@ struct NetworkTutor : HeadlessTutor {
         // The session's start is in the class folder before anything else keeps it away.
         if (obstacle != Obstacle::LockAtStart) {
             QTRY_COMPARE(records().toSend(), 0);
+            // Not news when it got there at once.
+            QVERIFY(where.isEmpty() || keptAfterMs == 0);
             where.clear();
         }
         if (obstacle == Obstacle::Lock)
@@ -195,6 +197,9 @@ private slots:
         const QByteArray end = "end\t" + id + '\t' + how.toLatin1() + "\t12-08-2026\t10:15:30\t.\n";
         QVERIFY2(index.count(end) == 1 && index.count("\nend\t") == 1, index.constData());
         QVERIFY(index.indexOf(end) > index.lastIndexOf("record\t" + id));
+        // The session and both its headers, before its records.
+        QVERIFY(index.count("session\t" + id + '\t') == 1 && index.count("header\t" + id + '\t') == 2 &&
+                index.lastIndexOf("header\t" + id) < index.indexOf("record\t" + id));
     }
 };
 
