@@ -86,8 +86,9 @@ void RecordBook::writeSessionHeader()
         // Behind the scenes, first in the session's line: the window does not wait on the share. The
         // folder is only looked at here, never created; what the share refuses is told as for any
         // record kept here. Without a journal, or once some file took it, it goes straight there.
+        // Whether the folder is a network one is asked only once it is there: the answer is kept.
         const bool untouched = header.recordedIn.isEmpty() && header.journalEntry.isEmpty();
-        if (untouched && sendsLater() && QFileInfo(onDisk).isDir() && !keepAndSend(RecordKind::SessionHeader, {}))
+        if (untouched && QFileInfo(onDisk).isDir() && sendsLater() && !keepAndSend(RecordKind::SessionHeader, {}))
             return;
         const auto failure = appendToRecordFiles(header);
         if (!failure)
