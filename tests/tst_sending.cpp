@@ -15,7 +15,7 @@ const QString kFolder = QStringLiteral("/i/bkp_000416/My Documents/distance stud
 const QString kMaster = QStringLiteral("masterFile.txt");
 const QString kSend = QStringLiteral("send_1208.txt");
 
-enum class Obstacle { None, Lock, Folder, Journal };
+enum class Obstacle { None, Lock, Folder, Journal, LockAtStart };
 
 struct NetworkTutor : HeadlessTutor {
     QString folder = drivesRoot + kFolder;
@@ -29,8 +29,14 @@ struct NetworkTutor : HeadlessTutor {
     {
         if (obstacle == Obstacle::Journal)
             QVERIFY(testfiles::write(journalFolder = journal.filePath(QStringLiteral("a file")), "not a folder"));
+        if (obstacle == Obstacle::LockAtStart)
+            QVERIFY(held.openReadWrite(folder + u'/' + kMaster) == 0 && held.tryLock() == 0);
         start();
-        QVERIFY(next());
+        QVERIFY(!session().hasEnded() && next());
+        // The session's start reaches the folder before the obstacle, and is not news when it does so at once.
+        QTRY_VERIFY(obstacle == Obstacle::LockAtStart || records().toSend() == 0);
+        QVERIFY(where.isEmpty() || keptAfterMs == 0);
+        where.clear();
         if (obstacle == Obstacle::Lock)
             QVERIFY(held.openReadWrite(folder + u'/' + kMaster) == 0 && held.tryLock() == 0);
         if (obstacle == Obstacle::Folder)
@@ -60,6 +66,10 @@ private slots:
         QTest::newRow("files held by another")
             << false << Obstacle::Lock << QStringList{kept, kept}
             << QStringList{"1 record still to send", "All your answers are in the class folder"};
+        QTest::newRow("files held from the start")
+            << false << Obstacle::LockAtStart
+            << QStringList{"The start of this session kept on", "Answer kept", "Answer kept"}
+            << QStringList{"2 records still", "1 record still", "All your answers"};
         QTest::newRow("no journal here") << false << Obstacle::Journal << QStringList() << QStringList();
         QTest::newRow("notes while the folder is gone")
             << true << Obstacle::Folder << QStringList{"Note could not be sent to i:\\bkp_000416"}
@@ -72,7 +82,7 @@ private slots:
         QFETCH(QStringList, toldWhileHeld);
         QFETCH(QStringList, toldAfter);
         NetworkTutor t;
-        t.keptAfterMs = obstacle == Obstacle::Lock ? 0 : 60000;
+        t.keptAfterMs = obstacle == Obstacle::Lock || obstacle == Obstacle::LockAtStart ? 0 : 60000;
         t.begin(obstacle);
         auto click = [&](const QString& text) { note ? t.saveAsNotes(text) : t.enterResponse(text); };
         t.boxes.said.clear();
@@ -95,7 +105,8 @@ private slots:
             QVERIFY2(t.where[i].startsWith((toldWhileHeld + toldAfter)[i]), qPrintable(t.where[i]));
         // In every file, once each, in the order they were made.
         for (const QByteArray& bytes : {t.bytes(kMaster), t.bytes(kSend)})
-            QVERIFY(bytes.count("kept-1") == 1 && bytes.count("kept-2") == 1 &&
+            QVERIFY(bytes.count("Physics I Class Notes") == 1 && bytes.count("kept-1") == 1 &&
+                    bytes.count("kept-2") == 1 && bytes.indexOf("Physics I Class Notes") < bytes.indexOf("kept-1") &&
                     bytes.indexOf("kept-1") < bytes.indexOf("kept-2"));
         const qsizetype shown = t.session().currentText().count(QLatin1String("kept-2"));
         t.displayNotes(); // from the file alone, once there
@@ -179,6 +190,8 @@ private slots:
         const QByteArray end = "end\t" + id + '\t' + how.toLatin1() + "\t12-08-2026\t10:15:30\t.\n";
         QVERIFY2(index.count(end) == 1 && index.count("\nend\t") == 1, index.constData());
         QVERIFY(index.indexOf(end) > index.lastIndexOf("record\t" + id));
+        QVERIFY(index.count("session\t" + id + '\t') == 1 && index.count("header\t" + id + '\t') == 2 &&
+                index.lastIndexOf("header\t" + id) < index.indexOf("record\t" + id));
     }
 };
 

@@ -48,7 +48,8 @@ public:
     // Before the session header: records a killed run left unfinished, told once.
     void finishLeftOverRecords();
     // Writes the header to the master and send files, offering to mend a missing or
-    // unwritable folder; ends the session when the student quits.
+    // unwritable folder; ends the session when the student quits. Where records are sent behind
+    // the scenes, a folder that is there gets the header the same way, first in line.
     void writeSessionHeader();
 
     // ---- records/responses.cpp: Enter Response and Save as Notes

@@ -26,7 +26,15 @@ constexpr int kEndTag = -1;
 
 QString keptWord(RecordKind kind)
 {
-    return kind == RecordKind::Note ? QStringLiteral("Note") : QStringLiteral("Answer");
+    switch (kind) {
+    case RecordKind::SessionHeader:
+        return QStringLiteral("The start of this session");
+    case RecordKind::Note:
+        return QStringLiteral("Note");
+    case RecordKind::Response:
+        break;
+    }
+    return QStringLiteral("Answer");
 }
 
 } // namespace
@@ -45,7 +53,8 @@ bool RecordBook::sendsLater() const
 
 std::optional<Failure> RecordBook::keepAndSend(RecordKind kind, const QString& answer)
 {
-    RecordDelivery::Record record{composeRecord(kind, answer), {}, indexNote(kind, false), int(kind)};
+    const bool header = kind == RecordKind::SessionHeader;
+    RecordDelivery::Record record{composeRecord(kind, answer), {}, indexNote(kind, header), int(kind)};
     AppendSettings settings = appendSettings();
     settings.index = record.index;
     QString why;
@@ -59,7 +68,10 @@ std::optional<Failure> RecordBook::keepAndSend(RecordKind kind, const QString& a
         if (kind == RecordKind::Note && file.name == session_.notesFile())
             notesToSend_.emplace_back(serial, file.bytes);
     }
-    (kind == RecordKind::Note ? keptNotes_ : keptAnswers_) = true;
+    if (header)
+        headerTaken_ = true; // its end goes behind it, in the same line
+    else
+        (kind == RecordKind::Note ? keptNotes_ : keptAnswers_) = true;
     delivery().send(std::move(record));
     QTimer::singleShot(services_.keptAfterMs, delivery_.get(), [this, serial, kind] {
         if (delivered_ < serial)
@@ -134,14 +146,17 @@ void RecordBook::delivered(int kind)
     if (toSend() == 0 && leaving_)
         leaving_->quit();
     if (!toldKept_) {
-        say(kind == int(RecordKind::Note) ? QStringLiteral("Note saved") : QStringLiteral("Answer recorded"));
+        // The session's start in the class folder is not news to the student.
+        if (kind != int(RecordKind::SessionHeader))
+            say(kind == int(RecordKind::Note) ? QStringLiteral("Note saved") : QStringLiteral("Answer recorded"));
     } else if (toSend() > 0) {
         say(stillToSend(toSend()));
         return;
     } else {
-        const QString what = !keptNotes_     ? QStringLiteral("answers")
-                             : !keptAnswers_ ? QStringLiteral("notes")
-                                             : QStringLiteral("answers and notes");
+        const QString what = !keptNotes_ && !keptAnswers_ ? QStringLiteral("records")
+                             : !keptNotes_                ? QStringLiteral("answers")
+                             : !keptAnswers_              ? QStringLiteral("notes")
+                                                          : QStringLiteral("answers and notes");
         say(QStringLiteral("All your %1 are in the class folder").arg(what));
     }
     if (toSend() == 0)
@@ -157,7 +172,9 @@ void RecordBook::deliveryFailed(int kind, const QString& name, const QString& pa
     // Said once until a record gets through: it is tried again and again meanwhile.
     if (std::exchange(failureTold_, true))
         return;
-    say(deliveryTrouble(RecordKind(kind), name, path, reasonTold(RecordKind(kind), reason), toSend()));
+    // A header kept here found its folder there at start-up, as a record finds it when it is clicked.
+    const RecordKind asRecord = kind == int(RecordKind::SessionHeader) ? RecordKind::Response : RecordKind(kind);
+    say(deliveryTrouble(RecordKind(kind), name, path, reasonTold(asRecord, reason), toSend()));
 }
 
 QString RecordBook::deliveryTrouble(RecordKind kind, const QString& name, const QString& path, QString reason,

@@ -82,7 +82,17 @@ void RecordBook::writeSessionHeader()
     }
     PendingRecord header{RecordKind::SessionHeader, {}, {}, composeRecord(RecordKind::SessionHeader, {}), {}};
     // A retry writes only to the files still missing the header.
-    while (const auto failure = appendToRecordFiles(header)) {
+    for (;;) {
+        // Behind the scenes, first in the session's line: the window does not wait on the share. The
+        // folder is only looked at here, never created; what the share refuses is told as for any
+        // record kept here. Without a journal, or once some file took it, it goes straight there.
+        // Whether the folder is a network one is asked only once it is there: the answer is kept.
+        const bool untouched = header.recordedIn.isEmpty() && header.journalEntry.isEmpty();
+        if (untouched && QFileInfo(onDisk).isDir() && sendsLater() && !keepAndSend(RecordKind::SessionHeader, {}))
+            return;
+        const auto failure = appendToRecordFiles(header);
+        if (!failure)
+            return;
         if (!ownFolder || QFileInfo::exists(onDisk)) {
             if (!services_.prompter->retryOrQuit(failure->reason + QStringLiteral("\n\n") + kMendOrQuit))
                 return session_.end();
