@@ -5,7 +5,7 @@ DRIVES ?= $(HOME)/.local/share/classnotes-tutor/drives
 DEB_PACKAGES := cmake g++ make qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-liberation clang-format
 
 .PHONY: check-format format run test bench stress stress-shared deps build-release build-test pictures package \
-        check-package check-windows check-windows-tests windows mutants check-accessibility lab-windows
+        check-package check-windows check-windows-tests windows mutants check-accessibility lab-windows lab-live
 
 deps:
 	@missing=""; \
@@ -98,6 +98,14 @@ lab-windows:
 	cmake --preset release
 	cmake --build --preset release --target classnotes-tutor classnotes-review
 	./tools/lab-windows build/release
+
+# Five real tutor windows and the live page following them (tools/lab-live; as root): finished,
+# left, quiet and working each shown, rendered to docs/review-live-lab.png.
+lab-live:
+	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(DEB_PACKAGES) xvfb xdotool chromium"
+	cmake --preset release
+	cmake --build --preset release --target classnotes-tutor classnotes-review
+	./tools/lab-live build/release docs/review-live-lab.png
 
 # Builds the package, checks it with lintian, desktop-file-validate and appstreamcli, installs it
 # (as root) and runs the installed program.
