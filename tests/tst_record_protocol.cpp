@@ -701,6 +701,9 @@ void TestRecordProtocol::waitsWhileAnotherBreakerIsAtWork()
     if (!fresh)
         std::filesystem::last_write_time(staged.toStdString(),
                                          std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    // One staged by a process of this computer that has ended: gone at once, however fresh.
+    folder.plant(lockText(recordlock::hostName(), kHereId, kGoneProcess),
+                 folder.lockPath() + QStringLiteral(".0123456789abcdef.new"));
     recordlock::FolderLock lock;
     std::optional<QString> refused;
     for (int click = 0; click < clicks && (click == 0 || refused); ++click)

@@ -151,11 +151,12 @@ void takeAwayIfStale(const QString& token, const Content& seen, const QByteArray
 }
 
 // A taker killed between making a lock or token and moving it into place leaves it staged under
-// a name of its own, in nobody's way but for ever. Staging lasts a few calls, so one older than
-// two stale times by the file server's own clock (against the holder file just made) is dead; a
-// taker that wakes after it went has its move refused and tries again. A listing costs a call,
-// so it is made at most once per two stale times and folder.
-void sweepStaged(const QString& folder, const QString& lock, qint64 staleAfterMs)
+// a name of its own, in nobody's way but for ever. One made by a process of this computer that
+// has ended is dead at once; another computer's only once older than two stale times by the file
+// server's own clock (against the holder file just made), as staging lasts a few calls. A taker
+// that wakes after its staged one went has its move refused and tries again. A listing costs a
+// call, so it is made at most once per two stale times and folder.
+void sweepStaged(const QString& folder, const QString& lock, const QByteArray& computerId, qint64 staleAfterMs)
 {
     {
         std::lock_guard guard(tokensMutex);
@@ -166,13 +167,16 @@ void sweepStaged(const QString& folder, const QString& lock, qint64 staleAfterMs
         last = clockMs();
     }
     const QDateTime ours = QFileInfo(holderFile(lock)).lastModified();
-    if (!ours.isValid())
-        return;
     const QFileInfoList staged = QDir(folder).entryInfoList({kLockName + QStringLiteral(".*.new")},
                                                             QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
-    for (const QFileInfo& s : staged)
-        if (s.lastModified().msecsTo(ours) > 2 * staleAfterMs)
+    for (const QFileInfo& s : staged) {
+        const Content seen = readLock(s.filePath());
+        const auto holder = seen.readable ? parse(seen.bytes) : std::nullopt;
+        const bool endedHere = holder && holder->id == computerId && holder->process != recordio::processId() &&
+                               !recordio::processAlive(holder->process);
+        if (endedHere || (ours.isValid() && s.lastModified().msecsTo(ours) > 2 * staleAfterMs))
             removeLock(s.filePath());
+    }
 }
 
 // One breaker at a time: the token is a lock of its own, created atomically. Made: nothing;
@@ -382,7 +386,7 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
             const QString token = path + kBreakingSuffix;
             if (tokenDue(token, timing.staleAfterMs))
                 takeAwayIfStale(token, readLock(token), computerId, timing.staleAfterMs);
-            sweepStaged(folder, path, timing.staleAfterMs);
+            sweepStaged(folder, path, computerId, timing.staleAfterMs);
             return std::nullopt;
         }
         if (next.next == Try::Refused)
