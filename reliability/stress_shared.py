@@ -750,7 +750,8 @@ def run_mode(case, machine, work, roots):
     if case.mode == "requests":
         # Each side alone, 200 records, the client's log cut at each: requests by kind per record.
         n, log = 200, work / "sshfs.log"
-        for side in ("tutor", "bare", "kept", "floor"):
+        # batch16:batch: the same records sent sixteen at a time, as a delivery catching up does.
+        for side in ("tutor", "bare", "kept", "floor", "batch16:batch"):
             start = len(log.read_bytes().splitlines())
             if run([str(machine.build / "bench_protocol"), target, "1", str(n), side], timeout=600, check=False,
                    stdout=subprocess.DEVNULL).returncode != 0:
