@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,6 +22,7 @@
 #endif
 
 #include "storage/plain_reason.h"
+#include "storage/record_delivery.h"
 #include "storage/record_files.h"
 #include "storage/record_io.h"
 #include "storage/record_journal.h"
@@ -916,6 +918,9 @@ void TestRecordProtocol::appendsPastLockFiles()
 
     QCOMPARE(outcome.ok(), written);
     QVERIFY2(outcome.reason.contains(reason), qPrintable(outcome.reason));
+    // Files somebody holds, whoever it is, are a wait; the delivery behind the scenes says so too.
+    const bool wait = !written;
+    QCOMPARE(outcome.waitRanOut, wait);
     QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), written ? before + "Mrecord\r\n" : before);
     QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), written ? QByteArray("Srecord\r\n") : QByteArray());
     // A lock someone else holds stays as it is; one of ours never stays behind.
@@ -935,6 +940,13 @@ void TestRecordProtocol::appendsPastLockFiles()
         told.first().replace(QRegularExpression(QStringLiteral("at most \\d+ seconds")),
                              QStringLiteral("at most 1 seconds"));
     QCOMPARE(told, neighbourHere ? QStringList({waiting, QString()}) : QStringList());
+    if (!written) {
+        RecordDelivery delivery(settings);
+        QSignalSpy failed(&delivery, &RecordDelivery::failed);
+        delivery.send({folder.record("sent\r\n"), keepInJournal(folder.record("sent\r\n"), settings, nullptr), {}, 1});
+        QVERIFY(failed.wait(10000));
+        QCOMPARE(failed.first().at(4).toBool(), wait);
+    }
 }
 
 void TestRecordProtocol::finishesADeadHoldersIndexEntries_data()
@@ -1013,7 +1025,7 @@ void TestRecordProtocol::keepsTheJournalOnlyWhileSomeFilesMissTheRecord()
     QList<FileAppend> none = files;
     none[1].path = folder.root.path() + QStringLiteral("/missing/send.txt");
     AppendOutcome outcome = appendRecord(none, folder.settings);
-    QVERIFY(!outcome.ok());
+    QVERIFY(!outcome.ok() && !outcome.waitRanOut);
     QVERIFY(outcome.written.isEmpty());
     QVERIFY(outcome.journalEntry.isEmpty());
     QVERIFY(folder.entries().isEmpty());

@@ -116,14 +116,14 @@ private slots:
     void troubleIsToldAsWhatItIs_data()
     {
         QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("waiting");
         QTest::addColumn<QString>("told");
         QTest::newRow("held by a neighbour")
-            << "the record files are in use by another tutor on this computer, for longer than 30 seconds; please "
-               "try again in a moment"
+            << "the record files are in use by another tutor on this computer, for longer than 30 seconds" << true
             << "Answer is waiting to be sent to masterFile.txt (on disk: m): the record files are in use by another "
                "tutor on this computer, for longer than 30 seconds. It is kept on this computer, and the tutor "
                "sends it by itself as soon as it can (2 records still to send).";
-        QTest::newRow("a failure") << "the disk is full"
+        QTest::newRow("a failure") << "the disk is full" << false
                                    << "Answer could not be sent to masterFile.txt (on disk: m): the disk is full. "
                                       "It is kept on this computer, and the tutor sends it by itself as soon as it "
                                       "can (2 records still to send).";
@@ -131,8 +131,10 @@ private slots:
     void troubleIsToldAsWhatItIs()
     {
         QFETCH(QString, reason);
+        QFETCH(bool, waiting);
         QFETCH(QString, told);
-        QCOMPARE(RecordBook::deliveryTrouble(RecordKind::Response, kMaster, QStringLiteral("m"), reason, 2), told);
+        QCOMPARE(RecordBook::deliveryTrouble(RecordKind::Response, kMaster, QStringLiteral("m"), reason, waiting, 2),
+                 told);
     }
 
     void leavingWaitsForRecordsToSend_data()

@@ -94,8 +94,8 @@ public:
     // once, and only for a session whose header some file took.
     void recordEnd(sessionindex::EndEntry::How how);
     // What the student is told, once, when a record kept here cannot reach the class folder yet.
-    static QString deliveryTrouble(RecordKind kind, const QString& name, const QString& path, QString reason,
-                                   int toSend);
+    static QString deliveryTrouble(RecordKind kind, const QString& name, const QString& path, const QString& reason,
+                                   bool waiting, int toSend);
 
 private:
     // Each file's bytes of a record of this kind, composed in full before any is written.
@@ -149,7 +149,7 @@ private:
     // The delivery, made at its first record.
     RecordDelivery& delivery();
     void delivered(int kind);
-    void deliveryFailed(int kind, const QString& name, const QString& path, const QString& reason);
+    void deliveryFailed(int kind, const QString& name, const QString& path, const QString& reason, bool waiting);
     void tellKept(RecordKind kind);
     void say(const QString& text) const;
 

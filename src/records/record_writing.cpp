@@ -175,7 +175,10 @@ std::optional<Failure> RecordBook::appendToRecordFiles(PendingRecord& record)
                 .arg(whatIsRecorded(record.kind)));
     if (outcome.ok())
         return std::nullopt;
-    const QString reason = reasonTold(record.kind, outcome.reason);
+    QString reason = reasonTold(record.kind, outcome.reason);
+    // A click that waited for the files, and gave up, may simply be made again.
+    if (outcome.waitRanOut && reason == outcome.reason)
+        reason += QStringLiteral("; please try again in a moment");
     QString message =
         QStringLiteral("%1 could not be recorded in %2 (on disk: %3): %4.")
             .arg(whatIsRecorded(record.kind), outcome.failedName, QDir::toNativeSeparators(outcome.failedPath), reason);

@@ -87,9 +87,8 @@ RecordDelivery& RecordBook::delivery()
         QObject::connect(delivery_.get(), &RecordDelivery::delivered, delivery_.get(),
                          [this](int tag) { delivered(tag); });
         QObject::connect(delivery_.get(), &RecordDelivery::failed, delivery_.get(),
-                         [this](int tag, const QString& name, const QString& path, const QString& reason) {
-                             deliveryFailed(tag, name, path, reason);
-                         });
+                         [this](int tag, const QString& name, const QString& path, const QString& reason,
+                                bool waiting) { deliveryFailed(tag, name, path, reason, waiting); });
     }
     return *delivery_;
 }
@@ -163,7 +162,7 @@ void RecordBook::delivered(int kind)
         toldKept_ = keptNotes_ = keptAnswers_ = false;
 }
 
-void RecordBook::deliveryFailed(int kind, const QString& name, const QString& path, const QString& reason)
+void RecordBook::deliveryFailed(int kind, const QString& name, const QString& path, const QString& reason, bool waiting)
 {
     // Only the records are the student's to hear of.
     if (kind == kEndTag)
@@ -174,22 +173,19 @@ void RecordBook::deliveryFailed(int kind, const QString& name, const QString& pa
         return;
     // A header kept here found its folder there at start-up, as a record finds it when it is clicked.
     const RecordKind asRecord = kind == int(RecordKind::SessionHeader) ? RecordKind::Response : RecordKind(kind);
-    say(deliveryTrouble(RecordKind(kind), name, path, reasonTold(asRecord, reason), toSend()));
+    say(deliveryTrouble(RecordKind(kind), name, path, reasonTold(asRecord, reason), waiting, toSend()));
 }
 
-QString RecordBook::deliveryTrouble(RecordKind kind, const QString& name, const QString& path, QString reason,
-                                    int toSend)
+QString RecordBook::deliveryTrouble(RecordKind kind, const QString& name, const QString& path, const QString& reason,
+                                    bool waiting, int toSend)
 {
-    // Tried again by itself: advice to try again is for a click that waited, not for this.
-    static const QLatin1String tryAgain("; please try again in a moment");
-    if (reason.endsWith(tryAgain))
-        reason.chop(tryAgain.size());
-    // Files another tutor holds are a wait, not a failure.
-    const bool held = reason.startsWith(QLatin1String("the record files are in use by"));
+    // Files another tutor holds are a wait, not a failure; and what is tried again by itself
+    // comes with no advice to try again.
     return QStringLiteral("%1 %2 %3 (on disk: %4): %5. It is kept on this computer, and the tutor sends it by "
                           "itself as soon as it can (%6).")
-        .arg(keptWord(kind), held ? QStringLiteral("is waiting to be sent to") : QStringLiteral("could not be sent to"),
-             name, QDir::toNativeSeparators(path), reason, stillToSend(toSend));
+        .arg(keptWord(kind),
+             waiting ? QStringLiteral("is waiting to be sent to") : QStringLiteral("could not be sent to"), name,
+             QDir::toNativeSeparators(path), reason, stillToSend(toSend));
 }
 
 void RecordBook::sendBeforeLeaving()

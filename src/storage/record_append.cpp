@@ -147,7 +147,8 @@ bool Append::round(int number, const QByteArray& id, const recordlock::WaitBound
     const qsizetype roundStart = next_;
     Locks locks;
     if (const auto refused = takeLocks(files_.mid(next_), settings_, id, wait, notice, locks)) {
-        outcome_ = failedAt(outcome_, files_[next_ + refused->first], refused->second);
+        outcome_ = failedAt(outcome_, files_[next_ + refused->file], refused->why);
+        outcome_.waitRanOut = refused->waitRanOut;
         return false;
     }
     // The journal's flush went on while the locks were taken; it is on the disk before any

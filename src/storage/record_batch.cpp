@@ -31,10 +31,11 @@ RecordSteps stepsOf(const BatchSteps& batch, qsizetype first, qsizetype count)
                 (step == Step::Written ? record.added : record.held) << f.name;
             continue;
         }
-        const FileAppend& failed = batch.refused ? batch.all[batch.refused->first] : f;
+        const FileAppend& failed = batch.refused ? batch.all[batch.refused->file] : f;
         record.failedName = failed.name;
         record.failedPath = failed.path;
-        record.reason = batch.refused ? batch.refused->second
+        record.waitRanOut = batch.refused && batch.refused->waitRanOut;
+        record.reason = batch.refused ? batch.refused->why
                         : reached     ? batch.steps.reason
                                       : QStringLiteral("an earlier record could not be finished first");
         break;
@@ -77,6 +78,7 @@ QList<AppendOutcome> appendBatch(const QList<BatchRecord>& records, const Append
             outcome.failedName = steps.failedName;
             outcome.failedPath = steps.failedPath;
             outcome.reason = steps.reason;
+            outcome.waitRanOut = steps.waitRanOut;
             outcome.journalEntry = record.entry;
             outcome.outcomeUnknown = batch.steps.touched;
         }

@@ -80,7 +80,7 @@ void RecordDelivery::settle(const QList<AppendOutcome>& outcomes)
         for (size_t i = 0; i < size_t(outcomes.size() - n) && i < queue_.size(); ++i)
             queue_[i].lookFirst = queue_[i].lookFirst || outcome.outcomeUnknown || outcome.tookOver;
         pauseMs_ = std::clamp(pauseMs_ * 2, kFirstPauseMs, kLongestPauseMs);
-        emit failed(tag, outcome.failedName, outcome.failedPath, outcome.reason);
+        emit failed(tag, outcome.failedName, outcome.failedPath, outcome.reason, outcome.waitRanOut);
         return;
     }
 }

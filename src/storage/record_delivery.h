@@ -46,8 +46,9 @@ public:
 signals:
     // Every file holds the record.
     void delivered(int tag);
-    // The record stays in the journal and in line; the first file that did not take it.
-    void failed(int tag, const QString& name, const QString& path, const QString& reason);
+    // The record stays in the journal and in line; the first file that did not take it, and
+    // whether it only waits for files somebody else holds.
+    void failed(int tag, const QString& name, const QString& path, const QString& reason, bool waiting);
 
 private:
     void run();

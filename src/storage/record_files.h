@@ -55,6 +55,9 @@ struct AppendOutcome {
     // This computer stopped answering while it wrote, and another took the files over; the files
     // were looked at afterwards, and what `written` says is what they hold, once.
     bool tookOver = false;
+    // Somebody else held the record files for the whole wait: nothing is wrong with them, and the
+    // record is only waiting for its turn.
+    bool waitRanOut = false;
 
     bool ok() const { return failedName.isEmpty(); }
 };

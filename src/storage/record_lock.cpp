@@ -259,13 +259,7 @@ struct Tries {
     qint64 tokenLookedMs = 0;
     QString holder = QStringLiteral("another program");
 
-    QString heldTooLong() const
-    {
-        return QStringLiteral("the record files are in use by %1, for longer than %2 seconds; please try again "
-                              "in a moment")
-            .arg(holder)
-            .arg(secondsTold(wait.timing().waitMs));
-    }
+    QString heldTooLong() const { return recordlock::heldTooLong(holder, wait.timing().waitMs); }
 };
 
 // A make refused: tried again at once after a passing failure, judged when a lock is there.
@@ -363,6 +357,7 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
 {
     release();
     takenFromUs_ = false;
+    waitRanOut_ = false;
     const QString path = folder + u'/' + kLockName;
     Tries t{folder, path, wait, computerId};
     int pauseMs = 1;
@@ -371,8 +366,12 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
     qint64 tryMs = 0;
     // Bounded however the lock behaves: by the deadline, and by a count of breaks.
     for (int tries = 0; t.breaks < 50; ++tries) {
-        if (tries > 0 && !t.broke && wait.expiredFor(tryMs))
-            return t.refusal != 0 ? plainReason(t.refusal, path) : t.heldTooLong();
+        if (tries > 0 && !t.broke && wait.expiredFor(tryMs)) {
+            if (t.refusal != 0)
+                return plainReason(t.refusal, path);
+            waitRanOut_ = true;
+            return t.heldTooLong();
+        }
         const qint64 tryStartedMs = clockMs();
         t.refusal = 0;
         t.broke = false;
@@ -396,8 +395,10 @@ std::optional<QString> FolderLock::acquire(const QString& folder, const WaitBoun
         if (notice)
             notice->waiting(t.holder, wait.waitedMs(), wait.timing().waitMs);
         tryMs = clockMs() - tryStartedMs;
-        if (wait.expiredFor(tryMs + pauseMs))
+        if (wait.expiredFor(tryMs + pauseMs)) {
+            waitRanOut_ = true;
             return t.heldTooLong();
+        }
         recordio::pause(pauseMs);
         pauseMs = std::min(pauseMs * 2, 20);
     }
@@ -519,6 +520,13 @@ void FolderLock::release()
     ours_ = {};
     intent_.clear();
     unfinished_ = false;
+}
+
+QString heldTooLong(const QString& holder, int waitMs)
+{
+    return QStringLiteral("the record files are in use by %1, for longer than %2 seconds")
+        .arg(holder)
+        .arg(secondsTold(waitMs));
 }
 
 QString neighbourOf(const QString& folder, const QByteArray& thisId)

@@ -122,6 +122,9 @@ constexpr qint64 kLongestRoundTripMs = 1500;
 Timing sizedFor(const Timing& floors, qint64 roundTripMs);
 
 // The bound of a wait in whole seconds, as the student is told it: never less than the wait.
+// Files held by somebody else past the wait: a wait that ran out, not a failure of the files.
+QString heldTooLong(const QString& holder, int waitMs);
+
 inline int secondsTold(int waitMs)
 {
     return std::max(1, (waitMs + 999) / 1000);
@@ -259,6 +262,8 @@ public:
     // At the last release, the lock was found taken away by somebody else (who finished its
     // intent), not by this holder.
     bool takenFromUs() const { return takenFromUs_; }
+    // The last acquire gave up because somebody else held the lock for the whole wait.
+    bool waitRanOut() const { return waitRanOut_; }
     QString path() const { return path_; }
 
 private:
@@ -280,6 +285,7 @@ private:
     QList<recordintent::Part> intent_;
     bool unfinished_ = false;
     bool takenFromUs_ = false;
+    bool waitRanOut_ = false;
 };
 
 } // namespace recordlock

@@ -52,8 +52,13 @@ struct Locks {
     recordio::File& file(const QString& path) { return *step.value(path); }
 };
 
-// The file refused (by its place in the list) and why.
-using Refusal = std::pair<qsizetype, QString>;
+// The file refused (by its place in the list) and why; whether somebody else held the files for
+// the whole wait (a wait, not a failure).
+struct Refusal {
+    qsizetype file = 0;
+    QString why;
+    bool waitRanOut = false;
+};
 // Every lock these files need, all within one deadline; the file refused and why, if any.
 std::optional<Refusal> takeLocks(const QList<FileAppend>& files, const AppendSettings& settings, const QByteArray& id,
                                  const recordlock::WaitBound& wait, recordlock::WaitNotice& notice, Locks& locks);
@@ -174,6 +179,7 @@ struct RecordSteps {
     QString failedName{}; // the first that did not take it (none: all did)
     QString failedPath{};
     QString reason{};
+    bool waitRanOut = false;
 };
 RecordSteps stepsOf(const BatchSteps& batch, qsizetype first, qsizetype count);
 

@@ -21,14 +21,16 @@ namespace {
 // on this computer holds the files, and sshfs then keeps the size that neighbour's open took
 // before its wait instead of the one it takes under the locks.
 std::optional<QString> makeMissing(const QString& path, const QByteArray& id, const recordlock::WaitBound& wait,
-                                   recordlock::WaitNotice& notice)
+                                   recordlock::WaitNotice& notice, bool& waitRanOut)
 {
     const QString folder = folderOf(path);
     if (!QFileInfo(folder).isDir())
         return plainReason(ENOENT, path);
     recordlock::FolderLock lock;
-    if (auto refused = lock.acquire(folder, wait, id, &notice))
+    if (auto refused = lock.acquire(folder, wait, id, &notice)) {
+        waitRanOut = lock.waitRanOut();
         return refused;
+    }
     recordio::File made;
     int error = made.openReadWrite(path);
     if (error == 0 && made.created())
@@ -60,7 +62,8 @@ bool openStandIn(recordio::File& file, const QString& standIns, const QString& p
 
 // The file opened for its operating-system lock, made first if missing.
 std::optional<QString> openMadeIfMissing(recordio::File& file, const QString& path, const QByteArray& id,
-                                         const recordlock::WaitBound& wait, recordlock::WaitNotice& notice)
+                                         const recordlock::WaitBound& wait, recordlock::WaitNotice& notice,
+                                         bool& waitRanOut)
 {
     if (!recordio::createMayCut(folderOf(path))) {
         const int error = file.openReadWrite(path);
@@ -69,7 +72,7 @@ std::optional<QString> openMadeIfMissing(recordio::File& file, const QString& pa
     int error = file.openExisting(path);
     // Removed again by somebody right after it was made: made once more, a few times.
     for (int attempt = 0; error == ENOENT && attempt < 3; ++attempt) {
-        if (auto refused = makeMissing(path, id, wait, notice))
+        if (auto refused = makeMissing(path, id, wait, notice, waitRanOut))
             return refused;
         error = file.openExisting(path);
     }
@@ -88,6 +91,7 @@ struct OsWait {
     qint64 lookEvery = 1000;
     qint64 yieldedMs = 0;
     QString holder{};
+    bool ranOut = false; // held by somebody else for the whole wait
 };
 
 // Who holds the files may be a computer that a neighbour here waits for; looked up only once the
@@ -122,11 +126,10 @@ std::optional<QString> waitForOsLock(recordio::File& file, const QString& path, 
         w.turn.waiting();
         const bool expired = w.wait.expired();
         lookForHolder(path, expired, w);
-        if (expired)
-            return QStringLiteral("the record files are in use by %1, for longer than %2 seconds; please try again in "
-                                  "a moment")
-                .arg(w.holder)
-                .arg(recordlock::secondsTold(w.wait.timing().waitMs));
+        if (expired) {
+            w.ranOut = true;
+            return recordlock::heldTooLong(w.holder, w.wait.timing().waitMs);
+        }
         recordio::pause(pauseMs);
         // The next in line tries often: a neighbour lets go only for a moment between records.
         pauseMs = std::min(pauseMs * 2, first && w.turn.nextInLine() ? 4 : 20);
@@ -144,7 +147,7 @@ std::optional<QString> openForOsLock(recordio::File& file, const QString& path, 
         locks.standIns.insert(path);
         return std::nullopt;
     }
-    if (auto refused = openMadeIfMissing(file, path, w.id, w.wait, w.notice))
+    if (auto refused = openMadeIfMissing(file, path, w.id, w.wait, w.notice, w.ranOut))
         return refused;
     // An open is a look-up and the open itself: the round trip before any wait is sized.
     if (first)
@@ -167,9 +170,9 @@ std::optional<Refusal> takeOsLocks(const QList<FileAppend>& files, const AppendS
             continue;
         recordio::File file;
         if (auto refused = openForOsLock(file, path, i == 0, standIns, w, locks))
-            return Refusal(i, *refused);
+            return Refusal{i, *refused, w.ranOut};
         if (auto refused = waitForOsLock(file, path, locks.osIndex.isEmpty(), w))
-            return Refusal(i, *refused);
+            return Refusal{i, *refused, w.ranOut};
         locks.osIndex.insert(path, locks.os.size());
         locks.os.push_back(std::move(file));
     }
@@ -194,7 +197,7 @@ std::optional<Refusal> takeFolderLocks(const QList<FileAppend>& files, const QBy
         if (const auto refused = lock->acquire(folder, wait, id, &notice)) {
             for (qsizetype i = 0; i < files.size(); ++i) {
                 if (folderOf(files[i].path) == folder)
-                    return Refusal(i, *refused);
+                    return Refusal{i, *refused, lock->waitRanOut()};
             }
         }
         locks.folders.insert(folder, lock);
