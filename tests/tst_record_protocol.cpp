@@ -227,6 +227,7 @@ private slots:
     void finishesTheJournalAtStartUp();
     void deliversWaitingRecordsUnderOneHold_data();
     void deliversWaitingRecordsUnderOneHold();
+    void findsOneCopyForOneRecord();
     void finishesAllLeftOversWithinOneWait_data();
     void finishesAllLeftOversWithinOneWait();
 };
@@ -1068,6 +1069,9 @@ void TestRecordProtocol::finishesTheJournalAtStartUp_data()
     QTest::newRow("a record of the most files") << "most files" << m << s << most << 0;
     QTest::newRow("same record before the size seen")
         << "earlier copy" << QByteArray("Mrec\r\nMrec\r\n") << s << "added masterFile, send" << 0;
+    // Another student's record alike to the byte, written after it was kept: that one is not it.
+    QTest::newRow("another session's copy") << "another's copy" << QByteArray("old\r\nMrec\r\nMrec\r\n")
+                                            << QByteArray("Srec\r\nSrec\r\n") << "added masterFile, send" << 0;
     QTest::newRow("record folder gone") << "gone" << QByteArray() << QByteArray() << "unfinished masterFile" << 1;
     QTest::newRow("damaged") << "damaged" << QByteArray("old\r\n") << QByteArray() << "damaged" << 1;
     QTest::newRow("another version") << "version" << QByteArray("old\r\n") << QByteArray() << "other version" << 1;
@@ -1112,7 +1116,14 @@ void TestRecordProtocol::finishesTheJournalAtStartUp()
     const QString name =
         state == QLatin1String("part") ? QStringLiteral("/1-1-1.part") : QStringLiteral("/1-1-1.entry");
     const sessionindex::EndEntry end{"0123456789abcdef", sessionindex::EndEntry::How::Quit, "12-08-2026", "10:15:30"};
-    if (!state.startsWith(QLatin1String("end"))) {
+    if (state == QLatin1String("another's copy")) {
+        AppendSettings ours = folder.settings, theirs = folder.settings;
+        ours.index = indexNote("aaaaaaaaaaaaaaaa");
+        theirs.index = indexNote("bbbbbbbbbbbbbbbb");
+        theirs.journalFolder.clear();
+        journal::keep(keepInJournal(folder.record("rec\r\n"), ours, nullptr));
+        QVERIFY(appendRecord(folder.record("rec\r\n"), theirs).ok());
+    } else if (!state.startsWith(QLatin1String("end"))) {
         writeAll(folder.journal + name, state == QLatin1String("part") ? bytes.left(10) : bytes);
     } else {
         AppendSettings settings = folder.settings;
@@ -1162,6 +1173,25 @@ void TestRecordProtocol::namesAJournalThatCannotBeWrittenOnce()
     outcome = appendRecord(started.record("one\r\n"), started.settings);
     QVERIFY(outcome.ok());
     QCOMPARE(outcome.journalFailure, QString());
+}
+
+// Two records alike, both looked for first, and one copy in the file: it answers for one of them.
+void TestRecordProtocol::findsOneCopyForOneRecord()
+{
+    Folder folder;
+    AppendSettings settings = folder.settings;
+    settings.index = indexNote("1234123412341234");
+    auto kept = [&] {
+        return BatchRecord{folder.record("twice\r\n"), keepInJournal(folder.record("twice\r\n"), settings, nullptr),
+                           settings.index, true};
+    };
+    const QList<BatchRecord> alike{kept(), kept()};
+    AppendSettings landed = settings; // the first one's write, whose answer was lost
+    landed.journalFolder.clear();
+    QVERIFY(appendRecord(folder.record("twice\r\n"), landed).ok());
+    for (const AppendOutcome& outcome : appendBatch(alike, settings))
+        QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), QByteArray("Mtwice\r\nMtwice\r\n"));
 }
 
 void TestRecordProtocol::deliversWaitingRecordsUnderOneHold_data()

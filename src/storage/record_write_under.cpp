@@ -1,5 +1,6 @@
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "record_intent.h"
@@ -15,13 +16,57 @@ const QString kTakenOver = QStringLiteral(
 
 namespace {
 
+// Where the session index gives a copy of these bytes in this file to another session: two
+// students' records can be alike to the byte (the same answer to the same question in the same
+// second), and the other's is not this one. Read back from the index's end to where the file's
+// entries lie before `from`. An index that cannot be read gives nobody's.
+QSet<qint64> othersCopies(const Job& job, qint64 from)
+{
+    QSet<qint64> others;
+    recordio::File index;
+    qint64 end = 0;
+    if (job.index.session.isEmpty() || index.openExisting(indexPathOf(job.file.path)) != 0 || index.size(end) != 0)
+        return others;
+    const QString name = QFileInfo(job.file.path).fileName();
+    constexpr qint64 kChunk = 65536;
+    QByteArray carried; // the start of the earliest line read so far, not yet whole
+    for (qint64 start = end; start > 0;) {
+        const qint64 chunk = std::min(kChunk, start);
+        start -= chunk;
+        QByteArray bytes;
+        if (index.readAt(start, chunk, bytes) != 0 || bytes.size() != chunk)
+            return {};
+        bytes += carried;
+        const qsizetype lineEnd = bytes.indexOf('\n');
+        if (start > 0 && lineEnd < 0) {
+            carried = bytes;
+            continue;
+        }
+        const qsizetype cut = start == 0 ? 0 : lineEnd + 1;
+        carried = bytes.left(cut);
+        bool before = false;
+        for (const sessionindex::PlaceEntry& p : sessionindex::parse(QByteArrayView(bytes).sliced(cut)).places) {
+            if (p.file != name)
+                continue;
+            before = before || p.offset < from;
+            if (p.session != job.index.session && p.length == job.file.bytes.size())
+                others.insert(p.offset);
+        }
+        if (before)
+            break;
+    }
+    return others;
+}
+
 // Whether the file already holds the record, at or after where the file ended when the
-// record was composed; 0 or the errno value of a look that failed. A look that failed is no
-// answer: taken for "not there", the record would be written a second time after a write whose
-// answer was lost (a client reconnecting).
-int holdsRecord(recordio::File& file, qint64 from, qint64 end, const QByteArray& bytes, bool& held)
+// record was composed, in a copy nobody else claims; 0 or the errno value of a look that
+// failed. A look that failed is no answer: taken for "not there", the record would be written a
+// second time after a write whose answer was lost (a client reconnecting).
+int holdsRecord(recordio::File& file, const Job& job, qint64 end, QSet<qint64>& claimed, bool& held)
 {
     held = false;
+    const QByteArray& bytes = job.file.bytes;
+    qint64 from = *job.sizeBefore;
     if (from > end)
         from = 0;
     if (end - from < bytes.size())
@@ -29,7 +74,18 @@ int holdsRecord(recordio::File& file, qint64 from, qint64 end, const QByteArray&
     QByteArray tail;
     if (const int error = file.readAt(from, end - from, tail))
         return error;
-    held = tail.indexOf(bytes) >= 0;
+    std::optional<QSet<qint64>> others;
+    for (qsizetype at = tail.indexOf(bytes); at >= 0; at = tail.indexOf(bytes, at + 1)) {
+        if (claimed.contains(from + at))
+            continue;
+        if (!others)
+            others = othersCopies(job, from);
+        if (others->contains(from + at))
+            continue;
+        claimed.insert(from + at);
+        held = true;
+        return 0;
+    }
     return 0;
 }
 
@@ -113,7 +169,8 @@ private:
     const QList<Job>& jobs_;
     Steps steps_;
     QHash<QString, qint64> ends_;
-    QList<qint64> at_; // where each job's bytes go; -1: nowhere (held already, or not reached)
+    QHash<QString, QSet<qint64>> claimed_; // copies already found to be this step's records
+    QList<qint64> at_;                     // where each job's bytes go; -1: nowhere (held already, or not reached)
     QHash<QString, QList<recordintent::Part>> intents_;
     std::vector<IndexTarget> index_;
 };
@@ -151,7 +208,7 @@ bool UnderLocks::planJob(qsizetype i)
     qint64& end = ends_[f.path];
     if (jobs_[i].sizeBefore) {
         bool held = false;
-        if (const int error = holdsRecord(file, *jobs_[i].sizeBefore, end, f.bytes, held))
+        if (const int error = holdsRecord(file, jobs_[i], end, claimed_[f.path], held))
             return stopBeforeWriting(i, error, f.path);
         if (held) {
             steps_.done << Step::AlreadyHeld;
