@@ -2,7 +2,9 @@
 // moments (in start-up, mid-write, between records) and started again, round after round;
 // then every record a writer had seen reported as written must be in the files, whole,
 // and torn stretches may come only from records in flight at a kill.
-//   crash_records [--rounds R] [--processes N] [--seed S] [--max-delay MS] [--keep DIR]
+// With --local-first the writers keep each record in the journal and deliver it behind the
+// click, several under one hold when several wait, so kills fall inside batches too.
+//   crash_records [--rounds R] [--processes N] [--seed S] [--max-delay MS] [--local-first [--pause MS]] [--keep DIR]
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -27,7 +29,11 @@ int main(int argc, char** argv)
                                    QStringLiteral("MS"), QStringLiteral("15"));
     const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("work in DIR and keep it"),
                                   QStringLiteral("DIR"));
-    parser.addOptions({rounds, processes, seed, delay, keep});
+    const QCommandLineOption localFirst(QStringLiteral("local-first"),
+                                        QStringLiteral("records kept first and delivered behind the click"));
+    const QCommandLineOption pause(QStringLiteral("pause"), QStringLiteral("between a writer's clicks, in ms"),
+                                   QStringLiteral("MS"), QStringLiteral("5"));
+    parser.addOptions({rounds, processes, seed, delay, localFirst, pause, keep});
     parser.process(app);
 
     QTemporaryDir temporary;
@@ -38,6 +44,8 @@ int main(int argc, char** argv)
     options.rounds = std::max(1, parser.value(rounds).toInt());
     options.maxKillDelayMs = parser.value(delay).toInt();
     options.seed = parser.value(seed).toULongLong();
+    options.localFirst = parser.isSet(localFirst);
+    options.pauseMs = parser.value(pause).toInt();
 
     std::printf("crash_records: %d SIGKILL rounds over %d writers on one folder (seed %llu)\n", options.rounds,
                 options.processes, static_cast<unsigned long long>(options.seed));

@@ -228,6 +228,7 @@ private slots:
     void deliversWaitingRecordsUnderOneHold_data();
     void deliversWaitingRecordsUnderOneHold();
     void findsOneCopyForOneRecord();
+    void finishesManyLeftOversInSeveralHolds();
     void finishesAllLeftOversWithinOneWait_data();
     void finishesAllLeftOversWithinOneWait();
 };
@@ -1192,6 +1193,24 @@ void TestRecordProtocol::findsOneCopyForOneRecord()
     for (const AppendOutcome& outcome : appendBatch(alike, settings))
         QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
     QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), QByteArray("Mtwice\r\nMtwice\r\n"));
+}
+
+// A long time without the class folder: the others get the files between holds.
+void TestRecordProtocol::finishesManyLeftOversInSeveralHolds()
+{
+    FILEFAULTS_OR_SKIP();
+    Folder folder;
+    QByteArray all;
+    for (int i = 0; i < kMostRecordsInOneHold + 1; ++i) {
+        const QByteArray r = QByteArray::number(i) + "\r\n";
+        journal::keep(keepInJournal(folder.record(r), folder.settings, nullptr));
+        all += "M" + r;
+    }
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    filefaults::arm({filefaults::Call::MakeFolder, "records.lock"});
+    QCOMPARE(finishJournal(folder.settings).finished.size(), kMostRecordsInOneHold + 1);
+    QCOMPARE(filefaults::seen(), 2);
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), all);
 }
 
 void TestRecordProtocol::deliversWaitingRecordsUnderOneHold_data()

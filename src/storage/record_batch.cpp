@@ -35,9 +35,7 @@ RecordSteps stepsOf(const BatchSteps& batch, qsizetype first, qsizetype count)
         record.failedName = failed.name;
         record.failedPath = failed.path;
         record.waitRanOut = batch.refused && batch.refused->waitRanOut;
-        record.reason = batch.refused ? batch.refused->why
-                        : reached     ? batch.steps.reason
-                                      : QStringLiteral("an earlier record could not be finished first");
+        record.reason = batch.refused ? batch.refused->why : reached ? batch.steps.reason : kEarlierFirst;
         break;
     }
     return record;

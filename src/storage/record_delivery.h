@@ -41,7 +41,7 @@ public:
     static constexpr int kFirstPauseMs = 1000;
     static constexpr int kLongestPauseMs = 60000;
     // Records waiting together are delivered under one hold of the locks, this many at most.
-    static constexpr size_t kMostInBatch = 64;
+    static constexpr size_t kMostInBatch = kMostRecordsInOneHold;
 
 signals:
     // Every file holds the record.

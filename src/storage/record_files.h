@@ -101,6 +101,9 @@ struct BatchRecord {
     IndexNote index{};
     bool lookFirst = false; // some file may hold it already
 };
+// The most records delivered under one hold of the locks: a computer catching up lets the
+// others in between.
+inline constexpr qsizetype kMostRecordsInOneHold = 64;
 QList<AppendOutcome> appendBatch(const QList<BatchRecord>& records, const AppendSettings& settings);
 
 // The record kept in the journal, flushed, before any record file is touched: its entry, or

@@ -14,7 +14,8 @@ void finishWhole(const QList<journal::LeftOver>& whole, const AppendSettings& se
             jobs << Job{FileAppend{f.name, f.path, f.bytes}, f.sizeBefore, decodeNote(entry.note)};
     }
     const BatchSteps batch = writeBatch(jobs, settings);
-    told.indexFailure = indexFailureMessage(batch.steps);
+    if (told.indexFailure.isEmpty())
+        told.indexFailure = indexFailureMessage(batch.steps);
     qsizetype first = 0;
     for (const journal::LeftOver& entry : whole) {
         const RecordSteps steps = stepsOf(batch, first, entry.files.size());
@@ -45,8 +46,20 @@ LeftOvers finishJournal(const AppendSettings& settings)
         told.unreadable << LeftOvers::Unreadable{journal::setAside(entry.id),
                                                  entry.state == journal::ReadState::OtherVersion};
     }
-    if (!whole.isEmpty())
-        finishWhole(whole, settings, told);
+    // Many left over (a long time without the class folder) go in several holds of the locks;
+    // after one that could not finish them all, the rest stay for later in their order.
+    for (qsizetype first = 0; first < whole.size(); first += kMostRecordsInOneHold) {
+        const QList<journal::LeftOver> some = whole.mid(first, kMostRecordsInOneHold);
+        if (told.unfinished.isEmpty()) {
+            finishWhole(some, settings, told);
+            continue;
+        }
+        for (const journal::LeftOver& entry : some) {
+            journal::keep(entry.id);
+            const journal::File& f = entry.files.constFirst();
+            told.unfinished << LeftOvers::Unfinished{f.name, f.path, kEarlierFirst, entry.id};
+        }
+    }
     // Said here at the start, it is not said again at the first record.
     if (!problems.isEmpty() && firstTimeFor(settings.journalFolder))
         told.problems = problems;

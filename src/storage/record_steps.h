@@ -181,6 +181,8 @@ struct RecordSteps {
     QString reason{};
     bool waitRanOut = false;
 };
+// Why a record after one that failed in the same line was not tried.
+inline const QString kEarlierFirst = QStringLiteral("an earlier record could not be finished first");
 RecordSteps stepsOf(const BatchSteps& batch, qsizetype first, qsizetype count);
 
 // ---- record_append.cpp
