@@ -66,6 +66,7 @@ bench: build-release
 stress: build-release
 	./build/release/stress_records --processes 8 --records 500
 	./build/release/crash_records --rounds 200
+	./build/release/crash_records --rounds 200 --local-first
 
 # A class on one share: SFTP and SMB mounts, shifted clocks, frozen and killed holders (as root).
 stress-shared: build-release

@@ -32,7 +32,7 @@ int main(int argc, char** argv)
     const QCommandLineOption localFirst(QStringLiteral("local-first"),
                                         QStringLiteral("records kept first and delivered behind the click"));
     const QCommandLineOption pause(QStringLiteral("pause"), QStringLiteral("between a writer's clicks, in ms"),
-                                   QStringLiteral("MS"), QStringLiteral("5"));
+                                   QStringLiteral("MS"), QStringLiteral("50"));
     parser.addOptions({rounds, processes, seed, delay, localFirst, pause, keep});
     parser.process(app);
 
