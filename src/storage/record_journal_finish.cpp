@@ -32,9 +32,12 @@ void finishWhole(const QList<journal::LeftOver>& whole, const AppendSettings& se
 
 } // namespace
 
-LeftOvers finishJournal(const AppendSettings& settings)
+namespace {
+
+// The entries no running program holds that read whole, oldest first; the others set aside and
+// told.
+QList<journal::LeftOver> wholeLeftOvers(const AppendSettings& settings, LeftOvers& told)
 {
-    LeftOvers told;
     QStringList problems;
     QList<journal::LeftOver> whole;
     for (const journal::LeftOver& entry : journal::takeLeftOvers(settings.journalFolder, &problems)) {
@@ -45,10 +48,31 @@ LeftOvers finishJournal(const AppendSettings& settings)
         told.unreadable << LeftOvers::Unreadable{journal::setAside(entry.id),
                                                  entry.state == journal::ReadState::OtherVersion};
     }
-    if (!whole.isEmpty())
-        finishWhole(whole, settings, told);
     // Said here at the start, it is not said again at the first record.
     if (!problems.isEmpty() && firstTimeFor(settings.journalFolder))
         told.problems = problems;
+    return whole;
+}
+
+} // namespace
+
+LeftOvers finishJournal(const AppendSettings& settings)
+{
+    LeftOvers told;
+    const QList<journal::LeftOver> whole = wholeLeftOvers(settings, told);
+    if (!whole.isEmpty())
+        finishWhole(whole, settings, told);
     return told;
+}
+
+QList<BatchRecord> takeLeftOverRecords(const AppendSettings& settings, LeftOvers& told)
+{
+    QList<BatchRecord> records;
+    for (const journal::LeftOver& entry : wholeLeftOvers(settings, told)) {
+        BatchRecord record{{}, entry.id, decodeNote(entry.note), true};
+        for (const journal::File& f : entry.files)
+            record.files << FileAppend{f.name, f.path, f.bytes};
+        records << record;
+    }
+    return records;
 }
