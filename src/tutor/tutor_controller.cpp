@@ -127,7 +127,7 @@ bool TutorController::settleAnswerBox(TextBoxes& boxes)
 
 void TutorController::step(TextBoxes& boxes)
 {
-    if (session_.stepToNextLine())
+    if (writeHeaderIfDue() && session_.stepToNextLine())
         boxes.answer = session_.answerPrompt();
 }
 
