@@ -171,17 +171,19 @@ struct Drives {
 };
 
 // The tutor's window, started as a student starts it: home user, a name, class notes 5,
-// with the real beep.
+// with the real beep; the session header written as the program writes it, or at start-up.
 struct Tutor : ::Tutor {
     SystemSound systemSound;
 
-    explicit Tutor(const QString& root) : ::Tutor(false)
+    explicit Tutor(const QString& root, bool headerAfterFirstPaint = false) : ::Tutor(false)
     {
         drivesRoot = root;
         soundInUse = &systemSound;
         clock.set(sessionTime());
         prompter.answers = {QStringLiteral("1"), QStringLiteral("Ann"), QStringLiteral("5")};
-        create();
+        WindowServices s = services();
+        s.tutor.headerAfterFirstPaint = headerAfterFirstPaint;
+        window = std::make_unique<MainWindow>(s);
     }
 
     // False, with what was said, when start-up did not get as far as the window.

@@ -1,8 +1,11 @@
 // Child of bench_startup: the tutor's start-up on scripted prompts, from process start to
-// the window's first paint, then out. Prints the monotonic clock at each stage, in ns.
+// the window's first paint and then to the session header in the files (written after that
+// paint, as the program does), then out. Prints the monotonic clock at each stage, in ns.
 //   startup_tutor --drives DIR
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -22,7 +25,9 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    bench::Tutor tutor(args[at + 1]);
+    bench::Tutor tutor(args[at + 1], true);
+    const QString master = testfiles::homePath(args[at + 1], QStringLiteral("masterFile.txt"));
+    const qint64 before = QFileInfo(master).size();
     const long long built = bench::monotonicNs();
     if (!tutor.start())
         return 1;
@@ -31,7 +36,16 @@ int main(int argc, char** argv)
     tutor.window->installEventFilter(&painted);
     tutor.window->show();
     QApplication::exec();
-    std::printf("app %lld built %lld loaded %lld shown %lld private %lld\n", appReady, built, loaded, painted.at,
-                painted.kb);
+    QElapsedTimer waited;
+    waited.start();
+    while (QFileInfo(master).size() <= before && waited.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const long long flushed = bench::monotonicNs();
+    if (QFileInfo(master).size() <= before) {
+        std::fputs("startup_tutor: no session header within 10 s of the first paint\n", stderr);
+        return 1;
+    }
+    std::printf("app %lld built %lld loaded %lld shown %lld private %lld flushed %lld\n", appReady, built, loaded,
+                painted.at, painted.kb, flushed);
     return 0;
 }

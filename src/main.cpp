@@ -254,6 +254,7 @@ int main(int argc, char** argv)
     services.tutor.prompter = &prompter;
     services.tutor.clock = &clock;
     services.tutor.drivesRoot = commandLine.drivesRoot;
+    services.tutor.headerAfterFirstPaint = true;
     services.sound = &sound;
     services.leaveEventLoop = [] { QCoreApplication::exit(0); };
 

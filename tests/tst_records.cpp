@@ -411,9 +411,10 @@ void TestRecords::sessionIndex_data()
     QTest::addColumn<QString>("fault");
     // Each file's index entries in order: H a header, R a record, and the session's number.
     QTest::addColumn<QStringList>("indexed");
-    QTest::newRow("a session") << ""
-                               << QStringList{"masterFile.txt H1 R1 R1 R1", "send_1208.txt H1 R1 R1 R1",
-                                              "notes_.txt R1"};
+    const QStringList session{"masterFile.txt H1 R1 R1 R1", "send_1208.txt H1 R1 R1 R1", "notes_.txt R1"};
+    QTest::newRow("a session") << "" << session;
+    QTest::newRow("the header after the first paint") << "paint" << session;
+    QTest::newRow("the header at the first click") << "click" << session;
     QTest::newRow("the index cannot be written") << "folder" << QStringList{};
     QTest::newRow("a record finished at the next start")
         << "journal"
@@ -454,13 +455,29 @@ void TestRecords::sessionIndex()
         first.tutor.reset();
         QCOMPARE(responses(tutor.homeBytes(QStringLiteral("send_1208.txt")), QStringLiteral("draft")), 0);
     }
-    tutor.start({QStringLiteral("1"), name, QStringLiteral("5")});
+    const bool putOff = fault == QLatin1String("paint") || fault == QLatin1String("click");
+    TutorServices services = tutor.tutorServices();
+    services.headerAfterFirstPaint = putOff;
+    tutor.prompter.answers = {QStringLiteral("1"), name, QStringLiteral("5")};
+    tutor.tutor = std::make_unique<TutorController>(services, tutor.drawings);
+    tutor.tutor->start();
+    QCOMPARE(QFileInfo::exists(send), !putOff);
+    // A folder gone before the first click is asked about then, as at start-up, before any record.
+    if (fault == QLatin1String("click") &&
+        QDir(QDir(tutor.drivesRoot).filePath(testfiles::kHomeFolder)).removeRecursively())
+        tutor.prompter.folderChoices = {Prompter::FolderChoice::Create};
+    if (fault == QLatin1String("paint")) {
+        QEvent paint(QEvent::Paint);
+        QCoreApplication::sendEvent(this, &paint);
+        QTRY_VERIFY(QFileInfo::exists(send));
+    }
     tutor.next();
     tutor.enterResponse(QStringLiteral("first"));
     tutor.next();
     tutor.saveAsNotes(QStringLiteral("second"));
     tutor.enterResponse(QStringLiteral("third"));
     QCOMPARE(responses(tutor.homeBytes(QStringLiteral("send_1208.txt")), QStringLiteral("third")), 1);
+    QCOMPARE(tutor.prompter.createOffers.size(), fault == QLatin1String("click") ? 1 : 0);
 
     if (fault == QLatin1String("folder")) {
         QCOMPARE(tutor.prompter.messages.size(), 1);

@@ -146,6 +146,8 @@ private:
     bool sendsLater() const;
     // The record kept in the journal and handed to the delivery; why not, and the text stays.
     std::optional<Failure> keepAndSend(RecordKind kind, const QString& answer);
+    // An earlier run's records, handed to the delivery first in line, and told.
+    void sendLeftOvers(const QList<BatchRecord>& records);
     // The delivery, made at its first record.
     RecordDelivery& delivery();
     void delivered(int kind);
@@ -165,6 +167,7 @@ private:
     bool sentLater_ = false;
     int sent_ = 0;
     int delivered_ = 0;
+    int leftOvers_ = 0;     // the first records sent: an earlier run's
     bool toldKept_ = false; // the student was told some record is only on this computer
     bool keptNotes_ = false;
     bool keptAnswers_ = false;

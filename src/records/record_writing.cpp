@@ -77,8 +77,15 @@ std::optional<QString> leftOversMessage(const LeftOvers& told)
 
 void RecordBook::finishLeftOverRecords()
 {
-    if (const auto told = leftOversMessage(finishJournal(appendSettings())))
-        services_.prompter->tell(*told);
+    // Behind the scenes they go first in line, before the header, and the window does not wait on
+    // the share. Only a folder that is there is asked whether it is a network one.
+    LeftOvers told;
+    if (QFileInfo(drives_.local(session_.dataFolder())).isDir() && sendsLater())
+        sendLeftOvers(takeLeftOverRecords(appendSettings(), told));
+    else
+        told = finishJournal(appendSettings());
+    if (const auto message = leftOversMessage(told))
+        services_.prompter->tell(*message);
 }
 
 RecordBook::RecordBook(Session& session, RecordServices services)

@@ -4,6 +4,7 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/clock.h"
@@ -35,6 +36,16 @@ QString keptWord(RecordKind kind)
         break;
     }
     return QStringLiteral("Answer");
+}
+
+// An earlier run's record, tagged as this run tags its own: an end has no bytes, a note three files.
+int leftOverTag(const BatchRecord& record)
+{
+    if (std::all_of(record.files.cbegin(), record.files.cend(), [](const FileAppend& f) { return f.bytes.isEmpty(); }))
+        return kEndTag;
+    if (record.index.kind == sessionindex::PlaceEntry::Kind::Header)
+        return int(RecordKind::SessionHeader);
+    return int(record.files.size() == 3 ? RecordKind::Note : RecordKind::Response);
 }
 
 } // namespace
@@ -78,6 +89,20 @@ std::optional<Failure> RecordBook::keepAndSend(RecordKind kind, const QString& a
             tellKept(kind);
     });
     return std::nullopt;
+}
+
+void RecordBook::sendLeftOvers(const QList<BatchRecord>& records)
+{
+    for (const BatchRecord& record : records) {
+        const int tag = leftOverTag(record);
+        if (tag != kEndTag)
+            ++sent_, ++leftOvers_;
+        delivery().send({record.files, record.entry, record.index, tag, record.lookFirst});
+    }
+    if (leftOvers_ > 0)
+        say(QStringLiteral("An earlier run of the tutor left records on this computer (it ended while recording, or "
+                           "before it had sent them); they are sent to the class folder first (%1)")
+                .arg(stillToSend(leftOvers_)));
 }
 
 RecordDelivery& RecordBook::delivery()
@@ -144,7 +169,12 @@ void RecordBook::delivered(int kind)
         notesToSend_.pop_front();
     if (toSend() == 0 && leaving_)
         leaving_->quit();
-    if (!toldKept_) {
+    if (delivered_ <= leftOvers_) {
+        // An earlier run's records are told together, once all are in.
+        if (delivered_ == leftOvers_)
+            say(QStringLiteral("The records an earlier run of the tutor left on this computer are now complete in "
+                               "all their files, none written twice"));
+    } else if (!toldKept_) {
         // The session's start in the class folder is not news to the student.
         if (kind != int(RecordKind::SessionHeader))
             say(kind == int(RecordKind::Note) ? QStringLiteral("Note saved") : QStringLiteral("Answer recorded"));

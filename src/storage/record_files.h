@@ -144,6 +144,10 @@ struct LeftOvers {
     }
 };
 LeftOvers finishJournal(const AppendSettings& settings);
+// The same records, to be delivered behind the scenes instead (appendBatch, RecordDelivery): those
+// that read whole, oldest first, each locked for this process and looked for before it is written;
+// the others set aside and told in `told`, as finishJournal tells them.
+QList<BatchRecord> takeLeftOverRecords(const AppendSettings& settings, LeftOvers& told);
 
 // Numbered channels for reading and writing whole files line by line.
 class Channels {

@@ -31,11 +31,10 @@ void finishWhole(const QList<journal::LeftOver>& whole, const AppendSettings& se
     }
 }
 
-} // namespace
-
-LeftOvers finishJournal(const AppendSettings& settings)
+// The entries no running program holds that read whole, oldest first; the others set aside and
+// told.
+QList<journal::LeftOver> wholeLeftOvers(const AppendSettings& settings, LeftOvers& told)
 {
-    LeftOvers told;
     QStringList problems;
     QList<journal::LeftOver> whole;
     for (const journal::LeftOver& entry : journal::takeLeftOvers(settings.journalFolder, &problems)) {
@@ -46,6 +45,18 @@ LeftOvers finishJournal(const AppendSettings& settings)
         told.unreadable << LeftOvers::Unreadable{journal::setAside(entry.id),
                                                  entry.state == journal::ReadState::OtherVersion};
     }
+    // Said here at the start, it is not said again at the first record.
+    if (!problems.isEmpty() && firstTimeFor(settings.journalFolder))
+        told.problems = problems;
+    return whole;
+}
+
+} // namespace
+
+LeftOvers finishJournal(const AppendSettings& settings)
+{
+    LeftOvers told;
+    const QList<journal::LeftOver> whole = wholeLeftOvers(settings, told);
     // Many left over (a long time without the class folder) go in several holds of the locks;
     // after one that could not finish them all, the rest stay for later in their order.
     for (qsizetype first = 0; first < whole.size(); first += kMostRecordsInOneHold) {
@@ -60,8 +71,17 @@ LeftOvers finishJournal(const AppendSettings& settings)
             told.unfinished << LeftOvers::Unfinished{f.name, f.path, kEarlierFirst, entry.id};
         }
     }
-    // Said here at the start, it is not said again at the first record.
-    if (!problems.isEmpty() && firstTimeFor(settings.journalFolder))
-        told.problems = problems;
     return told;
+}
+
+QList<BatchRecord> takeLeftOverRecords(const AppendSettings& settings, LeftOvers& told)
+{
+    QList<BatchRecord> records;
+    for (const journal::LeftOver& entry : wholeLeftOvers(settings, told)) {
+        BatchRecord record{{}, entry.id, decodeNote(entry.note), true};
+        for (const journal::File& f : entry.files)
+            record.files << FileAppend{f.name, f.path, f.bytes};
+        records << record;
+    }
+    return records;
 }

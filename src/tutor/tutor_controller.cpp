@@ -1,5 +1,10 @@
 #include "tutor/tutor_controller.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <utility>
+
 #include "content/picture_line.h"
 #include "platform/runtime_text.h"
 #include "storage/record_lock.h"
@@ -17,10 +22,39 @@ TutorServices withSessionNames(TutorServices services)
     return services;
 }
 
+// Calls back once, after the first paint of any window is done, and after what was already posted.
+class AfterFirstPaint : public QObject {
+public:
+    explicit AfterFirstPaint(std::function<void()> then) : then_(std::move(then))
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && watched != this) {
+            QCoreApplication::instance()->removeEventFilter(this);
+            QCoreApplication::postEvent(this, new QEvent(QEvent::User), Qt::LowEventPriority);
+        }
+        return false;
+    }
+    bool event(QEvent* event) override
+    {
+        if (event->type() != QEvent::User)
+            return QObject::event(event);
+        if (then_)
+            std::exchange(then_, {})();
+        return true;
+    }
+
+private:
+    std::function<void()> then_;
+};
+
 } // namespace
 
 TutorController::TutorController(TutorServices services, PictureRoutines& routines)
-    : session_(withSessionNames(services)), records_(session_, std::move(services)), routines_(routines)
+    : headerAfterFirstPaint_(services.headerAfterFirstPaint), session_(withSessionNames(services)),
+      records_(session_, std::move(services)), routines_(routines)
 {
     setOnEnd({});
 }
@@ -38,6 +72,7 @@ void TutorController::setOnEnd(std::function<void()> onEnd)
 
 void TutorController::end(sessionindex::EndEntry::How how)
 {
+    writeHeaderIfDue();
     if (!hasEnded())
         endHow_ = how;
     session_.end();
@@ -52,9 +87,25 @@ void TutorController::start()
     if (hasEnded())
         return;
     records_.finishLeftOverRecords();
-    records_.writeSessionHeader();
-    if (!hasEnded())
-        endHow_.reset();
+    headerDue_ = true;
+    if (!headerAfterFirstPaint_ || !QCoreApplication::instance()) {
+        writeHeaderIfDue();
+        return;
+    }
+    endHow_.reset();
+    afterFirstPaint_ = std::make_unique<AfterFirstPaint>([this] { writeHeaderIfDue(); });
+}
+
+bool TutorController::writeHeaderIfDue()
+{
+    if (std::exchange(headerDue_, false)) {
+        // Ended while the header is written, the session was quit.
+        endHow_ = sessionindex::EndEntry::How::Quit;
+        records_.writeSessionHeader();
+        if (!hasEnded())
+            endHow_.reset();
+    }
+    return !hasEnded();
 }
 
 void TutorController::show(TextBoxes& boxes, Boxes outcome)
@@ -67,6 +118,8 @@ void TutorController::show(TextBoxes& boxes, Boxes outcome)
 
 bool TutorController::settleAnswerBox(TextBoxes& boxes)
 {
+    if (!writeHeaderIfDue())
+        return false;
     const Settled settled = records_.settleAnswerBox(boxes.answer);
     show(boxes, settled.boxes);
     return settled.goOn;
@@ -74,7 +127,7 @@ bool TutorController::settleAnswerBox(TextBoxes& boxes)
 
 void TutorController::step(TextBoxes& boxes)
 {
-    if (session_.stepToNextLine())
+    if (writeHeaderIfDue() && session_.stepToNextLine())
         boxes.answer = session_.answerPrompt();
 }
 
@@ -130,7 +183,7 @@ void TutorController::record(TextBoxes& boxes, RecordKind kind, Boxes outcome, b
 
 void TutorController::enterResponse(TextBoxes& boxes)
 {
-    if (hasEnded())
+    if (!writeHeaderIfDue())
         return;
     const bool reminder = boxes.answer == session_.answerPrompt();
     record(boxes, RecordKind::Response, records_.enterResponse(boxes.answer), reminder);
@@ -138,7 +191,7 @@ void TutorController::enterResponse(TextBoxes& boxes)
 
 void TutorController::saveAsNotes(TextBoxes& boxes)
 {
-    if (hasEnded())
+    if (!writeHeaderIfDue())
         return;
     const bool reminder = boxes.answer == session_.answerPrompt();
     record(boxes, RecordKind::Note, records_.saveAsNotes(boxes.answer), reminder);
@@ -146,7 +199,7 @@ void TutorController::saveAsNotes(TextBoxes& boxes)
 
 void TutorController::displayNotes(TextBoxes& boxes)
 {
-    if (hasEnded())
+    if (!writeHeaderIfDue())
         return;
     if (const auto notes = records_.displayNoteFile()) {
         boxes.question += QStringLiteral("\r\n\r\n") + *notes;

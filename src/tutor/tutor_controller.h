@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "records/record_book.h"
@@ -49,7 +51,7 @@ public:
     TutorController(TutorServices services, PictureRoutines& routines);
 
     // Start-up before the window is first shown: the questions, the chosen set, the records a
-    // killed run left, the session header.
+    // killed run left, the session header (or, with headerAfterFirstPaint, its writing arranged).
     void start();
     // "Next Question / Answer": settles the answer box, steps on, runs a picture line's routine
     // and steps once more, and adds the line to the question box.
@@ -91,14 +93,20 @@ public:
 
 private:
     static void show(TextBoxes& boxes, Boxes outcome);
+    // Writes the session header if it is still due: nothing is recorded before it. False once
+    // the session has ended (the student quit at its question).
+    bool writeHeaderIfDue();
     // The walk has reached the end of the set: said before the program ends. Always false.
     bool endOfSet(TextBoxes& boxes) const;
     // Confirms a record that took the answer box; the reminder passing on and a failure
     // (which has its own message) say nothing.
     void record(TextBoxes& boxes, RecordKind kind, Boxes outcome, bool heldReminder);
 
+    const bool headerAfterFirstPaint_;
     Session session_;
     RecordBook records_;
+    bool headerDue_ = false;
+    std::unique_ptr<QObject> afterFirstPaint_;
     // How the session is being ended by this controller; none: the walk passed the set's end.
     std::optional<sessionindex::EndEntry::How> endHow_;
     PictureRoutines& routines_;
