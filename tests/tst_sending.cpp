@@ -133,8 +133,9 @@ private slots:
         QFETCH(QString, reason);
         QFETCH(bool, waiting);
         QFETCH(QString, told);
-        QCOMPARE(RecordBook::deliveryTrouble(RecordKind::Response, kMaster, QStringLiteral("m"), reason, waiting, 2),
-                 told);
+        QCOMPARE(
+            RecordBook::deliveryTrouble(QStringLiteral("Answer"), kMaster, QStringLiteral("m"), reason, waiting, 2),
+            told);
     }
 
     void leavingWaitsForRecordsToSend_data()

@@ -94,7 +94,7 @@ public:
     // once, and only for a session whose header some file took.
     void recordEnd(sessionindex::EndEntry::How how);
     // What the student is told, once, when a record kept here cannot reach the class folder yet.
-    static QString deliveryTrouble(RecordKind kind, const QString& name, const QString& path, const QString& reason,
+    static QString deliveryTrouble(const QString& what, const QString& name, const QString& path, const QString& reason,
                                    bool waiting, int toSend);
 
 private:

@@ -203,11 +203,14 @@ void RecordBook::deliveryFailed(int kind, const QString& name, const QString& pa
         return;
     // A header kept here found its folder there at start-up, as a record finds it when it is clicked.
     const RecordKind asRecord = kind == int(RecordKind::SessionHeader) ? RecordKind::Response : RecordKind(kind);
-    say(deliveryTrouble(RecordKind(kind), name, path, reasonTold(asRecord, reason), waiting, toSend()));
+    // An earlier run's records go first in line: the one that failed is one of them.
+    const QString what = delivered_ < leftOvers_ ? QStringLiteral("A record an earlier run of the tutor left")
+                                                 : keptWord(RecordKind(kind));
+    say(deliveryTrouble(what, name, path, reasonTold(asRecord, reason), waiting, toSend()));
 }
 
-QString RecordBook::deliveryTrouble(RecordKind kind, const QString& name, const QString& path, const QString& reason,
-                                    bool waiting, int toSend)
+QString RecordBook::deliveryTrouble(const QString& what, const QString& name, const QString& path,
+                                    const QString& reason, bool waiting, int toSend)
 {
     // Files another tutor holds are a wait, not a failure; and what is tried again by itself
     // comes with no advice to try again.
