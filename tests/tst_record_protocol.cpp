@@ -225,6 +225,8 @@ private slots:
     void finishesTheJournalAtStartUp();
     void deliversWaitingRecordsUnderOneHold_data();
     void deliversWaitingRecordsUnderOneHold();
+    void aBatchTellsEachRecordTheFilesItReached_data();
+    void aBatchTellsEachRecordTheFilesItReached();
     void finishesAllLeftOversWithinOneWait_data();
     void finishesAllLeftOversWithinOneWait();
 };
@@ -1159,6 +1161,8 @@ void TestRecordProtocol::deliversWaitingRecordsUnderOneHold_data()
     QTest::newRow("lock taken") << int(filefaults::Call::MakeFolder) << QByteArray("records.lock");
     QTest::newRow("intent made") << int(filefaults::Call::Open) << QByteArray("/intent.");
     QTest::newRow("index written") << int(filefaults::Call::Write) << QByteArray(sessionindex::kFileName);
+    QTest::newRow("record file written") << int(filefaults::Call::Write) << QByteArray("master.txt");
+    QTest::newRow("record file read back") << int(filefaults::Call::Read) << QByteArray("send.txt");
 }
 
 // Records waiting in the journal cost the file server, together, what one of them costs alone.
@@ -1188,6 +1192,79 @@ void TestRecordProtocol::deliversWaitingRecordsUnderOneHold()
         QVERIFY2(outcome.ok() && outcome.written.size() == 2, qPrintable(outcome.reason));
     QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), QByteArray("Mone\r\nMtwo\r\nMthree\r\nMfour\r\n"));
     QCOMPARE(indexed(folder).size(), 1 + 4 * 2);
+    QVERIFY(folder.entries().isEmpty());
+}
+
+void TestRecordProtocol::aBatchTellsEachRecordTheFilesItReached_data()
+{
+    QTest::addColumn<QByteArray>("failing");
+    QTest::addColumn<bool>("landed"); // the write was made, its answer lost
+    QTest::addColumn<QStringList>("written");
+    QTest::newRow("master fails") << QByteArray("master.txt") << false << QStringList{"", "", ""};
+    QTest::newRow("master lands, then fails") << QByteArray("master.txt") << true << QStringList{"", "", ""};
+    QTest::newRow("send fails") << QByteArray("send.txt") << false
+                                << QStringList{"masterFile", "masterFile", "masterFile"};
+    QTest::newRow("send lands, then fails")
+        << QByteArray("send.txt") << true << QStringList{"masterFile", "masterFile", "masterFile"};
+    QTest::newRow("the middle record's notes fail")
+        << QByteArray("notes.txt") << false << QStringList{"masterFile send", "masterFile send", "masterFile send"};
+}
+
+// Each file's shares go in one write: a record is told exactly the files that hold it, the
+// journal keeps the rest, and the next delivery neither loses nor doubles any of it.
+void TestRecordProtocol::aBatchTellsEachRecordTheFilesItReached()
+{
+    FILEFAULTS_OR_SKIP();
+    QFETCH(QByteArray, failing);
+    QFETCH(bool, landed);
+    QFETCH(QStringList, written);
+    Folder folder;
+    AppendSettings settings = folder.settings;
+    settings.index = indexNote("1234123412341234");
+    QVERIFY(appendRecord(folder.record("one\r\n"), settings).ok());
+    settings.index.start.reset();
+    QList<BatchRecord> waiting;
+    for (const QByteArray r : {"two\r\n", "three\r\n", "four\r\n"}) {
+        QList<FileAppend> files = folder.record(r);
+        if (r == "three\r\n")
+            files << FileAppend{QStringLiteral("notes"), folder.path(QStringLiteral("notes.txt")), "N" + r};
+        waiting << BatchRecord{files, keepInJournal(files, settings, nullptr), settings.index};
+    }
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    filefaults::Rule rule{filefaults::Call::Write, failing};
+    rule.error = ENOSPC;
+    rule.made = landed;
+    filefaults::arm(rule);
+    const QList<AppendOutcome> outcomes = appendBatch(waiting, settings);
+    filefaults::disarm();
+
+    QStringList told;
+    for (const AppendOutcome& outcome : outcomes)
+        told << outcome.written.join(u' ');
+    QCOMPARE(told, written);
+    const auto holding = [](char file, qsizetype records) {
+        QByteArray bytes;
+        for (const QByteArray r : {"one\r\n", "two\r\n", "three\r\n", "four\r\n"})
+            bytes += records-- > 0 ? file + r : QByteArray();
+        return bytes;
+    };
+    // On this computer's disk a write that failed is cut back to where it began.
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), holding('M', failing == "master.txt" ? 1 : 4));
+    QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), holding('S', failing == "notes.txt" ? 4 : 1));
+    QVERIFY(readAll(folder.path(QStringLiteral("notes.txt"))).isEmpty());
+    QCOMPARE(folder.entries().size(), failing == "notes.txt" ? 1 : 3);
+    for (qsizetype n = 0; n < outcomes.size(); ++n) {
+        QVERIFY(!outcomes[n].outcomeUnknown);
+        waiting[n].files.remove(0, outcomes[n].written.size());
+        waiting[n].entry = outcomes[n].journalEntry;
+    }
+    waiting.removeIf([](const BatchRecord& r) { return r.entry.isEmpty(); });
+    for (const AppendOutcome& outcome : appendBatch(waiting, settings))
+        QVERIFY2(outcome.ok(), qPrintable(outcome.reason));
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), holding('M', 4));
+    QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), holding('S', 4));
+    QCOMPARE(readAll(folder.path(QStringLiteral("notes.txt"))), QByteArray("Nthree\r\n"));
+    QCOMPARE(indexed(folder).size(), 1 + 2 * 4 + 1);
     QVERIFY(folder.entries().isEmpty());
 }
 
