@@ -791,6 +791,7 @@ def run_mode(case, machine, work, roots):
                 if m:
                     kinds[m[1].decode()] = kinds.get(m[1].decode(), 0) + 1
             each = " ".join(f"{k} {v / n:.1f}" for k, v in sorted(kinds.items()))
+            # The time is the whole run's: for the batch, keeping each record in the journal too.
             say(f"  {side}: {sum(kinds.values()) / n:.1f} requests, {took:.1f} ms per record: {each}")
         return True
     # live: the follower reads through a read-only bind mount of the third mount.

@@ -1231,10 +1231,7 @@ void TestRecordProtocol::aBatchTellsEachRecordTheFilesItReached()
     for (const QList<FileAppend>& files : threeWaiting(folder))
         waiting << BatchRecord{files, keepInJournal(files, folder.settings, nullptr)};
     auto cleanup = qScopeGuard([] { filefaults::disarm(); });
-    filefaults::Rule rule{filefaults::Call::Write, failing};
-    rule.error = ENOSPC;
-    rule.made = landed;
-    filefaults::arm(rule);
+    filefaults::arm({filefaults::Call::Write, failing, 1, 1, ENOSPC, false, false, landed});
     QStringList told;
     for (const AppendOutcome& outcome : appendBatch(waiting, folder.settings))
         told << outcome.written.join(u' ');
@@ -1270,9 +1267,7 @@ void TestRecordProtocol::theDeliveryGoesOnWithEachRecordsOwnFiles()
         delivery.send(r);
     // Held by another computer until all three wait together: tried once more after the first.
     QTRY_VERIFY(failed > 1);
-    filefaults::Rule rule{filefaults::Call::Write, "notes.txt"};
-    rule.error = ENOSPC;
-    filefaults::arm(rule);
+    filefaults::arm({filefaults::Call::Write, "notes.txt", 1, 1, ENOSPC});
     other.reset();
     delivery.retryNow();
     QTRY_COMPARE_WITH_TIMEOUT(delivered, 3, 10000);
