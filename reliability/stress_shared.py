@@ -24,7 +24,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 SELF = HERE / "stress-shared"
 FOLDER = "i/bkp_000416/My Documents/distance students/interactive problems/lb1"
-PACKAGES = "openssh-server sshfs iproute2 samba smbnetfs faketime util-linux procps gdb python3".split()
+PACKAGES = "openssh-server sshfs iproute2 samba samba-vfs-modules smbnetfs faketime util-linux procps gdb python3".split()
 LETTERS = "abc"
 
 
@@ -37,7 +37,7 @@ class Case:
     computers: int = 2
     processes: int = 8
     records: int = 500
-    mode: str = "stress"  # stress | bench | requests | live
+    mode: str = "stress"  # stress | bench | batch | requests | live
     # The writers keep records in their journals first (the tutor on a network folder); with
     # STRESS_CLICKS_WAIT=1 in the environment each click waits for the class folder instead.
     local_first: bool = True
@@ -109,7 +109,12 @@ CASES = [
     pair("two-tutors", "two tutors on one computer", computers=1, processes=2, records=200),
     row("bench", "the protocol's cost over one sshfs mount", computers=1, mode="bench"),
     row("bench-smb", "the same over one smbnetfs mount", kind="smb", computers=1, mode="bench"),
-    row("requests", "SFTP requests per record, from the client's log", computers=1, mode="requests"),
+    row("requests", "SFTP requests and time per record, from the client's log", computers=1, mode="requests"),
+    row("requests-smb", "SMB requests and time per record over smbnetfs, from Samba's audit", kind="smb",
+        computers=1, mode="requests"),
+    row("batch", "records sixteen at a time against the same one by one and the floor, over one sshfs mount",
+        computers=1, mode="batch"),
+    row("batch-smb", "the same over one smbnetfs mount", kind="smb", computers=1, mode="batch"),
     row("live", "classnotes-review --live through a read-only bind mount over a third mount",
         computers=3, mode="live"),
 ]
@@ -275,7 +280,7 @@ Subsystem sftp internal-sftp
             self.start(["ip", "netns", "exec", ns, "/usr/sbin/sshd", "-D", "-e", "-f", str(work / "sshd_config")],
                        stderr=log)
 
-    def start_smb(self, ns, work, interfaces):
+    def start_smb(self, ns, work, interfaces, audit=False):
         s = work / "samba"
         for d in ("private", "lock", "state", "cache", "run", "ncalrpc"):
             (s / d).mkdir(parents=True, exist_ok=True)
@@ -294,13 +299,19 @@ pid directory = {s}/run
 ncalrpc dir = {s}/ncalrpc
 passdb backend = tdbsam:{s}/private/passdb.tdb
 log file = {s}/log.%m
+{"log level = 0 full_audit:1" + chr(10) + "max log size = 0" if audit else ""}
 load printers = no
 printing = bsd
 printcap name = /dev/null
 [class]
 path = {work}/server
 read only = no
-""")
+""" + ("""vfs objects = full_audit
+full_audit:success = all
+full_audit:failure = all
+full_audit:syslog = false
+full_audit:prefix = audit
+""" if audit else ""))
         run(["ip", "netns", "exec", ns, "smbpasswd", "-c", str(s / "smb.conf"), "-s", "-a", "root"],
             input=b"tutor-pass\ntutor-pass\n", stdout=subprocess.DEVNULL)
         with open(work / "server.log", "ab") as log:
@@ -625,7 +636,8 @@ def run_case(case, machine, base):
     say(f"\n== {case.name}: {case.kind}, {case.computers} "
         f"{'computer(s) on links of their own' if net else 'mount(s)'}{writers} ==\n  {case.about}")
     started = time.time()
-    up = (machine.start_smb(ns, work, " ".join(["127.0.0.1/8"] + [a + "/24" for a in addresses if net]))
+    up = (machine.start_smb(ns, work, " ".join(["127.0.0.1/8"] + [a + "/24" for a in addresses if net]),
+                            audit=case.mode == "requests")
           if case.kind == "smb" else machine.start_sftp(ns, work, ["127.0.0.1"] + (addresses if net else [])))
     if not up:
         say("stress-shared: the file server did not come up:\n" + (work / "server.log").read_text(errors="replace"))
@@ -747,23 +759,40 @@ def run_mode(case, machine, work, roots):
     if case.mode == "bench":
         return run([str(machine.build / "bench_protocol"), target, os.environ.get("BENCH_BLOCKS", "6"),
                     os.environ.get("BENCH_RECORDS", "300")], timeout=1200, check=False).returncode == 0
+    if case.mode == "batch":
+        return run([str(machine.build / "bench_protocol"), target, "1", os.environ.get("BENCH_RECORDS", "400"),
+                    "batch" + os.environ.get("BENCH_BATCH", "16")], timeout=1800, check=False).returncode == 0
     if case.mode == "requests":
-        # Each side alone, 200 records, the client's log cut at each: requests by kind per record.
-        n, log = 200, work / "sshfs.log"
+        # Each side alone, 200 records, the log cut at each: requests by kind, and time, per record.
+        # Over SMB the log is Samba's audit of the calls on the server's disk, of which these
+        # stand for a request each (a listing's entries are calls of their own).
+        n = 200
+        log = work / "sshfs.log" if case.kind == "sftp" else None
+        calls = (rb"create_file|close|pread_send|pwrite_send|fsync_send|renameat|unlinkat|mkdirat|fdopendir|"
+                 rb"fntimes|getlock|ftruncate|fallocate")
+        request = re.compile(rb"\[\d+\] ([A-Z_]+)" if log else rb"\|(" + calls + rb")\|(?:ok|fail)\|")
+
+        def lines():
+            if log:
+                return log.read_bytes().splitlines()
+            return [l for f in sorted((work / "samba").glob("log.*")) for l in f.read_bytes().splitlines()]
         # batch16:batch: the same records sent sixteen at a time, as a delivery catching up does.
         for side in ("tutor", "bare", "kept", "floor", "batch16:batch"):
-            start = len(log.read_bytes().splitlines())
+            start = len(lines())
+            began = time.monotonic()
             if run([str(machine.build / "bench_protocol"), target, "1", str(n), side], timeout=600, check=False,
                    stdout=subprocess.DEVNULL).returncode != 0:
                 return False
+            took = (time.monotonic() - began) / n * 1000
             time.sleep(1)
             kinds = {}
-            for line in log.read_bytes().splitlines()[start:]:
-                m = re.match(rb"\[\d+\] ([A-Z_]+)", line)
+            for line in lines()[start:]:
+                m = request.search(line)
                 if m:
                     kinds[m[1].decode()] = kinds.get(m[1].decode(), 0) + 1
             each = " ".join(f"{k} {v / n:.1f}" for k, v in sorted(kinds.items()))
-            say(f"  {side}: {sum(kinds.values()) / n:.1f} requests per record: {each}")
+            # The time is the whole run's: for the batch, keeping each record in the journal too.
+            say(f"  {side}: {sum(kinds.values()) / n:.1f} requests, {took:.1f} ms per record: {each}")
         return True
     # live: the follower reads through a read-only bind mount of the third mount.
     ro = work / "ro"

@@ -229,6 +229,9 @@ private slots:
     void deliversWaitingRecordsUnderOneHold();
     void findsOneCopyForOneRecord();
     void finishesManyLeftOversInSeveralHolds();
+    void aBatchTellsEachRecordTheFilesItReached_data();
+    void aBatchTellsEachRecordTheFilesItReached();
+    void theDeliveryGoesOnWithEachRecordsOwnFiles();
     void finishesAllLeftOversWithinOneWait_data();
     void finishesAllLeftOversWithinOneWait();
 };
@@ -1220,6 +1223,8 @@ void TestRecordProtocol::deliversWaitingRecordsUnderOneHold_data()
     QTest::newRow("lock taken") << int(filefaults::Call::MakeFolder) << QByteArray("records.lock");
     QTest::newRow("intent made") << int(filefaults::Call::Open) << QByteArray("/intent.");
     QTest::newRow("index written") << int(filefaults::Call::Write) << QByteArray(sessionindex::kFileName);
+    QTest::newRow("record file written") << int(filefaults::Call::Write) << QByteArray("master.txt");
+    QTest::newRow("record file read back") << int(filefaults::Call::Read) << QByteArray("send.txt");
 }
 
 // Records waiting in the journal cost the file server, together, what one of them costs alone.
@@ -1249,6 +1254,85 @@ void TestRecordProtocol::deliversWaitingRecordsUnderOneHold()
         QVERIFY2(outcome.ok() && outcome.written.size() == 2, qPrintable(outcome.reason));
     QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), QByteArray("Mone\r\nMtwo\r\nMthree\r\nMfour\r\n"));
     QCOMPARE(indexed(folder).size(), 1 + 4 * 2);
+    QVERIFY(folder.entries().isEmpty());
+}
+
+// Three records after "one", the middle one with a note too.
+QList<QList<FileAppend>> threeWaiting(const Folder& folder)
+{
+    QList<QList<FileAppend>> records{folder.record("two\r\n"), folder.record("three\r\n"), folder.record("four\r\n")};
+    records[1] << FileAppend{QStringLiteral("notes"), folder.path(QStringLiteral("notes.txt")), "Nthree\r\n"};
+    return records;
+}
+
+void TestRecordProtocol::aBatchTellsEachRecordTheFilesItReached_data()
+{
+    QTest::addColumn<QByteArray>("failing");
+    QTest::addColumn<bool>("landed"); // the write was made, its answer lost
+    QTest::addColumn<QString>("written");
+    QTest::newRow("master lands, then fails") << QByteArray("master.txt") << true << ";;";
+    QTest::newRow("send fails") << QByteArray("send.txt") << false << "masterFile;masterFile;masterFile";
+    QTest::newRow("send lands, then fails") << QByteArray("send.txt") << true << "masterFile;masterFile;masterFile";
+    QTest::newRow("the middle record's notes fail")
+        << QByteArray("notes.txt") << false << "masterFile send;masterFile send;masterFile send";
+}
+
+// Each file's shares go in one write: a record is told exactly the files that hold it, and the
+// journal keeps the rest.
+void TestRecordProtocol::aBatchTellsEachRecordTheFilesItReached()
+{
+    FILEFAULTS_OR_SKIP();
+    QFETCH(QByteArray, failing);
+    QFETCH(bool, landed);
+    QFETCH(QString, written);
+    Folder folder;
+    QVERIFY(appendRecord(folder.record("one\r\n"), folder.settings).ok());
+    QList<BatchRecord> waiting;
+    for (const QList<FileAppend>& files : threeWaiting(folder))
+        waiting << BatchRecord{files, keepInJournal(files, folder.settings, nullptr)};
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    filefaults::arm({filefaults::Call::Write, failing, 1, 1, ENOSPC, false, false, landed});
+    QStringList told;
+    for (const AppendOutcome& outcome : appendBatch(waiting, folder.settings))
+        told << outcome.written.join(u' ');
+    QCOMPARE(told.join(u';'), written);
+    // On this computer's disk a write that failed is cut back to where it began.
+    const QByteArray all = "one\r\nXtwo\r\nXthree\r\nXfour\r\n";
+    const auto holding = [&](char file, bool took) {
+        return QByteArray(file + (took ? all : all.left(5))).replace('X', file);
+    };
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), holding('M', failing != "master.txt"));
+    QCOMPARE(readAll(folder.path(QStringLiteral("send.txt"))), holding('S', failing == "notes.txt"));
+    QVERIFY(readAll(folder.path(QStringLiteral("notes.txt"))).isEmpty());
+    QCOMPARE(folder.entries().size(), failing == "notes.txt" ? 1 : 3);
+}
+
+// The next delivery after such a batch writes only what each record lacks.
+void TestRecordProtocol::theDeliveryGoesOnWithEachRecordsOwnFiles()
+{
+    FILEFAULTS_OR_SKIP();
+    Folder folder;
+    auto other = std::make_unique<OtherComputer>(folder.records);
+    auto cleanup = qScopeGuard([] { filefaults::disarm(); });
+    int delivered = 0;
+    int failed = 0;
+    QObject here;
+    RecordDelivery delivery(folder.settings);
+    connect(&delivery, &RecordDelivery::delivered, &here, [&] { ++delivered; });
+    connect(&delivery, &RecordDelivery::failed, &here, [&] { ++failed; });
+    std::vector<RecordDelivery::Record> records;
+    for (const QList<FileAppend>& files : threeWaiting(folder))
+        records.push_back({files, keepInJournal(files, folder.settings, nullptr), {}});
+    for (const RecordDelivery::Record& r : records)
+        delivery.send(r);
+    // Held by another computer until all three wait together: tried once more after the first.
+    QTRY_VERIFY(failed > 1);
+    filefaults::arm({filefaults::Call::Write, "notes.txt", 1, 1, ENOSPC});
+    other.reset();
+    delivery.retryNow();
+    QTRY_COMPARE_WITH_TIMEOUT(delivered, 3, 10000);
+    QCOMPARE(readAll(folder.path(QStringLiteral("master.txt"))), QByteArray("Mtwo\r\nMthree\r\nMfour\r\n"));
+    QCOMPARE(readAll(folder.path(QStringLiteral("notes.txt"))), QByteArray("Nthree\r\n"));
     QVERIFY(folder.entries().isEmpty());
 }
 

@@ -117,7 +117,7 @@ QList<Job> Append::jobsFrom(qsizetype first) const
     QList<Job> jobs;
     for (const FileAppend& f : files_.mid(first)) {
         const auto known = sizeBefore_.constFind(f.path);
-        jobs << Job{f, known != sizeBefore_.constEnd() ? std::optional<qint64>(*known) : std::nullopt, index_};
+        jobs << Job{f, known != sizeBefore_.constEnd() ? std::optional<qint64>(*known) : std::nullopt, index_, 0};
     }
     return jobs;
 }
@@ -169,7 +169,7 @@ bool Append::round(int number, const QByteArray& id, const recordlock::WaitBound
     took(steps);
     if (next_ == files_.size())
         return false;
-    if (steps.done.last() == Step::Failed) {
+    if (steps.done.contains(Step::Failed)) {
         outcome_ = failedAt(outcome_, files_[steps.failedJob < 0 ? next_ : roundStart + steps.failedJob], steps.reason);
         return false;
     }

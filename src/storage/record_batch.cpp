@@ -22,7 +22,8 @@ RecordSteps stepsOf(const BatchSteps& batch, qsizetype first, qsizetype count)
     RecordSteps record;
     for (qsizetype job = first; job < first + count; ++job) {
         const FileAppend& f = batch.all[job];
-        const bool reached = !batch.refused && job < batch.steps.done.size();
+        const bool reached =
+            !batch.refused && job < batch.steps.done.size() && batch.steps.done[job] != Step::NotReached;
         const Step step = reached ? batch.steps.done[job] : Step::Failed;
         if (step == Step::Written || step == Step::AlreadyHeld) {
             ++record.took;
@@ -35,7 +36,9 @@ RecordSteps stepsOf(const BatchSteps& batch, qsizetype first, qsizetype count)
         record.failedName = failed.name;
         record.failedPath = failed.path;
         record.waitRanOut = batch.refused && batch.refused->waitRanOut;
-        record.reason = batch.refused ? batch.refused->why : reached ? batch.steps.reason : kEarlierFirst;
+        record.reason = batch.refused ? batch.refused->why
+                        : reached     ? batch.steps.reason
+                                      : QStringLiteral("a record sent with it could not be written first");
         break;
     }
     return record;
@@ -51,14 +54,15 @@ QList<AppendOutcome> appendBatch(const QList<BatchRecord>& records, const Append
         return {};
     recordio::ignoreFileSizeSignal();
     QList<Job> jobs;
-    for (const BatchRecord& record : records) {
+    for (qsizetype n = 0; n < records.size(); ++n) {
+        const BatchRecord& record = records[n];
         // Some file may hold the record already: looked for from where it ended when it was kept.
         QHash<QString, qint64> before;
         for (const journal::File& f : record.lookFirst ? journal::filesOf(record.entry) : QList<journal::File>())
             before.insert(f.path, f.sizeBefore);
         for (const FileAppend& f : record.files) {
             const auto known = before.constFind(f.path);
-            jobs << Job{f, known != before.constEnd() ? std::optional<qint64>(*known) : std::nullopt, record.index};
+            jobs << Job{f, known != before.constEnd() ? std::optional<qint64>(*known) : std::nullopt, record.index, n};
         }
     }
     const BatchSteps batch = writeBatch(jobs, settings);

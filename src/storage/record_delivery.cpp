@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <iterator>
 
 #include "storage/record_journal.h"
 
@@ -59,30 +60,40 @@ QList<AppendOutcome> RecordDelivery::deliver(const std::vector<Record>& records)
 
 void RecordDelivery::settle(const QList<AppendOutcome>& outcomes)
 {
-    for (qsizetype n = 0; n < outcomes.size(); ++n) {
-        const AppendOutcome& outcome = outcomes[n];
-        const int tag = queue_.front().tag;
+    // Each file's shares of a batch go in one write: after a failure, a later record may be in
+    // every file, or in its first ones.
+    std::deque<Record> kept;
+    bool lookFirst = false;
+    const AppendOutcome* firstFailure = nullptr;
+    for (const AppendOutcome& outcome : outcomes) {
+        Record record = std::move(queue_.front());
+        queue_.pop_front();
         if (outcome.ok()) {
-            queue_.pop_front();
             pauseMs_ = 0;
-            emit delivered(tag);
+            emit delivered(record.tag);
             continue;
         }
         // Files that took it are done; the journal entry stays until the rest hold it too.
-        Record& kept = queue_.front();
-        kept.files.erase(kept.files.begin(), kept.files.begin() + outcome.written.size());
+        record.files.erase(record.files.begin(), record.files.begin() + outcome.written.size());
         if (!outcome.journalEntry.isEmpty())
-            kept.entry = outcome.journalEntry;
+            record.entry = outcome.journalEntry;
         if (!outcome.written.isEmpty())
-            kept.index.start.reset();
-        // Those after it were not written, but an intent that covered them may be finished by
-        // whoever breaks the lock: each is looked for before it is written.
-        for (size_t i = 0; i < size_t(outcomes.size() - n) && i < queue_.size(); ++i)
-            queue_[i].lookFirst = queue_[i].lookFirst || outcome.outcomeUnknown || outcome.tookOver;
-        pauseMs_ = std::clamp(pauseMs_ * 2, kFirstPauseMs, kLongestPauseMs);
-        emit failed(tag, outcome.failedName, outcome.failedPath, outcome.reason, outcome.waitRanOut);
-        return;
+            record.index.start.reset();
+        // An intent that covered those not written may be finished by whoever breaks the lock:
+        // each is looked for before it is written.
+        lookFirst = lookFirst || outcome.outcomeUnknown || outcome.tookOver;
+        kept.push_back(std::move(record));
+        if (!firstFailure)
+            firstFailure = &outcome;
     }
+    if (!firstFailure)
+        return;
+    for (Record& record : kept)
+        record.lookFirst = record.lookFirst || lookFirst;
+    queue_.insert(queue_.begin(), std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()));
+    pauseMs_ = std::clamp(pauseMs_ * 2, kFirstPauseMs, kLongestPauseMs);
+    emit failed(queue_.front().tag, firstFailure->failedName, firstFailure->failedPath, firstFailure->reason,
+                firstFailure->waitRanOut);
 }
 
 void RecordDelivery::run()

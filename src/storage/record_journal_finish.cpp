@@ -9,9 +9,9 @@ namespace {
 void finishWhole(const QList<journal::LeftOver>& whole, const AppendSettings& settings, LeftOvers& told)
 {
     QList<Job> jobs;
-    for (const journal::LeftOver& entry : whole) {
-        for (const journal::File& f : entry.files)
-            jobs << Job{FileAppend{f.name, f.path, f.bytes}, f.sizeBefore, decodeNote(entry.note)};
+    for (qsizetype n = 0; n < whole.size(); ++n) {
+        for (const journal::File& f : whole[n].files)
+            jobs << Job{FileAppend{f.name, f.path, f.bytes}, f.sizeBefore, decodeNote(whole[n].note), n};
     }
     const BatchSteps batch = writeBatch(jobs, settings);
     if (told.indexFailure.isEmpty())

@@ -95,6 +95,7 @@ struct Job {
     FileAppend file;
     std::optional<qint64> sizeBefore{};
     IndexNote index{};
+    qsizetype record = 0; // the jobs of one record are next to one another, in the order of its files
 };
 
 // A share without bytes carries only index entries (a session's end): no record file is written.
@@ -102,12 +103,14 @@ bool indexOnly(const Job& job);
 // The session index beside a record file.
 QString indexPathOf(const QString& recordFile);
 
-enum class Step { Written, AlreadyHeld, LeaseLost, Failed };
+enum class Step { Written, AlreadyHeld, LeaseLost, Failed, NotReached };
 
 struct Steps {
-    QList<Step> done;         // one per job, in order, up to and with the first that did not succeed
-    QString reason;           // why the last one did not
-    qsizetype failedJob = -1; // the job the reason is about, where it is not the last one
+    // One per job: a record's files that took it are its first ones. Each file's shares are
+    // written together, so after a failure a later record may hold its first files.
+    QList<Step> done;
+    QString reason;           // why those that failed did not
+    qsizetype failedJob = -1; // the job the reason is about, where it is not the first that failed
     bool touched = false;     // some record file may hold part of a record that is not known whole
     // Where each file's share was to go: once in a lock, an intent may be finished by whoever
     // breaks that lock, so a record whose lease ran out is looked for there before it is written.
@@ -118,8 +121,8 @@ struct Steps {
 };
 
 // The jobs under the locks: each file's end as the file server has it, the whole intent into
-// each folder's lock, then the writes, each flushed and read back. Stops at the first that
-// does not succeed.
+// each folder's lock, then each file's shares in one write, flushed and read back. Nothing more
+// is written after a write that does not succeed.
 Steps writeUnder(Locks& locks, const QList<Job>& jobs);
 
 // ---- record_index_write.cpp

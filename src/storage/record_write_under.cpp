@@ -120,12 +120,15 @@ int writeWhole(recordio::File& file, qint64 at, const QByteArray& bytes, bool cr
     return error;
 }
 
-// One step's jobs under the locks, in order: each file's end as the file server has it, the whole
-// intent into each folder's lock, then the writes, each flushed and read back, and the index.
-// Stops at the first that does not succeed.
+// One step's jobs under the locks: each file's end as the file server has it, the whole intent
+// into each folder's lock, then each file's shares, back to back, in one write, flushed and read
+// back, and the index. Nothing more is written after a write that does not succeed.
 class UnderLocks {
 public:
-    UnderLocks(Locks& locks, const QList<Job>& jobs) : locks_(locks), jobs_(jobs), at_(jobs.size(), -1) {}
+    UnderLocks(Locks& locks, const QList<Job>& jobs)
+        : locks_(locks), jobs_(jobs), at_(jobs.size(), -1), written_(jobs.size(), false)
+    {
+    }
 
     Steps run()
     {
@@ -144,13 +147,37 @@ private:
     void noteIndexOnly();
     bool declare();
     bool write();
+    QList<qsizetype> runOf(const QString& path) const;
+    bool writeRun(const QString& path, const QList<qsizetype>& run);
     bool close();
+    void settle(const QList<qsizetype>& failed);
+    QList<qint64> writtenAt() const;
     void finish();
 
+    bool toWrite(qsizetype i) const { return at_[i] >= 0 && !indexOnly(jobs_[i]); }
+    bool sameRecord(qsizetype i, qsizetype k) const
+    {
+        return k >= 0 && k < jobs_.size() && jobs_[k].record == jobs_[i].record;
+    }
+    // A record of index entries only: a session's end.
+    bool endOnly(qsizetype i) const
+    {
+        for (qsizetype k = i; sameRecord(i, k); --k) {
+            if (!indexOnly(jobs_[k]))
+                return false;
+        }
+        for (qsizetype k = i; sameRecord(i, k); ++k) {
+            if (!indexOnly(jobs_[k]))
+                return false;
+        }
+        return true;
+    }
     bool stop(qsizetype i, Step step, const QString& reason)
     {
         steps_.done.resize(i);
         steps_.done << step;
+        while (steps_.done.size() < jobs_.size())
+            steps_.done << Step::NotReached;
         steps_.reason = reason;
         return false;
     }
@@ -171,6 +198,8 @@ private:
     QHash<QString, qint64> ends_;
     QHash<QString, QSet<qint64>> claimed_; // copies already found to be this step's records
     QList<qint64> at_;                     // where each job's bytes go; -1: nowhere (held already, or not reached)
+    QList<bool> written_;
+    QStringList files_; // the files to write, in the order the records name them
     QHash<QString, QList<recordintent::Part>> intents_;
     std::vector<IndexTarget> index_;
 };
@@ -180,6 +209,8 @@ bool UnderLocks::plan()
     for (qsizetype i = 0; i < jobs_.size(); ++i) {
         if (!planJob(i))
             return false;
+        if (toWrite(i) && !files_.contains(jobs_[i].file.path))
+            files_ << jobs_[i].file.path;
     }
     return true;
 }
@@ -256,51 +287,122 @@ bool UnderLocks::declare()
     return true;
 }
 
+// A record's files take it in its own order: a share is written once its record's earlier files
+// hold it. Records agree on the order of the files, so one pass writes them all.
 bool UnderLocks::write()
 {
-    for (qsizetype i = 0; i < jobs_.size(); ++i) {
-        if (at_[i] < 0 || indexOnly(jobs_[i]))
-            continue;
-        const FileAppend& f = jobs_[i].file;
-        recordio::File& file = locks_.file(f.path);
-        steps_.touched = true;
-        const int error = writeWhole(file, at_[i], f.bytes, file.created(), f.path);
-        if (error == 0) {
-            knownEnds().set(f.path, at_[i] + f.bytes.size());
-            continue;
+    for (bool more = true; more;) {
+        more = false;
+        for (const QString& path : std::as_const(files_)) {
+            const QList<qsizetype> run = runOf(path);
+            if (run.isEmpty())
+                continue;
+            if (!writeRun(path, run))
+                return false;
+            more = true;
         }
-        writeIndex(index_, jobs_, at_, i, locks_, steps_);
-        // On this computer's own disk nobody can write while the operating-system lock is held,
-        // and nothing arrives late: a part written is cut back, and the intent goes.
-        if (!file.remote()) {
-            qint64 now = -1;
-            if (file.size(now) == 0 && now > at_[i] && now <= at_[i] + f.bytes.size())
-                file.truncateTo(at_[i]);
-            locks_.folders.value(folderOf(f.path))->written();
-            steps_.touched = false;
-        }
-        return stop(i, Step::Failed,
-                    error == EILSEQ ? QStringLiteral("the record did not reach the file intact")
-                                    : writeReason(error, file, f.path));
     }
     return true;
+}
+
+// The file's shares not written yet that can go now: they lie back to back from the first.
+QList<qsizetype> UnderLocks::runOf(const QString& path) const
+{
+    QList<qsizetype> run;
+    for (qsizetype i = 0; i < jobs_.size(); ++i) {
+        if (!toWrite(i) || written_[i] || jobs_[i].file.path != path)
+            continue;
+        for (qsizetype k = i - 1; sameRecord(i, k); --k) {
+            if (toWrite(k) && !written_[k])
+                return run;
+        }
+        run << i;
+    }
+    return run;
+}
+
+bool UnderLocks::writeRun(const QString& path, const QList<qsizetype>& run)
+{
+    QByteArray bytes;
+    for (const qsizetype i : run)
+        bytes += jobs_[i].file.bytes;
+    const qint64 at = at_[run.front()];
+    recordio::File& file = locks_.file(path);
+    steps_.touched = true;
+    const int error = writeWhole(file, at, bytes, file.created(), path);
+    if (error == 0) {
+        knownEnds().set(path, at + bytes.size());
+        for (const qsizetype i : run)
+            written_[i] = true;
+        return true;
+    }
+    settle(run);
+    writeIndex(index_, jobs_, writtenAt(), jobs_.size(), locks_, steps_);
+    // On this computer's own disk nobody can write while the operating-system lock is held,
+    // and nothing arrives late: what was written is cut back, and the intent goes.
+    if (!file.remote()) {
+        qint64 now = -1;
+        if (file.size(now) == 0 && now > at && now <= at + bytes.size())
+            file.truncateTo(at);
+        locks_.folders.value(folderOf(path))->written();
+        steps_.touched = false;
+    }
+    steps_.reason =
+        error == EILSEQ ? QStringLiteral("the record did not reach the file intact") : writeReason(error, file, path);
+    return false;
 }
 
 // A network client may only say at the close that a write did not arrive.
 bool UnderLocks::close()
 {
-    for (qsizetype i = 0; i < jobs_.size(); ++i) {
-        if (at_[i] < 0 || indexOnly(jobs_[i]))
-            continue;
-        recordio::File& file = locks_.file(jobs_[i].file.path);
+    for (const QString& path : std::as_const(files_)) {
+        recordio::File& file = locks_.file(path);
         if (!file.isOpen())
             continue;
         if (const int error = file.closeChecked()) {
-            writeIndex(index_, jobs_, at_, i, locks_, steps_);
-            return stop(i, Step::Failed, writeReason(error, file, jobs_[i].file.path));
+            QList<qsizetype> failed;
+            for (qsizetype i = 0; i < jobs_.size(); ++i) {
+                if (written_[i] && jobs_[i].file.path == path) {
+                    written_[i] = false;
+                    failed << i;
+                }
+            }
+            settle(failed);
+            writeIndex(index_, jobs_, writtenAt(), jobs_.size(), locks_, steps_);
+            steps_.reason = writeReason(error, file, path);
+            return false;
         }
     }
     return true;
+}
+
+// What each job came to, once a write failed: a record's files that took it are its first ones,
+// and a session's end counts once every job before it took its record, as the index keeps the
+// order the records were made in.
+void UnderLocks::settle(const QList<qsizetype>& failed)
+{
+    bool allBefore = true;
+    for (qsizetype i = 0; i < jobs_.size(); ++i) {
+        Step& step = steps_.done[i];
+        if (toWrite(i))
+            step = written_[i] ? Step::Written : failed.contains(i) ? Step::Failed : Step::NotReached;
+        const bool earlierTook =
+            !sameRecord(i, i - 1) || steps_.done[i - 1] == Step::Written || steps_.done[i - 1] == Step::AlreadyHeld;
+        if (!earlierTook || (endOnly(i) && at_[i] >= 0 && !allBefore))
+            step = Step::NotReached;
+        allBefore = allBefore && (step == Step::Written || step == Step::AlreadyHeld);
+    }
+}
+
+// Where the jobs written went; -1 for the others.
+QList<qint64> UnderLocks::writtenAt() const
+{
+    QList<qint64> at = at_;
+    for (qsizetype i = 0; i < at.size(); ++i) {
+        if (steps_.done[i] != Step::Written)
+            at[i] = -1;
+    }
+    return at;
 }
 
 void UnderLocks::finish()
