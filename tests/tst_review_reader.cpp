@@ -165,6 +165,8 @@ private slots:
     void reportOutput();
     void htmlPages_data();
     void htmlPages();
+    void furtherPagesReplaced_data();
+    void furtherPagesReplaced();
     void utf8Input_data();
     void utf8Input();
     void utf8Validity_data();
@@ -972,6 +974,36 @@ void TestReviewReader::htmlPages()
         QCOMPARE(all.count("<h3>Session " + QByteArray::number(n) + " ·"), 1);
     QCOMPARE(out.front()->data().contains("Further pages"), pages > 1);
     QVERIFY(out.front()->data().contains("30 sessions, 30 records"));
+}
+
+void TestReviewReader::furtherPagesReplaced_data()
+{
+    QTest::addColumn<bool>("othersFile"); // a file of someone's put in the folder of pages
+    QTest::newRow("the pages of the run before") << false;
+    QTest::newRow("a file beside them, left alone") << true;
+}
+
+// A report too large for one page, written twice: the second run's pages take the place of the
+// first's, and a folder that holds anything else is never removed.
+void TestReviewReader::furtherPagesReplaced()
+{
+    QFETCH(bool, othersFile);
+    QTemporaryDir dir;
+    const QString input = dir.filePath(QStringLiteral("in.txt")), pages = dir.filePath(QStringLiteral("r-pages"));
+    for (const char letter : {'a', 'b'}) {
+        QByteArray records; // the third session starts past the first page's 8 MB
+        for (int i = 0; i < 3; ++i)
+            records += header("005") + response("10:00:00", "L", QString(4 << 20, QLatin1Char(letter)));
+        QVERIFY(testfiles::write(input, records));
+        if (letter == 'b' && othersFile)
+            QVERIFY(testfiles::write(pages + "/mine.txt", "mine"));
+        const ReviewRun run = runReview({"--html", "-o", dir.filePath(QStringLiteral("r.html")), input});
+        const bool refused = letter == 'b' && othersFile;
+        QCOMPARE(run.status, refused ? 2 : 0);
+        QCOMPARE(run.errors.join(u'\n').contains("could not take the place of the old ones"), refused);
+    }
+    QCOMPARE(testfiles::read(pages + "/mine.txt"), othersFile ? QByteArray("mine") : QByteArray());
+    QCOMPARE(testfiles::read(pages + "/page-2.html").contains(QByteArray(1000, 'b')), !othersFile);
 }
 
 void TestReviewReader::interleavedWriters_data()
