@@ -116,6 +116,7 @@ struct ReviewRun {
     int status = 0;
     QByteArray out;
     QStringList errors;
+    QStringList progress;
 };
 
 // The first element a page opens and closes a different number of times; a tag that lost its
@@ -139,6 +140,7 @@ ReviewRun runReview(const QStringList& arguments)
     review::Console console;
     console.out = &out;
     console.error = [&](const QString& line) { run.errors << line; };
+    console.progress = [&](const QString& line) { run.progress << line; };
     run.status = review::reviewMain(arguments, console);
     run.out = out.data();
     return run;
@@ -452,6 +454,7 @@ void TestReviewReader::commandLine_data()
     constexpr int kLinked = 0;
 #endif
     QTest::newRow("folders of students") << QStringList{"@class"} << 0 << QString() << 4 + kLinked;
+    QTest::newRow("more files than go without a progress line") << QStringList{"@many"} << 0 << QString() << 22;
     QTest::newRow("a name that would retitle the terminal")
         << QStringList{"@esc\x1B]0;owned\x07.txt"} << 2 << "esc\\x1b]0;owned\\x07.txt: no such file or folder" << 0;
     QTest::newRow("cut file") << QStringList{"@cut.txt"} << 1 << "cut.txt:6: skipped" << 1;
@@ -496,6 +499,9 @@ void TestReviewReader::commandLine()
     write(QStringLiteral("class/bob/send_1208.txt"), good);
     write(QStringLiteral("class/bob/records.index"), {}); // read as a record file, it would be named empty
     write(QStringLiteral("class/bob/.txt"), "hello");     // a name with nothing before .txt is no record file
+    QDir(dir.path()).mkpath(QStringLiteral("many"));
+    for (int i = 1; i <= 21; ++i)
+        write(QStringLiteral("many/%1.txt").arg(i, 2, 10, QLatin1Char('0')), good);
 #ifdef Q_OS_UNIX
     QDir(dir.path()).mkpath(QStringLiteral("elsewhere/cy"));
     QDir(dir.path()).mkpath(QStringLiteral("looped"));
@@ -528,6 +534,10 @@ void TestReviewReader::commandLine()
         QVERIFY2(errors.join(u'\n').contains(message), qPrintable(errors.join(u'\n')));
     QCOMPARE(run.out.count("\r\n") + run.out.count(TUTOR_VERSION "\n"), rows);
     QVERIFY(!run.out.startsWith("\xEF\xBB\xBF")); // a byte-order mark only in a file
+    // Past 20 files, the file being read, on a line cleared at the end.
+    QCOMPARE(run.progress.size(), rows > 21 ? 22 : 0);
+    if (rows > 21)
+        QCOMPARE(run.progress.value(20) + run.progress.last(), "reading 21 of 21: " + dir.filePath("many/21.txt"));
     QFile check(dir.filePath(QStringLiteral("good.txt")));
     QVERIFY(check.open(QIODevice::ReadOnly));
     QCOMPARE(check.readAll(), good);
