@@ -1624,12 +1624,12 @@ void TestReviewReader::liveEnds_data()
         << QStringList{annQuit, "left;|left|closed the window at 10:01:00|", quiet} << QString();
     QTest::newRow("a second end does not relabel")
         << QStringList{"Ann:finished", "Ann:quit"} << QStringList{annFinished, quiet, quiet}
-        << "records.index:17: not used: a second end (quit) of session ";
+        << "records.index:19: not used: a second end (quit) of session ";
     QTest::newRow("the same end twice is one")
         << QStringList{"Ann:quit", "Ann:quit"} << QStringList{annQuit, quiet, quiet} << QString();
     QTest::newRow("an end for no session")
         << QStringList{"ffffffffffffffff:closed"} << QStringList{quiet, quiet, quiet}
-        << "records.index:16: not used: an end (closed) of session ffffffffffffffff, which no session entry names";
+        << "records.index:18: not used: an end (closed) of session ffffffffffffffff, which no session entry names";
 }
 
 void TestReviewReader::liveEnds()
@@ -1649,10 +1649,15 @@ void TestReviewReader::liveEnds()
         HeadlessTutor& t = writers.back()->tutor;
         t.drivesRoot = shared.path();
         t.hostName = QStringLiteral("lab-%1").arg(i);
-        t.clock.set(clock.now());
+        t.clock.set(clock.now().addSecs(i == 2 ? -30 : 0)); // Dee answers her first line too, 30 s before
         t.start({QStringLiteral("1"), names[i], i == 1 ? QStringLiteral("12") : QStringLiteral("6")});
-        for (int line = 0; line < (i == 2 ? 20 : 1); ++line)
+        for (int line = 0; line < (i == 2 ? 20 : 1); ++line) {
             t.next();
+            if (i == 2 && line == 0) {
+                t.enterResponse(QStringLiteral("a"));
+                t.clock.set(clock.now());
+            }
+        }
         t.enterResponse(QStringLiteral("a"));
     }
     const QString index = QDir(folder).filePath(QLatin1String(sessionindex::kFileName));
@@ -1674,8 +1679,9 @@ void TestReviewReader::liveEnds()
     // Finished rows are listed apart, below the others.
     QCOMPARE(live.page().indexOf("Ann Lee") > live.page().indexOf("Dee Ray"), rows[0].contains("finished"));
     QCOMPARE(live.page().contains(note.toUtf8()) && live.page().count("class=\"note\"") == !note.isEmpty(), true);
-    // Each line across the class: Ann answered line 1 of set 006, Dee passed over it.
+    // Each line across the class: set 006's ends with Dee's answer to its last line, 30 s after her first.
     QVERIFY(live.page().contains("<h3>Class notes 006 · 2 students</h3>"));
+    QVERIFY(live.page().contains("<td class=\"n\">30</td></tr>\n</table>"));
 }
 
 QTEST_GUILESS_MAIN(TestReviewReader)
