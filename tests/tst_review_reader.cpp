@@ -1264,6 +1264,7 @@ void TestReviewReader::questionSummary_data()
     QTest::newRow("a line not reached") << QStringList{"A:1a5", "B:2r5"} << 3 << "0|0|0|0|—";
     QTest::newRow("each state once") << QStringList{"A:2a5", "B:2r5", "C:3a5"} << 2 << "3|1|1|1|5";
     QTest::newRow("two sessions of one student") << QStringList{"A:1r5", "A:1a12"} << 1 << "1|1|0|0|12";
+    QTest::newRow("records against no line of the set") << QStringList{"A:1a30,0a5", "B:0n5"} << 1 << "1|1|0|0|30";
 }
 
 // Each line across the class, from students' records as the reports and the live page gather them.
@@ -1297,6 +1298,9 @@ void TestReviewReader::questionSummary()
     row.remove(QRegularExpression(QStringLiteral("<ul>.*?</ul>")));
     row.replace(QRegularExpression(QStringLiteral("(<[^>]*>)+")), QStringLiteral("|"));
     QCOMPARE(row.section(u'|', 3, -2), counts);
+    const qsizetype elsewhere = records.join(u',').count(QRegularExpression(QStringLiteral("[:,]0")));
+    QCOMPARE(page.contains("\">" + QByteArray::number(elsewhere) + " records against lines this set does not hold"),
+             elsewhere > 1);
     // Each count opens to whose it is, the answers with their text, two at most.
     if (counts.startsWith(QLatin1String("3|3")))
         QVERIFY(page.contains("<details><summary>3</summary><ul><li>A: <q>answer 1a10</q></li><li>B: <q>answer "
