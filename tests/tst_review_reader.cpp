@@ -116,7 +116,21 @@ struct ReviewRun {
     int status = 0;
     QByteArray out;
     QStringList errors;
+    QStringList progress;
 };
+
+// The first element a page opens and closes a different number of times; a tag that lost its
+// '>' breaks the rest of the page in a browser.
+QByteArray unbalancedTag(const QByteArray& page)
+{
+    for (const char* tag : {"section", "h2", "h3", "p", "a", "ul", "li", "div", "details", "summary", "table", "thead",
+                            "tr", "th", "td", "span", "q"}) {
+        if (page.count(QByteArray("<") + tag + ">") + page.count(QByteArray("<") + tag + " ") !=
+            page.count(QByteArray("</") + tag + ">"))
+            return tag;
+    }
+    return {};
+}
 
 ReviewRun runReview(const QStringList& arguments)
 {
@@ -126,6 +140,7 @@ ReviewRun runReview(const QStringList& arguments)
     review::Console console;
     console.out = &out;
     console.error = [&](const QString& line) { run.errors << line; };
+    console.progress = [&](const QString& line) { run.progress << line; };
     run.status = review::reviewMain(arguments, console);
     run.out = out.data();
     return run;
@@ -152,6 +167,8 @@ private slots:
     void reportOutput();
     void htmlPages_data();
     void htmlPages();
+    void furtherPagesReplaced_data();
+    void furtherPagesReplaced();
     void utf8Input_data();
     void utf8Input();
     void utf8Validity_data();
@@ -437,6 +454,7 @@ void TestReviewReader::commandLine_data()
     constexpr int kLinked = 0;
 #endif
     QTest::newRow("folders of students") << QStringList{"@class"} << 0 << QString() << 4 + kLinked;
+    QTest::newRow("more files than go without a progress line") << QStringList{"@many"} << 0 << QString() << 22;
     QTest::newRow("a name that would retitle the terminal")
         << QStringList{"@esc\x1B]0;owned\x07.txt"} << 2 << "esc\\x1b]0;owned\\x07.txt: no such file or folder" << 0;
     QTest::newRow("cut file") << QStringList{"@cut.txt"} << 1 << "cut.txt:6: skipped" << 1;
@@ -481,6 +499,9 @@ void TestReviewReader::commandLine()
     write(QStringLiteral("class/bob/send_1208.txt"), good);
     write(QStringLiteral("class/bob/records.index"), {}); // read as a record file, it would be named empty
     write(QStringLiteral("class/bob/.txt"), "hello");     // a name with nothing before .txt is no record file
+    QDir(dir.path()).mkpath(QStringLiteral("many"));
+    for (int i = 1; i <= 21; ++i)
+        write(QStringLiteral("many/%1.txt").arg(i, 2, 10, QLatin1Char('0')), good);
 #ifdef Q_OS_UNIX
     QDir(dir.path()).mkpath(QStringLiteral("elsewhere/cy"));
     QDir(dir.path()).mkpath(QStringLiteral("looped"));
@@ -513,6 +534,10 @@ void TestReviewReader::commandLine()
         QVERIFY2(errors.join(u'\n').contains(message), qPrintable(errors.join(u'\n')));
     QCOMPARE(run.out.count("\r\n") + run.out.count(TUTOR_VERSION "\n"), rows);
     QVERIFY(!run.out.startsWith("\xEF\xBB\xBF")); // a byte-order mark only in a file
+    // Past 20 files, the file being read, on a line cleared at the end.
+    QCOMPARE(run.progress.size(), rows > 21 ? 22 : 0);
+    if (rows > 21)
+        QCOMPARE(run.progress.value(20) + run.progress.last(), "reading 21 of 21: " + dir.filePath("many/21.txt"));
     QFile check(dir.filePath(QStringLiteral("good.txt")));
     QVERIFY(check.open(QIODevice::ReadOnly));
     QCOMPARE(check.readAll(), good);
@@ -950,7 +975,7 @@ void TestReviewReader::htmlPages()
         const QByteArray& page = out[i]->data();
         QVERIFY(page.startsWith("<!DOCTYPE html>") && page.endsWith("</body>\n</html>\n"));
         QVERIFY2(pages == 1 || page.size() < pageBytes + 2000, qPrintable(QString::number(page.size())));
-        QCOMPARE(page.count("<section>"), page.count("</section>"));
+        QCOMPARE(unbalancedTag(page), QByteArray());
         if (i)
             QVERIFY(out.front()->data().contains("<a href=\"r-pages/page-" + QByteArray::number(i + 1) + ".html\">"));
         all += page;
@@ -959,6 +984,36 @@ void TestReviewReader::htmlPages()
         QCOMPARE(all.count("<h3>Session " + QByteArray::number(n) + " ·"), 1);
     QCOMPARE(out.front()->data().contains("Further pages"), pages > 1);
     QVERIFY(out.front()->data().contains("30 sessions, 30 records"));
+}
+
+void TestReviewReader::furtherPagesReplaced_data()
+{
+    QTest::addColumn<bool>("othersFile"); // a file of someone's put in the folder of pages
+    QTest::newRow("the pages of the run before") << false;
+    QTest::newRow("a file beside them, left alone") << true;
+}
+
+// A report too large for one page, written twice: the second run's pages take the place of the
+// first's, and a folder that holds anything else is never removed.
+void TestReviewReader::furtherPagesReplaced()
+{
+    QFETCH(bool, othersFile);
+    QTemporaryDir dir;
+    const QString input = dir.filePath(QStringLiteral("in.txt")), pages = dir.filePath(QStringLiteral("r-pages"));
+    for (const char letter : {'a', 'b'}) {
+        QByteArray records; // the third session starts past the first page's 8 MB
+        for (int i = 0; i < 3; ++i)
+            records += header("005") + response("10:00:00", "L", QString(4 << 20, QLatin1Char(letter)));
+        QVERIFY(testfiles::write(input, records));
+        if (letter == 'b' && othersFile)
+            QVERIFY(testfiles::write(pages + "/mine.txt", "mine"));
+        const ReviewRun run = runReview({"--html", "-o", dir.filePath(QStringLiteral("r.html")), input});
+        const bool refused = letter == 'b' && othersFile;
+        QCOMPARE(run.status, refused ? 2 : 0);
+        QCOMPARE(run.errors.join(u'\n').contains("could not take the place of the old ones"), refused);
+    }
+    QCOMPARE(testfiles::read(pages + "/mine.txt"), othersFile ? QByteArray("mine") : QByteArray());
+    QCOMPARE(testfiles::read(pages + "/page-2.html").contains(QByteArray(1000, 'b')), !othersFile);
 }
 
 void TestReviewReader::interleavedWriters_data()
@@ -1020,7 +1075,8 @@ void TestReviewReader::interleavedWriters()
     QTemporaryDir shared;
     QDir(shared.path()).mkpath(testfiles::kHomeFolder);
     std::vector<std::unique_ptr<Writer>> writers;
-    const QList<std::pair<QString, int>> students{{"Ann Lee", 6}, {"Bo Chen", 12}, {"Cy Diaz", 14}};
+    // The third pressed Enter at the name prompt: known by the computer only.
+    const QList<std::pair<QString, int>> students{{"Ann Lee", 6}, {"Bo Chen", 12}, {"", 14}};
     for (const auto& [name, set] : students) {
         auto w = std::make_unique<Writer>();
         w->tutor.drivesRoot = shared.path();
@@ -1116,6 +1172,7 @@ void TestReviewReader::interleavedWriters()
     // and says how each session ended.
     const ReviewRun html = runReview({QStringLiteral("--html"), writers[0]->tutor.homePath(QString())});
     QCOMPARE(html.status, status);
+    QCOMPARE(unbalancedTag(html.out), QByteArray());
     const QByteArray page = html.out.left(html.out.indexOf("<h2>Each line across the class</h2>"));
     QList<QByteArray> sessions;
     for (qsizetype at = page.indexOf("<h3>"); at >= 0;) {
@@ -1125,9 +1182,10 @@ void TestReviewReader::interleavedWriters()
     }
     QCOMPARE(sessions.size(), 6);
     for (qsizetype i = 0; i < sessions.size(); ++i) {
-        QVERIFY2(sessions[i].startsWith("Session " + QByteArray::number(i % 3 + 1)) &&
-                     sessions[i].contains(" · " + students[i % 3].first.toUtf8() + " on lab-"),
-                 sessions[i].left(120).constData());
+        QVERIFY2(
+            sessions[i].startsWith("Session " + QByteArray::number(i % 3 + 1)) &&
+                sessions[i].contains(" · " + (i % 3 == 2 ? "(no name)" : students[i % 3].first.toUtf8()) + " on lab-"),
+            sessions[i].left(120).constData());
         QCOMPARE(sessions[i].count("<tr><td class=\"n\">"), 3);
         const char* const ended[] = {"<p class=\"end finished\">Finished the set at 10:05:00 12-08-2026.</p>",
                                      "<p class=\"end left\">Left: quit the program at 10:06:30 12-08-2026.</p>",
@@ -1206,6 +1264,7 @@ void TestReviewReader::questionSummary_data()
     QTest::newRow("a line not reached") << QStringList{"A:1a5", "B:2r5"} << 3 << "0|0|0|0|—";
     QTest::newRow("each state once") << QStringList{"A:2a5", "B:2r5", "C:3a5"} << 2 << "3|1|1|1|5";
     QTest::newRow("two sessions of one student") << QStringList{"A:1r5", "A:1a12"} << 1 << "1|1|0|0|12";
+    QTest::newRow("records against no line of the set") << QStringList{"A:1a30,0a5", "B:0n5"} << 1 << "1|1|0|0|30";
 }
 
 // Each line across the class, from students' records as the reports and the live page gather them.
@@ -1232,12 +1291,16 @@ void TestReviewReader::questionSummary()
         summary.add("006", who, lines);
     QByteArray page;
     summary.writeHtml(page);
+    QCOMPARE(unbalancedTag(page), QByteArray());
     const QString text = QString::fromUtf8(page);
     const qsizetype at = text.indexOf(QStringLiteral("<tr><td class=\"n\">%1</td>").arg(line));
     QString row = text.mid(at, text.indexOf(QStringLiteral("</tr>"), at) - at);
     row.remove(QRegularExpression(QStringLiteral("<ul>.*?</ul>")));
     row.replace(QRegularExpression(QStringLiteral("(<[^>]*>)+")), QStringLiteral("|"));
     QCOMPARE(row.section(u'|', 3, -2), counts);
+    const qsizetype elsewhere = records.join(u',').count(QRegularExpression(QStringLiteral("[:,]0")));
+    QCOMPARE(page.contains("\">" + QByteArray::number(elsewhere) + " records against lines this set does not hold"),
+             elsewhere > 1);
     // Each count opens to whose it is, the answers with their text, two at most.
     if (counts.startsWith(QLatin1String("3|3")))
         QVERIFY(page.contains("<details><summary>3</summary><ul><li>A: <q>answer 1a10</q></li><li>B: <q>answer "
@@ -1443,6 +1506,7 @@ void TestReviewReader::liveView()
     record(dee, QStringLiteral("done"));
     QVERIFY(live.poll());
     QVERIFY(!live.page().contains("Impostor"));
+    QCOMPARE(unbalancedTag(live.page()), QByteArray());
     QVERIFY2(liveRow(live.page(), "Ann Dee").startsWith(QStringLiteral("<tr class=\"apart finished\">")) &&
                  liveRow(live.page(), "Ann Dee").endsWith(QStringLiteral("|20 of 20|1|0 s|finished|")),
              qPrintable(liveRow(live.page(), "Ann Dee")));
@@ -1564,12 +1628,12 @@ void TestReviewReader::liveEnds_data()
         << QStringList{annQuit, "left;|left|closed the window at 10:01:00|", quiet} << QString();
     QTest::newRow("a second end does not relabel")
         << QStringList{"Ann:finished", "Ann:quit"} << QStringList{annFinished, quiet, quiet}
-        << "records.index:17: not used: a second end (quit) of session ";
+        << "records.index:19: not used: a second end (quit) of session ";
     QTest::newRow("the same end twice is one")
         << QStringList{"Ann:quit", "Ann:quit"} << QStringList{annQuit, quiet, quiet} << QString();
     QTest::newRow("an end for no session")
         << QStringList{"ffffffffffffffff:closed"} << QStringList{quiet, quiet, quiet}
-        << "records.index:16: not used: an end (closed) of session ffffffffffffffff, which no session entry names";
+        << "records.index:18: not used: an end (closed) of session ffffffffffffffff, which no session entry names";
 }
 
 void TestReviewReader::liveEnds()
@@ -1589,10 +1653,15 @@ void TestReviewReader::liveEnds()
         HeadlessTutor& t = writers.back()->tutor;
         t.drivesRoot = shared.path();
         t.hostName = QStringLiteral("lab-%1").arg(i);
-        t.clock.set(clock.now());
+        t.clock.set(clock.now().addSecs(i == 2 ? -30 : 0)); // Dee answers her first line too, 30 s before
         t.start({QStringLiteral("1"), names[i], i == 1 ? QStringLiteral("12") : QStringLiteral("6")});
-        for (int line = 0; line < (i == 2 ? 20 : 1); ++line)
+        for (int line = 0; line < (i == 2 ? 20 : 1); ++line) {
             t.next();
+            if (i == 2 && line == 0) {
+                t.enterResponse(QStringLiteral("a"));
+                t.clock.set(clock.now());
+            }
+        }
         t.enterResponse(QStringLiteral("a"));
     }
     const QString index = QDir(folder).filePath(QLatin1String(sessionindex::kFileName));
@@ -1610,11 +1679,13 @@ void TestReviewReader::liveEnds()
                      row.endsWith(rows[i].section(u';', 1)),
                  qPrintable(row));
     }
+    QCOMPARE(unbalancedTag(live.page()), QByteArray());
     // Finished rows are listed apart, below the others.
     QCOMPARE(live.page().indexOf("Ann Lee") > live.page().indexOf("Dee Ray"), rows[0].contains("finished"));
     QCOMPARE(live.page().contains(note.toUtf8()) && live.page().count("class=\"note\"") == !note.isEmpty(), true);
-    // Each line across the class: Ann answered line 1 of set 006, Dee passed over it.
+    // Each line across the class: set 006's ends with Dee's answer to its last line, 30 s after her first.
     QVERIFY(live.page().contains("<h3>Class notes 006 · 2 students</h3>"));
+    QVERIFY(live.page().contains("<td class=\"n\">30</td></tr>\n</table>"));
 }
 
 QTEST_GUILESS_MAIN(TestReviewReader)

@@ -738,8 +738,11 @@ int runReview(const Options& options, const Console& console)
         say(console, QStringLiteral("%1: the report could not be written: %2").arg(outName, out->errorString()));
         return kBadUsage;
     }
-    if (paged && status != kBadUsage && !pages.commit())
+    // The first page is in place by now and links to pages that are not its own: no success.
+    if (paged && status != kBadUsage && !pages.commit()) {
         say(console, QStringLiteral("%1: the further pages could not take the place of the old ones").arg(pages.final));
+        return kBadUsage;
+    }
     if (replace && status == kBadUsage) {
         say(console, QStringLiteral("%1: left as it was, since the report would lack what could not be read")
                          .arg(options.output));
