@@ -64,7 +64,9 @@ QStringList writerArguments(const Options& o, int writer, int run, int records)
     QStringList local;
     if (o.localFirst)
         local << QStringLiteral("--local-first") << QStringLiteral("--pause") << QString::number(o.pauseMs);
-    if (o.localFirst && o.leavePending)
+    // Only the first run leaves with records to send; its next start waits for them as a student
+    // quitting it would.
+    if (o.localFirst && o.leavePending && run == 0)
         local << QStringLiteral("--leave-pending");
     return local + QStringList{QStringLiteral("--drives"),  drivesOf(o, writer),
                                QStringLiteral("--journal"), journalOf(o, writer),
