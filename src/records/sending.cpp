@@ -216,8 +216,7 @@ QString RecordBook::deliveryTrouble(const QString& what, const QString& name, co
     // comes with no advice to try again.
     return QStringLiteral("%1 %2 %3 (on disk: %4): %5. It is kept on this computer, and the tutor sends it by "
                           "itself as soon as it can (%6).")
-        .arg(what,
-             waiting ? QStringLiteral("is waiting to be sent to") : QStringLiteral("could not be sent to"), name,
+        .arg(what, waiting ? QStringLiteral("is waiting to be sent to") : QStringLiteral("could not be sent to"), name,
              QDir::toNativeSeparators(path), reason, stillToSend(toSend));
 }
 
